@@ -1,0 +1,122 @@
+// A Windows-style file API on POSIX calls: Windows names, argument orders and
+// error numbers. Nothing here throws; every failure is a returned code and,
+// for the operations that reset it on entry, the process-wide last error.
+//
+// Thread safety: every operation may be called from any thread. A handle is
+// used by one thread at a time.
+#ifndef QXR8_PLATFORM_FILE_SYSTEM_H_
+#define QXR8_PLATFORM_FILE_SYSTEM_H_
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/wstring.h"
+
+// A Windows file time: 100-ns intervals since 1601-01-01 UTC, low half first.
+struct _FILETIME {
+  uint32_t dwLowDateTime;
+  uint32_t dwHighDateTime;
+};
+
+// Accepted wherever the Windows API takes one; only null or not matters.
+struct _OVERLAPPED {
+  uintptr_t Internal;
+  uintptr_t InternalHigh;
+  uint32_t Offset;
+  uint32_t OffsetHigh;
+  void* hEvent;
+};
+
+// Windows error numbers used by this layer and the engine.
+enum : unsigned {
+  kErrorSuccess = 0,
+  kErrorFileNotFound = 2,       // ERROR_FILE_NOT_FOUND
+  kErrorPathNotFound = 3,       // ERROR_PATH_NOT_FOUND
+  kErrorInvalidHandle = 6,      // ERROR_INVALID_HANDLE
+  kErrorInvalidData = 13,       // ERROR_INVALID_DATA
+  kErrorInvalidParameter = 87,  // ERROR_INVALID_PARAMETER
+  kErrorInvalidName = 123,      // ERROR_INVALID_NAME
+  kErrorAlreadyExists = 183,    // ERROR_ALREADY_EXISTS
+  kErrorCantWrite = 1013,       // ERROR_CANTWRITE
+  kErrorCancelled = 1223,       // ERROR_CANCELLED
+};
+
+// Access masks and creation dispositions of CreateFile.
+enum : unsigned {
+  kGenericRead = 0x80000000u,
+  kGenericWrite = 0x40000000u,
+  kCreateNew = 1,
+  kCreateAlways = 2,  // O_CREAT without O_TRUNC: callers SetEndOfFile
+  kOpenExisting = 3,
+  kOpenAlways = 4,
+  kTruncateExisting = 5,
+};
+
+// Move methods of SetFilePointer.
+enum : unsigned { kFileBegin = 0, kFileCurrent = 1, kFileEnd = 2 };
+
+// The invalid handle (Windows INVALID_HANDLE_VALUE).
+inline void* const kInvalidHandleValue = reinterpret_cast<void*>(static_cast<intptr_t>(-1));
+
+// The process-wide last-error code (not per thread; relaxed ordering).
+extern std::atomic<int> ms_lastError;
+
+// errno ENOENT gives 2, every other errno value 87. Stores the code in
+// ms_lastError and returns it.
+unsigned setLastErrorByErrNo(int err);
+
+// Unix seconds <-> file time; parts of a second are dropped.
+long FileTimeToEpoch(const _FILETIME& fileTime);
+_FILETIME EpochToFileTime(const long& epochSeconds);
+
+class FileSystem {
+ public:
+  // Opens `path`. Access: with kGenericWrite, O_RDWR if kGenericRead is also
+  // set else O_WRONLY; otherwise O_RDONLY. Disposition 2 adds O_CREAT only,
+  // 5 adds O_TRUNC, the others nothing. Mode 0660 (umask applies). Sets
+  // `handle` only on success; the caller owns it until CloseHandle.
+  static unsigned CreateFile(const wstring& path, unsigned access, unsigned shareMode,
+                             unsigned disposition, void*& handle);
+  // Reads until `toRead` bytes or end of file; end of file is not an error.
+  static unsigned ReadFile(void* handle, void* buffer, unsigned toRead, unsigned* read,
+                           _OVERLAPPED* overlapped);
+  // One write of the whole data; a short write is a failure (errno rule).
+  static unsigned WriteFile(void* handle, const void* data, unsigned toWrite,
+                            unsigned* written, _OVERLAPPED* overlapped);
+  // Returns the low 32 bits of the new position, 0xFFFFFFFF on failure.
+  static uint32_t SetFilePointer(void* handle, long distance, long* distanceHigh,
+                                 unsigned moveMethod);
+  static unsigned SetEndOfFile(void* handle);
+  static unsigned CloseHandle(void* handle);
+  // Whole seconds: creation = st_ctime, access = st_atime, write = st_mtime.
+  static unsigned GetFileTime(void* handle, _FILETIME* creation, _FILETIME* lastAccess,
+                              _FILETIME* lastWrite);
+  // Sets access and modification time to the last-write time.
+  static unsigned SetFileTime(void* handle, const _FILETIME* creation,
+                              const _FILETIME* lastAccess, const _FILETIME* lastWrite);
+  // 0 and the low 32 bits of the size (stat, links followed), or 1.
+  static unsigned GetFileSize(const wstring& path, unsigned* size);
+  // TMPDIR when it names a directory, else /tmp; always ends with "/".
+  static unsigned GetTempPath(wstring& path);
+  // Creates a fresh empty file (exclusive, mode 0600) in `directory`: at most
+  // five characters of `prefix`, then six random characters. Returns 0, or
+  // 1013 when the directory is missing or not writable.
+  static unsigned GetTempFileName(const wstring& directory, const wstring& prefix,
+                                  wstring& name);
+  // Free bytes of the temporary directory's file system, saturating at
+  // 0xFFFFFFFF. 0, 87 for a null pointer, 123 when there is no temp dir.
+  static unsigned GetFreeSpaceTmpDir(unsigned* freeBytes);
+  // Like mkdir -p. 183 when `path` already is a directory (nothing done),
+  // 0 when created now, 2 when it cannot be created (e.g. below a file).
+  static unsigned CreateDirectory(const wstring& path);
+  // Like rm -rf, never following links. Always 0.
+  static unsigned RemoveDirectory(const wstring& path);
+  // Like mv (rename, or the mv tool across file systems). 0, 2 for a missing
+  // source or failed move, 87 when the tool cannot be started.
+  static unsigned MoveFile(const wstring& existingPath, const wstring& newPath);
+  // Like rm -f. Always 0.
+  static unsigned DeleteFile(const wstring& path);
+  static unsigned GetLastError();
+};
+
+#endif  // QXR8_PLATFORM_FILE_SYSTEM_H_
