@@ -1,0 +1,51 @@
+// The two steps that record an installed templates catalog in the launcher's
+// configuration: reading the known catalogs before an installation, and
+// putting the new catalog at the head of that list after a success. The
+// wizard and the headless install share them so both leave the same files.
+//
+// Main (GUI) thread or a tool's only thread; no locking of the files.
+#ifndef QXR8_CONFIG_CATALOG_REGISTRATION_H_
+#define QXR8_CONFIG_CATALOG_REGISTRATION_H_
+
+#include <vector>
+
+#include "platform/wstring.h"
+
+// What the start-up read found; handed back unchanged to register_catalog.
+struct CatalogRegistration {
+  // Known catalogs in priority order, separators already "/", no duplicates.
+  std::vector<wstring> tmpltsList;
+  // The per-user base file (get_local_config_file_path_base()) exists.
+  bool hasBaseCfg = false;
+  // The list came from the base file because the ordinary per-user file is
+  // missing; then only the base file is written back.
+  bool listFromBaseCfg = false;
+};
+
+// Start-up read. hasBaseCfg := the base file exists. If the ordinary per-user
+// file exists, its list followed by the all-users list is read; otherwise, if
+// the base file exists, the list of the base locations is read and
+// listFromBaseCfg := the list is not empty; otherwise the list stays empty.
+// Unreadable files contribute nothing. Only std::bad_alloc can escape.
+CatalogRegistration read_catalog_registration();
+
+// Fills an existing registration the same way (the list is appended to, the
+// two flags are overwritten). For callers that keep the fields themselves.
+void read_catalog_registration(std::vector<wstring>& tmpltsList, bool& hasBaseCfg,
+                               bool& listFromBaseCfg);
+
+// After a successful installation into `catalogPath`: the path with one
+// trailing "\" or "/" cut is inserted at the front of reg.tmpltsList (reg is
+// changed). Then, unless listFromBaseCfg, the list is written to the ordinary
+// per-user file; then, if hasBaseCfg, to the base file. A failing write skips
+// the remaining one. Returns 0 when every write succeeded, else the integer
+// the writer threw (1 the file cannot be created, 2 writing or replacing
+// failed), or -1 for any other failure (such as running out of memory).
+// Never throws.
+int register_catalog(CatalogRegistration& reg, const wstring& catalogPath);
+
+// The same for callers that keep the three fields themselves.
+int register_catalog(std::vector<wstring>& tmpltsList, bool hasBaseCfg, bool listFromBaseCfg,
+                     const wstring& catalogPath);
+
+#endif  // QXR8_CONFIG_CATALOG_REGISTRATION_H_
