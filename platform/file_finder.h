@@ -10,6 +10,9 @@
 
 #include "platform/wstring.h"
 
+// The only attribute bit FileFinder reports (Windows FILE_ATTRIBUTE_DIRECTORY).
+inline constexpr unsigned kFileAttributeDirectory = 0x10;
+
 class FileFinder {
  public:
   FileFinder();
@@ -18,12 +21,15 @@ class FileFinder {
   FileFinder& operator=(const FileFinder&) = delete;
 
   // Starts a new search (closing one still open). `searchPath` is split at
-  // its last "/" into directory and fnmatch pattern (FNM_NOESCAPE). Returns
+  // its last "/" into directory and fnmatch pattern (FNM_NOESCAPE); without
+  // a "/" both are the whole text, and "/name" searches the root. Returns
   // the result of next(), false when the directory cannot be opened.
   bool reset(const wstring& searchPath);
   // Advances to the next matching entry ("." and ".." included) and returns
-  // whether its status (links followed) could be read. False at the end,
-  // which closes the finder.
+  // whether its status could be read: links are followed, and a link whose
+  // target is missing reports its own status (so it counts as an existing,
+  // non-directory entry and does not cut an enumeration short). False at the
+  // end, which closes the finder.
   bool next();
   // The current entry's name; empty when closed.
   wstring name() const;

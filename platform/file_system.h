@@ -91,30 +91,39 @@ class FileSystem {
   // Whole seconds: creation = st_ctime, access = st_atime, write = st_mtime.
   static unsigned GetFileTime(void* handle, _FILETIME* creation, _FILETIME* lastAccess,
                               _FILETIME* lastWrite);
-  // Sets access and modification time to the last-write time.
+  // Sets access and modification time to the last-write time (whole
+  // seconds). 6 for the invalid handle, 87 when `lastWrite` is null.
   static unsigned SetFileTime(void* handle, const _FILETIME* creation,
                               const _FILETIME* lastAccess, const _FILETIME* lastWrite);
   // 0 and the low 32 bits of the size (stat, links followed), or 1.
   static unsigned GetFileSize(const wstring& path, unsigned* size);
   // TMPDIR when it names a directory, else /tmp; always ends with "/".
   static unsigned GetTempPath(wstring& path);
-  // Creates a fresh empty file (exclusive, mode 0600) in `directory`: at most
-  // five characters of `prefix`, then six random characters. Returns 0, or
-  // 1013 when the directory is missing or not writable.
+  // Creates a fresh empty file (exclusive, never through an existing name or
+  // link; mode 0600) in `directory` itself, whatever TMPDIR says. The name is
+  // the directory, "/", at most five units of `prefix` ("file" when empty),
+  // then six random characters of [A-Za-z0-9]. Returns 0 with the new name,
+  // or 1013 when the directory is missing or not writable; `name` is then
+  // empty, so a caller that cleans up after a failure removes nothing.
   static unsigned GetTempFileName(const wstring& directory, const wstring& prefix,
                                   wstring& name);
   // Free bytes of the temporary directory's file system, saturating at
   // 0xFFFFFFFF. 0, 87 for a null pointer, 123 when there is no temp dir.
   static unsigned GetFreeSpaceTmpDir(unsigned* freeBytes);
-  // Like mkdir -p. 183 when `path` already is a directory (nothing done),
-  // 0 when created now, 2 when it cannot be created (e.g. below a file).
+  // Like mkdir -p (mkdir of each missing level; no process started). 183
+  // when `path` already is a directory (nothing done, also when another
+  // thread made it meanwhile), 0 when created now, 2 when it cannot be
+  // created (e.g. below a regular file).
   static unsigned CreateDirectory(const wstring& path);
-  // Like rm -rf, never following links. Always 0.
+  // Like rm -rf, never following links: a link (also one given as `path`,
+  // trailing "/" or not) is removed as itself, never its target's content.
+  // Refuses "/" and a last component of "." or "..". Always 0.
   static unsigned RemoveDirectory(const wstring& path);
-  // Like mv (rename, or the mv tool across file systems). 0, 2 for a missing
-  // source or failed move, 87 when the tool cannot be started.
+  // Like mv: rename(2), into `newPath` when that is an existing directory;
+  // across file systems the mv tool, started without a shell. 0, 2 for a
+  // missing source or any failed move, 87 when the tool cannot be started.
   static unsigned MoveFile(const wstring& existingPath, const wstring& newPath);
-  // Like rm -f. Always 0.
+  // Like rm -f: unlink (a link is removed as itself). Always 0.
   static unsigned DeleteFile(const wstring& path);
   static unsigned GetLastError();
 };

@@ -29,9 +29,11 @@ bool isDiskRoot(const wstring& path);
 // Starts `argv[0]` (looked up in PATH) with the given arguments, without a
 // shell: every argument reaches the program as one literal word. Standard
 // input comes from /dev/null; standard error goes to /dev/null when
-// `quietStderr`. With `wait`, blocks until the program ends and returns its
-// wait status; otherwise returns 0 once it has started. Returns -1 when the
-// program could not be started. Any thread.
+// `quietStderr`; signals start unblocked and at their defaults. With `wait`,
+// blocks until the program ends and returns its wait status; otherwise
+// returns 0 once it has started (it is never left as our zombie). Returns -1
+// when the program could not be started, also when it is not in PATH. Any
+// thread.
 int spawn_program(const char* const* argv, bool quietStderr, bool wait);
 
 #endif  // QXR8_PLATFORM_PROCESS_SERVICES_H_

@@ -10,7 +10,8 @@ unsigned long string_toul(const wstring& text);
 
 // Digits of `value` in `radix` (2..36, lowercase letters above 9). In radix
 // 10 the value is read as signed 32-bit, so string_uito(4294967295, 10) is
-// "-1". string_uito is string_ito on the same 32 bits.
+// "-1". string_uito is string_ito on the same 32 bits. Another radix gives
+// the empty text.
 wstring string_uito(unsigned int value, int radix);
 wstring string_ito(int value, int radix);
 

@@ -1,0 +1,383 @@
+#include "platform/file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/time.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string>
+#include <sys/wait.h>
+
+#include "platform/process_services.h"
+#include "platform/text_encoding.h"
+
+std::atomic<int> ms_lastError{0};
+
+namespace {
+
+constexpr uint64_t kEpochDifferenceSeconds = 11644473600ull;  // 1601-01-01 .. 1970-01-01
+constexpr uint64_t kTicksPerSecond = 10000000ull;
+
+void reset_last_error() { ms_lastError.store(0, std::memory_order_relaxed); }
+
+unsigned store_last_error(unsigned code) {
+  ms_lastError.store(static_cast<int>(code), std::memory_order_relaxed);
+  return code;
+}
+
+bool is_invalid(void* handle) { return handle == kInvalidHandleValue; }
+
+int descriptor_of(void* handle) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
+
+bool is_directory(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// `path` without trailing slashes; "/" (or a run of them) stays "/".
+std::string without_trailing_slashes(const std::string& path) {
+  size_t end = path.size();
+  while (end > 1 && path[end - 1] == '/') --end;
+  return path.substr(0, end);
+}
+
+// The last component of `path` (trailing slashes ignored).
+std::string base_name(const std::string& path) {
+  std::string trimmed = without_trailing_slashes(path);
+  size_t slash = trimmed.rfind('/');
+  return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
+}
+
+// Removes every entry below the open directory `dirFd` (which it closes),
+// never following a symbolic link: a link is unlinked as itself. Failures
+// leave what could not be removed in place. Each level holds one descriptor,
+// so a tree deeper than the descriptor limit is only partly removed.
+void remove_contents(int dirFd) {
+  DIR* dir = fdopendir(dirFd);
+  if (dir == nullptr) {
+    ::close(dirFd);
+    return;
+  }
+  int fd = dirfd(dir);
+  while (struct dirent* entry = readdir(dir)) {
+    const char* name = entry->d_name;
+    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+    struct stat info;
+    if (fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(info.st_mode)) {
+      int child = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+      if (child >= 0) remove_contents(child);
+      unlinkat(fd, name, AT_REMOVEDIR);
+    } else {
+      unlinkat(fd, name, 0);
+    }
+  }
+  closedir(dir);
+}
+
+// Six characters drawn from [A-Za-z0-9].
+std::string random_suffix() {
+  static const char kAlphabet[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  unsigned char bytes[6];
+  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    // No entropy source: a clock/pid mix is enough, exclusive creation
+    // keeps a guessed name from being reused.
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    uint64_t mix = static_cast<uint64_t>(now.tv_nsec) * 6364136223846793005ull ^
+                   static_cast<uint64_t>(getpid()) << 20 ^ static_cast<uint64_t>(now.tv_sec);
+    for (unsigned char& b : bytes) {
+      mix = mix * 6364136223846793005ull + 1442695040888963407ull;
+      b = static_cast<unsigned char>(mix >> 56);
+    }
+  }
+  std::string out;
+  for (unsigned char b : bytes) out.push_back(kAlphabet[b % 62]);
+  return out;
+}
+
+}  // namespace
+
+unsigned setLastErrorByErrNo(int err) {
+  return store_last_error(err == ENOENT ? kErrorFileNotFound : kErrorInvalidParameter);
+}
+
+long FileTimeToEpoch(const _FILETIME& fileTime) {
+  uint64_t ticks = (static_cast<uint64_t>(fileTime.dwHighDateTime) << 32) | fileTime.dwLowDateTime;
+  return static_cast<long>(ticks / kTicksPerSecond) - static_cast<long>(kEpochDifferenceSeconds);
+}
+
+_FILETIME EpochToFileTime(const long& epochSeconds) {
+  // Unsigned arithmetic: times before 1601 wrap instead of overflowing.
+  uint64_t ticks = (static_cast<uint64_t>(epochSeconds) + kEpochDifferenceSeconds) * kTicksPerSecond;
+  _FILETIME out;
+  out.dwLowDateTime = static_cast<uint32_t>(ticks & 0xFFFFFFFFu);
+  out.dwHighDateTime = static_cast<uint32_t>(ticks >> 32);
+  return out;
+}
+
+unsigned FileSystem::CreateFile(const wstring& path, unsigned access, unsigned /*shareMode*/,
+                                unsigned disposition, void*& handle) {
+  reset_last_error();
+  int flags = O_RDONLY;
+  if (access & kGenericWrite) flags = (access & kGenericRead) ? O_RDWR : O_WRONLY;
+  if (disposition == kCreateAlways) flags |= O_CREAT;
+  if (disposition == kTruncateExisting) flags |= O_TRUNC;
+  // Close-on-exec keeps our files out of the programs we start.
+  int fd = ::open(narrow_lib(path).c_str(), flags | O_CLOEXEC, 0660);
+  if (fd < 0) return setLastErrorByErrNo(errno);
+  handle = reinterpret_cast<void*>(static_cast<intptr_t>(fd));
+  return kErrorSuccess;
+}
+
+unsigned FileSystem::ReadFile(void* handle, void* buffer, unsigned toRead, unsigned* read,
+                              _OVERLAPPED* overlapped) {
+  reset_last_error();
+  if (read == nullptr) {
+    if (overlapped == nullptr) return store_last_error(kErrorInvalidParameter);
+    return static_cast<unsigned>(ms_lastError.load(std::memory_order_relaxed));
+  }
+  *read = 0;
+  char* bytes = static_cast<char*>(buffer);
+  while (*read < toRead) {
+    ssize_t n = ::read(descriptor_of(handle), bytes + *read, toRead - *read);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return setLastErrorByErrNo(errno);
+    }
+    if (n == 0) break;
+    *read += static_cast<unsigned>(n);
+  }
+  return kErrorSuccess;
+}
+
+unsigned FileSystem::WriteFile(void* handle, const void* data, unsigned toWrite, unsigned* written,
+                               _OVERLAPPED* overlapped) {
+  reset_last_error();
+  if (written == nullptr && overlapped == nullptr) return store_last_error(kErrorInvalidParameter);
+  if (is_invalid(handle)) return store_last_error(kErrorInvalidHandle);
+  if (written == nullptr) return kErrorSuccess;
+  ssize_t n = ::write(descriptor_of(handle), data, toWrite);
+  *written = n < 0 ? 0u : static_cast<unsigned>(n);
+  if (n >= 0 && static_cast<unsigned>(n) == toWrite) return kErrorSuccess;
+  // A short write sets no errno of its own; it means the device is full.
+  return setLastErrorByErrNo(n < 0 ? errno : ENOSPC);
+}
+
+uint32_t FileSystem::SetFilePointer(void* handle, long distance, long* distanceHigh,
+                                    unsigned moveMethod) {
+  reset_last_error();
+  if (is_invalid(handle)) {
+    store_last_error(kErrorInvalidHandle);
+    return 0xFFFFFFFFu;
+  }
+  int origin = moveMethod == kFileCurrent ? SEEK_CUR : moveMethod == kFileEnd ? SEEK_END : SEEK_SET;
+  off_t offset = distance;
+  if (distanceHigh != nullptr) {
+    offset = static_cast<off_t>(static_cast<uint64_t>(distance) +
+                                (static_cast<uint64_t>(*distanceHigh) << 32));
+  }
+  off_t position = ::lseek(descriptor_of(handle), offset, origin);
+  if (position < 0) {
+    setLastErrorByErrNo(errno);
+    return 0xFFFFFFFFu;
+  }
+  if (distanceHigh != nullptr) {
+    *distanceHigh = static_cast<long>(static_cast<uint64_t>(position) >> 32);
+  }
+  return static_cast<uint32_t>(static_cast<uint64_t>(position) & 0xFFFFFFFFu);
+}
+
+unsigned FileSystem::SetEndOfFile(void* handle) {
+  reset_last_error();
+  int fd = descriptor_of(handle);
+  off_t position = ::lseek(fd, 0, SEEK_CUR);
+  if (position < 0 || ::ftruncate(fd, position) != 0) return setLastErrorByErrNo(errno);
+  return kErrorSuccess;
+}
+
+unsigned FileSystem::CloseHandle(void* handle) {
+  if (::close(descriptor_of(handle)) != 0) return setLastErrorByErrNo(errno);
+  return kErrorSuccess;
+}
+
+unsigned FileSystem::GetFileTime(void* handle, _FILETIME* creation, _FILETIME* lastAccess,
+                                 _FILETIME* lastWrite) {
+  reset_last_error();
+  struct stat info;
+  if (is_invalid(handle) || ::fstat(descriptor_of(handle), &info) != 0) {
+    return store_last_error(kErrorInvalidHandle);
+  }
+  if (creation != nullptr) *creation = EpochToFileTime(static_cast<long>(info.st_ctime));
+  if (lastAccess != nullptr) *lastAccess = EpochToFileTime(static_cast<long>(info.st_atime));
+  if (lastWrite != nullptr) *lastWrite = EpochToFileTime(static_cast<long>(info.st_mtime));
+  return kErrorSuccess;
+}
+
+unsigned FileSystem::SetFileTime(void* handle, const _FILETIME* /*creation*/,
+                                 const _FILETIME* /*lastAccess*/, const _FILETIME* lastWrite) {
+  reset_last_error();
+  if (is_invalid(handle)) return store_last_error(kErrorInvalidHandle);
+  // Without a time there is nothing to set: a missing argument, reported as
+  // such rather than through whatever errno happens to hold.
+  if (lastWrite == nullptr) return setLastErrorByErrNo(EINVAL);
+  struct timeval times[2];
+  times[0].tv_sec = static_cast<time_t>(FileTimeToEpoch(*lastWrite));
+  times[0].tv_usec = 0;
+  times[1] = times[0];
+  if (::futimes(descriptor_of(handle), times) != 0) return setLastErrorByErrNo(errno);
+  return kErrorSuccess;
+}
+
+unsigned FileSystem::GetFileSize(const wstring& path, unsigned* size) {
+  if (size == nullptr) return 1;
+  struct stat info;
+  if (::stat(narrow_lib(path).c_str(), &info) != 0) return 1;
+  *size = static_cast<unsigned>(static_cast<uint64_t>(info.st_size) & 0xFFFFFFFFu);
+  return 0;
+}
+
+unsigned FileSystem::GetTempPath(wstring& path) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  std::string chosen = "/tmp";
+  if (tmpdir != nullptr && is_directory(tmpdir)) chosen = tmpdir;
+  path = widen_lib(chosen);
+  if (!path.empty() && path.back() != kPathSeparatorChar) path += kPathSeparator;
+  return kErrorSuccess;
+}
+
+unsigned FileSystem::GetTempFileName(const wstring& directory, const wstring& prefix,
+                                     wstring& name) {
+  name.clear();
+  std::string dir = without_trailing_slashes(narrow_lib(directory));
+  if (dir.empty() || !is_directory(dir)) return kErrorCantWrite;
+  if (dir != "/") dir += '/';
+  std::string stem = prefix.empty() ? std::string("file") : narrow_lib(prefix.substr(0, 5));
+
+  // O_EXCL|O_NOFOLLOW: never open a name that exists, nor a planted link.
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    std::string candidate = dir + stem + random_suffix();
+    int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+      name = widen_lib(candidate);
+      return kErrorSuccess;
+    }
+    if (errno != EEXIST && errno != EINTR) break;
+  }
+  return kErrorCantWrite;
+}
+
+unsigned FileSystem::GetFreeSpaceTmpDir(unsigned* freeBytes) {
+  if (freeBytes == nullptr) return kErrorInvalidParameter;
+  *freeBytes = 0;
+  wstring tempDir;
+  if (GetTempPath(tempDir) != kErrorSuccess) return kErrorInvalidName;
+  struct statvfs info;
+  if (::statvfs(narrow_lib(tempDir).c_str(), &info) == 0) {
+    unsigned __int128 bytes =
+        static_cast<unsigned __int128>(info.f_frsize) * static_cast<unsigned __int128>(info.f_bfree);
+    *freeBytes = bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned>(bytes);
+  }
+  return kErrorSuccess;
+}
+
+unsigned FileSystem::CreateDirectory(const wstring& path) {
+  std::string target = narrow_lib(path);
+  if (is_directory(target)) return kErrorAlreadyExists;
+  if (target.empty()) return kErrorFileNotFound;
+
+  // Each missing level in turn, as mkdir -p does; a level that appears
+  // meanwhile (another thread, another process) is fine if it is a directory.
+  size_t position = 0;
+  while (position < target.size()) {
+    size_t slash = target.find('/', position);
+    if (slash == std::string::npos) slash = target.size();
+    if (slash > position) {  // skip the empty components of "//" and of a leading "/"
+      std::string level = target.substr(0, slash);
+      bool last = target.find_first_not_of('/', slash) == std::string::npos;
+      if (::mkdir(level.c_str(), 0777) != 0) {
+        if (errno != EEXIST || !is_directory(level)) return kErrorFileNotFound;
+        // The directory itself appeared between our check and mkdir: it is
+        // not ours, so it must not be reported as created now.
+        if (last) return kErrorAlreadyExists;
+      }
+    }
+    position = slash + 1;
+  }
+  return kErrorSuccess;
+}
+
+unsigned FileSystem::RemoveDirectory(const wstring& path) {
+  std::string target = without_trailing_slashes(narrow_lib(path));
+  if (target.empty()) return kErrorSuccess;
+  // As rm refuses to: the root, and a last component of "." or "..".
+  std::string last = base_name(target);
+  if (target == "/" || last == "." || last == "..") return kErrorSuccess;
+
+  struct stat info;
+  if (::lstat(target.c_str(), &info) != 0) return kErrorSuccess;
+  if (!S_ISDIR(info.st_mode)) {
+    ::unlink(target.c_str());  // a file or a link (to a directory or not): the entry itself
+    return kErrorSuccess;
+  }
+  int fd = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd >= 0) {
+    remove_contents(fd);
+  } else if (errno == ELOOP || errno == ENOTDIR) {
+    ::unlink(target.c_str());  // replaced by a link or file since lstat
+    return kErrorSuccess;
+  }
+  ::rmdir(target.c_str());
+  return kErrorSuccess;
+}
+
+unsigned FileSystem::MoveFile(const wstring& existingPath, const wstring& newPath) {
+  std::string source = narrow_lib(existingPath);
+  std::string destination = narrow_lib(newPath);
+  struct stat sourceInfo;
+  if (::lstat(source.c_str(), &sourceInfo) != 0) return kErrorFileNotFound;
+
+  // mv moves into an existing directory (a link to one included).
+  std::string target = destination;
+  if (is_directory(destination)) {
+    target = without_trailing_slashes(destination);
+    if (target != "/") target += '/';
+    target += base_name(source);
+  }
+  struct stat targetInfo;
+  if (::lstat(target.c_str(), &targetInfo) == 0 && targetInfo.st_dev == sourceInfo.st_dev &&
+      targetInfo.st_ino == sourceInfo.st_ino) {
+    return kErrorFileNotFound;  // mv refuses to move a file onto itself
+  }
+
+  if (::rename(source.c_str(), target.c_str()) == 0) return kErrorSuccess;
+  if (errno != EXDEV) return kErrorFileNotFound;
+
+  // Another file system: the mv tool copies with mode and times kept, then
+  // removes the source. Started without a shell; the paths follow "--".
+  const char* argv[] = {"mv", "--", source.c_str(), destination.c_str(), nullptr};
+  int status = spawn_program(argv, true, true);
+  if (status == -1) return kErrorInvalidParameter;
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return kErrorSuccess;
+  return kErrorFileNotFound;
+}
+
+unsigned FileSystem::DeleteFile(const wstring& path) {
+  ::unlink(narrow_lib(path).c_str());
+  return kErrorSuccess;
+}
+
+unsigned FileSystem::GetLastError() {
+  return static_cast<unsigned>(ms_lastError.load(std::memory_order_relaxed));
+}
