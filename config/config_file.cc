@@ -1,0 +1,86 @@
+#include "config/config_file.h"
+
+#include <strings.h>
+
+#include <algorithm>
+
+#include "config/byte_escape.h"
+
+// Escaped bytes compare as the bytes they stand for, so two values that the
+// locale cannot decode are not taken for duplicates of each other.
+int compare_nocase(const wstring& a, const wstring& b) {
+  return strcasecmp(narrow_keeping_bytes(a).c_str(), narrow_keeping_bytes(b).c_str());
+}
+
+namespace {
+
+bool holds(const std::vector<wstring>& values, const wstring& value) {
+  return std::any_of(values.begin(), values.end(),
+                     [&](const wstring& v) { return compare_nocase(v, value) == 0; });
+}
+
+}  // namespace
+
+std::vector<ConfigFile::Entry>::iterator ConfigFile::findIt(const wstring& key) {
+  return std::find_if(m_entries.begin(), m_entries.end(),
+                      [&](const Entry& e) { return compare_nocase(e.key, key) == 0; });
+}
+
+ConfigFile::Entry* ConfigFile::find(const wstring& key) {
+  auto it = findIt(key);
+  return it == m_entries.end() ? nullptr : &*it;
+}
+
+const std::vector<wstring>* ConfigFile::findValues(const wstring& key) const {
+  for (const Entry& e : m_entries) {
+    if (compare_nocase(e.key, key) == 0) return &e.values;
+  }
+  return nullptr;
+}
+
+bool ConfigFile::addValue(const wstring& key, const wstring& value) {
+  if (Entry* e = find(key)) {
+    if (holds(e->values, value)) return false;
+    e->values.push_back(value);
+    return true;
+  }
+  m_entries.push_back(Entry{key, {value}});
+  return true;
+}
+
+bool ConfigFile::setValue(const wstring& key, const wstring& value) {
+  if (Entry* e = find(key)) {
+    if (e->values.size() == 1 && compare_nocase(e->values.front(), value) == 0) return false;
+    e->values.clear();
+    e->values.push_back(value);
+    return true;
+  }
+  m_entries.push_back(Entry{key, {value}});
+  return true;
+}
+
+void ConfigFile::setValues(const wstring& key, const std::vector<wstring>& values) {
+  auto it = findIt(key);
+  if (it != m_entries.end()) {
+    if (!values.empty()) {
+      it->values = values;
+      return;
+    }
+    // An emptied list is kept as a placeholder at the end, spelled as asked,
+    // so that a later setValues of the same key lands after the other keys.
+    m_entries.erase(it);
+  }
+  m_entries.push_back(Entry{key, values});
+}
+
+bool ConfigFile::removeValue(const wstring& key, const wstring& value) {
+  auto it = findIt(key);
+  if (it == m_entries.end()) return false;
+  auto& values = it->values;
+  auto v = std::find_if(values.begin(), values.end(),
+                        [&](const wstring& x) { return compare_nocase(x, value) == 0; });
+  if (v == values.end()) return false;
+  values.erase(v);
+  if (values.empty()) m_entries.erase(it);
+  return true;
+}
