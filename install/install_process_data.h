@@ -1,0 +1,78 @@
+// The meeting point of the GUI thread and the install worker: the opened
+// kit and the catalog of the run, the cancel request, and the posted install
+// state (a code, a text and a percentage). Every operation takes the lock
+// for its whole body and holds it only while values are copied in or out,
+// so no other lock is ever taken under it.
+//
+// Threads: every operation may be called from any thread.
+#ifndef QXR8_INSTALL_INSTALL_PROCESS_DATA_H_
+#define QXR8_INSTALL_INSTALL_PROCESS_DATA_H_
+
+#include <semaphore.h>
+
+#include <functional>
+
+#include "install/install_data.h"
+#include "platform/wstring.h"
+
+class InstallProcessData {
+ public:
+  // Called on the posting thread after each setInstallState, outside the
+  // lock, with the values just posted. Lets a caller (a test, a log) see
+  // every state instead of the ones a poll happens to catch.
+  using StateListener = std::function<void(unsigned code, const wstring& text, int percent)>;
+
+  // Both texts empty, code and percent 0, no kit, not cancelled.
+  InstallProcessData();
+  ~InstallProcessData();
+  InstallProcessData(const InstallProcessData&) = delete;
+  InstallProcessData& operator=(const InstallProcessData&) = delete;
+
+  // Arms a run: stores `kit` (not owned; it must outlive the run), clears
+  // the cancel request, sets code and percent to 0 (the text is kept), and
+  // stores `targetDir`, with "/" appended unless it is empty or already ends
+  // with "/" or "\".
+  void init(KitReader* kit, const wstring& targetDir);
+
+  // Copies the kit pointer and the catalog out.
+  void get(KitReader*& kit, wstring& targetDir);
+
+  // The cancel request; the worker looks at it after each file it wrote.
+  void setCancel(bool cancelled);
+  bool isCancelled();
+
+  // Posts all three values at once.
+  void setInstallState(unsigned code, const wstring& text, int percent);
+
+  // Copies all three values out at once: a reader never sees the code of
+  // one post with the text of another.
+  void getInstallState(unsigned& code, wstring& text, int& percent);
+
+  // Replaces the listener (an empty one removes it). Call only while no run
+  // is going: the worker reads it without the lock.
+  void setStateListener(StateListener listener);
+
+ private:
+  // A semaphore of value 1 rather than a mutex: it is held only for copies.
+  class Guard {
+   public:
+    explicit Guard(sem_t& sem);
+    ~Guard();
+    Guard(const Guard&) = delete;
+    Guard& operator=(const Guard&) = delete;
+
+   private:
+    sem_t& m_sem;
+  };
+
+  sem_t lock;
+  KitReader* kit;
+  wstring targetDir;
+  bool cancelled;
+  unsigned stateCode;
+  wstring stateText;
+  int percent;
+  StateListener listener;
+};
+
+#endif  // QXR8_INSTALL_INSTALL_PROCESS_DATA_H_

@@ -1,0 +1,98 @@
+// The rollback journal of one installation run. Before the installer
+// replaces a file of the templates catalog it moves the old copy into a
+// private backup tree in the temporary directory; every directory and every
+// file the run creates is recorded. `rollback` puts the old copies back and
+// removes what the run created; `stop` ends a successful run by throwing the
+// backup tree away.
+//
+// Used by the install worker thread only; no locks. Nothing here throws
+// except std::bad_alloc.
+#ifndef QXR8_INSTALL_ROLLBACK_H_
+#define QXR8_INSTALL_ROLLBACK_H_
+
+#include <vector>
+
+#include "platform/wstring.h"
+
+struct RollbackRecord {
+  // The templates catalog of the run, as given to start (ends with "/").
+  wstring targetDir;
+  // The backup tree: the temporary directory, "r8stp", a number and "/";
+  // empty until start has created it.
+  wstring backupDir;
+  // Directories this run created, in the order they were created.
+  std::vector<wstring> createdDirs;
+  // Files this run added where nothing stood before; deleted on rollback.
+  std::vector<wstring> addedFiles;
+};
+
+class Rollback {
+ public:
+  // Appends a record for a run into `targetDir` and creates its backup tree
+  // "<temp>r8stp<N>/" with an exclusive mkdir of mode 0700, taking the first
+  // number whose name is free at the moment of creation (a name that exists,
+  // or appears meanwhile, moves on to the next). The tree is journaled in
+  // createdDirs. An empty `targetDir` creates no tree. Returns 0 or the
+  // first failing code.
+  unsigned start(const wstring& targetDir);
+
+  // Moves the file at `path` (which begins with targetDir) to the same
+  // relative place in the backup tree, creating the backup's directories.
+  // Returns 0 when the file was moved, and also when there is nothing to
+  // keep because the run itself wrote what stands there (the first backup
+  // of a path is the one that is kept, and a file in addedFiles needs none);
+  // 2 or 3 when nothing stands at `path`; 183 when something stands there
+  // that is neither a regular file nor a link to one (it is never moved);
+  // 87 when an existing file could not be moved; or the code of a failed
+  // directory creation.
+  unsigned storeRBFile(const wstring& path);
+
+  // Makes sure directory `path` exists; journals it in createdDirs when this
+  // call created it (never when it was there before). Returns 0, or 3 when
+  // it cannot be created.
+  unsigned makeDirectoryTree(const wstring& path);
+
+  // The same for directories of the backup tree: nothing is journaled.
+  unsigned makeBackupDirectoryTree(const wstring& path);
+
+  // Undoes the last record, best effort (every step is tried whatever the
+  // others did): moves every backed-up file back, removes the backup tree
+  // (kept instead when a file could not be moved back, since it then holds
+  // the only copy), removes every created directory with its contents,
+  // deletes every added file. Symbolic links are moved or removed as themselves; nothing they
+  // point to is touched. Returns `code` unchanged.
+  unsigned rollback(unsigned code);
+
+  // Ends a successful run: removes the last record's backup tree. The
+  // created directories stay. Returns the removal's code (0).
+  unsigned stop();
+
+  // Moves every file (and link) of the backup tree `backupDir` back to the
+  // same relative place below `targetDir`, replacing what stands there.
+  // Both end with "/". Real directories are descended; links never.
+  void rollbackFiles(const wstring& targetDir, const wstring& backupDir);
+
+  // Deletes `path` with everything below it; a link (or a file) at `path` is
+  // removed as itself. An empty path does nothing. Returns 0.
+  unsigned removeDirectoryTree(const wstring& path);
+
+  // Journal edits of the last record: addRBCatalog appends to createdDirs,
+  // addRBFile to addedFiles; removeRBFile removes the first element of
+  // addedFiles equal to `path`. Each does nothing when there is no record.
+  void addRBCatalog(const wstring& path);
+  void addRBFile(const wstring& path);
+  void removeRBFile(const wstring& path);
+
+  // The journal, oldest record first (for inspection).
+  const std::vector<RollbackRecord>& records() const { return journal; }
+
+ private:
+  unsigned makeTree(const wstring& path, bool journalCreated);
+  // rollbackFiles, answering whether every file could be moved back.
+  bool restoreFiles(const wstring& targetDir, const wstring& backupDir);
+  bool isAddedFile(const wstring& path) const;
+
+  std::vector<RollbackRecord> journal;
+};
+
+#endif  // QXR8_INSTALL_ROLLBACK_H_
