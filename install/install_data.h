@@ -1,0 +1,335 @@
+// The reader of the distribution kit. `open` decompresses the whole kit into
+// an anonymous temporary file, reads the product records and the file table
+// into memory and keeps the file open; `copy` then writes single entries out
+// of it by position.
+//
+// Threads: one thread at a time uses an InstallData. The dialog opens it on
+// the GUI thread before the worker exists; during an installation only the
+// worker calls `copy`, and nobody else touches the object until it is done.
+#ifndef QXR8_INSTALL_INSTALL_DATA_H_
+#define QXR8_INSTALL_INSTALL_DATA_H_
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "install/kit_format.h"
+#include "install/lz_compressor.h"
+#include "platform/file_system.h"
+#include "platform/wstring.h"
+
+namespace config {
+
+// One product record of the kit, per language.
+struct KitProductInfo {
+  wstring language;
+  wstring product;
+  wstring vendor;
+  wstring description;
+};
+
+// One file of the kit. `offset` counts from the first byte of the data area
+// as stored; after a successful `open` it is the absolute position in the
+// unpacked temporary file.
+struct KitEntry {
+  wstring name;  // as stored: "\" or "/" between directories
+  _FILETIME lastWriteTime;
+  uint32_t offset;
+  uint32_t size;
+};
+
+template <class Compressor, class FS>
+class InstallData {
+ public:
+  // Records in kit order.
+  std::vector<KitProductInfo> productInfo;
+  // Entries in kit order; the index is an entry's identity for `copy`.
+  std::vector<KitEntry> entries;
+  // Name of the unpacked temporary file while a name exists on disk: it is
+  // removed as soon as `open` holds the file open, so outside `open` this
+  // is always empty.
+  wstring tempFile;
+  // The open unpacked kit, or kInvalidHandleValue.
+  void* tempHandle;
+  Compressor compressor;
+  // Chunk size of `copy`.
+  uint32_t bufferSize;
+  std::unique_ptr<uint8_t[]> buffer;
+
+  InstallData()
+      : tempHandle(kInvalidHandleValue),
+        bufferSize(kCopyBufferSize),
+        buffer(new uint8_t[kCopyBufferSize]) {}
+  // Closes the unpacked kit; its data go with the last handle.
+  ~InstallData() { release(); }
+  InstallData(const InstallData&) = delete;
+  InstallData& operator=(const InstallData&) = delete;
+
+  // Decompresses the kit at `kitPath` and reads its header and file table.
+  // Returns 0 on success: `productInfo` has the kit's records appended,
+  // `entries` holds the file table with absolute offsets, and `tempHandle`
+  // is open. Otherwise returns the code of the failed step: FileSystem's
+  // code (2 for a missing kit), 1013 when no temporary file can be made,
+  // 13 for a stream that is not raw deflate and for every kind of damage
+  // (a field or record that runs past the data or its record, a record size
+  // below 4, an entry whose bytes reach past the data, an entry name that
+  // would leave the catalog). After a failure `entries` is empty,
+  // `tempHandle` is invalid and no temporary file exists; `productInfo`
+  // keeps what was appended before the failure. In no case does a
+  // temporary file remain on disk after `open` returns.
+  unsigned open(const wstring& kitPath);
+
+  // Writes entry `index` to `destination` (created if missing, cut to the
+  // entry's size if longer) and gives it the entry's time. Returns 0, the
+  // failing FileSystem step's code, 87 for an index out of range or a
+  // reader that is not open, or 13 when the unpacked kit ends before the
+  // entry's last byte. The destination is closed in every case.
+  unsigned copy(unsigned long index, const wstring& destination);
+
+ private:
+  static constexpr uint32_t kCopyBufferSize = 0x100000;
+
+  unsigned openSteps(const wstring& kitPath);
+  unsigned readExact(void* data, uint32_t count, uint32_t& remaining);
+  unsigned readU32(uint32_t& value, uint32_t& remaining);
+  unsigned readRecord(std::vector<uint8_t>& record, uint32_t& remaining);
+  unsigned readSingleHeader(uint32_t& remaining);
+  unsigned readMultiHeader(uint32_t& remaining);
+  unsigned readFileTable(uint32_t& remaining);
+  unsigned lastErrorOr(unsigned fallback);
+  void release();
+};
+
+// ---------------------------------------------------------------------------
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::open(const wstring& kitPath) {
+  const unsigned code = openSteps(kitPath);
+  if (code != kErrorSuccess) {
+    entries.clear();
+    release();
+  }
+  return code;
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::openSteps(const wstring& kitPath) {
+  release();  // a second open starts from a closed reader
+
+  wstring tempDirectory;
+  unsigned code = FS::GetTempPath(tempDirectory);
+  if (code != kErrorSuccess) return code;
+  wstring name;
+  code = FS::GetTempFileName(tempDirectory, u"edf", name);
+  if (code != kErrorSuccess) return code;
+  tempFile = name;
+
+  // The file is opened and its name removed before anything is written, so
+  // that no exit, not even a crash during the decompression, leaves a copy
+  // of the kit behind; the handle keeps the data until it is closed.
+  void* handle = kInvalidHandleValue;
+  code = FS::CreateFile(tempFile, kGenericRead | kGenericWrite, 0, kOpenExisting, handle);
+  if (code != kErrorSuccess) return code;
+  if (handle == kInvalidHandleValue) return kErrorInvalidHandle;
+  tempHandle = handle;
+  FS::DeleteFile(tempFile);
+  tempFile.clear();
+
+  code = compressor.unpackTo(kitPath, tempHandle);
+  if (code != kErrorSuccess) return code;
+
+  const uint32_t size = FS::SetFilePointer(tempHandle, 0, nullptr, kFileEnd);
+  if (size == 0xFFFFFFFFu) return lastErrorOr(kErrorInvalidData);
+  if (FS::SetFilePointer(tempHandle, 0, nullptr, kFileBegin) != 0) {
+    return lastErrorOr(kErrorInvalidData);
+  }
+  uint32_t remaining = size;
+
+  uint32_t headerFlag = 0;
+  code = readU32(headerFlag, remaining);
+  if (code != kErrorSuccess) return code;
+  code = headerFlag == 0 ? readSingleHeader(remaining) : readMultiHeader(remaining);
+  if (code != kErrorSuccess) return code;
+  code = readFileTable(remaining);
+  if (code != kErrorSuccess) return code;
+
+  const uint32_t dataStart = FS::SetFilePointer(tempHandle, 0, nullptr, kFileCurrent);
+  if (dataStart == 0xFFFFFFFFu) return lastErrorOr(kErrorInvalidData);
+  if (dataStart != size - remaining) return kErrorInvalidData;
+  // Every entry must lie inside the data area now, so that a damaged table
+  // is refused before anything is installed rather than halfway through.
+  for (KitEntry& entry : entries) {
+    if (static_cast<uint64_t>(entry.offset) + entry.size > remaining) return kErrorInvalidData;
+    entry.offset += dataStart;
+  }
+  return kErrorSuccess;
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::readExact(void* data, uint32_t count,
+                                                uint32_t& remaining) {
+  if (count > remaining) return kErrorInvalidData;
+  if (count == 0) return kErrorSuccess;
+  unsigned got = 0;
+  const unsigned code = FS::ReadFile(tempHandle, data, count, &got, nullptr);
+  if (code != kErrorSuccess) return lastErrorOr(code);
+  if (got != count) return kErrorInvalidData;
+  remaining -= count;
+  return kErrorSuccess;
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::readU32(uint32_t& value, uint32_t& remaining) {
+  uint8_t bytes[4];
+  const unsigned code = readExact(bytes, 4, remaining);
+  if (code == kErrorSuccess) value = load_u32_le(bytes);
+  return code;
+}
+
+// Reads one record whole: its size field and the bytes it counts after it.
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::readRecord(std::vector<uint8_t>& record,
+                                                 uint32_t& remaining) {
+  uint32_t recordSize = 0;
+  unsigned code = readU32(recordSize, remaining);
+  if (code != kErrorSuccess) return code;
+  // Checked before the allocation: no record can claim more memory than
+  // the unpacked data still holds.
+  if (recordSize < 4 || recordSize - 4 > remaining) return kErrorInvalidData;
+  record.resize(recordSize - 4);
+  return readExact(record.data(), recordSize - 4, remaining);
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::readSingleHeader(uint32_t& remaining) {
+  wstring fields[3];
+  std::vector<uint8_t> units;
+  for (wstring& field : fields) {
+    uint32_t count = 0;
+    unsigned code = readU32(count, remaining);
+    if (code != kErrorSuccess) return code;
+    if (static_cast<uint64_t>(count) * 2 > remaining) return kErrorInvalidData;
+    units.resize(static_cast<size_t>(count) * 2);
+    code = readExact(units.data(), count * 2, remaining);
+    if (code != kErrorSuccess) return code;
+    field = load_utf16_le(units.data(), count);
+  }
+  productInfo.push_back(KitProductInfo{u"en", fields[0], fields[1], fields[2]});
+  return kErrorSuccess;
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::readMultiHeader(uint32_t& remaining) {
+  uint32_t count = 0;
+  unsigned code = readU32(count, remaining);
+  if (code != kErrorSuccess) return code;
+  if (count > remaining / kMinLanguageRecordSize) return kErrorInvalidData;
+  std::vector<uint8_t> record;
+  for (uint32_t i = 0; i < count; ++i) {
+    code = readRecord(record, remaining);
+    if (code != kErrorSuccess) return code;
+    KitRecordReader fields(record.data(), record.size());
+    KitProductInfo info;
+    if (!fields.readString(info.language) || !fields.readString(info.product) ||
+        !fields.readString(info.vendor) || !fields.readString(info.description)) {
+      return kErrorInvalidData;
+    }
+    productInfo.push_back(std::move(info));
+  }
+  return kErrorSuccess;
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::readFileTable(uint32_t& remaining) {
+  entries.clear();
+  uint32_t count = 0;
+  unsigned code = readU32(count, remaining);
+  if (code != kErrorSuccess) return code;
+  if (count > remaining / kMinFileRecordSize) return kErrorInvalidData;
+  entries.reserve(count);
+  std::vector<uint8_t> record;
+  for (uint32_t i = 0; i < count; ++i) {
+    code = readRecord(record, remaining);
+    if (code != kErrorSuccess) return code;
+    KitRecordReader fields(record.data(), record.size());
+    KitEntry entry;
+    if (!fields.readString(entry.name) || !fields.readU32(entry.lastWriteTime.dwLowDateTime) ||
+        !fields.readU32(entry.lastWriteTime.dwHighDateTime) || !fields.readU32(entry.offset) ||
+        !fields.readU32(entry.size)) {
+      return kErrorInvalidData;
+    }
+    if (!kit_name_is_safe(entry.name)) return kErrorInvalidData;
+    entries.push_back(std::move(entry));
+  }
+  return kErrorSuccess;
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::copy(unsigned long index, const wstring& destination) {
+  if (index >= entries.size() || tempHandle == kInvalidHandleValue) {
+    return kErrorInvalidParameter;
+  }
+  const KitEntry& entry = entries[index];
+  void* out = kInvalidHandleValue;
+  unsigned code = FS::CreateFile(destination, kGenericWrite, 0, kCreateAlways, out);
+  if (code != kErrorSuccess) return code;
+  if (out == kInvalidHandleValue) return kErrorInvalidHandle;
+
+  if (FS::SetFilePointer(tempHandle, static_cast<long>(entry.offset), nullptr, kFileBegin) ==
+      0xFFFFFFFFu) {
+    code = lastErrorOr(kErrorInvalidData);
+  }
+  uint32_t remaining = entry.size;
+  while (code == kErrorSuccess && remaining != 0) {
+    const unsigned wanted = remaining < bufferSize ? remaining : bufferSize;
+    unsigned got = 0;
+    code = FS::ReadFile(tempHandle, buffer.get(), wanted, &got, nullptr);
+    if (code != kErrorSuccess) {
+      code = lastErrorOr(code);
+      break;
+    }
+    // The unpacked kit ended before the entry did: without this the loop
+    // would read nothing forever.
+    if (got == 0) {
+      code = kErrorInvalidData;
+      break;
+    }
+    unsigned written = 0;
+    code = FS::WriteFile(out, buffer.get(), got, &written, nullptr);
+    if (code != kErrorSuccess) {
+      code = lastErrorOr(code);
+      break;
+    }
+    remaining -= got;
+  }
+  // CREATE_ALWAYS keeps an existing file's length: cut a longer old content.
+  if (code == kErrorSuccess) code = FS::SetEndOfFile(out);
+  if (code == kErrorSuccess) code = FS::SetFileTime(out, nullptr, nullptr, &entry.lastWriteTime);
+  const unsigned closeCode = FS::CloseHandle(out);
+  return code != kErrorSuccess ? code : closeCode;
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::lastErrorOr(unsigned fallback) {
+  const unsigned code = FS::GetLastError();
+  return code != kErrorSuccess ? code : fallback;
+}
+
+template <class Compressor, class FS>
+void InstallData<Compressor, FS>::release() {
+  if (tempHandle != kInvalidHandleValue) {
+    FS::CloseHandle(tempHandle);
+    tempHandle = kInvalidHandleValue;
+  }
+  if (!tempFile.empty()) {
+    FS::DeleteFile(tempFile);
+    tempFile.clear();
+  }
+}
+
+}  // namespace config
+
+// The reader as the wizard, the engine and the kit tool use it.
+using KitReader = config::InstallData<LZCompressor, FileSystem>;
+
+#endif  // QXR8_INSTALL_INSTALL_DATA_H_

@@ -1,0 +1,246 @@
+#include "install/kit_writer.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace config {
+
+void append_u32_le(std::string& out, uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(value >> shift));
+}
+
+void append_kit_string(std::string& out, const wstring& text) {
+  append_u32_le(out, static_cast<uint32_t>(text.size()));
+  for (char16_t unit : text) {
+    out.push_back(static_cast<char>(unit & 0xFF));
+    out.push_back(static_cast<char>(unit >> 8));
+  }
+}
+
+std::string encode_single_header(const wstring& product, const wstring& vendor,
+                                 const wstring& description) {
+  std::string out;
+  append_u32_le(out, 0);
+  append_kit_string(out, product);
+  append_kit_string(out, vendor);
+  append_kit_string(out, description);
+  return out;
+}
+
+std::string encode_language_record(const KitProductInfo& record, uint32_t padding) {
+  std::string body;
+  append_kit_string(body, record.language);
+  append_kit_string(body, record.product);
+  append_kit_string(body, record.vendor);
+  append_kit_string(body, record.description);
+  body.append(padding, '\0');
+  std::string out;
+  append_u32_le(out, static_cast<uint32_t>(body.size() + 4));
+  return out + body;
+}
+
+std::string encode_multi_header(const std::vector<KitProductInfo>& records, uint32_t flag) {
+  std::string out;
+  append_u32_le(out, flag);
+  append_u32_le(out, static_cast<uint32_t>(records.size()));
+  for (const KitProductInfo& record : records) out += encode_language_record(record);
+  return out;
+}
+
+std::string encode_file_record(const KitEntry& entry, uint32_t padding) {
+  std::string body;
+  append_kit_string(body, entry.name);
+  append_u32_le(body, entry.lastWriteTime.dwLowDateTime);
+  append_u32_le(body, entry.lastWriteTime.dwHighDateTime);
+  append_u32_le(body, entry.offset);
+  append_u32_le(body, entry.size);
+  body.append(padding, '\0');
+  std::string out;
+  append_u32_le(out, static_cast<uint32_t>(body.size() + 4));
+  return out + body;
+}
+
+std::string encode_file_table(const std::vector<KitEntry>& entries) {
+  std::string out;
+  append_u32_le(out, static_cast<uint32_t>(entries.size()));
+  for (const KitEntry& entry : entries) out += encode_file_record(entry);
+  return out;
+}
+
+struct RawDeflater::State {
+  z_stream stream;
+  uint8_t out[65536];
+};
+
+RawDeflater::RawDeflater(int level, Sink sink)
+    : m_state(new State()), m_sink(std::move(sink)), m_ok(true) {
+  m_state->stream = z_stream{};
+  m_ok = deflateInit2(&m_state->stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
+  if (!m_ok) {
+    delete m_state;
+    m_state = nullptr;
+  }
+}
+
+RawDeflater::~RawDeflater() {
+  if (m_state != nullptr) {
+    deflateEnd(&m_state->stream);
+    delete m_state;
+  }
+}
+
+bool RawDeflater::write(const void* data, size_t size) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  // avail_in is 32-bit: feed large blocks in slices.
+  while (m_ok && size != 0) {
+    const uInt slice = size > (1u << 30) ? (1u << 30) : static_cast<uInt>(size);
+    m_state->stream.next_in = const_cast<Bytef*>(bytes);
+    m_state->stream.avail_in = slice;
+    if (!run(Z_NO_FLUSH)) break;
+    bytes += slice;
+    size -= slice;
+  }
+  return m_ok;
+}
+
+bool RawDeflater::finish() {
+  if (m_ok) {
+    m_state->stream.next_in = nullptr;
+    m_state->stream.avail_in = 0;
+    run(Z_FINISH);
+  }
+  return m_ok;
+}
+
+bool RawDeflater::run(int flush) {
+  z_stream& stream = m_state->stream;
+  while (true) {
+    stream.next_out = m_state->out;
+    stream.avail_out = sizeof m_state->out;
+    const int answer = deflate(&stream, flush);
+    if (answer == Z_STREAM_ERROR) return m_ok = false;
+    const size_t produced = sizeof m_state->out - stream.avail_out;
+    if (produced != 0 && !m_sink(m_state->out, produced)) return m_ok = false;
+    if (flush == Z_FINISH ? answer == Z_STREAM_END : stream.avail_out != 0) return true;
+  }
+}
+
+std::string deflate_raw(const std::string& data, int level) {
+  std::string out;
+  RawDeflater deflater(level, [&out](const uint8_t* bytes, size_t size) {
+    out.append(reinterpret_cast<const char*>(bytes), size);
+    return true;
+  });
+  deflater.write(data.data(), data.size());
+  deflater.finish();
+  return out;
+}
+
+namespace {
+
+std::string errno_text(int err) { return std::strerror(err); }
+
+// Writes all of `data` to `fd`, retrying short writes.
+bool write_all(int fd, const uint8_t* data, size_t size) {
+  while (size != 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Streams one file into the deflater; it must hold exactly `size` bytes.
+bool pack_file_contents(RawDeflater& deflater, const KitSourceFile& file, std::string& error) {
+  const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    error = "cannot read " + file.path + ": " + errno_text(errno);
+    return false;
+  }
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[65536]);
+  uint64_t total = 0;
+  bool ok = true;
+  while (ok) {
+    const ssize_t n = ::read(fd, buffer.get(), 65536);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      error = "cannot read " + file.path + ": " + errno_text(errno);
+      ok = false;
+      break;
+    }
+    if (n == 0) break;
+    total += static_cast<uint64_t>(n);
+    if (total > file.size) break;
+    if (!deflater.write(buffer.get(), static_cast<size_t>(n))) {
+      error = "cannot write the kit";
+      ok = false;
+    }
+  }
+  ::close(fd);
+  if (ok && total != file.size) {
+    error = file.path + " changed while it was packed";
+    ok = false;
+  }
+  return ok;
+}
+
+}  // namespace
+
+bool write_kit(const std::string& outputPath, const std::string& header,
+               const std::vector<KitSourceFile>& files, int level, std::string& error) {
+  std::vector<KitEntry> entries;
+  entries.reserve(files.size());
+  uint64_t offset = 0;
+  for (const KitSourceFile& file : files) {
+    if (file.size > kMaxUnpackedKitSize || offset + file.size > kMaxUnpackedKitSize) {
+      error = "the kit would exceed 4 GiB";
+      return false;
+    }
+    entries.push_back(KitEntry{file.name, file.lastWriteTime, static_cast<uint32_t>(offset),
+                               static_cast<uint32_t>(file.size)});
+    offset += file.size;
+  }
+  const std::string table = encode_file_table(entries);
+  if (header.size() + table.size() + offset > kMaxUnpackedKitSize) {
+    error = "the kit would exceed 4 GiB";
+    return false;
+  }
+
+  const int fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    error = "cannot create " + outputPath + ": " + errno_text(errno);
+    return false;
+  }
+  int writeErr = 0;
+  bool ok = true;
+  {
+    RawDeflater deflater(level, [fd, &writeErr](const uint8_t* data, size_t size) {
+      if (write_all(fd, data, size)) return true;
+      writeErr = errno;
+      return false;
+    });
+    ok = deflater.write(header.data(), header.size()) && deflater.write(table.data(), table.size());
+    for (size_t i = 0; ok && i < files.size(); ++i) ok = pack_file_contents(deflater, files[i], error);
+    if (ok) ok = deflater.finish();
+    if (!ok && error.empty()) {
+      error = "cannot write " + outputPath + (writeErr ? ": " + errno_text(writeErr) : "");
+    }
+  }
+  if (::close(fd) != 0 && ok) {
+    error = "cannot write " + outputPath + ": " + errno_text(errno);
+    ok = false;
+  }
+  if (!ok) ::unlink(outputPath.c_str());
+  return ok;
+}
+
+}  // namespace config

@@ -1,0 +1,85 @@
+// Writing kits: the encoding of the unpacked kit and its raw deflate
+// compression. Used by the kit tool and by tests that build kits; the
+// wizard never writes a kit. No shared state; any thread.
+#ifndef QXR8_INSTALL_KIT_WRITER_H_
+#define QXR8_INSTALL_KIT_WRITER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "install/install_data.h"
+#include "platform/wstring.h"
+
+namespace config {
+
+// Appends `value` as 4 little-endian bytes.
+void append_u32_le(std::string& out, uint32_t value);
+// Appends a count of UTF-16LE units and the units.
+void append_kit_string(std::string& out, const wstring& text);
+
+// headerFlag 0 and the three strings of a single-language header.
+std::string encode_single_header(const wstring& product, const wstring& vendor,
+                                 const wstring& description);
+// One language record; `padding` zero bytes follow its last field and are
+// counted in its size.
+std::string encode_language_record(const KitProductInfo& record, uint32_t padding = 0);
+// `flag` (nonzero), the record count and the records.
+std::string encode_multi_header(const std::vector<KitProductInfo>& records, uint32_t flag = 1);
+// One file record, with `padding` as for language records.
+std::string encode_file_record(const KitEntry& entry, uint32_t padding = 0);
+// The entry count and the records, offsets as given (relative to the data).
+std::string encode_file_table(const std::vector<KitEntry>& entries);
+
+// A raw deflate stream (window bits -15, no wrapper) that hands every
+// compressed piece to a sink. Output depends only on the level and the
+// bytes fed, so kits are reproducible.
+class RawDeflater {
+ public:
+  // Returns false to stop the compression (for example a failed write).
+  using Sink = std::function<bool(const uint8_t* data, size_t size)>;
+
+  // `level` 0 (stored) to 9 (smallest).
+  RawDeflater(int level, Sink sink);
+  ~RawDeflater();
+  RawDeflater(const RawDeflater&) = delete;
+  RawDeflater& operator=(const RawDeflater&) = delete;
+
+  // Each returns false once zlib or the sink failed; later calls do nothing.
+  bool write(const void* data, size_t size);
+  // Ends the stream with its final block.
+  bool finish();
+
+ private:
+  bool run(int flush);
+
+  struct State;
+  State* m_state;
+  Sink m_sink;
+  bool m_ok;
+};
+
+// Compresses `data` as one raw deflate stream.
+std::string deflate_raw(const std::string& data, int level = 9);
+
+// One file to be packed: its name in the kit, its time, the file it is read
+// from (a narrow path) and its size, which must not change while packing.
+struct KitSourceFile {
+  wstring name;
+  _FILETIME lastWriteTime;
+  std::string path;
+  uint64_t size;
+};
+
+// Writes the kit `header` (an encoded single- or multi-language header), the
+// file table of `files` (offsets in list order) and their contents to
+// `outputPath`, raw deflated at `level`. Returns true, or false with a
+// message in `error` and no output file left.
+bool write_kit(const std::string& outputPath, const std::string& header,
+               const std::vector<KitSourceFile>& files, int level, std::string& error);
+
+}  // namespace config
+
+#endif  // QXR8_INSTALL_KIT_WRITER_H_

@@ -1,0 +1,129 @@
+#include "install/lz_compressor.h"
+
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <memory>
+
+#include "platform/file_system.h"
+
+namespace {
+
+// A FileSystem handle carries the descriptor as its value.
+int descriptor_of(void* handle) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
+
+// Releases the mapping however the inflation ends.
+class ReadOnlyMapping {
+ public:
+  ReadOnlyMapping() = default;
+  ~ReadOnlyMapping() {
+    if (m_data != MAP_FAILED && m_size != 0) munmap(m_data, m_size);
+  }
+  ReadOnlyMapping(const ReadOnlyMapping&) = delete;
+  ReadOnlyMapping& operator=(const ReadOnlyMapping&) = delete;
+
+  // Maps `size` bytes of `fd` private and read-only. 0 or an error code.
+  unsigned map(int fd, uint32_t size) {
+    m_size = size;
+    m_data = mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (m_data == MAP_FAILED) {
+      const int err = errno;
+      return setLastErrorByErrNo(err);
+    }
+    return kErrorSuccess;
+  }
+  const uint8_t* data() const { return static_cast<const uint8_t*>(m_data); }
+
+ private:
+  void* m_data = MAP_FAILED;
+  size_t m_size = 0;
+};
+
+// Inflates the whole of the open `source` into `destination`.
+unsigned inflate_file(void* source, void* destination) {
+  const uint32_t size = FileSystem::SetFilePointer(source, 0, nullptr, kFileEnd);
+  // The 32-bit size must be the whole file: a directory, a device or a kit
+  // of 4 GiB or more cannot be read as one mapping.
+  struct stat status;
+  if (fstat(descriptor_of(source), &status) != 0) {
+    const int err = errno;
+    return setLastErrorByErrNo(err);
+  }
+  if (!S_ISREG(status.st_mode)) return kErrorInvalidParameter;
+  if (size == 0xFFFFFFFFu || static_cast<uint64_t>(status.st_size) != size) {
+    return kErrorInvalidData;
+  }
+  // An empty kit has nothing to map and unpacks to nothing.
+  if (size == 0) return kErrorSuccess;
+
+  ReadOnlyMapping mapping;
+  unsigned code = mapping.map(descriptor_of(source), size);
+  if (code != kErrorSuccess) return code;
+
+  z_stream stream = {};
+  if (inflateInit2(&stream, -15) != Z_OK) return kErrorInvalidData;
+  stream.next_in = const_cast<Bytef*>(mapping.data());
+  stream.avail_in = size;
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kBufferSize]);
+
+  int answer = Z_OK;
+  unsigned writeCode = kErrorSuccess;
+  bool tooLarge = false;
+  do {
+    stream.next_out = buffer.get();
+    stream.avail_out = kBufferSize;
+    const uLong before = stream.total_out;
+    answer = inflate(&stream, Z_NO_FLUSH);
+    // No input left is the normal end of a stream without its final block.
+    if (answer == Z_BUF_ERROR && stream.avail_in == 0) answer = Z_OK;
+    if (stream.total_out > kMaxUnpackedKitSize) {
+      tooLarge = true;
+      break;
+    }
+    const unsigned produced = static_cast<unsigned>(stream.total_out - before);
+    if (produced != 0) {
+      unsigned written = 0;
+      writeCode = FileSystem::WriteFile(destination, buffer.get(), produced, &written, nullptr);
+      if (writeCode != kErrorSuccess) break;
+    }
+  } while (answer == Z_OK && stream.avail_out == 0);
+  inflateEnd(&stream);
+
+  if (writeCode != kErrorSuccess) return writeCode;
+  if (tooLarge || answer < 0) return kErrorInvalidData;
+  return kErrorSuccess;
+}
+
+}  // namespace
+
+unsigned LZCompressor::unpack(const wstring& source, const wstring& destination) const {
+  void* in = kInvalidHandleValue;
+  unsigned code = FileSystem::CreateFile(source, kGenericRead, 0, kOpenExisting, in);
+  if (code != kErrorSuccess) return code;
+  void* out = kInvalidHandleValue;
+  code = FileSystem::CreateFile(destination, kGenericWrite, 0, kCreateAlways, out);
+  if (code != kErrorSuccess) {
+    FileSystem::CloseHandle(in);
+    return code;
+  }
+  code = inflate_file(in, out);
+  FileSystem::CloseHandle(out);
+  FileSystem::CloseHandle(in);
+  return code;
+}
+
+unsigned LZCompressor::unpackTo(const wstring& source, void* destination) const {
+  void* in = kInvalidHandleValue;
+  unsigned code = FileSystem::CreateFile(source, kGenericRead, 0, kOpenExisting, in);
+  if (code != kErrorSuccess) return code;
+  code = inflate_file(in, destination);
+  FileSystem::CloseHandle(in);
+  return code;
+}
+
+unsigned LZCompressor::pack(const wstring&, const wstring&) const { return 1; }

@@ -1,0 +1,77 @@
+#include "install/path_status.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/text_encoding.h"
+
+namespace {
+
+// The narrowed path without trailing slashes (but "/" stays "/"), so that a
+// status query without link following really looks at the last component.
+std::string narrow_without_trailing_slash(const wstring& path) {
+  std::string narrow = narrow_lib(path);
+  while (narrow.size() > 1 && narrow.back() == '/') narrow.pop_back();
+  return narrow;
+}
+
+PathKind kind_of_mode(mode_t mode) {
+  if (S_ISREG(mode)) return PathKind::kRegular;
+  if (S_ISDIR(mode)) return PathKind::kDirectory;
+  if (S_ISLNK(mode)) return PathKind::kSymlink;
+  return PathKind::kOther;
+}
+
+}  // namespace
+
+PathKind path_kind(const wstring& path, bool followLinks) {
+  if (path.empty()) return PathKind::kMissing;
+  const std::string narrow = narrow_without_trailing_slash(path);
+  struct stat st;
+  const int rc = followLinks ? stat(narrow.c_str(), &st) : lstat(narrow.c_str(), &st);
+  if (rc != 0) {
+    return (errno == ENOENT || errno == ENOTDIR) ? PathKind::kMissing : PathKind::kUnknown;
+  }
+  return kind_of_mode(st.st_mode);
+}
+
+bool is_replaceable_file(const wstring& path) {
+  switch (path_kind(path, false)) {
+    case PathKind::kRegular:
+      return true;
+    case PathKind::kSymlink:
+      return path_kind(path, true) == PathKind::kRegular;
+    default:
+      return false;
+  }
+}
+
+bool list_directory(const wstring& directory, std::vector<DirectoryEntry>& entries) {
+  entries.clear();
+  const std::string narrow = narrow_without_trailing_slash(directory);
+  // O_NOFOLLOW: a link standing where a directory is expected is not walked.
+  const int fd = open(narrow.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return false;
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) {
+    close(fd);
+    return false;
+  }
+  while (struct dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    bool isDirectory = false;
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      isDirectory = S_ISDIR(st.st_mode);
+    }
+    entries.push_back(DirectoryEntry{widen_lib(name), isDirectory});
+  }
+  closedir(dir);
+  return true;
+}

@@ -1,0 +1,215 @@
+#include "install/rollback.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <string>
+
+#include "install/path_status.h"
+#include "platform/file_system.h"
+#include "platform/process_services.h"
+#include "platform/string_utils.h"
+#include "platform/text_encoding.h"
+
+namespace {
+
+// More backup trees than anyone keeps; the bound only stops a loop over a
+// temporary directory where mkdir keeps answering EEXIST.
+constexpr unsigned kMaxBackupNumber = 1000000;
+
+bool ends_with_separator(const wstring& path) {
+  return !path.empty() &&
+         (path.back() == kPathSeparatorChar || path.back() == kBadPathSeparatorChar);
+}
+
+wstring without_trailing_separators(wstring path) {
+  while (path.size() > 1 && ends_with_separator(path)) path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+unsigned Rollback::start(const wstring& targetDir) {
+  journal.emplace_back();
+  journal.back().targetDir = targetDir;
+  if (targetDir.empty()) return kErrorSuccess;
+
+  wstring tempDir;
+  unsigned rc = FileSystem::GetTempPath(tempDir);
+  if (rc != kErrorSuccess) return rc;
+  rc = makeDirectoryTree(tempDir);
+  if (rc != kErrorSuccess) return rc;
+  if (!ends_with_separator(tempDir)) tempDir += kPathSeparator;
+
+  // The tree holds the user's old files: it must be a fresh directory that
+  // nobody else can read or has prepared. mkdir is the existence test, so a
+  // name that appears between a check and the creation cannot be taken.
+  for (unsigned n = 0; n < kMaxBackupNumber; ++n) {
+    const wstring candidate = tempDir + u"r8stp" + string_uito(n, 10);
+    if (mkdir(narrow_lib(candidate).c_str(), 0700) == 0) {
+      journal.back().backupDir = candidate + kPathSeparator;
+      addRBCatalog(journal.back().backupDir);
+      return kErrorSuccess;
+    }
+    if (errno != EEXIST) return setLastErrorByErrNo(errno);
+  }
+  return kErrorAlreadyExists;
+}
+
+bool Rollback::isAddedFile(const wstring& path) const {
+  if (journal.empty()) return false;
+  for (const wstring& added : journal.back().addedFiles) {
+    if (added == path) return true;
+  }
+  return false;
+}
+
+unsigned Rollback::storeRBFile(const wstring& path) {
+  if (journal.empty()) return kErrorInvalidParameter;
+  const RollbackRecord& record = journal.back();
+  // A backup path is only ever computed inside the backup tree.
+  if (record.backupDir.empty() || path.size() <= record.targetDir.size() ||
+      path.compare(0, record.targetDir.size(), record.targetDir) != 0) {
+    return kErrorInvalidParameter;
+  }
+
+  const PathKind kind = path_kind(path, false);
+  if (kind == PathKind::kUnknown) return kErrorInvalidParameter;
+  const bool exists = kind != PathKind::kMissing;
+  // A directory, FIFO, device or a link to one is the user's and is never
+  // moved: the run cannot put a file there.
+  if (exists && !is_replaceable_file(path)) return kErrorAlreadyExists;
+
+  const wstring backupPath = record.backupDir + path.substr(record.targetDir.size());
+  // What stands at the path is the run's own copy when the run added it or
+  // has already backed up the original; the first backup is the one kept.
+  if (exists && (isAddedFile(path) || path_kind(backupPath, false) != PathKind::kMissing)) {
+    return kErrorSuccess;
+  }
+
+  const size_t slash = backupPath.rfind(kPathSeparatorChar);
+  if (slash != wstring::npos) {
+    const unsigned rc = makeBackupDirectoryTree(backupPath.substr(0, slash));
+    if (rc != kErrorSuccess) return rc;
+  }
+  if (!exists) return kErrorFileNotFound;
+
+  if (FileSystem::MoveFile(path, backupPath) == kErrorSuccess) return kErrorSuccess;
+  // The caller reads 2 as "nothing to back up" and would then overwrite the
+  // file without a copy to restore: a file that is still there was not
+  // moved, and that is a failure of its own.
+  return path_kind(path, false) == PathKind::kMissing ? kErrorFileNotFound
+                                                      : kErrorInvalidParameter;
+}
+
+unsigned Rollback::makeDirectoryTree(const wstring& path) { return makeTree(path, true); }
+
+unsigned Rollback::makeBackupDirectoryTree(const wstring& path) { return makeTree(path, false); }
+
+unsigned Rollback::makeTree(const wstring& path, bool journalCreated) {
+  if (isDiskRoot(path)) return kErrorSuccess;
+  unsigned rc = FileSystem::CreateDirectory(path);
+  if (rc == kErrorSuccess) {
+    if (journalCreated) addRBCatalog(path);
+    return kErrorSuccess;
+  }
+  if (rc == kErrorAlreadyExists) return kErrorSuccess;
+
+  // Paths written with backslashes are built one level at a time.
+  const size_t backslash = path.rfind(kBadPathSeparatorChar);
+  if (backslash == wstring::npos) return kErrorPathNotFound;
+  if (backslash == 2 && path[1] == u':') return kErrorPathNotFound;
+  rc = makeTree(path.substr(0, backslash), journalCreated);
+  if (rc != kErrorSuccess) return rc;
+  rc = FileSystem::CreateDirectory(path);
+  if (rc != kErrorSuccess) return rc;
+  if (journalCreated) addRBCatalog(path);
+  return kErrorSuccess;
+}
+
+unsigned Rollback::rollback(unsigned code) {
+  if (journal.empty()) return code;
+  const RollbackRecord record = journal.back();
+  bool restored = true;
+  if (!record.targetDir.empty() && !record.backupDir.empty()) {
+    restored = restoreFiles(record.targetDir, record.backupDir);
+  }
+  // A backup that could not be moved back is the only copy of the user's
+  // file: the tree then stays in the temporary directory.
+  if (!record.backupDir.empty() && restored) removeDirectoryTree(record.backupDir);
+  for (const wstring& dir : record.createdDirs) {
+    if (dir != record.backupDir) removeDirectoryTree(dir);
+  }
+  for (const wstring& file : record.addedFiles) FileSystem::DeleteFile(file);
+  return code;
+}
+
+unsigned Rollback::stop() {
+  if (journal.empty()) return kErrorSuccess;
+  return removeDirectoryTree(journal.back().backupDir);
+}
+
+void Rollback::rollbackFiles(const wstring& targetDir, const wstring& backupDir) {
+  restoreFiles(targetDir, backupDir);
+}
+
+bool Rollback::restoreFiles(const wstring& targetDir, const wstring& backupDir) {
+  std::vector<DirectoryEntry> entries;
+  if (!list_directory(backupDir, entries)) return false;
+  bool allMoved = true;
+  for (const DirectoryEntry& entry : entries) {
+    if (entry.isDirectory) {
+      allMoved &= restoreFiles(targetDir + entry.name + kPathSeparator,
+                               backupDir + entry.name + kPathSeparator);
+    } else if (FileSystem::MoveFile(backupDir + entry.name, targetDir + entry.name) !=
+               kErrorSuccess) {
+      allMoved = false;
+    }
+  }
+  return allMoved;
+}
+
+unsigned Rollback::removeDirectoryTree(const wstring& path) {
+  if (path.empty()) return kErrorSuccess;
+  // The journal never holds the root; refusing it keeps a damaged journal
+  // from emptying the disk.
+  if (isDiskRoot(path)) return kErrorSuccess;
+
+  const PathKind kind = path_kind(path, false);
+  if (kind == PathKind::kMissing) return kErrorSuccess;
+  if (kind != PathKind::kDirectory) {
+    // A link is removed as itself, never what it points to.
+    return FileSystem::DeleteFile(without_trailing_separators(path));
+  }
+
+  const wstring dir = ends_with_separator(path) ? path : path + kPathSeparator;
+  std::vector<DirectoryEntry> entries;
+  list_directory(dir, entries);
+  for (const DirectoryEntry& entry : entries) {
+    if (entry.isDirectory) {
+      removeDirectoryTree(dir + entry.name);
+    } else {
+      FileSystem::DeleteFile(dir + entry.name);
+    }
+  }
+  return FileSystem::RemoveDirectory(dir);
+}
+
+void Rollback::addRBCatalog(const wstring& path) {
+  if (!journal.empty()) journal.back().createdDirs.push_back(path);
+}
+
+void Rollback::addRBFile(const wstring& path) {
+  if (!journal.empty()) journal.back().addedFiles.push_back(path);
+}
+
+void Rollback::removeRBFile(const wstring& path) {
+  if (journal.empty()) return;
+  std::vector<wstring>& files = journal.back().addedFiles;
+  for (auto it = files.begin(); it != files.end(); ++it) {
+    if (*it == path) {
+      files.erase(it);
+      return;
+    }
+  }
+}
