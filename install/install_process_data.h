@@ -17,8 +17,8 @@
 
 class InstallProcessData {
  public:
-  // Called on the posting thread after each setInstallState, outside the
-  // lock, with the values just posted. Lets a caller (a test, a log) see
+  // Called on the posting thread by each setInstallState, outside the lock,
+  // with the values about to be posted (just before they become visible). Lets a caller (a test, a log) see
   // every state instead of the ones a poll happens to catch.
   using StateListener = std::function<void(unsigned code, const wstring& text, int percent)>;
 

@@ -1,0 +1,69 @@
+#include "install/install_process_data.h"
+
+#include <cerrno>
+#include <utility>
+
+InstallProcessData::Guard::Guard(sem_t& sem) : m_sem(sem) {
+  // A signal may interrupt the wait; only holding the lock ends it.
+  while (sem_wait(&m_sem) != 0 && errno == EINTR) {
+  }
+}
+
+InstallProcessData::Guard::~Guard() { sem_post(&m_sem); }
+
+InstallProcessData::InstallProcessData()
+    : kit(nullptr), cancelled(false), stateCode(0), percent(0) {
+  sem_init(&lock, 0, 1);
+}
+
+InstallProcessData::~InstallProcessData() { sem_destroy(&lock); }
+
+void InstallProcessData::init(KitReader* newKit, const wstring& newTargetDir) {
+  Guard guard(lock);
+  kit = newKit;
+  cancelled = false;
+  stateCode = 0;
+  percent = 0;
+  targetDir = newTargetDir;
+  if (!targetDir.empty() && targetDir.back() != kPathSeparatorChar &&
+      targetDir.back() != kBadPathSeparatorChar) {
+    targetDir += kPathSeparator;
+  }
+}
+
+void InstallProcessData::get(KitReader*& outKit, wstring& outTargetDir) {
+  Guard guard(lock);
+  outKit = kit;
+  outTargetDir = targetDir;
+}
+
+void InstallProcessData::setCancel(bool value) {
+  Guard guard(lock);
+  cancelled = value;
+}
+
+bool InstallProcessData::isCancelled() {
+  Guard guard(lock);
+  return cancelled;
+}
+
+void InstallProcessData::setInstallState(unsigned code, const wstring& text, int newPercent) {
+  // Told before the state is visible: once a poller can see a final state,
+  // its owner may destroy this object, so nothing of it is read after that.
+  if (listener) listener(code, text, newPercent);
+  Guard guard(lock);
+  stateCode = code;
+  stateText = text;
+  percent = newPercent;
+}
+
+void InstallProcessData::getInstallState(unsigned& code, wstring& text, int& outPercent) {
+  Guard guard(lock);
+  code = stateCode;
+  text = stateText;
+  outPercent = percent;
+}
+
+void InstallProcessData::setStateListener(StateListener newListener) {
+  listener = std::move(newListener);
+}
