@@ -85,6 +85,8 @@ std::string candidateName(const std::string& target) {
   const size_t slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
   const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  // A name near the length limit would leave no room for the decoration.
+  if (base.size() > 200) return dir + "." + suffix + ".tmp";
   return dir + "." + base + "." + suffix + ".tmp";
 }
 
@@ -133,7 +135,8 @@ void write_config_file(const wstring& path, const ConfigFile& config) {
     }
     ok = fchmod(fd, old.st_mode & 07777) == 0;
   }
-  ok = ok && writeAll(fd, text) && fsync(fd) == 0;
+  // A file system that cannot sync (EINVAL) still holds what was written.
+  ok = ok && writeAll(fd, text) && (fsync(fd) == 0 || errno == EINVAL);
   ok = (close(fd) == 0) && ok;
   ok = ok && rename(temp.c_str(), target.c_str()) == 0;
   if (!ok) {

@@ -311,6 +311,14 @@ TEST_F(ConfigIoTest, NewFileGetsUmaskMode) {
   EXPECT_EQ(0640u, st.st_mode & 07777);
 }
 
+TEST_F(ConfigIoTest, FileNameNearTheLengthLimitCanStillBeReplaced) {
+  const std::string path = root + "/" + std::string(250, 'n');
+  writeBytes(path, "Old=1\n");
+  write_config_file(W(path), sample());
+  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", readBytes(path));
+  EXPECT_EQ(3u, cfgtest::listDir(root).size());  // home, tmp and the file: no temporary left
+}
+
 TEST_F(ConfigIoTest, SymbolicLinkChainIsFollowedAndTheTargetReplaced) {
   const std::string real = root + "/real";
   const std::string cfg = root + "/cfg";
