@@ -1,0 +1,84 @@
+#include "app/dir_select_page.h"
+
+#include "platform/text_encoding.h"
+#include "res/string_table.h"
+
+namespace {
+
+constexpr int kCatalogLabelX = 170;
+constexpr int kCatalogLabelY = 255;
+constexpr int kEntryX = 170;
+constexpr int kEntryY = 275;
+constexpr int kEntryWidth = 280;
+constexpr int kEntryHeight = 30;
+constexpr int kBrowseX = 460;
+constexpr int kBrowseY = 275;
+constexpr int kBrowseSize = 30;
+
+// GTK's "clicked" wants a void handler; the page's contract returns 0.
+void on_browse_clicked(GtkWidget* widget, gpointer page) { button_clicked_handler(widget, page); }
+
+}  // namespace
+
+DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture)
+    : WizardDialogPage(parent),
+      image(nullptr),
+      entry(nullptr),
+      promptLabel(nullptr),
+      catalogLabel(nullptr),
+      browseButton(nullptr) {
+  image = gtk_image_new_from_pixbuf(picture);
+  widgets.push_back(image);
+  gtk_container_add(GTK_CONTAINER(parent), image);
+
+  promptLabel = createMainAreaLabel(parent);
+  widgets.push_back(promptLabel);
+  gtk_label_set_text(GTK_LABEL(promptLabel),
+                     narrow_lib(LoadResString("IDS_DESTINATION_PROMPT")).c_str());
+
+  catalogLabel = gtk_label_new(narrow_lib(LoadResString("IDS_TEMPLATE_CATALOG")).c_str());
+  widgets.push_back(catalogLabel);
+  gtk_fixed_put(GTK_FIXED(parent), catalogLabel, kCatalogLabelX, kCatalogLabelY);
+
+  entry = gtk_entry_new();
+  widgets.push_back(entry);
+  gtk_widget_set_size_request(entry, kEntryWidth, kEntryHeight);
+  gtk_fixed_put(GTK_FIXED(parent), entry, kEntryX, kEntryY);
+
+  browseButton = gtk_button_new_with_label("...");
+  widgets.push_back(browseButton);
+  gtk_widget_set_size_request(browseButton, kBrowseSize, kBrowseSize);
+  gtk_fixed_put(GTK_FIXED(parent), browseButton, kBrowseX, kBrowseY);
+  g_signal_connect(browseButton, "clicked", G_CALLBACK(on_browse_clicked), this);
+}
+
+void DirSelectPage::setPath(const wstring& path) { setPath(narrow_lib(path)); }
+
+void DirSelectPage::setPath(const std::string& path) {
+  gtk_entry_set_text(GTK_ENTRY(entry), path.c_str());
+}
+
+wstring DirSelectPage::getPath() const {
+  const gchar* text = gtk_entry_get_text(GTK_ENTRY(entry));
+  return text != nullptr ? widen_lib(text) : wstring();
+}
+
+void DirSelectPage::showDirDialog() {
+  GtkWidget* chooser = gtk_file_chooser_dialog_new(
+      nullptr, nullptr, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "gtk-cancel", GTK_RESPONSE_CANCEL,
+      "gtk-open", GTK_RESPONSE_ACCEPT, static_cast<const char*>(nullptr));
+  gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
+  if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
+    gchar* folder = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
+    if (folder != nullptr) {
+      setPath(std::string(folder));
+      g_free(folder);
+    }
+  }
+  gtk_widget_destroy(chooser);
+}
+
+int button_clicked_handler(GtkWidget* /*widget*/, void* page) {
+  if (page != nullptr) static_cast<DirSelectPage*>(page)->showDirDialog();
+  return 0;
+}

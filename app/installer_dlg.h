@@ -1,0 +1,197 @@
+// The setup wizard: one fixed-size window with a side picture, a main area
+// whose content changes from page to page, and the Back, Next and Cancel
+// buttons. It owns the opened kit, the state shared with the installation
+// worker, the worker itself and the pages.
+//
+// Every member runs on the main thread, except updateProgress, the body of
+// the worker thread. The members are public so that the wizard can be
+// driven page by page through its handlers (tests do exactly that).
+#ifndef QXR8_APP_INSTALLER_DLG_H_
+#define QXR8_APP_INSTALLER_DLG_H_
+
+#include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gtk/gtk.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "app/cwnd.h"
+#include "app/dir_select_page.h"
+#include "app/message_page.h"
+#include "app/progress_page.h"
+#include "app/success_final_page.h"
+#include "app/wizard_dialog_page.h"
+#include "install/install_data.h"
+#include "install/install_process_data.h"
+#include "install/install_thread.h"
+#include "platform/wstring.h"
+
+// Wizard states (curState).
+enum : int {
+  kStateNone = 0,       // before the first page
+  kStateWelcome = 1,    // welcomePage
+  kStateSelectDir = 2,  // dirSelectPage
+  kStateInstall = 3,    // progressPage
+  kStateSuccess = 4,    // successPage
+  kStateFailure = 5,    // errorPage
+};
+
+// Window geometry and the fixed positions of the shell's widgets.
+inline constexpr int kDlgWidth = 500;
+inline constexpr int kDlgHeight = 360;
+inline constexpr int kSeparatorX = 10;
+inline constexpr int kSeparatorY = 310;
+inline constexpr int kSeparatorHeight = 5;
+inline constexpr int kButtonWidth = 80;
+inline constexpr int kButtonHeight = 30;
+inline constexpr int kButtonY = 320;
+inline constexpr int kButtonPrevX = 230;
+inline constexpr int kButtonNextX = 310;
+inline constexpr int kButtonCancelX = 410;
+
+// Free space the temporary directory needs, in multiples of the kit's size.
+inline constexpr int kSpaceReg = 3;
+
+class CInstallerDlg : public CWnd, public IInstallWorker {
+ public:
+  // Copies the arguments and initialises GTK with gtk_init_check. Without a
+  // display it prints one line on stderr and DoModal then does nothing.
+  // Posts the first install state ("IDS_PREPARECOPY", 0 %). Main thread.
+  CInstallerDlg(int argc, char** argv, bool silentMode, const std::string& title,
+                const wstring& langCode, bool useCurrentDir);
+  // Destroys the window if it still exists. Does not wait for the worker:
+  // DoModal already waited where a rollback was due, and after a success
+  // the worker touches nothing of the dialog any more. Main thread.
+  ~CInstallerDlg() override;
+  CInstallerDlg(const CInstallerDlg&) = delete;
+  CInstallerDlg& operator=(const CInstallerDlg&) = delete;
+
+  // The window title, widened.
+  wstring getWindowTitle() const override;
+
+  // Runs the wizard: the checks, then the window and its main loop (or, in
+  // silent mode, the installation at once). Returns when the window is
+  // gone, at once when the checks fail, and never while a worker that has
+  // reported a failure is still rolling back. Main thread.
+  void DoModal();
+
+  // --- checks and finalisation (installer_dlg_checks.cc) ---
+
+  // Full path of the kit: the executable's directory (or, with
+  // useCurrentDir, the working directory) + "/qxr8.xdk"; empty when the
+  // directory cannot be determined.
+  wstring getXdkFullPath() const;
+  // Finds the kit, reads the launcher's catalog list, proposes a catalog,
+  // checks the temporary space and opens the kit. Shows an error box and
+  // returns false on the first failure.
+  bool OnInitDialog();
+  // The kit's product and vendor for langCode (case-insensitive); both
+  // empty when the kit has no record for that language.
+  void titles(wstring& product, wstring& vendor) const;
+  // The welcome text: titles() with the default names for empty ones.
+  wstring welcomeText() const;
+  // Next on the catalog page: takes the typed path (backslashes made "/"),
+  // refuses an empty one with a message, otherwise starts the installation.
+  void onCatalogConfirmed();
+  // Puts catalogPath at the front of the launcher's catalog list; failures
+  // are ignored.
+  void registerCatalog();
+  // Finish on a final page: opens the description when asked, then
+  // destroys the window. Does nothing outside states 4 and 5.
+  void finalize();
+  // The description path finalize uses (may be empty), relative to the
+  // catalog.
+  wstring descriptionPath() const;
+
+  // --- window and pages (installer_dlg.cc) ---
+
+  void showMainWindow();
+  void initMainWindow();
+  GdkPixbuf* createIcon();
+  GdkPixbuf* createBackImage();
+  // Hides the current page's widgets, shows `page`'s and calls its onShow.
+  void setCurPage(WizardDialogPage* page);
+  void showWelcomePage();
+  void showSelectPathPage();
+  void showSuccessFinalPage();
+  void showErrorFinalPage();
+  void setFinishButtons();
+
+  static int on_buttonPrev_clicked(GtkWidget* widget, void* dlg);
+  static int on_buttonNext_clicked(GtkWidget* widget, void* dlg);
+  static int button_clicked_handler(GtkWidget* widget, void* dlg);
+  static gboolean gtk_window_key_press_callback(GtkWidget* widget, GdkEventKey* event,
+                                                void* dlg);
+  // Escape runs the Cancel handling of the current state; returns true for
+  // Escape (handled) and false for every other key.
+  bool processKeyPress(GdkEventKey* event);
+  // Asks the cancel question; Yes destroys the window.
+  void processCancel();
+  // Asks the worker not to start (a run under way goes on to its end).
+  void abortInstall();
+
+  // --- installation (installer_dlg_progress.cc) ---
+
+  // Shows the progress page, starts the worker and polls its state until it
+  // reports the end or a failure, then shows the final page (and registers
+  // the catalog after a success).
+  void showProgressPage();
+  // The worker's body: one Installer run over processData. Returns false,
+  // so the worker runs it once. Worker thread.
+  bool updateProgress() override;
+  // Before the process may end: waits for a worker that reported a failure
+  // to finish its rollback.
+  void waitForRollback();
+
+  bool listFromBaseCfg;
+  bool hasBaseCfg;
+  bool silentMode;
+  InstallProcessData processData;
+  std::vector<wstring> tmpltsList;
+  wstring catalogPath;
+  wstring kitPath;
+  KitReader kitReader;
+  wstring langCode;
+  int curState;
+  MessagePage* welcomePage;
+  DirSelectPage* dirSelectPage;
+  WizardDialogPage* curPage;
+  ProgressPage* progressPage;
+  SuccessFinalPage* successPage;
+  MessagePage* errorPage;
+  bool useCurrentDir;
+  GdkPixbuf* backImage;
+  GtkWidget* buttonPrev;
+  GtkWidget* buttonNext;
+  GtkWidget* buttonCancel;
+  int gtkArgc;
+  char** gtkArgv;
+  int width;
+  int height;
+  std::string title;
+  GtkWidget* window;
+  GtkWidget* fixed;
+  GdkPixbuf* icon;
+  InstallThread installThread;
+
+  // Beyond the framework's fields: whether GTK could open a display, and
+  // the last install code the polling loop read (nonzero: a failure whose
+  // rollback must end before the process does).
+  bool gtkReady;
+  unsigned lastCode;
+
+ private:
+  // Cancel was pressed during this run, and the worker has begun it.
+  bool m_abortRequested = false;
+  std::atomic<bool> m_runBegun{false};
+  std::vector<std::string> m_argStore;  // owns the strings gtkArgv points to
+  std::vector<char*> m_argPointers;
+};
+
+// The clean-up of a proposed (not typed) catalog path: any "http://",
+// "https://" or "ftp://" empties it; the first "file://" is cut out; line
+// feeds and carriage returns are removed. Any thread.
+wstring clean_default_catalog(const wstring& path);
+
+#endif  // QXR8_APP_INSTALLER_DLG_H_

@@ -1,0 +1,202 @@
+// The checks made before the first page, the catalog check on the catalog
+// page, the registration after a success and the work of the Finish button.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/installer_dlg.h"
+#include "app/message_box.h"
+#include "config/catalog_registration.h"
+#include "config/config_file.h"
+#include "config/config_locations.h"
+#include "config/write_permission.h"
+#include "platform/file_finder.h"
+#include "platform/file_system.h"
+#include "platform/process_services.h"
+#include "platform/string_utils.h"
+#include "platform/text_encoding.h"
+#include "res/string_table.h"
+
+namespace {
+
+constexpr char kKitFileName[] = "/qxr8.xdk";
+constexpr char kExecutableLink[] = "/proc/self/exe";
+constexpr size_t kLinkBufferSize = 260;
+// Longest executable path looked at; far beyond any real installation.
+constexpr size_t kLinkBufferLimit = 1 << 16;
+
+bool file_exists(const wstring& path) {
+  FileFinder finder;
+  return finder.reset(path);
+}
+
+// The executable's path. The link is read into a 260-byte buffer first; a
+// link that fills it may have been cut, so it is read again into a larger
+// one until it fits, so that a deep installation directory still works.
+std::string executable_path() {
+  for (size_t size = kLinkBufferSize; size <= kLinkBufferLimit; size *= 4) {
+    std::vector<char> buffer(size, '\0');
+    const ssize_t length = readlink(kExecutableLink, buffer.data(), buffer.size());
+    if (length <= 0) return std::string();
+    if (static_cast<size_t>(length) < buffer.size()) {
+      return std::string(buffer.data(), static_cast<size_t>(length));
+    }
+  }
+  return std::string();
+}
+
+bool contains(const wstring& text, const char16_t* part) {
+  return text.find(part) != wstring::npos;
+}
+
+}  // namespace
+
+wstring clean_default_catalog(const wstring& path) {
+  wstring result = path;
+  if (contains(result, u"http://")) result.clear();
+  if (contains(result, u"https://")) result.clear();
+  if (contains(result, u"ftp://")) result.clear();
+  const size_t file = result.find(u"file://");
+  if (file != wstring::npos) result.erase(file, 7);
+  replace_all(result, u"\n", u"");
+  replace_all(result, u"\r", u"");
+  return result;
+}
+
+wstring CInstallerDlg::getXdkFullPath() const {
+  std::string directory;
+  if (useCurrentDir) {
+    std::unique_ptr<char, decltype(&std::free)> cwd(getcwd(nullptr, 0), &std::free);
+    if (!cwd) return wstring();
+    directory = cwd.get();
+  } else {
+    const std::string exe = executable_path();
+    if (exe.empty()) return wstring();
+    const size_t slash = exe.rfind('/');
+    directory = slash == std::string::npos ? std::string() : exe.substr(0, slash);
+  }
+  return widen_lib(directory + kKitFileName);
+}
+
+bool CInstallerDlg::OnInitDialog() {
+  const wstring path = getXdkFullPath();
+  if (path.empty() || !file_exists(path)) {
+    messageBox(this, LoadResString("IDS_ERROR_NOSOURCE"), kMsgBoxErrorOk);
+    return false;
+  }
+  kitPath = path;
+
+  try {
+    read_catalog_registration(tmpltsList, hasBaseCfg, listFromBaseCfg);
+  } catch (const std::exception&) {
+    // Only exhausted memory gets here; the wizard goes on without the
+    // launcher's list and proposes the default catalog.
+    tmpltsList.clear();
+  }
+  for (const wstring& catalog : tmpltsList) {
+    if (isWritePermitted(catalog)) {
+      catalogPath = catalog;
+      break;
+    }
+  }
+  if (catalogPath.empty()) catalogPath = r8_app_data_dir(false) + u"tmplts" + kPathSeparator;
+  catalogPath = clean_default_catalog(catalogPath);
+
+  unsigned kitSize = 0;
+  unsigned freeBytes = 0;
+  if (FileSystem::GetFileSize(kitPath, &kitSize) == kErrorSuccess &&
+      FileSystem::GetFreeSpaceTmpDir(&freeBytes) == kErrorSuccess &&
+      static_cast<uint64_t>(freeBytes) < static_cast<uint64_t>(kSpaceReg) * kitSize) {
+    messageBox(this, LoadResString("IDS_ERROR_NOSPACE"), kMsgBoxErrorOk);
+    return false;
+  }
+
+  unsigned code = kErrorSuccess;
+  try {
+    code = kitReader.open(kitPath);
+  } catch (...) {
+    // The reader reports damage as codes, but a kit whose tables ask for
+    // more memory than there is ends in std::bad_alloc: that kit is just
+    // as unusable, and the user is told so instead of the program dying.
+    code = kErrorInvalidData;
+  }
+  if (code != kErrorSuccess) {
+    messageBox(this, LoadResString("IDS_ERROR_DAMAGEDSOURCE"), kMsgBoxErrorOk);
+    return false;
+  }
+  return true;
+}
+
+void CInstallerDlg::titles(wstring& product, wstring& vendor) const {
+  product.clear();
+  vendor.clear();
+  for (const config::KitProductInfo& info : kitReader.productInfo) {
+    if (compare_nocase(info.language, langCode) == 0) {
+      product = info.product;
+      vendor = info.vendor;
+      return;
+    }
+  }
+}
+
+wstring CInstallerDlg::welcomeText() const {
+  wstring product;
+  wstring vendor;
+  titles(product, vendor);
+  if (product.empty()) product = LoadResString("IDS_DEFPRODUCT");
+  if (vendor.empty()) vendor = LoadResString("IDS_DEFPROVIDER");
+  return LoadResString("IDS_WELCOME_TITLE") + u" " + product + u" (" + vendor + u").";
+}
+
+void CInstallerDlg::onCatalogConfirmed() {
+  if (dirSelectPage == nullptr) return;
+  wstring path = dirSelectPage->getPath();
+  replace_all(path, kBadPathSeparator, kPathSeparator);
+  if (path.empty()) {
+    messageBox(this, LoadResString("IDS_SETUP_EMPTYTARGET"), kMsgBoxPlainOk);
+    return;
+  }
+  catalogPath = path;
+  showProgressPage();
+}
+
+void CInstallerDlg::registerCatalog() {
+  // A launcher file that cannot be written does not undo a good
+  // installation; the user is not told (the files are in place).
+  register_catalog(tmpltsList, hasBaseCfg, listFromBaseCfg, catalogPath);
+}
+
+wstring CInstallerDlg::descriptionPath() const {
+  const std::vector<config::KitProductInfo>& records = kitReader.productInfo;
+  for (const config::KitProductInfo& info : records) {
+    if (compare_nocase(info.language, langCode) == 0) {
+      if (!info.description.empty()) return info.description;
+      break;
+    }
+  }
+  for (const config::KitProductInfo& info : records) {
+    if (compare_nocase(info.language, u"en") == 0) return info.description;
+  }
+  return wstring();
+}
+
+void CInstallerDlg::finalize() {
+  if (curState != kStateSuccess && curState != kStateFailure) return;
+  wstring full = catalogPath + descriptionPath();
+  replace_all(full, kBadPathSeparator, kPathSeparator);
+  if (curState == kStateSuccess && successPage != nullptr && curPage == successPage &&
+      window != nullptr && successPage->isShowReadmeChecked() && file_exists(full)) {
+    // No shell: the path reaches the opener as one word, whatever it holds.
+    // A relative path that starts with "-" would read as an option.
+    std::string document = narrow_lib(full);
+    if (!document.empty() && document[0] == '-') document = "./" + document;
+    const char* const argv[] = {"xdg-open", document.c_str(), nullptr};
+    spawn_program(argv, true, false);
+  }
+  if (window != nullptr) gtk_widget_destroy(window);
+}

@@ -1,0 +1,31 @@
+// The wizard's modal message box.
+#ifndef QXR8_APP_MESSAGE_BOX_H_
+#define QXR8_APP_MESSAGE_BOX_H_
+
+#include "app/cwnd.h"
+#include "platform/wstring.h"
+
+// Flags: the top byte chooses the kind, the low byte the buttons.
+inline constexpr unsigned kMsgBoxError = 0x01000000u;
+inline constexpr unsigned kMsgBoxQuestion = 0x02000000u;
+inline constexpr unsigned kMsgBoxOk = 0x00000001u;
+inline constexpr unsigned kMsgBoxYesNo = 0x00000002u;
+// The three combinations the wizard uses.
+inline constexpr unsigned kMsgBoxErrorOk = kMsgBoxError | kMsgBoxOk;            // 0x01000001
+inline constexpr unsigned kMsgBoxQuestionYesNo = kMsgBoxQuestion | kMsgBoxYesNo;  // 0x02000002
+inline constexpr unsigned kMsgBoxPlainOk = kMsgBoxOk;                            // 0x00000001
+
+// Answers of messageBox.
+inline constexpr int kMsgBoxAnswerNone = 0;  // closed by the window manager or Escape
+inline constexpr int kMsgBoxAnswerYes = 1;
+inline constexpr int kMsgBoxAnswerNo = 2;
+inline constexpr int kMsgBoxAnswerOk = 3;
+
+// Shows `text` in a modal GTK message dialog and waits for the answer. The
+// kind comes from the top byte of `flags` (0x01 error, 0x02 question, other
+// values plain), the buttons from the low byte (2 Yes/No, other values OK).
+// The caption is owner->getWindowTitle() when `owner` is not null. Returns
+// one of the kMsgBoxAnswer* values. GTK must be initialised; main thread.
+int messageBox(CWnd* owner, const wstring& text, unsigned flags);
+
+#endif  // QXR8_APP_MESSAGE_BOX_H_

@@ -1,0 +1,36 @@
+#include "app/progress_page.h"
+
+#include <algorithm>
+
+#include "platform/text_encoding.h"
+#include "res/string_table.h"
+
+namespace {
+constexpr int kStatusX = 10;
+constexpr int kStatusY = 130;
+constexpr int kBarX = 10;
+constexpr int kBarY = 150;
+constexpr int kBarHeight = 20;
+}  // namespace
+
+ProgressPage::ProgressPage(GtkWidget* parent, int barWidth)
+    : WizardDialogPage(parent), label(nullptr), bar(nullptr) {
+  label = gtk_label_new(nullptr);
+  widgets.push_back(label);
+  gtk_fixed_put(GTK_FIXED(parent), label, kStatusX, kStatusY);
+  bar = gtk_progress_bar_new();
+  widgets.push_back(bar);
+  gtk_widget_set_size_request(bar, barWidth, kBarHeight);
+  gtk_fixed_put(GTK_FIXED(parent), bar, kBarX, kBarY);
+  startText = narrow_lib(LoadResString("IDS_PROGRESS_START"));
+  finishText = narrow_lib(LoadResString("IDS_INSTALL_FINISH"));
+  setProgress(0);
+}
+
+void ProgressPage::setProgress(int percent) {
+  gtk_label_set_text(GTK_LABEL(label), percent == 100 ? finishText.c_str() : startText.c_str());
+  // GTK rejects fractions outside [0, 1] with a warning; a posted value is
+  // always in range, but the bar must not depend on that.
+  const double fraction = std::clamp(percent / 100.0, 0.0, 1.0);
+  gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), fraction);
+}
