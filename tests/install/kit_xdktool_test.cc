@@ -1,0 +1,292 @@
+// The kit tool as its users run it: build/bin/xdktool in a child process.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "install/install_data.h"
+#include "install/kit_writer.h"
+#include "platform/file_system.h"
+#include "platform/text_encoding.h"
+#include "tests/install/kit_test_support.h"
+
+namespace {
+
+using kit_test::file_exists;
+using kit_test::read_file;
+using kit_test::write_file;
+
+const std::string kTool = std::string(QXR8_BINARY_DIR) + "/bin/xdktool";
+
+struct RunResult {
+  int status = -1;  // exit status, or -1 when the tool did not exit normally
+  std::string out;
+  std::string err;
+};
+
+class XdkTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sandbox.ok());
+    ASSERT_EQ(access(kTool.c_str(), X_OK), 0) << kTool << " is not built";
+    mkdir(sandbox.work("src").c_str(), 0700);
+  }
+
+  // Runs xdktool with `args` (no shell), stdout and stderr into files.
+  RunResult run(const std::vector<std::string>& args) {
+    const std::string outPath = sandbox.work(".stdout"), errPath = sandbox.work(".stderr");
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(kTool.c_str()));
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    RunResult result;
+    const pid_t pid = fork();
+    if (pid == 0) {
+      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+      execv(kTool.c_str(), argv.data());
+      _exit(127);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid) return result;
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    result.out = read_file(outPath);
+    result.err = read_file(errPath);
+    unlink(outPath.c_str());
+    unlink(errPath.c_str());
+    return result;
+  }
+
+  void source(const std::string& relative, const std::string& bytes, long mtime) {
+    const std::string path = sandbox.work("src/" + relative);
+    for (size_t slash = relative.find('/'); slash != std::string::npos;
+         slash = relative.find('/', slash + 1)) {
+      mkdir(sandbox.work("src/" + relative.substr(0, slash)).c_str(), 0700);
+    }
+    write_file(path, bytes);
+    const struct timeval times[2] = {{mtime, 0}, {mtime, 0}};
+    utimes(path.c_str(), times);
+  }
+
+  kit_test::KitSandbox sandbox;
+};
+
+TEST_F(XdkTool, CommandLineConventions) {
+  RunResult r = run({"--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("usage: xdktool"), std::string::npos);
+  EXPECT_EQ(run({}).status, 2);
+  r = run({"frobnicate"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("unknown command"), std::string::npos);
+  EXPECT_TRUE(r.out.empty());
+
+  r = run({"pack", "--help"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_NE(r.out.find("--record CODE PRODUCT VENDOR DESCRIPTION"), std::string::npos);
+  EXPECT_EQ(run({"list", "--help"}).status, 0);
+
+  const std::string src = sandbox.work("src"), out = sandbox.work("k.xdk");
+  const std::vector<std::vector<std::string>> usageErrors = {
+      {"pack", src},
+      {"pack", src, out, "extra"},
+      {"pack", "--level", "12", src, out},
+      {"pack", "--level=x", src, out},
+      {"pack", "--time", "soon", src, out},
+      {"pack", "--frob", src, out},
+      {"pack", src, out, "--record", "en", "P", "V"},
+      {"pack", "--product", "P", "--record", "en", "P", "V", "D", src, out},
+      {"list"},
+      {"list", out, out},
+      {"list", "--frob", out},
+  };
+  for (const auto& args : usageErrors) {
+    r = run(args);
+    EXPECT_EQ(r.status, 2) << args.size() << " " << args.back();
+    EXPECT_FALSE(r.err.empty());
+    EXPECT_FALSE(file_exists(out));
+  }
+}
+
+TEST_F(XdkTool, PackListsSortedRelativeNamesWithTheirTimesAndSizes) {
+  source("b.txt", "bee", 1600000000);
+  source("a/z.tpl", "zed template", 1600000001);
+  source("a/b/c.frm", std::string(70000, 'c'), 1500000000);
+  source("empty", "", 0);
+  RunResult r = run({"pack", "--product", "Templates", "--vendor=Labs", "--description",
+                     "docs/d.html", sandbox.work("src"), sandbox.work("k.xdk")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(r.out.empty());
+
+  r = run({"list", sandbox.work("k.xdk")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "record\ten\tTemplates\tLabs\tdocs/d.html\n"
+            "file\ta/b/c.frm\t2017-07-14T02:40:00Z\t70000\n"
+            "file\ta/z.tpl\t2020-09-13T12:26:41Z\t12\n"
+            "file\tb.txt\t2020-09-13T12:26:40Z\t3\n"
+            "file\tempty\t1970-01-01T00:00:00Z\t0\n");
+  EXPECT_TRUE(sandbox.tmpEntries().empty());
+
+  // The wizard's reader sees the same kit and its bytes.
+  KitReader reader;
+  ASSERT_EQ(reader.open(widen_lib(sandbox.work("k.xdk"))), 0u);
+  ASSERT_EQ(reader.entries.size(), 4u);
+  ASSERT_EQ(reader.copy(0, widen_lib(sandbox.work("c.frm"))), 0u);
+  EXPECT_EQ(read_file(sandbox.work("c.frm")), std::string(70000, 'c'));
+}
+
+TEST_F(XdkTool, RecordsPerLanguageAndAFixedTime) {
+  source("t.tpl", "t", 1);
+  const std::string russian = "\xD0\xA8\xD0\xB0\xD0\xB1\xD0\xBB\xD0\xBE\xD0\xBD\xD1\x8B";
+  RunResult r = run({"pack", "--time", "1735732800", "--record", "en", "Templates", "Labs",
+                     "docs/en.html", "--record", "ru", russian, "", "docs\\ru.html",
+                     sandbox.work("src"), sandbox.work("k.xdk")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = run({"list", sandbox.work("k.xdk")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "record\ten\tTemplates\tLabs\tdocs/en.html\n"
+            "record\tru\t" + russian + "\t\tdocs\\ru.html\n"
+            "file\tt.tpl\t2025-01-01T12:00:00Z\t1\n");
+  KitReader reader;
+  ASSERT_EQ(reader.open(widen_lib(sandbox.work("k.xdk"))), 0u);
+  ASSERT_EQ(reader.productInfo.size(), 2u);
+  EXPECT_EQ(reader.productInfo[1].product, u"\u0428\u0430\u0431\u043b\u043e\u043d\u044b");
+}
+
+TEST_F(XdkTool, OutputIsReproducibleAndTheLevelIsHonoured) {
+  source("a.tpl", std::string(50000, 'a') + "tail", 1234567890);
+  source("d/b.tpl", "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", 1234567891);
+  ASSERT_EQ(run({"pack", sandbox.work("src"), sandbox.work("one.xdk")}).status, 0);
+  ASSERT_EQ(run({"pack", "-9", sandbox.work("src"), sandbox.work("two.xdk")}).status, 0);
+  ASSERT_EQ(run({"pack", "--level", "0", sandbox.work("src"), sandbox.work("stored.xdk")}).status, 0);
+  ASSERT_EQ(run({"pack", "-1", sandbox.work("src"), sandbox.work("fast.xdk")}).status, 0);
+  const std::string one = read_file(sandbox.work("one.xdk"));
+  EXPECT_FALSE(one.empty());
+  EXPECT_EQ(one, read_file(sandbox.work("two.xdk")));
+  EXPECT_GT(read_file(sandbox.work("stored.xdk")).size(), 50000u);
+  EXPECT_LT(one.size(), 1000u);
+  for (const char* kit : {"one.xdk", "stored.xdk", "fast.xdk"}) {
+    const RunResult r = run({"list", sandbox.work(kit)});
+    EXPECT_EQ(r.status, 0) << kit;
+    EXPECT_EQ(r.out,
+              "record\ten\t\t\t\n"
+              "file\ta.tpl\t2009-02-13T23:31:30Z\t50004\n"
+              "file\td/b.tpl\t2009-02-13T23:31:31Z\t30\n") << kit;
+  }
+}
+
+TEST_F(XdkTool, OnlyRegularFilesAreTakenAndTheKitNeverPacksItself) {
+  source("real.tpl", "real", 100);
+  ASSERT_EQ(symlink("real.tpl", sandbox.work("src/link.tpl").c_str()), 0);
+  ASSERT_EQ(mkfifo(sandbox.work("src/pipe").c_str(), 0600), 0);
+  mkdir(sandbox.work("src/emptydir").c_str(), 0700);
+  write_file(sandbox.work("src/k.xdk"), "stale kit");
+  RunResult r = run({"pack", sandbox.work("src"), sandbox.work("src/k.xdk")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("link.tpl"), std::string::npos);
+  r = run({"list", sandbox.work("src/k.xdk")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "record\ten\t\t\t\nfile\treal.tpl\t1970-01-01T00:01:40Z\t4\n");
+}
+
+TEST_F(XdkTool, OperandsAfterDoubleDashAreNeverOptions) {
+  mkdir(sandbox.work("-src").c_str(), 0700);
+  write_file(sandbox.work("-src/f"), "f");
+  ASSERT_EQ(chdir(sandbox.work("").c_str()), 0);
+  EXPECT_EQ(run({"pack", "-src", "k.xdk"}).status, 2);
+  RunResult r = run({"pack", "--", "-src", "-k.xdk"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = run({"list", "--", "-k.xdk"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("file\tf\t"), std::string::npos);
+  ASSERT_EQ(chdir("/"), 0);
+}
+
+TEST_F(XdkTool, PackFailuresLeaveNoKit) {
+  source("a\\b.tpl", "x", 1);
+  RunResult r = run({"pack", sandbox.work("src"), sandbox.work("k.xdk")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("backslash"), std::string::npos);
+  EXPECT_FALSE(file_exists(sandbox.work("k.xdk")));
+
+  EXPECT_EQ(run({"pack", sandbox.work("nothing"), sandbox.work("k.xdk")}).status, 1);
+  unlink(sandbox.work("src/a\\b.tpl").c_str());
+  r = run({"pack", sandbox.work("src"), sandbox.work("missing/k.xdk")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("missing/k.xdk"), std::string::npos);
+}
+
+TEST_F(XdkTool, ListShowsControlCharactersAndPartsOfASecond) {
+  write_file(sandbox.work("data"), "12");
+  std::vector<config::KitSourceFile> files = {
+      {u"line\nbreak", kit_test::file_time(5000000, 0), sandbox.work("data"), 2}};
+  // 1601-01-01T00:00:00.5 UTC
+  std::string error;
+  ASSERT_TRUE(config::write_kit(sandbox.work("k.xdk"),
+                                config::encode_single_header(u"P\tQ", u"V", u""), files, 9, error));
+  const RunResult r = run({"list", sandbox.work("k.xdk")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "record\ten\tP\\x09Q\tV\t\nfile\tline\\x0Abreak\t1601-01-01T00:00:00.5000000Z\t2\n");
+}
+
+TEST_F(XdkTool, RefusedKitsGiveReasonAndCode) {
+  RunResult r = run({"list", sandbox.work("absent.xdk")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.err.find("does not exist (code 2)"), std::string::npos) << r.err;
+
+  write_file(sandbox.work("bad.xdk"), config::deflate_raw(kit_test::worked_example_kit().substr(0, 52)));
+  r = run({"list", sandbox.work("bad.xdk")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.err.find("damaged"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("(code 13)"), std::string::npos) << r.err;
+  EXPECT_TRUE(sandbox.tmpEntries().empty());
+}
+
+TEST_F(XdkTool, SampleKitBesideTheWizardDescribesItselfInThreeLanguages) {
+  const std::string kit = std::string(QXR8_BINARY_DIR) + "/bin/qxr8.xdk";
+  ASSERT_TRUE(file_exists(kit)) << "the build packs " << kit;
+  KitReader reader;
+  ASSERT_EQ(reader.open(widen_lib(kit)), 0u);
+  ASSERT_EQ(reader.productInfo.size(), 3u);
+  std::vector<wstring> names;
+  for (const config::KitEntry& entry : reader.entries) {
+    names.push_back(entry.name);
+    EXPECT_EQ(FileTimeToEpoch(entry.lastWriteTime), 1735732800L) << narrow_lib(entry.name);
+  }
+  EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
+  const char* languages[] = {"en", "ru", "de"};
+  for (size_t i = 0; i < 3; ++i) {
+    const config::KitProductInfo& record = reader.productInfo[i];
+    EXPECT_EQ(record.language, widen_lib(languages[i]));
+    EXPECT_FALSE(record.product.empty());
+    EXPECT_FALSE(record.vendor.empty());
+    // Each description is a document of the kit.
+    EXPECT_NE(std::find(names.begin(), names.end(), record.description), names.end())
+        << narrow_lib(record.description);
+  }
+  size_t templates = 0;
+  for (const wstring& name : names) templates += name.rfind(u"templates/", 0) == 0 ? 1 : 0;
+  EXPECT_GE(templates, 4u);
+  // The packed description is the file in the source tree.
+  const auto en = std::find(names.begin(), names.end(), u"docs/description_en.html");
+  ASSERT_NE(en, names.end());
+  ASSERT_EQ(reader.copy(static_cast<unsigned long>(en - names.begin()),
+                        widen_lib(sandbox.work("en.html"))),
+            0u);
+  EXPECT_EQ(read_file(sandbox.work("en.html")),
+            read_file(std::string(QXR8_SOURCE_DIR) +
+                      "/examples/sample-kit/payload/docs/description_en.html"));
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+// xdktool list: a kit's records and files, read with the wizard's reader.
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "install/install_data.h"
+#include "platform/file_system.h"
+#include "platform/text_encoding.h"
+#include "tools/xdktool_commands.h"
+
+namespace {
+
+const char kListUsage[] =
+    "usage: xdktool list KIT\n"
+    "\n"
+    "Opens KIT as the setup wizard does and prints, tab-separated,\n"
+    "  record LANGUAGE PRODUCT VENDOR DESCRIPTION   for each product record\n"
+    "  file NAME TIME SIZE                          for each file, in kit order\n"
+    "with NAME as stored and TIME in UTC. Control characters are shown as \\xNN.\n";
+
+// Narrow text with control characters made visible, so that every record
+// and every entry stays on one line of tab-separated fields.
+std::string printable(const wstring& text) {
+  std::string out;
+  for (unsigned char c : narrow_lib(text)) {
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
+// A file time as an ISO 8601 UTC date-time; parts of a second only when
+// the time has them.
+std::string format_file_time(const _FILETIME& time) {
+  const uint64_t ticks = static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
+  const int64_t seconds = static_cast<int64_t>(ticks / 10000000u) - 11644473600LL;
+  const unsigned fraction = static_cast<unsigned>(ticks % 10000000u);
+  const time_t unixTime = static_cast<time_t>(seconds);
+  struct tm parts;
+  char text[64];
+  if (gmtime_r(&unixTime, &parts) == nullptr ||
+      std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts) == 0) {
+    return "filetime:" + std::to_string(ticks);
+  }
+  std::string out = text;
+  if (fraction != 0) {
+    char digits[16];
+    std::snprintf(digits, sizeof digits, ".%07u", fraction);
+    out += digits;
+  }
+  return out + "Z";
+}
+
+const char* reason_of(unsigned code) {
+  switch (code) {
+    case kErrorFileNotFound: return "the kit does not exist";
+    case kErrorPathNotFound: return "the kit's directory does not exist";
+    case kErrorInvalidData: return "the kit is damaged or not a kit";
+    case kErrorInvalidParameter: return "the kit cannot be read";
+    case kErrorCantWrite: return "no temporary file can be made";
+    default: return "the kit cannot be opened";
+  }
+}
+
+}  // namespace
+
+int xdktool_list(int argc, char** argv) {
+  const char* kitPath = nullptr;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+    } else if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
+      std::fputs(kListUsage, stdout);
+      return kExitSuccess;
+    } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
+      std::fprintf(stderr, "xdktool list: unknown option '%s'\nTry 'xdktool list --help'.\n", arg);
+      return kExitUsage;
+    } else if (kitPath != nullptr) {
+      std::fputs("xdktool list: expected one KIT\nTry 'xdktool list --help'.\n", stderr);
+      return kExitUsage;
+    } else {
+      kitPath = arg;
+    }
+  }
+  if (kitPath == nullptr) {
+    std::fputs("xdktool list: expected one KIT\nTry 'xdktool list --help'.\n", stderr);
+    return kExitUsage;
+  }
+
+  KitReader reader;
+  const unsigned code = reader.open(widen_lib(kitPath));
+  if (code != kErrorSuccess) {
+    std::fprintf(stderr, "xdktool list: %s: %s (code %u)\n", kitPath, reason_of(code), code);
+    return kExitFailure;
+  }
+  for (const config::KitProductInfo& record : reader.productInfo) {
+    std::printf("record\t%s\t%s\t%s\t%s\n", printable(record.language).c_str(),
+                printable(record.product).c_str(), printable(record.vendor).c_str(),
+                printable(record.description).c_str());
+  }
+  for (const config::KitEntry& entry : reader.entries) {
+    std::printf("file\t%s\t%s\t%" PRIu32 "\n", printable(entry.name).c_str(),
+                format_file_time(entry.lastWriteTime).c_str(), entry.size);
+  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fputs("xdktool list: cannot write the listing\n", stderr);
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}

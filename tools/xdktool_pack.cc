@@ -1,0 +1,258 @@
+// xdktool pack: every regular file below a directory into one kit.
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "install/kit_writer.h"
+#include "platform/file_system.h"
+#include "platform/text_encoding.h"
+#include "tools/xdktool_commands.h"
+
+namespace {
+
+const char kPackUsage[] =
+    "usage: xdktool pack [options] DIR OUT.xdk\n"
+    "\n"
+    "Packs every regular file below DIR, in sorted order, named by its path\n"
+    "relative to DIR with '/' between directories. Symbolic links and other\n"
+    "non-regular files are skipped.\n"
+    "\n"
+    "Header, single language (the default; its record's language is \"en\"):\n"
+    "  --product TEXT        product name\n"
+    "  --vendor TEXT         vendor name\n"
+    "  --description PATH    description document, relative to the catalog\n"
+    "Header, one record per language (repeat; excludes the options above):\n"
+    "  --record CODE PRODUCT VENDOR DESCRIPTION\n"
+    "\n"
+    "Other options:\n"
+    "  -1 ... -9, --level N  deflate level, 0 (stored) to 9 (smallest; default)\n"
+    "  --time SECONDS        give every file this time (seconds since\n"
+    "                        1970-01-01 UTC) instead of its modification time\n"
+    "  -h, --help            show this text\n"
+    "  --                    end of options\n"
+    "\n"
+    "File times are whole seconds, as the installer stores them.\n";
+
+struct PackOptions {
+  wstring product, vendor, description;
+  bool singleGiven = false;
+  std::vector<config::KitProductInfo> records;
+  int level = 9;
+  bool fixedTime = false;
+  long long time = 0;
+  std::vector<std::string> operands;
+};
+
+int usage_error(const std::string& message) {
+  std::fprintf(stderr, "xdktool pack: %s\n", message.c_str());
+  std::fputs("Try 'xdktool pack --help'.\n", stderr);
+  return kExitUsage;
+}
+
+bool parse_integer(const char* text, long long& value) {
+  if (*text == '\0') return false;
+  errno = 0;
+  char* end = nullptr;
+  value = std::strtoll(text, &end, 10);
+  return errno == 0 && *end == '\0';
+}
+
+// Splits "--name=value" or takes the next argument; false when missing.
+bool option_value(int argc, char** argv, int& i, const char* name, std::string& value) {
+  const char* arg = argv[i];
+  const size_t length = std::strlen(name);
+  if (arg[length] == '=') {
+    value = arg + length + 1;
+    return true;
+  }
+  if (i + 1 >= argc) return false;
+  value = argv[++i];
+  return true;
+}
+
+bool matches(const char* arg, const char* name) {
+  const size_t length = std::strlen(name);
+  return std::strncmp(arg, name, length) == 0 && (arg[length] == '\0' || arg[length] == '=');
+}
+
+// Returns -1 when the options are fine, else the exit status.
+int parse_options(int argc, char** argv, PackOptions& options) {
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (optionsEnded || arg[0] != '-' || arg[1] == '\0') {
+      options.operands.push_back(arg);
+      continue;
+    }
+    std::string value;
+    if (std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+    } else if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+      std::fputs(kPackUsage, stdout);
+      return kExitSuccess;
+    } else if (arg[1] >= '0' && arg[1] <= '9' && arg[2] == '\0') {
+      options.level = arg[1] - '0';
+    } else if (matches(arg, "--level")) {
+      long long level = 0;
+      if (!option_value(argc, argv, i, "--level", value)) return usage_error("--level needs a value");
+      if (!parse_integer(value.c_str(), level) || level < 0 || level > 9) {
+        return usage_error("--level takes 0 to 9, not '" + value + "'");
+      }
+      options.level = static_cast<int>(level);
+    } else if (matches(arg, "--time")) {
+      if (!option_value(argc, argv, i, "--time", value)) return usage_error("--time needs a value");
+      // From 1601-01-01 (file time 0) to far beyond any real date.
+      if (!parse_integer(value.c_str(), options.time) || options.time < -11644473600LL ||
+          options.time > 100000000000LL) {
+        return usage_error("--time takes seconds since 1970-01-01 UTC, not '" + value + "'");
+      }
+      options.fixedTime = true;
+    } else if (matches(arg, "--product") || matches(arg, "--vendor") ||
+               matches(arg, "--description")) {
+      const std::string name(arg, std::strcspn(arg, "="));
+      if (!option_value(argc, argv, i, name.c_str(), value)) {
+        return usage_error(name + " needs a value");
+      }
+      wstring& field = name == "--product" ? options.product
+                       : name == "--vendor" ? options.vendor
+                                            : options.description;
+      field = widen_lib(value);
+      options.singleGiven = true;
+    } else if (std::strcmp(arg, "--record") == 0) {
+      if (i + 4 >= argc) return usage_error("--record needs CODE PRODUCT VENDOR DESCRIPTION");
+      options.records.push_back(config::KitProductInfo{widen_lib(argv[i + 1]), widen_lib(argv[i + 2]),
+                                                       widen_lib(argv[i + 3]), widen_lib(argv[i + 4])});
+      i += 4;
+    } else {
+      return usage_error(std::string("unknown option '") + arg + "'");
+    }
+  }
+  if (options.operands.size() != 2) return usage_error("expected DIR and OUT.xdk");
+  if (options.singleGiven && !options.records.empty()) {
+    return usage_error("--record cannot be combined with --product, --vendor or --description");
+  }
+  return -1;
+}
+
+struct Walk {
+  std::string root;
+  dev_t skipDevice = 0;
+  ino_t skipInode = 0;
+  bool skipSet = false;
+  std::vector<std::string> relativePaths;
+  std::string error;
+};
+
+// Collects the regular files below root/relative; false on a read error.
+bool walk_directory(Walk& walk, const std::string& relative) {
+  const std::string directory = relative.empty() ? walk.root : walk.root + "/" + relative;
+  DIR* dir = opendir(directory.c_str());
+  if (dir == nullptr) {
+    walk.error = "cannot read directory " + directory + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<std::string> names;
+  while (dirent* item = readdir(dir)) {
+    if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0) {
+      names.push_back(item->d_name);
+    }
+  }
+  closedir(dir);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string childRelative = relative.empty() ? name : relative + "/" + name;
+    const std::string childPath = walk.root + "/" + childRelative;
+    struct stat status;
+    if (lstat(childPath.c_str(), &status) != 0) {
+      walk.error = "cannot read " + childPath + ": " + std::strerror(errno);
+      return false;
+    }
+    if (S_ISDIR(status.st_mode)) {
+      if (!walk_directory(walk, childRelative)) return false;
+    } else if (S_ISREG(status.st_mode)) {
+      // The kit being written must not pack itself.
+      if (walk.skipSet && status.st_dev == walk.skipDevice && status.st_ino == walk.skipInode) continue;
+      walk.relativePaths.push_back(childRelative);
+    } else {
+      std::fprintf(stderr, "xdktool pack: skipping %s: not a regular file\n", childPath.c_str());
+    }
+  }
+  return true;
+}
+
+// Builds the list of files to pack in sorted order of their names.
+bool collect_files(const PackOptions& options, Walk& walk, std::vector<config::KitSourceFile>& files) {
+  if (!walk_directory(walk, "")) return false;
+  // Whole-name order, independent of how the walk met the directories.
+  std::sort(walk.relativePaths.begin(), walk.relativePaths.end());
+  for (const std::string& relative : walk.relativePaths) {
+    const std::string path = walk.root + "/" + relative;
+    const wstring name = widen_lib(relative);
+    // A name the locale cannot carry faithfully would install elsewhere.
+    if (narrow_lib(name) != relative) {
+      walk.error = "cannot pack " + path + ": its name is not valid text in this locale";
+      return false;
+    }
+    if (name.find(kBadPathSeparatorChar) != wstring::npos) {
+      walk.error = "cannot pack " + path + ": a backslash in a name separates directories in a kit";
+      return false;
+    }
+    struct stat status;
+    if (stat(path.c_str(), &status) != 0) {
+      walk.error = "cannot read " + path + ": " + std::strerror(errno);
+      return false;
+    }
+    const long seconds = options.fixedTime ? static_cast<long>(options.time)
+                                           : static_cast<long>(status.st_mtime);
+    files.push_back(config::KitSourceFile{name, EpochToFileTime(seconds), path,
+                                          static_cast<uint64_t>(status.st_size)});
+  }
+  return true;
+}
+
+}  // namespace
+
+int xdktool_pack(int argc, char** argv) {
+  PackOptions options;
+  const int status = parse_options(argc, argv, options);
+  if (status >= 0) return status;
+
+  Walk walk;
+  walk.root = options.operands[0];
+  while (walk.root.size() > 1 && walk.root.back() == '/') walk.root.pop_back();
+  const std::string& output = options.operands[1];
+  struct stat rootStatus;
+  if (stat(walk.root.c_str(), &rootStatus) != 0 || !S_ISDIR(rootStatus.st_mode)) {
+    std::fprintf(stderr, "xdktool pack: %s is not a directory\n", walk.root.c_str());
+    return kExitFailure;
+  }
+  struct stat outputStatus;
+  if (stat(output.c_str(), &outputStatus) == 0) {
+    walk.skipSet = true;
+    walk.skipDevice = outputStatus.st_dev;
+    walk.skipInode = outputStatus.st_ino;
+  }
+
+  std::vector<config::KitSourceFile> files;
+  if (!collect_files(options, walk, files)) {
+    std::fprintf(stderr, "xdktool pack: %s\n", walk.error.c_str());
+    return kExitFailure;
+  }
+  const std::string header =
+      options.records.empty()
+          ? config::encode_single_header(options.product, options.vendor, options.description)
+          : config::encode_multi_header(options.records);
+  std::string error;
+  if (!config::write_kit(output, header, files, options.level, error)) {
+    std::fprintf(stderr, "xdktool pack: %s\n", error.c_str());
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
