@@ -1,0 +1,211 @@
+#include "tests/engine/engine_test_util.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "install/kit_writer.h"
+#include "platform/file_system.h"
+#include "platform/text_encoding.h"
+
+namespace enginetest {
+
+namespace {
+
+void remove_tree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    chmod(path.c_str(), 0700);
+    if (DIR* dir = opendir(path.c_str())) {
+      std::vector<std::string> names;
+      while (struct dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") names.push_back(name);
+      }
+      closedir(dir);
+      for (const std::string& name : names) remove_tree(path + "/" + name);
+    }
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+void list_into(const std::string& root, const std::string& relative,
+               std::vector<std::string>& out) {
+  const std::string dirPath = relative.empty() ? root : root + "/" + relative;
+  DIR* dir = opendir(dirPath.c_str());
+  if (dir == nullptr) return;
+  std::vector<std::string> names;
+  while (struct dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  for (const std::string& name : names) {
+    const std::string rel = relative.empty() ? name : relative + "/" + name;
+    struct stat st;
+    if (lstat((root + "/" + rel).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      out.push_back(rel + "/");
+      list_into(root, rel, out);
+    } else {
+      out.push_back(rel);
+    }
+  }
+}
+
+}  // namespace
+
+TempDir::TempDir() {
+  char pattern[] = "/tmp/qxr8-engine-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  m_path = pattern;
+}
+
+TempDir::~TempDir() { remove_tree(m_path); }
+
+PrivateEnvironment::PrivateEnvironment() {
+  const char* oldTmp = std::getenv("TMPDIR");
+  const char* oldHome = std::getenv("HOME");
+  m_hadTmp = oldTmp != nullptr;
+  m_hadHome = oldHome != nullptr;
+  if (m_hadTmp) m_oldTmp = oldTmp;
+  if (m_hadHome) m_oldHome = oldHome;
+  setenv("TMPDIR", m_tmp.path().c_str(), 1);
+  setenv("HOME", m_home.path().c_str(), 1);
+}
+
+PrivateEnvironment::~PrivateEnvironment() {
+  if (m_hadTmp) {
+    setenv("TMPDIR", m_oldTmp.c_str(), 1);
+  } else {
+    unsetenv("TMPDIR");
+  }
+  if (m_hadHome) {
+    setenv("HOME", m_oldHome.c_str(), 1);
+  } else {
+    unsetenv("HOME");
+  }
+}
+
+void make_dirs(const std::string& path) {
+  for (size_t pos = 1; pos <= path.size(); ++pos) {
+    if (pos == path.size() || path[pos] == '/') {
+      mkdir(path.substr(0, pos).c_str(), 0755);
+    }
+  }
+}
+
+void write_file(const std::string& path, const std::string& content, long mtime) {
+  const size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0) make_dirs(path.substr(0, slash));
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  out.close();
+  struct timeval times[2];
+  times[0].tv_sec = mtime;
+  times[0].tv_usec = 0;
+  times[1] = times[0];
+  utimes(path.c_str(), times);
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "<missing>";
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+bool exists_nofollow(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+struct stat lstat_of(const std::string& path) {
+  struct stat st;
+  std::memset(&st, 0, sizeof st);
+  lstat(path.c_str(), &st);
+  return st;
+}
+
+long mtime_of(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<long>(st.st_mtime);
+}
+
+std::vector<std::string> list_tree(const std::string& root) {
+  std::vector<std::string> out;
+  list_into(root, "", out);
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+std::map<std::string, NodeState> snapshot_tree(const std::string& root) {
+  std::map<std::string, NodeState> out;
+  for (const std::string& rel : list_tree(root)) {
+    const std::string full = root + "/" + rel;
+    struct stat st = lstat_of(full);
+    NodeState node;
+    node.mtime = static_cast<long>(st.st_mtime);
+    node.inode = st.st_ino;
+    if (S_ISREG(st.st_mode)) {
+      node.kind = 'f';
+      node.content = read_file(full);
+    } else if (S_ISDIR(st.st_mode)) {
+      node.kind = 'd';
+      node.mtime = 0;  // a directory's time moves with its entries
+    } else if (S_ISLNK(st.st_mode)) {
+      node.kind = 'l';
+      char target[4096];
+      const ssize_t n = readlink(full.c_str(), target, sizeof target);
+      node.content.assign(target, n > 0 ? static_cast<size_t>(n) : 0);
+    } else {
+      node.kind = 'o';
+    }
+    out[rel] = node;
+  }
+  return out;
+}
+
+void PrintTo(const NodeState& node, std::ostream* out) {
+  *out << node.kind << " mtime=" << node.mtime << " inode=" << node.inode << " \""
+       << (node.content.size() > 40 ? node.content.substr(0, 40) + "..." : node.content) << "\"";
+}
+
+_FILETIME file_time_of(long seconds) { return EpochToFileTime(seconds); }
+
+std::string make_kit(const TempDir& work, const std::string& name,
+                     const std::vector<KitFile>& files) {
+  const std::string staging = work / (name + ".staging");
+  std::vector<config::KitSourceFile> sources;
+  int index = 0;
+  for (const KitFile& file : files) {
+    // Numbered staging files: a kit may name one file twice.
+    const std::string path = staging + "/" + std::to_string(index++);
+    write_file(path, file.content, file.mtime);
+    sources.push_back(config::KitSourceFile{widen_lib(file.name), file_time_of(file.mtime), path,
+                                            file.content.size()});
+  }
+  const std::string kitPath = work / (name + ".xdk");
+  std::string error;
+  if (!config::write_kit(kitPath, config::encode_single_header(u"Product", u"Vendor", u""),
+                         sources, 6, error)) {
+    throw std::runtime_error("write_kit: " + error);
+  }
+  return kitPath;
+}
+
+}  // namespace enginetest

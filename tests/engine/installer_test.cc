@@ -1,0 +1,363 @@
+// Installation runs against the real file system: what is written, what is
+// kept, what a failure or a cancel leaves behind, and the posted states.
+#include "install/installer.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "install/install_data.h"
+#include "install/install_process_data.h"
+#include "platform/text_encoding.h"
+#include "res/string_table.h"
+#include "tests/engine/engine_test_util.h"
+
+using namespace enginetest;
+
+namespace {
+
+struct State {
+  unsigned code;
+  std::string text;
+  int percent;
+  bool operator==(const State& o) const {
+    return code == o.code && text == o.text && percent == o.percent;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const State& s) {
+  return out << "(" << s.code << ", \"" << s.text << "\", " << s.percent << ")";
+}
+
+std::string text_of(const char* id) { return narrow_lib(LoadResString(id)); }
+
+struct RunResult {
+  unsigned code;
+  std::vector<State> states;
+};
+
+class InstallerTest : public ::testing::Test {
+ protected:
+  PrivateEnvironment env;
+  TempDir work;
+  TempDir catalog;
+
+  std::string dest(const std::string& name) const { return catalog / name; }
+
+  // Opens the kit and runs one Installer over it on this thread, recording
+  // every posted state. `prepare` may change the opened reader or arm the
+  // shared state before the run.
+  // `onState` sees each state as it is posted, on the posting thread.
+  RunResult install(const std::string& kitPath,
+                    const std::function<void(KitReader&, InstallProcessData&)>& prepare = {},
+                    const std::function<void(InstallProcessData&, const State&)>& onState = {}) {
+    KitReader kit;
+    EXPECT_EQ(0u, kit.open(widen_lib(kitPath)));
+    InstallProcessData data;
+    RunResult result{0, {}};
+    data.setStateListener([&](unsigned code, const wstring& text, int percent) {
+      result.states.push_back(State{code, narrow_lib(text), percent});
+      if (onState) onState(data, result.states.back());
+    });
+    data.init(&kit, widen_lib(catalog.path()));
+    if (prepare) prepare(kit, data);
+    Installer installer;
+    result.code = installer.run(&data);
+    return result;
+  }
+};
+
+TEST_F(InstallerTest, FirstInstallWritesEveryFileAndASecondRunWritesNothing) {
+  const std::vector<KitFile> files = {
+      {"readme.txt", "hello", 1700000000},
+      {"reports\\monthly\\sales.tpl", std::string(3 * 1024 * 1024 + 7, 'x'), 1700000100},
+      {"reports/monthly/empty.tpl", "", 1700000200},
+      {"forms/order.frm", "order form", 1700000300},
+  };
+  const std::string kit = make_kit(work, "kit", files);
+
+  const RunResult first = install(kit);
+  EXPECT_EQ(0u, first.code);
+  const std::vector<State> expected = {
+      {0, dest("readme.txt"), 0},
+      {0, dest("reports/monthly/sales.tpl"), 25},
+      {0, dest("reports/monthly/empty.tpl"), 50},
+      {0, dest("forms/order.frm"), 75},
+      {0, text_of("IDS_INSTALL_FINISH"), 100},
+  };
+  EXPECT_EQ(expected, first.states);
+  EXPECT_EQ("hello", read_file(dest("readme.txt")));
+  EXPECT_EQ(files[1].content, read_file(dest("reports/monthly/sales.tpl")));
+  EXPECT_EQ("", read_file(dest("reports/monthly/empty.tpl")));
+  EXPECT_EQ(1700000000, mtime_of(dest("readme.txt")));
+  EXPECT_EQ(1700000100, mtime_of(dest("reports/monthly/sales.tpl")));
+  EXPECT_EQ(1700000200, mtime_of(dest("reports/monthly/empty.tpl")));
+  EXPECT_EQ(1700000300, mtime_of(dest("forms/order.frm")));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+
+  // Up to date now: the same kit again touches no file (a write, a move or
+  // a change of times would change the inode or the status-change time).
+  const auto before = snapshot_tree(catalog.path());
+  std::vector<struct timespec> ctimes;
+  for (const std::string& name : list_tree(catalog.path())) {
+    ctimes.push_back(lstat_of(catalog / name).st_ctim);
+  }
+  const RunResult second = install(kit);
+  EXPECT_EQ(0u, second.code);
+  EXPECT_EQ(expected, second.states);
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  size_t i = 0;
+  for (const std::string& name : list_tree(catalog.path())) {
+    const struct timespec now = lstat_of(catalog / name).st_ctim;
+    EXPECT_TRUE(now.tv_sec == ctimes[i].tv_sec && now.tv_nsec == ctimes[i].tv_nsec) << name;
+    ++i;
+  }
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(InstallerTest, OnlyMissingOrOlderFilesAreWritten) {
+  write_file(dest("older.txt"), "an old and much longer content", 1000);
+  write_file(dest("same.txt"), "same time, other bytes", 5000);
+  write_file(dest("newer.txt"), "newer than the kit", 9000);
+  const ino_t sameInode = lstat_of(dest("same.txt")).st_ino;
+  const ino_t newerInode = lstat_of(dest("newer.txt")).st_ino;
+  const std::string kit = make_kit(work, "kit",
+                                   {{"older.txt", "new", 5000},
+                                    {"same.txt", "kit bytes", 5000},
+                                    {"newer.txt", "kit bytes", 5000},
+                                    {"zero.txt", "", 5000}});
+  EXPECT_EQ(0u, install(kit).code);
+  // Replaced, and cut to the entry's size.
+  EXPECT_EQ("new", read_file(dest("older.txt")));
+  EXPECT_EQ(5000, mtime_of(dest("older.txt")));
+  EXPECT_EQ("same time, other bytes", read_file(dest("same.txt")));
+  EXPECT_EQ(sameInode, lstat_of(dest("same.txt")).st_ino);
+  EXPECT_EQ("newer than the kit", read_file(dest("newer.txt")));
+  EXPECT_EQ(newerInode, lstat_of(dest("newer.txt")).st_ino);
+  EXPECT_EQ(9000, mtime_of(dest("newer.txt")));
+  EXPECT_EQ("", read_file(dest("zero.txt")));
+  EXPECT_EQ(5000, mtime_of(dest("zero.txt")));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(InstallerTest, AKitWithoutEntriesFinishesAtOnce) {
+  const std::string kit = make_kit(work, "empty", {});
+  const RunResult run = install(kit);
+  EXPECT_EQ(0u, run.code);
+  const std::vector<State> expected = {{0, text_of("IDS_INSTALL_FINISH"), 100}};
+  EXPECT_EQ(expected, run.states);
+  EXPECT_TRUE(list_tree(catalog.path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(InstallerTest, WhatIsNotAFileAtADestinationEndsTheRunUntouched) {
+  TempDir outside;
+  write_file(outside / "target.txt", "outside the catalog", 1000);
+  make_dirs(outside / "dir");
+  write_file(outside / "dir/inner.txt", "inside a linked directory", 1000);
+  struct Case {
+    const char* what;
+    std::function<void(const std::string&)> plant;
+  };
+  const std::vector<Case> cases = {
+      {"directory", [](const std::string& p) {
+         make_dirs(p);
+         write_file(p + "/mine.txt", "the user's", 1000);
+       }},
+      {"fifo", [](const std::string& p) { ASSERT_EQ(0, mkfifo(p.c_str(), 0644)); }},
+      {"link to a directory",
+       [&outside](const std::string& p) { ASSERT_EQ(0, symlink((outside / "dir").c_str(), p.c_str())); }},
+      {"dangling link",
+       [&outside](const std::string& p) { ASSERT_EQ(0, symlink((outside / "none").c_str(), p.c_str())); }},
+  };
+  const std::string kit =
+      make_kit(work, "kit", {{"first.txt", "first", 5000}, {"target", "kit bytes", 5000}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir fresh;
+    c.plant(fresh / "target");
+    write_file(fresh / "first.txt", "old first", 1000);
+    const auto before = snapshot_tree(fresh.path());
+    const auto outsideBefore = snapshot_tree(outside.path());
+
+    KitReader reader;
+    ASSERT_EQ(0u, reader.open(widen_lib(kit)));
+    InstallProcessData data;
+    data.init(&reader, widen_lib(fresh.path()));
+    Installer installer;
+    // A FIFO must not be opened: the run would wait for a writer forever.
+    EXPECT_EQ(183u, installer.run(&data));
+    EXPECT_EQ(before, snapshot_tree(fresh.path()));
+    EXPECT_EQ(outsideBefore, snapshot_tree(outside.path()));
+    EXPECT_FALSE(exists_nofollow(outside / "none"));
+    EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  }
+}
+
+TEST_F(InstallerTest, ALinkToAnOlderFileIsReplacedAsALinkAndRestoredAsOne) {
+  TempDir outside;
+  write_file(outside / "shared.txt", "shared, outside", 1000);
+  ASSERT_EQ(0, symlink((outside / "shared.txt").c_str(), dest("linked.txt").c_str()));
+  ASSERT_EQ(0, symlink((outside / "shared.txt").c_str(), dest("again.txt").c_str()));
+  const auto outsideBefore = snapshot_tree(outside.path());
+  const auto before = snapshot_tree(catalog.path());
+
+  // The second entry fails to copy: the first link must come back.
+  const std::string kit =
+      make_kit(work, "kit", {{"linked.txt", "kit bytes", 5000}, {"again.txt", "again", 5000}});
+  const RunResult failed = install(kit, [](KitReader& reader, InstallProcessData&) {
+    reader.entries[1].size = 0x7FFFFFF0u;
+  });
+  EXPECT_EQ(13u, failed.code);
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  EXPECT_EQ(outsideBefore, snapshot_tree(outside.path()));
+
+  // A complete run puts regular files where the links were; what they
+  // pointed to is left alone.
+  EXPECT_EQ(0u, install(kit).code);
+  EXPECT_TRUE(S_ISREG(lstat_of(dest("linked.txt")).st_mode));
+  EXPECT_EQ("kit bytes", read_file(dest("linked.txt")));
+  EXPECT_EQ(outsideBefore, snapshot_tree(outside.path()));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+// The catalog before the run: files the kit replaces, a file it keeps, a
+// directory it adds to, and room for directories it creates.
+void make_catalog(const TempDir& catalog) {
+  write_file(catalog / "old.txt", "old contents, longer than the new", 1000);
+  write_file(catalog / "docs/manual.txt", "the user's manual", 1100);
+  write_file(catalog / "docs/replaced.txt", "to be replaced", 1200);
+  make_dirs(catalog / "empty");
+}
+
+const std::vector<KitFile>& fault_kit_files() {
+  static const std::vector<KitFile> files = {
+      {"old.txt", "new old.txt", 5000},            // replaces a file
+      {"docs\\added.txt", "added", 5000},          // adds to an existing directory
+      {"fresh/a.txt", "a", 5000},                  // creates a directory
+      {"fresh/b.txt", "b", 5000},                  // adds to the created directory
+      {"docs/replaced.txt", "replacement", 5000},  // replaces in a subdirectory
+      {"docs/sub/c.txt", "c", 5000},               // creates below an existing one
+      {"empty/d.txt", "d", 5000},                  // adds to an empty directory
+      {"old.txt", "newer again", 6000},            // the same file a second time
+  };
+  return files;
+}
+
+enum class Injection { kCopyFails, kDirectoryAtDestination, kFileWhereDirectoryNeeded };
+
+TEST_F(InstallerTest, AFailureAtAnyEntryLeavesTheCatalogAsItWas) {
+  const std::vector<KitFile>& files = fault_kit_files();
+  const std::string kit = make_kit(work, "faults", files);
+  const unsigned n = files.size();
+  int runs = 0;
+  for (unsigned k = 0; k < n; ++k) {
+    for (Injection injection : {Injection::kCopyFails, Injection::kDirectoryAtDestination,
+                                Injection::kFileWhereDirectoryNeeded}) {
+      SCOPED_TRACE("entry " + std::to_string(k) + ", injection " +
+                   std::to_string(static_cast<int>(injection)));
+      TempDir fresh;
+      std::string name = files[k].name;
+      for (char& c : name) {
+        if (c == '\\') c = '/';
+      }
+      const std::string parent = name.find('/') == std::string::npos
+                                     ? std::string()
+                                     : name.substr(0, name.rfind('/'));
+      unsigned expectedCode = 0;
+      std::function<void(KitReader&, InstallProcessData&)> prepare;
+      switch (injection) {
+        case Injection::kCopyFails:
+          // The entry claims more bytes than the unpacked kit holds: the copy
+          // fails after writing part of the file.
+          prepare = [k](KitReader& reader, InstallProcessData&) {
+            reader.entries[k].size = 0x7FFFFFF0u;
+          };
+          expectedCode = 13;
+          break;
+        case Injection::kDirectoryAtDestination: {
+          // Possible only where no earlier entry writes the same file.
+          bool earlier = false;
+          for (unsigned j = 0; j < k; ++j) earlier |= files[j].name == files[k].name;
+          if (earlier) continue;
+          expectedCode = 183;
+          break;
+        }
+        case Injection::kFileWhereDirectoryNeeded:
+          if (parent.empty() || parent == "docs" || parent == "empty" || k == 3) continue;
+          expectedCode = 3;
+          break;
+      }
+
+      // The catalog of this run lives in `fresh`; `catalog` is swapped for it.
+      make_catalog(fresh);
+      if (injection == Injection::kDirectoryAtDestination) {
+        unlink((fresh / name).c_str());
+        make_dirs(fresh / name);
+        write_file(fresh / (name + "/inside.txt"), "inside the user's directory", 1300);
+      }
+      if (injection == Injection::kFileWhereDirectoryNeeded) {
+        write_file(fresh / parent, "a file where a directory is needed", 1400);
+      }
+      const auto before = snapshot_tree(fresh.path());
+
+      KitReader reader;
+      ASSERT_EQ(0u, reader.open(widen_lib(kit)));
+      InstallProcessData data;
+      std::vector<State> states;
+      data.setStateListener([&states](unsigned code, const wstring& text, int percent) {
+        states.push_back(State{code, narrow_lib(text), percent});
+      });
+      data.init(&reader, widen_lib(fresh.path()));
+      if (prepare) prepare(reader, data);
+      Installer installer;
+      const unsigned code = installer.run(&data);
+      ++runs;
+
+      EXPECT_EQ(expectedCode, code);
+      const int percent = static_cast<int>(k * 100 / n);
+      ASSERT_GE(states.size(), 2u);
+      EXPECT_EQ((State{0, fresh / name, percent}), states[states.size() - 2]);
+      EXPECT_EQ((State{expectedCode, text_of("IDS_INSTALL_ERROR"), percent}), states.back());
+      EXPECT_EQ(before, snapshot_tree(fresh.path()));
+      EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+    }
+  }
+  EXPECT_GE(runs, 2 * static_cast<int>(n));
+}
+
+TEST_F(InstallerTest, ACancelRollsBackAndPostsItsOwnFinalState) {
+  write_file(dest("a.txt"), "original a", 1000);
+  const auto before = snapshot_tree(catalog.path());
+  const std::string kit = make_kit(
+      work, "kit", {{"a.txt", "new a", 5000}, {"dir/b.txt", "b", 5000}, {"c.txt", "c", 5000}});
+  // Requested while entry 1 is handled: seen once that file is written.
+  const RunResult run = install(kit, {}, [](InstallProcessData& data, const State& state) {
+    if (state.percent == 33) data.setCancel(true);
+  });
+  EXPECT_EQ(1223u, run.code);
+  const std::vector<State> expected = {
+      {0, dest("a.txt"), 0},
+      {0, dest("dir/b.txt"), 33},
+      {1223, text_of("IDS_CANCEL_FINISH"), 33},
+  };
+  EXPECT_EQ(expected, run.states);
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(InstallerTest, ACancelWhileOnlyUpToDateFilesAreSkippedChangesNothing) {
+  const std::string kit = make_kit(work, "kit", {{"a.txt", "a", 5000}, {"b.txt", "b", 5000}});
+  ASSERT_EQ(0u, install(kit).code);
+  const RunResult run =
+      install(kit, [](KitReader&, InstallProcessData& data) { data.setCancel(true); });
+  EXPECT_EQ(0u, run.code);
+  EXPECT_EQ(100, run.states.back().percent);
+}
+
+}  // namespace

@@ -1,0 +1,222 @@
+// The rollback journal against the real file system, in a private TMPDIR.
+#include "install/rollback.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "platform/text_encoding.h"
+#include "tests/engine/engine_test_util.h"
+
+using namespace enginetest;
+
+namespace {
+
+wstring W(const std::string& text) { return widen_lib(text); }
+
+class RollbackTest : public ::testing::Test {
+ protected:
+  PrivateEnvironment env;
+  TempDir catalog;
+  Rollback journal;
+
+  std::string target() const { return catalog.path() + "/"; }
+  std::string backupDir() const { return narrow_lib(journal.records().back().backupDir); }
+};
+
+TEST_F(RollbackTest, StartTakesTheFirstFreeNumberWithAPrivateDirectory) {
+  ASSERT_EQ(0, mkdir((env.tmp() / "r8stp0").c_str(), 0755));
+  write_file(env.tmp() / "r8stp1", "not a directory", 1000);
+  // A dangling link is a taken name too, and what it points to is not made.
+  ASSERT_EQ(0, symlink((env.tmp() / "elsewhere").c_str(), (env.tmp() / "r8stp2").c_str()));
+
+  ASSERT_EQ(0u, journal.start(W(target())));
+  EXPECT_EQ(env.tmp() / "r8stp3/", backupDir());
+  const struct stat st = lstat_of(env.tmp() / "r8stp3");
+  EXPECT_TRUE(S_ISDIR(st.st_mode));
+  EXPECT_EQ(0700u, st.st_mode & 07777);
+  EXPECT_FALSE(exists_nofollow(env.tmp() / "elsewhere"));
+  ASSERT_EQ(1u, journal.records().back().createdDirs.size());
+  EXPECT_EQ(W(backupDir()), journal.records().back().createdDirs[0]);
+
+  // Success throws the tree away and nothing else of the temporary directory.
+  EXPECT_EQ(0u, journal.stop());
+  EXPECT_FALSE(exists_nofollow(env.tmp() / "r8stp3"));
+  EXPECT_TRUE(exists_nofollow(env.tmp() / "r8stp0"));
+  EXPECT_TRUE(exists_nofollow(env.tmp() / "r8stp2"));
+}
+
+TEST_F(RollbackTest, StoreMovesAFileAndTheFirstBackupOfAPathWins) {
+  write_file(catalog / "a/b/old.txt", "original", 1111);
+  ASSERT_EQ(0u, journal.start(W(target())));
+
+  const wstring path = W(catalog / "a/b/old.txt");
+  ASSERT_EQ(0u, journal.storeRBFile(path));
+  EXPECT_FALSE(exists_nofollow(catalog / "a/b/old.txt"));
+  EXPECT_EQ("original", read_file(backupDir() + "a/b/old.txt"));
+  EXPECT_EQ(1111, mtime_of(backupDir() + "a/b/old.txt"));
+
+  // The run writes its own copy; a second backup of the path must not
+  // replace the original in the backup tree.
+  write_file(catalog / "a/b/old.txt", "run's first copy", 2222);
+  EXPECT_EQ(0u, journal.storeRBFile(path));
+  EXPECT_EQ("original", read_file(backupDir() + "a/b/old.txt"));
+
+  journal.rollback(5);
+  EXPECT_EQ("original", read_file(catalog / "a/b/old.txt"));
+  EXPECT_EQ(1111, mtime_of(catalog / "a/b/old.txt"));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(RollbackTest, StoreOfAMissingFileMakesTheBackupDirectoriesAndAnswers2) {
+  ASSERT_EQ(0u, journal.start(W(target())));
+  EXPECT_EQ(2u, journal.storeRBFile(W(catalog / "x/y/new.txt")));
+  EXPECT_TRUE(S_ISDIR(lstat_of(backupDir() + "x/y").st_mode));
+  EXPECT_FALSE(exists_nofollow(catalog / "x"));
+}
+
+TEST_F(RollbackTest, StoreRefusesWhatIsNotAFileAndNeverMovesIt) {
+  make_dirs(catalog / "dir/inner");
+  write_file(catalog / "dir/inner/keep.txt", "user data", 1000);
+  ASSERT_EQ(0, mkfifo((catalog / "fifo").c_str(), 0644));
+  make_dirs(catalog / "outside");
+  ASSERT_EQ(0, symlink("outside", (catalog / "dirlink").c_str()));
+  ASSERT_EQ(0, symlink("nowhere", (catalog / "dangling").c_str()));
+  const auto before = snapshot_tree(catalog.path());
+
+  ASSERT_EQ(0u, journal.start(W(target())));
+  EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "dir")));
+  EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "fifo")));
+  EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "dirlink")));
+  EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "dangling")));
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  // Nothing outside the catalog is taken for one of its files.
+  EXPECT_EQ(87u, journal.storeRBFile(W(env.home() / "file")));
+
+  journal.rollback(1);
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+}
+
+TEST_F(RollbackTest, AFileLinkIsBackedUpAndRestoredAsALink) {
+  write_file(catalog / "real.txt", "pointed to", 1000);
+  ASSERT_EQ(0, symlink("real.txt", (catalog / "link.txt").c_str()));
+  ASSERT_EQ(0u, journal.start(W(target())));
+
+  ASSERT_EQ(0u, journal.storeRBFile(W(catalog / "link.txt")));
+  EXPECT_TRUE(S_ISLNK(lstat_of(backupDir() + "link.txt").st_mode));
+  write_file(catalog / "link.txt", "the run's file", 2000);
+
+  journal.rollback(1);
+  EXPECT_TRUE(S_ISLNK(lstat_of(catalog / "link.txt").st_mode));
+  EXPECT_EQ("pointed to", read_file(catalog / "link.txt"));
+  EXPECT_EQ(1000, mtime_of(catalog / "real.txt"));
+}
+
+TEST_F(RollbackTest, MakeDirectoryTreeJournalsOnlyWhatThisCallCreated) {
+  make_dirs(catalog / "exists");
+  ASSERT_EQ(0u, journal.start(W(target())));
+  const size_t before = journal.records().back().createdDirs.size();
+
+  EXPECT_EQ(0u, journal.makeDirectoryTree(W(catalog / "exists")));
+  EXPECT_EQ(before, journal.records().back().createdDirs.size());
+  EXPECT_EQ(0u, journal.makeDirectoryTree(W(catalog / "p/q/r")));
+  ASSERT_EQ(before + 1, journal.records().back().createdDirs.size());
+  EXPECT_EQ(W(catalog / "p/q/r"), journal.records().back().createdDirs.back());
+  EXPECT_EQ(0u, journal.makeDirectoryTree(W("/")));
+
+  // Below a regular file nothing can be made.
+  write_file(catalog / "plain", "x", 1000);
+  EXPECT_EQ(3u, journal.makeDirectoryTree(W(catalog / "plain/sub")));
+
+  write_file(catalog / "p/q/r/f.txt", "run's", 1000);
+  journal.rollback(1);
+  // The journaled directory goes with its contents; the parents made on the
+  // way stay, empty; what existed before stays.
+  EXPECT_FALSE(exists_nofollow(catalog / "p/q/r"));
+  EXPECT_TRUE(exists_nofollow(catalog / "p/q"));
+  EXPECT_TRUE(exists_nofollow(catalog / "exists"));
+  EXPECT_TRUE(exists_nofollow(catalog / "plain"));
+}
+
+TEST_F(RollbackTest, RollbackRestoresNestedFilesAndRemovesWhatTheRunAdded) {
+  write_file(catalog / "one/two/deep.txt", "deep original", 1234);
+  write_file(catalog / "top.txt", "top original", 4321);
+  make_dirs(catalog / "one/existing");
+  const auto before = snapshot_tree(catalog.path());
+
+  ASSERT_EQ(0u, journal.start(W(target())));
+  ASSERT_EQ(0u, journal.storeRBFile(W(catalog / "one/two/deep.txt")));
+  write_file(catalog / "one/two/deep.txt", "replaced", 9999);
+  ASSERT_EQ(0u, journal.storeRBFile(W(catalog / "top.txt")));
+  write_file(catalog / "top.txt", "replaced too, and longer", 9999);
+  ASSERT_EQ(0u, journal.makeDirectoryTree(W(catalog / "fresh")));
+  write_file(catalog / "fresh/new.txt", "new", 9999);
+  journal.addRBFile(W(catalog / "one/existing/added.txt"));
+  write_file(catalog / "one/existing/added.txt", "added to an old directory", 9999);
+
+  EXPECT_EQ(1223u, journal.rollback(1223));
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(RollbackTest, TreeWalksNeverFollowLinks) {
+  TempDir outside;
+  write_file(outside / "precious/file.txt", "must survive", 1000);
+  ASSERT_EQ(0u, journal.start(W(target())));
+  ASSERT_EQ(0u, journal.makeDirectoryTree(W(catalog / "created")));
+  ASSERT_EQ(0, symlink((outside / "precious").c_str(), (catalog / "created/link").c_str()));
+  // A link in the backup tree, as a backed-up file link would be.
+  ASSERT_EQ(0, symlink((outside / "precious").c_str(), (backupDir() + "dirlink").c_str()));
+
+  journal.rollback(1);
+  EXPECT_EQ("must survive", read_file(outside / "precious/file.txt"));
+  EXPECT_FALSE(exists_nofollow(catalog / "created"));
+  // The link went back to the catalog as itself.
+  EXPECT_TRUE(S_ISLNK(lstat_of(catalog / "dirlink").st_mode));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+
+  // Removing a link to a directory, even named with a slash, removes the link.
+  EXPECT_EQ(0u, journal.removeDirectoryTree(W(catalog / "dirlink/")));
+  EXPECT_FALSE(exists_nofollow(catalog / "dirlink"));
+  EXPECT_EQ("must survive", read_file(outside / "precious/file.txt"));
+}
+
+TEST_F(RollbackTest, ABackupThatCannotGoBackIsKept) {
+  write_file(catalog / "d/f.txt", "only copy", 1000);
+  ASSERT_EQ(0u, journal.start(W(target())));
+  ASSERT_EQ(0u, journal.storeRBFile(W(catalog / "d/f.txt")));
+  const std::string backup = backupDir();
+  // Something replaced the file's directory: the move back cannot succeed.
+  ASSERT_EQ(0, rmdir((catalog / "d").c_str()));
+  write_file(catalog / "d", "a file now", 2000);
+
+  journal.rollback(1);
+  EXPECT_EQ("only copy", read_file(backup + "d/f.txt"));
+}
+
+TEST_F(RollbackTest, WithoutABackupTreeOnlyCreatedDirectoriesAreRemoved) {
+  write_file(catalog / "keep.txt", "kept", 1000);
+  ASSERT_EQ(0u, journal.start(u""));
+  EXPECT_TRUE(journal.records().back().backupDir.empty());
+  EXPECT_EQ(87u, journal.storeRBFile(W(catalog / "keep.txt")));
+  ASSERT_EQ(0u, journal.makeDirectoryTree(W(catalog / "made")));
+  journal.rollback(2);
+  EXPECT_FALSE(exists_nofollow(catalog / "made"));
+  EXPECT_EQ("kept", read_file(catalog / "keep.txt"));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(RollbackTest, RemoveRBFileDropsTheFirstEqualEntryOnly) {
+  ASSERT_EQ(0u, journal.start(W(target())));
+  journal.addRBFile(u"/a");
+  journal.addRBFile(u"/b");
+  journal.addRBFile(u"/a");
+  journal.removeRBFile(u"/a");
+  journal.removeRBFile(u"/nothing");
+  const std::vector<wstring> expected = {u"/b", u"/a"};
+  EXPECT_EQ(expected, journal.records().back().addedFiles);
+  journal.stop();
+}
+
+}  // namespace

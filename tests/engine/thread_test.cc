@@ -1,0 +1,232 @@
+// The shared install state, the worker thread and the headless driver, with
+// real threads (this test also runs under ThreadSanitizer).
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "install/headless_install.h"
+#include "install/install_process_data.h"
+#include "install/install_thread.h"
+#include "platform/string_utils.h"
+#include "platform/text_encoding.h"
+#include "res/string_table.h"
+#include "tests/engine/engine_test_util.h"
+
+using namespace enginetest;
+
+namespace {
+
+TEST(InstallProcessDataTest, InitNormalisesTheCatalogAndResetsTheRun) {
+  InstallProcessData data;
+  unsigned code = 1;
+  wstring text = u"x";
+  int percent = 1;
+  data.getInstallState(code, text, percent);
+  EXPECT_EQ(0u, code);
+  EXPECT_EQ(u"", text);
+  EXPECT_EQ(0, percent);
+
+  KitReader kit;
+  KitReader* got = nullptr;
+  wstring dir;
+  const std::vector<std::pair<wstring, wstring>> cases = {
+      {u"/srv/tmplts", u"/srv/tmplts/"},
+      {u"/srv/tmplts/", u"/srv/tmplts/"},
+      {u"C:\\tmplts\\", u"C:\\tmplts\\"},
+      {u"", u""},
+  };
+  for (const auto& c : cases) {
+    data.setInstallState(7, u"posted", 42);
+    data.setCancel(true);
+    data.init(&kit, c.first);
+    data.get(got, dir);
+    EXPECT_EQ(&kit, got);
+    EXPECT_EQ(c.second, dir);
+    EXPECT_FALSE(data.isCancelled());
+    data.getInstallState(code, text, percent);
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ(u"posted", text) << "init keeps the text";
+    EXPECT_EQ(0, percent);
+  }
+}
+
+TEST(InstallProcessDataTest, AReaderNeverSeesHalfOfAPost) {
+  InstallProcessData data;
+  constexpr unsigned kPosts = 20000;
+  std::atomic<bool> done(false);
+  std::thread writer([&] {
+    for (unsigned i = 1; i <= kPosts; ++i) {
+      // The text grows and shrinks so that a torn copy would show.
+      const wstring text = string_uito(i, 10) + wstring(i % 97, u'#');
+      data.setInstallState(i, text, static_cast<int>(i % 101));
+    }
+    done = true;
+  });
+  unsigned checked = 0;
+  unsigned last = 0;
+  while (!done || checked == 0) {
+    unsigned code = 0;
+    wstring text;
+    int percent = 0;
+    data.getInstallState(code, text, percent);
+    if (code == 0) continue;
+    ASSERT_GE(code, last);
+    ASSERT_EQ(string_uito(code, 10) + wstring(code % 97, u'#'), text);
+    ASSERT_EQ(static_cast<int>(code % 101), percent);
+    last = code;
+    ++checked;
+  }
+  writer.join();
+  EXPECT_GT(checked, 0u);
+}
+
+class CountingWorker : public IInstallWorker {
+ public:
+  explicit CountingWorker(int runsBeforeFalse, InstallThread* stopper = nullptr)
+      : m_left(runsBeforeFalse), m_stopper(stopper) {}
+  bool updateProgress() override {
+    calls.fetch_add(1);
+    if (m_stopper != nullptr) m_stopper->stop();
+    return --m_left > 0;
+  }
+  std::atomic<int> calls{0};
+
+ private:
+  int m_left;
+  InstallThread* m_stopper;
+};
+
+TEST(InstallThreadTest, RunsTheWorkerUntilItAnswersFalseAndCanBeWaitedFor) {
+  InstallThread thread;
+  EXPECT_EQ(-1, thread.lastStartError());
+  thread.wait();  // nothing started: returns at once
+
+  CountingWorker once(1);
+  ASSERT_EQ(0, thread.start(&once));
+  EXPECT_TRUE(thread.isStarted());
+  thread.wait();
+  EXPECT_FALSE(thread.isStarted());
+  EXPECT_EQ(1, once.calls.load());
+  thread.wait();
+
+  CountingWorker thrice(3);
+  ASSERT_EQ(0, thread.start(&thrice));
+  thread.wait();
+  EXPECT_EQ(3, thrice.calls.load());
+
+  // A stop is seen between runs: the worker asks for one during its first.
+  CountingWorker stopping(5, &thread);
+  ASSERT_EQ(0, thread.start(&stopping));
+  thread.wait();
+  EXPECT_EQ(1, stopping.calls.load());
+  EXPECT_EQ(0, thread.lastStartError());
+}
+
+class HeadlessTest : public ::testing::Test {
+ protected:
+  PrivateEnvironment env;
+  TempDir work;
+  TempDir catalog;
+};
+
+struct Seen {
+  unsigned code;
+  std::string text;
+  int percent;
+};
+
+TEST_F(HeadlessTest, PollsTheWorkerToTheEndOfASuccessfulRun) {
+  std::vector<KitFile> files;
+  for (int i = 0; i < 40; ++i) {
+    files.push_back({"dir" + std::to_string(i % 5) + "/file" + std::to_string(i) + ".txt",
+                     std::string(20000 + i, static_cast<char>('a' + i % 26)), 1700000000 + i});
+  }
+  const std::string kitPath = make_kit(work, "kit", files);
+  KitReader kit;
+  ASSERT_EQ(0u, kit.open(widen_lib(kitPath)));
+
+  std::vector<Seen> seen;
+  std::vector<Seen> posted;
+  InstallOutcome outcome;
+  {
+    HeadlessInstall install(kit, widen_lib(catalog.path()));
+    install.processData().setStateListener([&posted](unsigned code, const wstring& text, int p) {
+      posted.push_back(Seen{code, narrow_lib(text), p});
+    });
+    outcome = install.run(
+        [&seen](unsigned code, const wstring& text, int percent) {
+          seen.push_back(Seen{code, narrow_lib(text), percent});
+        },
+        1);
+    install.wait();  // the test's objects must outlive the worker's pause
+  }
+  EXPECT_EQ(0u, outcome.code);
+  EXPECT_EQ(100, outcome.percent);
+  EXPECT_EQ(LoadResString("IDS_INSTALL_FINISH"), outcome.text);
+
+  // The poll starts at the prepared state and sees a rising subsequence of
+  // what the worker posted, ending with the finish.
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(narrow_lib(LoadResString("IDS_PREPARECOPY")), seen.front().text);
+  for (size_t i = 1; i < seen.size(); ++i) EXPECT_LE(seen[i - 1].percent, seen[i].percent);
+  EXPECT_EQ(100, seen.back().percent);
+  ASSERT_EQ(files.size() + 2, posted.size());  // prepare, one per entry, finish
+  for (size_t i = 0; i < files.size(); ++i) {
+    EXPECT_EQ(catalog / files[i].name, posted[i + 1].text);
+    EXPECT_EQ(static_cast<int>(i * 100 / files.size()), posted[i + 1].percent);
+  }
+  for (const KitFile& f : files) {
+    EXPECT_EQ(f.content, read_file(catalog / f.name));
+    EXPECT_EQ(f.mtime, mtime_of(catalog / f.name));
+  }
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(HeadlessTest, AfterAFailureItReturnsOnlyOnceTheRollbackIsDone) {
+  std::vector<KitFile> files;
+  for (int i = 0; i < 30; ++i) {
+    files.push_back({"f" + std::to_string(i) + ".txt", "new", 5000});
+    write_file(catalog / ("f" + std::to_string(i) + ".txt"), "old " + std::to_string(i), 1000);
+  }
+  files.push_back({"blocked", "x", 5000});
+  make_dirs(catalog / "blocked/user");
+  const auto before = snapshot_tree(catalog.path());
+  const std::string kitPath = make_kit(work, "kit", files);
+  KitReader kit;
+  ASSERT_EQ(0u, kit.open(widen_lib(kitPath)));
+
+  HeadlessInstall install(kit, widen_lib(catalog.path()));
+  const InstallOutcome outcome = install.run({}, 1);
+  EXPECT_EQ(183u, outcome.code);
+  EXPECT_EQ(LoadResString("IDS_INSTALL_ERROR"), outcome.text);
+  EXPECT_EQ(static_cast<int>(30 * 100 / 31), outcome.percent);
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(HeadlessTest, ACancelThroughTheSharedStateEndsThePoll) {
+  write_file(catalog / "keep.txt", "kept", 1000);
+  const auto before = snapshot_tree(catalog.path());
+  const std::string kitPath = make_kit(
+      work, "kit", {{"keep.txt", "new", 5000}, {"x/y.txt", "y", 5000}, {"z.txt", "z", 5000}});
+  KitReader kit;
+  ASSERT_EQ(0u, kit.open(widen_lib(kitPath)));
+
+  HeadlessInstall install(kit, widen_lib(catalog.path()));
+  InstallProcessData& data = install.processData();
+  data.setStateListener([&data](unsigned, const wstring&, int percent) {
+    if (percent == 33) data.setCancel(true);
+  });
+  const InstallOutcome outcome = install.run({}, 1);
+  EXPECT_EQ(1223u, outcome.code);
+  EXPECT_EQ(LoadResString("IDS_CANCEL_FINISH"), outcome.text);
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+}  // namespace
