@@ -13,7 +13,7 @@ inline constexpr int kExitUsage = 2;
 int xdktool_pack(int argc, char** argv);
 // xdktool list KIT
 int xdktool_list(int argc, char** argv);
-// xdktool install ... (the installation engine's command)
-// int xdktool_install(int argc, char** argv);
+// xdktool install [--register] KIT CATALOG
+int xdktool_install(int argc, char** argv);
 
 #endif  // QXR8_TOOLS_XDKTOOL_COMMANDS_H_

@@ -13,6 +13,8 @@ void print_usage(FILE* out) {
       "commands:\n"
       "  pack [options] DIR OUT.xdk   pack every regular file below DIR into a kit\n"
       "  list KIT                     show a kit's product records and files\n"
+      "  install [--register] KIT CATALOG\n"
+      "                               install a kit into a templates catalog\n"
       "\n"
       "'xdktool COMMAND --help' describes a command.\n",
       out);
@@ -33,7 +35,7 @@ int main(int argc, char** argv) {
   }
   if (std::strcmp(command, "pack") == 0) return xdktool_pack(argc - 1, argv + 1);
   if (std::strcmp(command, "list") == 0) return xdktool_list(argc - 1, argv + 1);
-  // if (std::strcmp(command, "install") == 0) return xdktool_install(argc - 1, argv + 1);
+  if (std::strcmp(command, "install") == 0) return xdktool_install(argc - 1, argv + 1);
   std::fprintf(stderr, "xdktool: unknown command '%s'\n", command);
   print_usage(stderr);
   return kExitUsage;

@@ -1,0 +1,220 @@
+// xdktool install: installs a kit into a templates catalog without the
+// wizard, through the same engine, worker thread and polled shared state.
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "config/catalog_registration.h"
+#include "install/headless_install.h"
+#include "install/install_data.h"
+#include "install/path_status.h"
+#include "platform/file_system.h"
+#include "platform/string_utils.h"
+#include "platform/text_encoding.h"
+#include "tools/xdktool_commands.h"
+
+namespace {
+
+const char kInstallUsage[] =
+    "usage: xdktool install [--register] KIT CATALOG\n"
+    "\n"
+    "Installs every file of KIT into the templates catalog CATALOG that is\n"
+    "missing there or older than the kit's copy, with the kit's time stamps.\n"
+    "A failing step puts the catalog back as it was. Shows a progress bar on\n"
+    "standard error when that is a terminal.\n"
+    "\n"
+    "  --register   after a success, record CATALOG first in the launcher's\n"
+    "               list of template catalogs, as the setup wizard does\n"
+    "\n"
+    "Exit status: 0 installed, 1 failed (the catalog is unchanged), 2 usage.\n";
+
+// The wizard demands three times the kit's size in the temporary directory
+// (the unpacked kit plus the backups of replaced files).
+constexpr unsigned long long kSpaceReg = 3;
+
+// Text for a terminal: control characters shown as "?", so that a file
+// name cannot move the cursor or end the progress line.
+std::string printable(const wstring& text) {
+  std::string out = narrow_lib(text);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
+// One progress line, redrawn in place: bar, percentage, current file.
+class ProgressBar {
+ public:
+  explicit ProgressBar(bool enabled) : m_enabled(enabled), m_drawn(false), m_columns(80) {
+    struct winsize size;
+    if (m_enabled && ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 40) {
+      m_columns = size.ws_col;
+    }
+  }
+
+  void draw(int percent, const wstring& text) {
+    if (!m_enabled) return;
+    if (percent < 0) percent = 0;
+    if (percent > 100) percent = 100;
+    constexpr int kBarWidth = 30;
+    const int filled = percent * kBarWidth / 100;
+    std::string line = "\r[";
+    line.append(static_cast<size_t>(filled), '#');
+    line.append(static_cast<size_t>(kBarWidth - filled), '.');
+    char number[16];
+    std::snprintf(number, sizeof number, "] %3d%% ", percent);
+    line += number;
+    // The tail of a long path is the informative part.
+    std::string label = printable(text);
+    const size_t used = line.size() - 1;  // the "\r" takes no column
+    const size_t room = m_columns > used + 1 ? m_columns - used - 1 : 0;
+    if (label.size() > room) {
+      label = room > 8 ? "..." + label.substr(label.size() - (room - 3)) : std::string();
+    }
+    line += label;
+    line += "\x1b[K";
+    std::fputs(line.c_str(), stderr);
+    std::fflush(stderr);
+    m_drawn = true;
+  }
+
+  void finish() {
+    if (m_enabled && m_drawn) std::fputc('\n', stderr);
+    m_drawn = false;
+  }
+
+ private:
+  bool m_enabled;
+  bool m_drawn;
+  size_t m_columns;
+};
+
+// The catalog as the engine will use it: backslashes made slashes, and a
+// relative path anchored at the current directory, so that what is
+// registered names the same place from anywhere.
+wstring absolute_catalog(const char* argument) {
+  wstring catalog = widen_lib(argument);
+  replace_all(catalog, kBadPathSeparator, kPathSeparator);
+  if (!catalog.empty() && catalog[0] != kPathSeparatorChar) {
+    char* cwd = getcwd(nullptr, 0);
+    if (cwd != nullptr) {
+      wstring base = widen_lib(cwd);
+      std::free(cwd);
+      if (base.empty() || base.back() != kPathSeparatorChar) base += kPathSeparator;
+      catalog = base + catalog;
+    }
+  }
+  return catalog;
+}
+
+const char* reason_of_open(unsigned code) {
+  switch (code) {
+    case kErrorFileNotFound: return "the kit does not exist";
+    case kErrorPathNotFound: return "the kit's directory does not exist";
+    case kErrorInvalidData: return "the kit is damaged or not a kit";
+    case kErrorCantWrite: return "no temporary file can be made";
+    default: return "the kit cannot be read";
+  }
+}
+
+int usage_error(const char* message) {
+  std::fprintf(stderr, "xdktool install: %s\nTry 'xdktool install --help'.\n", message);
+  return kExitUsage;
+}
+
+}  // namespace
+
+int xdktool_install(int argc, char** argv) {
+  bool registerCatalog = false;
+  const char* kitArg = nullptr;
+  const char* catalogArg = nullptr;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+    } else if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
+      std::fputs(kInstallUsage, stdout);
+      return kExitSuccess;
+    } else if (!optionsEnded && std::strcmp(arg, "--register") == 0) {
+      registerCatalog = true;
+    } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
+      std::fprintf(stderr, "xdktool install: unknown option '%s'\n", arg);
+      return usage_error("expected KIT and CATALOG");
+    } else if (kitArg == nullptr) {
+      kitArg = arg;
+    } else if (catalogArg == nullptr) {
+      catalogArg = arg;
+    } else {
+      return usage_error("expected KIT and CATALOG");
+    }
+  }
+  if (kitArg == nullptr || catalogArg == nullptr) return usage_error("expected KIT and CATALOG");
+  if (catalogArg[0] == '\0') return usage_error("CATALOG is empty");
+
+  // The wizard's checks, in its order: the kit exists, the temporary
+  // directory has room, the kit opens.
+  const wstring kitPath = widen_lib(kitArg);
+  if (path_kind(kitPath, true) == PathKind::kMissing) {
+    std::fprintf(stderr, "xdktool install: %s: the kit does not exist\n", kitArg);
+    return kExitFailure;
+  }
+  unsigned kitSize = 0;
+  unsigned freeBytes = 0;
+  if (FileSystem::GetFileSize(kitPath, &kitSize) == 0 &&
+      FileSystem::GetFreeSpaceTmpDir(&freeBytes) == 0 &&
+      static_cast<unsigned long long>(freeBytes) < kSpaceReg * kitSize) {
+    std::fprintf(stderr,
+                 "xdktool install: not enough space in the temporary directory "
+                 "(%u bytes free, %llu needed)\n",
+                 freeBytes, kSpaceReg * kitSize);
+    return kExitFailure;
+  }
+  KitReader kit;
+  const unsigned openCode = kit.open(kitPath);
+  if (openCode != kErrorSuccess) {
+    std::fprintf(stderr, "xdktool install: %s: %s (code %u)\n", kitArg, reason_of_open(openCode),
+                 openCode);
+    return kExitFailure;
+  }
+
+  const wstring catalog = absolute_catalog(catalogArg);
+  // Read before the installation, as the wizard reads it at start-up.
+  CatalogRegistration registration;
+  if (registerCatalog) registration = read_catalog_registration();
+
+  ProgressBar bar(isatty(STDERR_FILENO) == 1);
+  InstallOutcome outcome;
+  {
+    HeadlessInstall install(kit, catalog);
+    outcome = install.run([&bar](unsigned, const wstring& text, int percent) {
+      bar.draw(percent, text);
+    });
+    // Leaving the scope after a failure has already waited for the
+    // rollback; after a success the worker's pause is not waited out.
+  }
+  bar.finish();
+
+  if (outcome.code != kErrorSuccess) {
+    std::fprintf(stderr, "xdktool install: %s (code %u)\n", printable(outcome.text).c_str(),
+                 outcome.code);
+    std::fprintf(stderr, "xdktool install: %s is unchanged\n", printable(catalog).c_str());
+    return kExitFailure;
+  }
+
+  if (registerCatalog) {
+    const int rc = register_catalog(registration, catalog);
+    if (rc != 0) {
+      std::fprintf(stderr,
+                   "xdktool install: installed, but the launcher configuration could not be "
+                   "written (code %d)\n",
+                   rc);
+      return kExitFailure;
+    }
+  }
+  return kExitSuccess;
+}
