@@ -1,0 +1,134 @@
+// xdktool install as a program: exit status, messages, the catalog after a
+// failure, and the registration, each run with a private HOME and TMPDIR.
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "config/catalog_registration.h"
+#include "platform/text_encoding.h"
+#include "tests/engine/engine_test_util.h"
+
+using namespace enginetest;
+
+namespace {
+
+struct ToolResult {
+  int status;  // exit status, or -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs build/bin/xdktool with `args` (no shell) in `cwd`, the environment
+// being this process's (with the private HOME and TMPDIR).
+ToolResult run_tool(const std::vector<std::string>& args, const TempDir& scratch,
+                    const std::string& cwd = "") {
+  const std::string tool = std::string(QXR8_BINARY_DIR) + "/bin/xdktool";
+  const std::string outPath = scratch / "stdout";
+  const std::string errPath = scratch / "stderr";
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(tool.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int in = open("/dev/null", O_RDONLY);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    execv(tool.c_str(), argv.data());
+    _exit(127);
+  }
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  ToolResult result;
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  result.out = read_file(outPath);
+  result.err = read_file(errPath);
+  return result;
+}
+
+class XdktoolInstallTest : public ::testing::Test {
+ protected:
+  PrivateEnvironment env;
+  TempDir work;
+  TempDir scratch;
+  TempDir catalog;
+
+  std::string kit() {
+    return make_kit(work, "kit",
+                    {{"templates\\reports\\a.tpl", "report a", 1700000000},
+                     {"templates/forms/b.frm", "form b", 1700000001},
+                     {"readme.txt", "read me", 1700000002}});
+  }
+};
+
+TEST_F(XdktoolInstallTest, InstallsAndExitsZero) {
+  const ToolResult r = run_tool({"install", kit(), catalog.path()}, scratch);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("", r.err) << "no progress bar when stderr is not a terminal";
+  EXPECT_EQ("report a", read_file(catalog / "templates/reports/a.tpl"));
+  EXPECT_EQ(1700000001, mtime_of(catalog / "templates/forms/b.frm"));
+  EXPECT_EQ("read me", read_file(catalog / "readme.txt"));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(XdktoolInstallTest, AFailureReportsTheCodeAndLeavesTheCatalogUnchanged) {
+  write_file(catalog / "templates/reports/a.tpl", "older report", 1000);
+  make_dirs(catalog / "readme.txt/user");
+  const auto before = snapshot_tree(catalog.path());
+  const ToolResult r = run_tool({"install", kit(), catalog.path()}, scratch);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("Installation error (code 183)")) << r.err;
+  // The tool has ended: the rollback must be complete by now.
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(XdktoolInstallTest, RefusesBadUsageAndBadKits) {
+  EXPECT_EQ(2, run_tool({"install"}, scratch).status);
+  EXPECT_EQ(2, run_tool({"install", "only-kit"}, scratch).status);
+  EXPECT_EQ(2, run_tool({"install", "--bogus", "k", "c"}, scratch).status);
+  EXPECT_EQ(2, run_tool({"install", "a", "b", "c"}, scratch).status);
+  const ToolResult help = run_tool({"install", "--help"}, scratch);
+  EXPECT_EQ(0, help.status);
+  EXPECT_NE(std::string::npos, help.out.find("usage: xdktool install"));
+
+  const ToolResult missing = run_tool({"install", work / "none.xdk", catalog.path()}, scratch);
+  EXPECT_EQ(1, missing.status);
+  EXPECT_NE(std::string::npos, missing.err.find("does not exist")) << missing.err;
+
+  write_file(work / "garbage.xdk", std::string(4096, '\xff'), 1000);
+  const ToolResult damaged = run_tool({"install", work / "garbage.xdk", catalog.path()}, scratch);
+  EXPECT_EQ(1, damaged.status);
+  EXPECT_NE(std::string::npos, damaged.err.find("damaged")) << damaged.err;
+  EXPECT_TRUE(list_tree(catalog.path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(XdktoolInstallTest, RegisterRecordsTheAbsoluteCatalogFirst) {
+  const std::string kitPath = kit();
+  // A relative catalog, given from the work directory.
+  const ToolResult r =
+      run_tool({"install", "--register", kitPath, "relative/catalog"}, scratch, work.path());
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("read me", read_file(work / "relative/catalog/readme.txt"));
+  const CatalogRegistration registration = read_catalog_registration();
+  ASSERT_FALSE(registration.tmpltsList.empty());
+  EXPECT_EQ(work / "relative/catalog", narrow_lib(registration.tmpltsList.front()));
+
+  // Without the option nothing is registered.
+  const ToolResult plain = run_tool({"install", kitPath, catalog.path()}, scratch);
+  ASSERT_EQ(0, plain.status) << plain.err;
+  EXPECT_EQ(work / "relative/catalog",
+            narrow_lib(read_catalog_registration().tmpltsList.front()));
+}
+
+}  // namespace
