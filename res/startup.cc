@@ -7,13 +7,14 @@
 // Nothing references this file; it is linked into every executable as an
 // object file through the qxr8_runtime target, since a static library would
 // drop it.
+#include "memory/memory_manager.h"
 #include "res/string_table.h"
 
 namespace {
 
 struct ProgramStartup {
   ProgramStartup() {
-    // The memory manager is created here first.
+    create_memory_manager();
     build_string_tables();
   }
 };
