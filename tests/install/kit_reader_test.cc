@@ -221,6 +221,9 @@ std::vector<DamagedKit> damaged_kits() {
       {"language record size 0", u32(1) + u32(1) + u32(0) + std::string(40, '\0')},
       {"language record size 3", u32(1) + u32(1) + u32(3) + std::string(40, '\0')},
       {"language record past the data", u32(1) + u32(1) + u32(1000) + std::string(40, '\0')},
+      // Checked before anything is allocated for the record.
+      {"language record size 0xFFFFFFFF",
+       u32(1) + u32(1) + u32(0xFFFFFFFF) + std::string(40, '\0')},
       {"language string past its record",
        u32(1) + u32(1) + u32(4 + 16) + u32(20) + std::string(12, '\0') + u32(0) +
            std::string(64, '\0')},
@@ -230,6 +233,7 @@ std::vector<DamagedKit> damaged_kits() {
       {"entry count above its records", multiOne + u32(2) + okRecord + "abc"},
       {"file record size 2", single + u32(1) + u32(2) + std::string(40, '\0')},
       {"file record past the data", single + u32(1) + u32(4000) + std::string(40, '\0')},
+      {"file record size 0xFFFFFFFF", single + u32(1) + u32(0xFFFFFFFF) + std::string(40, '\0')},
       {"name past its record",
        single + u32(1) + name_record(std::string("f\0", 2), 50, 24) + std::string(40, '\0')},
       {"name count 0xFFFFFFFF",
