@@ -7,13 +7,14 @@
 #include <sys/statvfs.h>
 #include <sys/time.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <string>
-#include <sys/wait.h>
 
 #include "platform/process_services.h"
 #include "platform/text_encoding.h"
@@ -285,9 +286,12 @@ unsigned FileSystem::GetFreeSpaceTmpDir(unsigned* freeBytes) {
   if (GetTempPath(tempDir) != kErrorSuccess) return kErrorInvalidName;
   struct statvfs info;
   if (::statvfs(narrow_lib(tempDir).c_str(), &info) == 0) {
-    unsigned __int128 bytes =
-        static_cast<unsigned __int128>(info.f_frsize) * static_cast<unsigned __int128>(info.f_bfree);
-    *freeBytes = bytes > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<unsigned>(bytes);
+    uint64_t fragment = info.f_frsize;
+    uint64_t blocks = info.f_bfree;
+    const uint64_t kMax = 0xFFFFFFFFu;
+    // Saturate without overflowing the product itself.
+    bool huge = fragment != 0 && blocks > kMax / fragment;
+    *freeBytes = huge ? 0xFFFFFFFFu : static_cast<unsigned>(std::min(fragment * blocks, kMax));
   }
   return kErrorSuccess;
 }

@@ -36,6 +36,13 @@ TEST_F(ProcessServices, HomeDirIsTheExpansionOfTilde) {
   // No separator is added or removed, and blanks are kept.
   setenv("HOME", "/tmp/with space/", 1);
   EXPECT_EQ(home_dir(), u"/tmp/with space/");
+  // The value is taken as it is: nothing in it is expanded or run.
+  setenv("HOME", "/tmp/$(touch PWNED)`touch PWNED`*", 1);
+  EXPECT_EQ(home_dir(), u"/tmp/$(touch PWNED)`touch PWNED`*");
+  EXPECT_FALSE(exists(box.path("PWNED")));
+  setenv("HOME", "", 1);
+  EXPECT_EQ(home_dir(), u"");
+  EXPECT_EQ(app_data_dir(true), u"/.qxr8/");
   setenv("HOME", "/home/\xD0\x96", 1);
   EXPECT_EQ(home_dir(), u"/home/Ж");
   EXPECT_EQ(app_data_dir(false), u"/home/Ж/.qxr8/");

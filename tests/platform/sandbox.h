@@ -51,11 +51,8 @@ class Sandbox {
  public:
   Sandbox() {
     if (getcwd(m_oldCwd, sizeof m_oldCwd) == nullptr) m_oldCwd[0] = '\0';
-    const char* tmp = getenv("TMPDIR");
-    if (tmp != nullptr) {
-      m_hadTmpdir = true;
-      m_oldTmpdir = tmp;
-    }
+    save("TMPDIR", m_oldTmpdir);
+    save("HOME", m_oldHome);
     m_root = make_temp_dir("/tmp");
     std::filesystem::create_directories(m_root + "/tmp");
     std::filesystem::create_directories(m_root + "/home");
@@ -65,11 +62,8 @@ class Sandbox {
   }
   ~Sandbox() {
     if (m_oldCwd[0] != '\0' && chdir(m_oldCwd) != 0) m_oldCwd[0] = '\0';
-    if (m_hadTmpdir) {
-      setenv("TMPDIR", m_oldTmpdir.c_str(), 1);
-    } else {
-      unsetenv("TMPDIR");
-    }
+    restore("TMPDIR", m_oldTmpdir);
+    restore("HOME", m_oldHome);
     std::error_code ignored;
     // Restore write permission that a test may have taken away.
     chmod(m_root.c_str(), 0700);
@@ -90,11 +84,28 @@ class Sandbox {
   wstring wpath(const std::string& relative) const { return widen_lib(path(relative)); }
 
  private:
+  struct SavedVariable {
+    bool set = false;
+    std::string value;
+  };
+  static void save(const char* name, SavedVariable& saved) {
+    const char* value = getenv(name);
+    saved.set = value != nullptr;
+    if (value != nullptr) saved.value = value;
+  }
+  static void restore(const char* name, const SavedVariable& saved) {
+    if (saved.set) {
+      setenv(name, saved.value.c_str(), 1);
+    } else {
+      unsetenv(name);
+    }
+  }
+
   std::string m_root;
   char m_oldCwd[4096] = {};
   bool m_inside = false;
-  bool m_hadTmpdir = false;
-  std::string m_oldTmpdir;
+  SavedVariable m_oldTmpdir;
+  SavedVariable m_oldHome;
 };
 
 // A directory where this process may not create files: a read-only one
