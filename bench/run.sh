@@ -1,0 +1,154 @@
+#!/usr/bin/env bash
+# Benchmark of the headless installation against tar on the same tree.
+#
+#   bench/run.sh                 uses build/bin/xdktool (built if missing)
+#   BUILD_DIR=build-x bench/run.sh
+#   BENCH_REPS=7 bench/run.sh    repetitions per case (default 5)
+#
+# Prints figures; it is not a test and asserts nothing. Everything it makes
+# lives in one temporary directory that is removed at the end.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+ROOT=$PWD
+BUILD_DIR=${BUILD_DIR:-build}
+REPS=${BENCH_REPS:-5}
+XDKTOOL=$ROOT/$BUILD_DIR/bin/xdktool
+export LC_ALL=C.UTF-8 LANG=C.UTF-8
+
+if [ ! -x "$XDKTOOL" ]; then
+  cmake -S "$ROOT" -B "$ROOT/$BUILD_DIR" >/dev/null
+  cmake --build "$ROOT/$BUILD_DIR" -j2 --target xdktool >/dev/null
+fi
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/qxr8-bench-XXXXXX")
+trap 'rm -rf "$WORK"' EXIT
+# The installer's temporary files (unpacked kit, backup tree) stay in here.
+export TMPDIR=$WORK/tmp HOME=$WORK/home
+mkdir -p "$TMPDIR" "$HOME"
+
+# A deterministic tree of text-like files: 2,000 files in 200 nested
+# folders, about 50 MB; and the same generator's first tenth as a small tree.
+python3 - "$WORK" <<'PY'
+import os, random, sys
+work = sys.argv[1]
+rng = random.Random(20261208)
+words = ["".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 10)))
+         for _ in range(600)]
+folders = [""]
+depth = {"": 0}
+while len(folders) < 201:            # the root and 200 folders
+    parent = rng.choice([f for f in folders if depth[f] < 5])
+    name = (parent + "/" if parent else "") + "dir%03d" % (len(folders) - 1)
+    folders.append(name)
+    depth[name] = depth[parent] + 1
+files = 2000
+target_total = 50 * 1024 * 1024
+sizes = [rng.lognormvariate(0, 0.8) for _ in range(files)]
+scale = target_total / sum(sizes)
+def text(size):
+    out, n = [], 0
+    while n < size:
+        line = "%s = %s %d; %s\n" % (rng.choice(words), " ".join(rng.choice(words)
+               for _ in range(rng.randint(3, 12))), rng.randint(0, 99999), rng.choice(words))
+        out.append(line)
+        n += len(line)
+    return "".join(out)[:size]
+def write(root, rel, data):
+    path = os.path.join(root, rel)
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "w") as f:
+        f.write(data)
+    os.utime(path, (1700000000, 1700000000))
+for i in range(files):
+    folder = folders[1 + i % 200]
+    rel = "%s/file%04d.tpl" % (folder, i)
+    data = text(max(64, int(sizes[i] * scale)))
+    write(os.path.join(work, "tree"), rel, data)
+    if i < files // 10:
+        write(os.path.join(work, "small"), rel, data)
+PY
+
+"$XDKTOOL" pack -6 "$WORK/tree" "$WORK/tree.xdk"
+"$XDKTOOL" pack -6 "$WORK/small" "$WORK/small.xdk"
+tar -czf "$WORK/tree.tar.gz" -C "$WORK/tree" .
+
+now_ns() { date +%s%N; }
+# Runs the command and appends its wall time in milliseconds to file $1.
+timed() {
+  local out=$1; shift
+  local t0 t1
+  t0=$(now_ns)
+  "$@" >/dev/null
+  t1=$(now_ns)
+  echo $(( (t1 - t0) / 1000000 )) >>"$out"
+}
+median() { sort -n "$1" | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : int((v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
+age_files() { find "$1" -type f -exec touch -h -d @1600000000 {} +; }
+
+install_into() { "$XDKTOOL" install "$WORK/tree.xdk" "$1"; }
+tar_into() { mkdir -p "$1" && tar -xzf "$WORK/tree.tar.gz" -C "$1"; }
+
+CAT_X=$WORK/catalog-xdk
+CAT_T=$WORK/catalog-tar
+results=$WORK/results
+mkdir -p "$results"
+
+for ((r = 0; r < REPS; r++)); do
+  # First install into an empty catalog; the order alternates between runs.
+  rm -rf "$CAT_X" "$CAT_T"
+  if (( r % 2 == 0 )); then
+    timed "$results/first.xdk" install_into "$CAT_X"; timed "$results/first.tar" tar_into "$CAT_T"
+  else
+    timed "$results/first.tar" tar_into "$CAT_T"; timed "$results/first.xdk" install_into "$CAT_X"
+  fi
+  # Update: every installed file is older than the kit's copy.
+  age_files "$CAT_X"; age_files "$CAT_T"
+  if (( r % 2 == 0 )); then
+    timed "$results/update.xdk" install_into "$CAT_X"; timed "$results/update.tar" tar_into "$CAT_T"
+  else
+    timed "$results/update.tar" tar_into "$CAT_T"; timed "$results/update.xdk" install_into "$CAT_X"
+  fi
+  # Rerun: everything is up to date.
+  if (( r % 2 == 0 )); then
+    timed "$results/rerun.xdk" install_into "$CAT_X"; timed "$results/rerun.tar" tar_into "$CAT_T"
+  else
+    timed "$results/rerun.tar" tar_into "$CAT_T"; timed "$results/rerun.xdk" install_into "$CAT_X"
+  fi
+  # What opening the kit alone costs (inflating it into the temporary file).
+  timed "$results/open.xdk" "$XDKTOOL" list "$WORK/tree.xdk"
+done
+
+files=$(find "$WORK/tree" -type f | wc -l)
+dirs=$(find "$WORK/tree" -mindepth 1 -type d | wc -l)
+bytes=$(du -sb "$WORK/tree" | cut -f1)
+printf 'tree: %d files in %d folders, %d bytes; kit %d bytes, tar.gz %d bytes\n' \
+  "$files" "$dirs" "$bytes" "$(stat -c %s "$WORK/tree.xdk")" "$(stat -c %s "$WORK/tree.tar.gz")"
+printf 'median wall time of %d runs each, run alternately (ms):\n' "$REPS"
+printf '  %-8s %10s %10s %8s %8s\n' case xdktool tar ratio goal
+for c in first update rerun; do
+  x=$(median "$results/$c.xdk"); t=$(median "$results/$c.tar")
+  case $c in first) goal='<= 1.5' ;; update) goal='<= 2.0' ;; rerun) goal='<= 0.7' ;; esac
+  printf '  %-8s %10d %10d %8s %8s\n' "$c" "$x" "$t" "$(awk -v a="$x" -v b="$t" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }')" "$goal"
+done
+printf '  opening the kit alone (xdktool list): %d ms\n' "$(median "$results/open.xdk")"
+
+# Peak resident memory of a first install, small kit against one ten times
+# larger.
+peak_rss_kb() {  # kit, catalog
+  if [ -x /usr/bin/time ]; then
+    /usr/bin/time -f '%M' -o "$WORK/rss" "$XDKTOOL" install "$1" "$2" >/dev/null
+    tail -n 1 "$WORK/rss"
+  else
+    python3 -c 'import os, sys
+pid = os.fork()
+if pid == 0:
+    os.execv(sys.argv[1], sys.argv[1:])
+_, _, usage = os.wait4(pid, 0)
+print(usage.ru_maxrss)' "$XDKTOOL" install "$1" "$2"
+  fi
+}
+rm -rf "$CAT_X"; small=$(peak_rss_kb "$WORK/small.xdk" "$WORK/rss-small")
+rm -rf "$CAT_X"; large=$(peak_rss_kb "$WORK/tree.xdk" "$WORK/rss-large")
+printf 'peak RSS of a first install: small kit (%d bytes) %d KiB, 10x kit (%d bytes) %d KiB, ratio %s (goal <= 1.2)\n' \
+  "$(stat -c %s "$WORK/small.xdk")" "$small" "$(stat -c %s "$WORK/tree.xdk")" "$large" \
+  "$(awk -v a="$large" -v b="$small" 'BEGIN { printf "%.2f", a / b }')"
