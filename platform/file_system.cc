@@ -76,7 +76,12 @@ void remove_contents(int dirFd) {
     if (fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (S_ISDIR(info.st_mode)) {
       int child = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (child >= 0) remove_contents(child);
+      if (child >= 0) {
+        remove_contents(child);
+      } else if (errno == ELOOP || errno == ENOTDIR) {
+        unlinkat(fd, name, 0);  // swapped for a link or file since fstatat
+        continue;
+      }
       unlinkat(fd, name, AT_REMOVEDIR);
     } else {
       unlinkat(fd, name, 0);
