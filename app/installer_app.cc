@@ -50,10 +50,8 @@ void CInstallerApp::InitInstance() {
   if (langId == 0) {
     const char* locale = std::setlocale(LC_ALL, "");
     if (locale != nullptr) {
-      std::string code(locale);
-      if (code.size() > 2) code.resize(2);
-      langId = get_lang_id_by_lang_code(code);
-      if (langId != 0) options.langCode = widen_lib(code);
+      langId = lang_from_locale_name(locale);
+      if (langId != 0) options.langCode = widen_lib(std::string(locale, 2));
     }
   }
   if (langId == 0) langId = kLangEnglish;

@@ -1,0 +1,220 @@
+#include "app_test_support.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "install/kit_writer.h"
+#include "platform/file_system.h"
+
+namespace app_test {
+
+namespace {
+
+const char* const kSavedVariables[] = {"HOME", "TMPDIR", "PATH", "QXR8_VIEWER_LOG"};
+
+// The stand-in viewer: records its arguments, one a line after a count, and
+// publishes the log with one rename so a reader never sees half of it.
+const char kViewerScript[] =
+    "#!/bin/sh\n"
+    "out=\"$QXR8_VIEWER_LOG\"\n"
+    "{ echo \"argc=$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$out.part\"\n"
+    "mv \"$out.part\" \"$out\"\n";
+
+void remove_tree(const std::string& path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) != 0) return;
+  if (S_ISDIR(st.st_mode)) {
+    chmod(path.c_str(), 0700);  // a test may have made it read-only
+    if (DIR* dir = opendir(path.c_str())) {
+      while (dirent* entry = readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != "..") remove_tree(path + "/" + name);
+      }
+      closedir(dir);
+    }
+    rmdir(path.c_str());
+  } else {
+    unlink(path.c_str());
+  }
+}
+
+}  // namespace
+
+Sandbox::Sandbox() {
+  char pattern[] = "/tmp/qxr8-app-XXXXXX";
+  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+  m_root = pattern;
+  for (const char* sub : {"/home", "/tmp", "/kit", "/bin", "/work"}) make_dirs(m_root + sub);
+  write_file(bin() + "/xdg-open", kViewerScript);
+  chmod((bin() + "/xdg-open").c_str(), 0755);
+  for (const char* name : kSavedVariables) {
+    const char* value = getenv(name);
+    m_saved.emplace_back(name, value != nullptr ? std::string("=") + value : std::string());
+  }
+  const char* path = getenv("PATH");
+  setenv("HOME", home().c_str(), 1);
+  setenv("TMPDIR", tmp().c_str(), 1);
+  setenv("PATH", (bin() + ":" + (path != nullptr ? path : "/usr/bin:/bin")).c_str(), 1);
+  setenv("QXR8_VIEWER_LOG", viewerLog().c_str(), 1);
+  char cwd[4096];
+  if (getcwd(cwd, sizeof cwd) != nullptr) m_oldCwd = cwd;
+  if (chdir(kitDir().c_str()) != 0) throw std::runtime_error("chdir failed");
+}
+
+Sandbox::~Sandbox() {
+  for (const auto& [name, value] : m_saved) {
+    if (value.empty()) {
+      unsetenv(name.c_str());
+    } else {
+      setenv(name.c_str(), value.c_str() + 1, 1);
+    }
+  }
+  if (!m_oldCwd.empty() && chdir(m_oldCwd.c_str()) != 0) {
+    // Nothing sensible to do; the next test sets its own directory.
+  }
+  remove_tree(m_root);
+}
+
+std::vector<std::string> Sandbox::childEnvironment() const {
+  std::vector<std::string> env;
+  for (const char* name : {"HOME", "TMPDIR", "PATH", "QXR8_VIEWER_LOG", "LC_ALL", "LANG",
+                           "DISPLAY", "XAUTHORITY"}) {
+    if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
+  }
+  return env;
+}
+
+bool write_kit(const std::string& path, const std::vector<config::KitProductInfo>& records,
+               const std::vector<KitFile>& files) {
+  std::string unpacked = config::encode_multi_header(records);
+  std::vector<config::KitEntry> entries;
+  std::string data;
+  for (const KitFile& file : files) {
+    config::KitEntry entry;
+    entry.name = wstring(file.name.begin(), file.name.end());
+    entry.lastWriteTime = EpochToFileTime(static_cast<long>(file.unixTime));
+    entry.offset = static_cast<uint32_t>(data.size());
+    entry.size = static_cast<uint32_t>(file.content.size());
+    data += file.content;
+    entries.push_back(entry);
+  }
+  unpacked += config::encode_file_table(entries);
+  unpacked += data;
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << config::deflate_raw(unpacked);
+  return static_cast<bool>(out);
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool file_exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+void make_dirs(const std::string& path) {
+  for (size_t pos = 1; pos != std::string::npos;) {
+    pos = path.find('/', pos + 1);
+    mkdir(path.substr(0, pos).c_str(), 0755);
+  }
+}
+
+void set_mtime(const std::string& path, int64_t unixTime) {
+  timeval times[2] = {{static_cast<time_t>(unixTime), 0}, {static_cast<time_t>(unixTime), 0}};
+  utimes(path.c_str(), times);
+}
+
+int64_t get_mtime(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : -1;
+}
+
+std::vector<std::string> list_dir(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(path.c_str())) {
+    while (dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") names.push_back(name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> wait_for_viewer(const std::string& log, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!file_exists(log) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  std::vector<std::string> lines;
+  std::istringstream in(read_file(log));
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+BoxAnswerer::BoxAnswerer() : m_source(g_timeout_add(40, &BoxAnswerer::poll, this)) {}
+
+BoxAnswerer::~BoxAnswerer() { g_source_remove(m_source); }
+
+gboolean BoxAnswerer::poll(gpointer data) {
+  BoxAnswerer* self = static_cast<BoxAnswerer*>(data);
+  GList* windows = gtk_window_list_toplevels();
+  for (GList* item = windows; item != nullptr; item = item->next) {
+    GtkWidget* widget = GTK_WIDGET(item->data);
+    if (!GTK_IS_MESSAGE_DIALOG(widget) || !gtk_widget_get_visible(widget)) continue;
+    SeenBox box;
+    gchar* text = nullptr;
+    GtkMessageType kind = GTK_MESSAGE_OTHER;
+    g_object_get(widget, "text", &text, "message-type", &kind, nullptr);
+    box.text = text != nullptr ? text : "";
+    g_free(text);
+    const gchar* title = gtk_window_get_title(GTK_WINDOW(widget));
+    box.title = title != nullptr ? title : "";
+    box.kind = kind;
+    GtkDialog* dialog = GTK_DIALOG(widget);
+    box.buttons = gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_YES) != nullptr
+                      ? GTK_BUTTONS_YES_NO
+                      : GTK_BUTTONS_OK;
+    self->m_seen.push_back(box);
+    int response = GTK_RESPONSE_OK;
+    if (!self->m_responses.empty()) {
+      response = self->m_responses.front();
+      self->m_responses.erase(self->m_responses.begin());
+    }
+    gtk_dialog_response(dialog, response);
+    break;
+  }
+  g_list_free(windows);
+  return TRUE;
+}
+
+void pump_events(int ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (std::chrono::steady_clock::now() < deadline) {
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+}  // namespace app_test

@@ -1,0 +1,272 @@
+// The wizard's checks and texts driven in-process: the start-up checks,
+// the proposed catalog and its clean-up, the catalog check, the welcome
+// text, silent mode, a failing installation and the polling loop.
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "dialog_fixture.h"
+
+namespace app_test {
+namespace {
+
+void write_launcher_file(const Sandbox& box, const std::vector<std::string>& catalogs) {
+  make_dirs(box.home() + "/.Qx/qxlaunch");
+  std::string text;
+  for (const std::string& catalog : catalogs) text += "ConfigurationTemplatesLocation=" + catalog + "\n";
+  write_file(box.launcherFile(), text);
+}
+
+TEST(CleanDefaultCatalog, EmptiesRemoteUrlsAndCutsTheFirstFileScheme) {
+  EXPECT_EQ(clean_default_catalog(u"/srv/tmplts"), u"/srv/tmplts");
+  EXPECT_EQ(clean_default_catalog(u"file:///srv/tmplts"), u"/srv/tmplts");
+  EXPECT_EQ(clean_default_catalog(u"file://file:///x"), u"file:///x");
+  EXPECT_EQ(clean_default_catalog(u"/a/http://b"), u"");
+  EXPECT_EQ(clean_default_catalog(u"https://host/x"), u"");
+  EXPECT_EQ(clean_default_catalog(u"ftp://host/x"), u"");
+  // The URL tests come first, so a "file://" in front does not save it.
+  EXPECT_EQ(clean_default_catalog(u"file://ftp://x"), u"");
+  EXPECT_EQ(clean_default_catalog(u"/srv/\ntm\r\npl\rts"), u"/srv/tmplts");
+  EXPECT_EQ(clean_default_catalog(u"HTTP://case/matters"), u"HTTP://case/matters");
+}
+
+TEST_F(DialogTest, ProposesTheDefaultCatalogWithoutLauncherFiles) {
+  makeDialog();
+  ASSERT_TRUE(dlg->OnInitDialog());
+  EXPECT_EQ(narrow_lib(dlg->catalogPath), sandbox->defaultCatalog());
+  EXPECT_TRUE(dlg->tmpltsList.empty());
+  EXPECT_FALSE(dlg->hasBaseCfg);
+  EXPECT_FALSE(dlg->listFromBaseCfg);
+  EXPECT_EQ(narrow_lib(dlg->kitPath), sandbox->kitDir() + "/qxr8.xdk");
+  EXPECT_EQ(dlg->kitReader.entries.size(), 4u);
+}
+
+TEST_F(DialogTest, ProposesTheFirstWritableKnownCatalogAndRegistersTheNewOneFirst) {
+  const std::string missing = sandbox->work("missing");
+  const std::string writable = sandbox->work("writable");
+  make_dirs(writable);
+  write_launcher_file(*sandbox, {missing, writable});
+  makeDialog();
+  openWizard();
+  EXPECT_EQ(narrow_lib(dlg->catalogPath), writable);
+  clickNext();
+  const std::string chosen = sandbox->work("chosen/");
+  dlg->dirSelectPage->setPath(chosen);
+  clickNext();
+  ASSERT_EQ(dlg->curState, kStateSuccess);
+  // The new catalog, without its trailing separator, heads the list.
+  EXPECT_EQ(read_file(sandbox->launcherFile()),
+            "ConfigurationTemplatesLocation=" + sandbox->work("chosen") + "\n" +
+                "ConfigurationTemplatesLocation=" + missing + "\n" +
+                "ConfigurationTemplatesLocation=" + writable + "\n");
+  EXPECT_EQ(read_file(chosen + "readme.txt"), "hello\n");
+}
+
+TEST_F(DialogTest, CleansAProposedCatalogThatCarriesAFileScheme) {
+  // "file:///abs" read as a relative path is ./file:/abs; once that exists
+  // and can be written to, it is the proposal, which the clean-up turns
+  // into the absolute path.
+  const std::string target = sandbox->work("target");
+  make_dirs(target);
+  make_dirs(sandbox->kitDir() + "/file:" + target);
+  write_launcher_file(*sandbox, {"file://" + target});
+  makeDialog();
+  ASSERT_TRUE(dlg->OnInitDialog());
+  EXPECT_EQ(narrow_lib(dlg->catalogPath), target);
+}
+
+TEST_F(DialogTest, AnEmptiedProposalLeavesTheEntryEmptyAndNextRefusesIt) {
+  make_dirs(sandbox->kitDir() + "/http:/host/tmplts");
+  write_launcher_file(*sandbox, {"http://host/tmplts"});
+  makeDialog();
+  openWizard();
+  EXPECT_TRUE(dlg->catalogPath.empty());
+  clickNext();
+  EXPECT_EQ(dlg->dirSelectPage->getPath(), u"");
+  clickNext();
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(answerer->seen()[0].text, res("IDS_SETUP_EMPTYTARGET"));
+  EXPECT_EQ(answerer->seen()[0].kind, GTK_MESSAGE_OTHER);
+  EXPECT_EQ(answerer->seen()[0].buttons, GTK_BUTTONS_OK);
+  EXPECT_EQ(dlg->curState, kStateSelectDir);
+  EXPECT_EQ(dlg->dirSelectPage->getPath(), u"");
+  EXPECT_EQ(read_file(sandbox->launcherFile()), "ConfigurationTemplatesLocation=http://host/tmplts\n");
+}
+
+TEST_F(DialogTest, ATypedPathHasItsBackslashesTurnedIntoSlashes) {
+  makeDialog();
+  openWizard();
+  clickNext();
+  const std::string typed = sandbox->work("typed\\cat\\alog");
+  dlg->dirSelectPage->setPath(typed);
+  EXPECT_EQ(narrow_lib(dlg->dirSelectPage->getPath()), typed) << "the page keeps it as typed";
+  clickNext();
+  EXPECT_EQ(narrow_lib(dlg->catalogPath), sandbox->work("typed/cat/alog"));
+  ASSERT_EQ(dlg->curState, kStateSuccess);
+  EXPECT_EQ(read_file(sandbox->work("typed/cat/alog/docs/en.html")), "<p>en</p>");
+}
+
+TEST_F(DialogTest, MissingKitIsReportedBeforeAnyWindow) {
+  ASSERT_EQ(remove((sandbox->kitDir() + "/qxr8.xdk").c_str()), 0);
+  makeDialog();
+  EXPECT_FALSE(dlg->OnInitDialog());
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(answerer->seen()[0].text, res("IDS_ERROR_NOSOURCE"));
+  EXPECT_EQ(answerer->seen()[0].kind, GTK_MESSAGE_ERROR);
+  EXPECT_EQ(answerer->seen()[0].title, res("IDR_MAINFRAME"));
+  EXPECT_EQ(dlg->window, nullptr);
+}
+
+TEST_F(DialogTest, DamagedKitIsReportedAndLeavesNoTemporaryFile) {
+  write_file(sandbox->kitDir() + "/qxr8.xdk", std::string("\xff\xfe not a deflate stream", 23));
+  makeDialog();
+  dlg->DoModal();
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(answerer->seen()[0].text, res("IDS_ERROR_DAMAGEDSOURCE"));
+  EXPECT_EQ(dlg->window, nullptr);
+  EXPECT_EQ(dlg->curState, kStateNone);
+  EXPECT_TRUE(list_dir(sandbox->tmp()).empty());
+}
+
+TEST_F(DialogTest, KitLooksBesideTheExecutableUnlessAskedForTheWorkingDirectory) {
+  static char arg0[] = "app_dialog_test";
+  static char* argv[] = {arg0, nullptr};
+  CInstallerDlg besideExe(1, argv, false, "t", u"en", false);
+  char exe[4096] = {};
+  ASSERT_GT(readlink("/proc/self/exe", exe, sizeof exe - 1), 0);
+  std::string dir(exe);
+  dir.resize(dir.rfind('/'));
+  EXPECT_EQ(narrow_lib(besideExe.getXdkFullPath()), dir + "/qxr8.xdk");
+  makeDialog();
+  EXPECT_EQ(narrow_lib(dlg->getXdkFullPath()), sandbox->kitDir() + "/qxr8.xdk");
+}
+
+TEST_F(DialogTest, WelcomeTextNamesTheProductOfTheInterfaceLanguage) {
+  makeDialog(u"EN");  // differs from the record's "en" only in case
+  openWizard();
+  EXPECT_EQ(labelText(dlg->welcomePage->label),
+            res("IDS_WELCOME_TITLE") + " Report Templates (Qxr8 Labs).");
+}
+
+TEST_F(DialogTest, WelcomeTextInRussianUsesTheRussianRecord) {
+  set_resource_lang(kLangRussian);
+  makeDialog(u"ru");
+  openWizard();
+  EXPECT_EQ(labelText(dlg->welcomePage->label),
+            "Добро пожаловать в программу установки продукта Шаблоны отчётов (Лаборатория).");
+  EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(dlg->buttonNext)), std::string("Далее >"));
+}
+
+TEST_F(DialogTest, WelcomeTextFallsBackToTheDefaultNamesOneByOne) {
+  makeDialog(u"de");
+  ASSERT_TRUE(dlg->OnInitDialog());
+  // No German record: both defaults, although an English record exists.
+  EXPECT_EQ(narrow_lib(dlg->welcomeText()),
+            res("IDS_WELCOME_TITLE") + " " + res("IDS_DEFPRODUCT") + " (" +
+                res("IDS_DEFPROVIDER") + ").");
+  dlg->kitReader.productInfo = {{u"ru", u"x", u"y", u""}, {u"De", u"Vorlagen", u"", u""},
+                                {u"de", u"Second", u"Ignored", u""}};
+  EXPECT_EQ(narrow_lib(dlg->welcomeText()),
+            res("IDS_WELCOME_TITLE") + " Vorlagen (" + res("IDS_DEFPROVIDER") + ").");
+  dlg->kitReader.productInfo = {{u"de", u"", u"Anbieter", u""}};
+  EXPECT_EQ(narrow_lib(dlg->welcomeText()),
+            res("IDS_WELCOME_TITLE") + " " + res("IDS_DEFPRODUCT") + " (Anbieter).");
+  // An existing page keeps the text it was created with.
+  dlg->showMainWindow();
+  dlg->showWelcomePage();
+  const std::string first = labelText(dlg->welcomePage->label);
+  dlg->kitReader.productInfo = {{u"de", u"Neu", u"Neu", u""}};
+  dlg->showWelcomePage();
+  EXPECT_EQ(labelText(dlg->welcomePage->label), first);
+}
+
+TEST_F(DialogTest, AFailedInstallationShowsTheErrorAndLeavesTheCatalogAsItWas) {
+  // The kit's readme.txt is newer than the installed one, so it is replaced
+  // first; then "sub" is a file where the kit needs a directory.
+  const std::string catalog = sandbox->defaultCatalog();
+  make_dirs(catalog);
+  write_file(catalog + "readme.txt", "old readme\n");
+  set_mtime(catalog + "readme.txt", 1500000000);
+  write_file(catalog + "sub", "a file in the way\n");
+  makeDialog();
+  openWizard();
+  installFromWelcome();
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(answerer->seen()[0].text, res("IDS_INSTALL_ERROR"));
+  EXPECT_EQ(answerer->seen()[0].kind, GTK_MESSAGE_ERROR);
+  EXPECT_EQ(dlg->curState, kStateFailure);
+  EXPECT_EQ(dlg->curPage, dlg->errorPage);
+  EXPECT_EQ(labelText(dlg->errorPage->label), res("IDS_ERROR_FINISH"));
+  EXPECT_FALSE(visible(dlg->buttonPrev));
+  EXPECT_FALSE(sensitive(dlg->buttonCancel));
+  EXPECT_NE(dlg->lastCode, 0u);
+  dlg->waitForRollback();
+  EXPECT_FALSE(dlg->installThread.isStarted());
+  EXPECT_EQ(read_file(catalog + "readme.txt"), "old readme\n");
+  EXPECT_EQ(get_mtime(catalog + "readme.txt"), 1500000000);
+  EXPECT_EQ(list_dir(catalog), (std::vector<std::string>{"readme.txt", "sub"}));
+  EXPECT_FALSE(file_exists(sandbox->launcherFile())) << "a failure registers nothing";
+}
+
+TEST_F(DialogTest, SilentModeInstallsIntoTheProposedCatalogAndRegistersIt) {
+  makeDialog(u"en", true);
+  dlg->DoModal();  // no main loop: returns on the final page
+  EXPECT_EQ(dlg->curState, kStateSuccess);
+  EXPECT_FALSE(visible(dlg->buttonPrev));
+  EXPECT_TRUE(answerer->seen().empty());
+  EXPECT_EQ(read_file(sandbox->defaultCatalog() + "docs/ru.html"), "<p>ru</p>");
+  std::string catalog = sandbox->defaultCatalog();
+  catalog.pop_back();
+  EXPECT_EQ(read_file(sandbox->launcherFile()), "ConfigurationTemplatesLocation=" + catalog + "\n");
+}
+
+TEST_F(DialogTest, SilentModeFailureShowsTheBoxAndWaitsForTheRollback) {
+  const std::string catalog = sandbox->defaultCatalog();
+  make_dirs(catalog);
+  write_file(catalog + "sub", "in the way\n");
+  makeDialog(u"en", true);
+  dlg->DoModal();
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(answerer->seen()[0].text, res("IDS_INSTALL_ERROR"));
+  EXPECT_EQ(dlg->curState, kStateFailure);
+  // DoModal came back only after the worker had ended its rollback.
+  EXPECT_FALSE(dlg->installThread.isStarted());
+  EXPECT_EQ(list_dir(catalog), (std::vector<std::string>{"sub"}));
+}
+
+// The polling loop must notice the end of the run although no X event ever
+// arrives: here nothing else is queued (no timers, no answerer), and the
+// worker is held before its final post, so a blocking iteration would wait
+// for ever. A watchdog turns such a hang into a failure.
+TEST_F(DialogTest, PollingGoesOnWhenNothingIsQueued) {
+  makeDialog();
+  answerer.reset();
+  openWizard();
+  clickNext();
+  pump_events(100);
+  dlg->processData.setStateListener([](unsigned, const wstring&, int percent) {
+    if (percent == 100) g_usleep(400000);
+  });
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!done.wait_for(lock, std::chrono::seconds(30), [&] { return finished; })) {
+      std::fprintf(stderr, "the polling loop stalled\n");
+      std::_Exit(1);
+    }
+  });
+  clickNext();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    finished = true;
+  }
+  done.notify_all();
+  watchdog.join();
+  EXPECT_EQ(dlg->curState, kStateSuccess);
+}
+
+}  // namespace
+}  // namespace app_test

@@ -1,0 +1,101 @@
+// The Finish button: which description is opened, and when nothing is. The
+// viewer is a real process, a stand-in xdg-open first in PATH that records
+// the arguments it was started with.
+#include "dialog_fixture.h"
+
+namespace app_test {
+namespace {
+
+class FinalizeTest : public DialogTest {
+ protected:
+  // Installs a kit with `kitRecords` and the documents they name, and
+  // stops on the success page.
+  void installWith(const std::vector<config::KitProductInfo>& kitRecords,
+                   const wstring& interfaceLang) {
+    std::vector<KitFile> files = {{"docs/en.html", "en", 1600000000},
+                                  {"docs/ru.html", "ru", 1600000000},
+                                  {"docs/a b;$(touch pwned)'x\".html", "odd", 1600000000}};
+    ASSERT_TRUE(write_kit(sandbox->kitDir() + "/qxr8.xdk", kitRecords, files));
+    makeDialog(interfaceLang);
+    openWizard();
+    installFromWelcome();
+    ASSERT_EQ(dlg->curState, kStateSuccess);
+  }
+
+  std::vector<std::string> finishAndRecord(int waitMs = 5000) {
+    clickNext();
+    EXPECT_EQ(dlg->window, nullptr) << "Finish closes the window";
+    return wait_for_viewer(sandbox->viewerLog(), waitMs);
+  }
+
+  std::vector<std::string> opened(const std::string& relative) const {
+    return {"argc=1", sandbox->defaultCatalog() + relative};
+  }
+};
+
+TEST_F(FinalizeTest, OpensTheDescriptionOfTheInterfaceLanguage) {
+  installWith({{u"en", u"P", u"V", u"docs/en.html"}, {u"ru", u"P", u"V", u"docs\\ru.html"}},
+              u"ru");
+  EXPECT_EQ(finishAndRecord(), opened("docs/ru.html"));
+}
+
+TEST_F(FinalizeTest, FallsBackToTheEnglishDescriptionForAnotherLanguage) {
+  installWith({{u"ru", u"P", u"V", u"docs/ru.html"}, {u"EN", u"P", u"V", u"docs/en.html"}},
+              u"de");
+  EXPECT_EQ(finishAndRecord(), opened("docs/en.html"));
+}
+
+TEST_F(FinalizeTest, FallsBackToEnglishWhenTheLanguageRecordHasNoDescription) {
+  installWith({{u"ru", u"P", u"V", u""}, {u"en", u"P", u"V", u"docs/en.html"}}, u"ru");
+  EXPECT_EQ(finishAndRecord(), opened("docs/en.html"));
+}
+
+TEST_F(FinalizeTest, OnlyTheFirstRecordOfTheLanguageCounts) {
+  installWith({{u"ru", u"P", u"V", u""},
+               {u"ru", u"P", u"V", u"docs/ru.html"},
+               {u"en", u"P", u"V", u"docs/en.html"}},
+              u"ru");
+  EXPECT_EQ(finishAndRecord(), opened("docs/en.html"));
+}
+
+TEST_F(FinalizeTest, HandsAPathWithShellCharactersOverAsOneArgument) {
+  installWith({{u"en", u"P", u"V", u"docs/a b;$(touch pwned)'x\".html"}}, u"en");
+  EXPECT_EQ(finishAndRecord(), opened("docs/a b;$(touch pwned)'x\".html"));
+  EXPECT_FALSE(file_exists(sandbox->kitDir() + "/pwned"));
+  EXPECT_FALSE(file_exists(sandbox->defaultCatalog() + "docs/pwned"));
+}
+
+TEST_F(FinalizeTest, OpensNothingWhenTheCheckBoxIsSwitchedOff) {
+  installWith({{u"en", u"P", u"V", u"docs/en.html"}}, u"en");
+  gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(dlg->successPage->openDescrCheck), FALSE);
+  EXPECT_FALSE(dlg->successPage->isShowReadmeChecked());
+  EXPECT_TRUE(finishAndRecord(800).empty());
+}
+
+TEST_F(FinalizeTest, OpensNothingWhenTheDescriptionIsMissing) {
+  installWith({{u"en", u"P", u"V", u"docs/not-in-the-kit.html"}}, u"en");
+  EXPECT_TRUE(finishAndRecord(800).empty());
+}
+
+TEST_F(FinalizeTest, DoesNothingOutsideTheFinalPages) {
+  ASSERT_TRUE(write_kit(sandbox->kitDir() + "/qxr8.xdk", standard_records(), standard_files()));
+  makeDialog();
+  openWizard();
+  dlg->finalize();
+  EXPECT_NE(dlg->window, nullptr);
+  EXPECT_EQ(dlg->curState, kStateWelcome);
+}
+
+TEST_F(FinalizeTest, OpensNothingFromTheFailurePage) {
+  make_dirs(sandbox->defaultCatalog());
+  write_file(sandbox->defaultCatalog() + "docs", "in the way\n");
+  ASSERT_TRUE(write_kit(sandbox->kitDir() + "/qxr8.xdk", standard_records(), standard_files()));
+  makeDialog();
+  openWizard();
+  installFromWelcome();
+  ASSERT_EQ(dlg->curState, kStateFailure);
+  EXPECT_TRUE(finishAndRecord(800).empty());
+}
+
+}  // namespace
+}  // namespace app_test

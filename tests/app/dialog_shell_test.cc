@@ -1,0 +1,297 @@
+// The wizard's shell driven in-process under X: the state machine and its
+// buttons, the fixed layout, Escape in every state, the cancel question and
+// the window manager's close.
+#include <gdk/gdkkeysyms.h>
+
+#include "dialog_fixture.h"
+
+namespace app_test {
+namespace {
+
+struct Box {
+  int x, y, w, h;
+};
+
+Box allocation(GtkWidget* widget) {
+  GtkAllocation a;
+  gtk_widget_get_allocation(widget, &a);
+  return {a.x, a.y, a.width, a.height};
+}
+
+void expect_box(GtkWidget* widget, Box want, const char* what) {
+  const Box got = allocation(widget);
+  EXPECT_EQ(got.x, want.x) << what;
+  EXPECT_EQ(got.y, want.y) << what;
+  if (want.w > 0) {
+    EXPECT_EQ(got.w, want.w) << what;
+  }
+  if (want.h > 0) {
+    EXPECT_EQ(got.h, want.h) << what;
+  }
+}
+
+// Sends the window manager's close request as GTK receives it from X.
+void send_delete_event(GtkWidget* window) {
+  GdkEvent* event = gdk_event_new(GDK_DELETE);
+  event->any.window = GDK_WINDOW(g_object_ref(gtk_widget_get_window(window)));
+  event->any.send_event = TRUE;
+  gtk_main_do_event(event);
+  gdk_event_free(event);
+}
+
+TEST_F(DialogTest, WalksTheStatesWithTheButtonTable) {
+  makeDialog();
+  EXPECT_EQ(dlg->curState, kStateNone);
+  openWizard();
+
+  // Welcome: Back shown but insensitive, Next and Cancel live.
+  EXPECT_EQ(dlg->curState, kStateWelcome);
+  EXPECT_EQ(dlg->curPage, dlg->welcomePage);
+  EXPECT_TRUE(visible(dlg->buttonPrev));
+  EXPECT_FALSE(sensitive(dlg->buttonPrev));
+  EXPECT_TRUE(sensitive(dlg->buttonNext));
+  EXPECT_TRUE(sensitive(dlg->buttonCancel));
+  EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(dlg->buttonNext)), res("IDS_WIZARD_NEXT"));
+  clickBack();  // insensitive in GTK; the handler ignores it too
+  EXPECT_EQ(dlg->curState, kStateWelcome);
+
+  // Catalog page, entry filled with the proposed catalog.
+  clickNext();
+  EXPECT_EQ(dlg->curState, kStateSelectDir);
+  EXPECT_EQ(dlg->curPage, dlg->dirSelectPage);
+  EXPECT_TRUE(sensitive(dlg->buttonPrev));
+  EXPECT_TRUE(sensitive(dlg->buttonNext));
+  EXPECT_EQ(narrow_lib(dlg->dirSelectPage->getPath()), sandbox->defaultCatalog());
+  for (GtkWidget* widget : dlg->welcomePage->widgets) EXPECT_FALSE(visible(widget));
+  for (GtkWidget* widget : dlg->dirSelectPage->widgets) EXPECT_TRUE(visible(widget));
+
+  // Back loses what was typed; Next shows the same page object again.
+  DirSelectPage* page = dlg->dirSelectPage;
+  page->setPath(std::string("/typed/but/not/confirmed"));
+  clickBack();
+  EXPECT_EQ(dlg->curState, kStateWelcome);
+  EXPECT_FALSE(sensitive(dlg->buttonPrev));
+  clickNext();
+  EXPECT_EQ(dlg->dirSelectPage, page);
+  EXPECT_EQ(narrow_lib(page->getPath()), sandbox->defaultCatalog());
+
+  // Next installs; the success page has Finish as the default button.
+  clickNext();
+  EXPECT_EQ(dlg->curState, kStateSuccess);
+  EXPECT_EQ(dlg->curPage, dlg->successPage);
+  EXPECT_FALSE(visible(dlg->buttonPrev));
+  EXPECT_TRUE(visible(dlg->buttonNext));
+  EXPECT_TRUE(sensitive(dlg->buttonNext));
+  EXPECT_FALSE(sensitive(dlg->buttonCancel));
+  EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(dlg->buttonNext)), res("IDS_WIZARD_FINISH"));
+  EXPECT_TRUE(gtk_widget_has_default(dlg->buttonNext));
+  for (GtkWidget* widget : dlg->progressPage->widgets) EXPECT_FALSE(visible(widget));
+  EXPECT_EQ(read_file(sandbox->defaultCatalog() + "sub/dir/report.cfg"), "report=1\n");
+  EXPECT_TRUE(answerer->seen().empty());
+}
+
+TEST_F(DialogTest, PlacesEveryWidgetAtItsFixedPosition) {
+  makeDialog();
+  openWizard();
+  clickNext();
+  pump_events(100);
+  int w = 0, h = 0;
+  gtk_window_get_size(GTK_WINDOW(dlg->window), &w, &h);
+  EXPECT_EQ(w, 500);
+  EXPECT_EQ(h, 360);
+  EXPECT_EQ(gtk_window_get_title(GTK_WINDOW(dlg->window)), res("IDR_MAINFRAME"));
+  EXPECT_NE(gtk_window_get_icon(GTK_WINDOW(dlg->window)), nullptr);
+  EXPECT_EQ(gdk_pixbuf_get_width(gtk_window_get_icon(GTK_WINDOW(dlg->window))), 256);
+  EXPECT_EQ(gdk_pixbuf_get_width(dlg->backImage), 158);
+  EXPECT_EQ(gdk_pixbuf_get_height(dlg->backImage), 286);
+  expect_box(dlg->buttonPrev, {230, 320, 80, 30}, "Back");
+  expect_box(dlg->buttonNext, {310, 320, 80, 30}, "Next");
+  expect_box(dlg->buttonCancel, {410, 320, 80, 30}, "Cancel");
+  DirSelectPage* page = dlg->dirSelectPage;
+  expect_box(page->image, {0, 0, 158, 286}, "side picture");
+  expect_box(page->promptLabel, {170, 10, 330, 250}, "prompt");
+  expect_box(page->catalogLabel, {170, 255, 0, 0}, "catalog label");
+  expect_box(page->entry, {170, 275, 280, 30}, "entry");
+  expect_box(page->browseButton, {460, 275, 30, 30}, "browse");
+  EXPECT_EQ(labelText(page->catalogLabel), res("IDS_TEMPLATE_CATALOG"));
+  EXPECT_EQ(labelText(page->promptLabel), res("IDS_DESTINATION_PROMPT"));
+
+  clickNext();
+  ASSERT_EQ(dlg->curState, kStateSuccess);
+  pump_events(100);
+  expect_box(dlg->successPage->openDescrCheck, {170, 170, 0, 0}, "check box");
+  expect_box(dlg->successPage->label, {170, 10, 330, 250}, "message");
+  EXPECT_TRUE(dlg->successPage->isShowReadmeChecked());
+  expect_box(dlg->progressPage->bar, {10, 150, 480, 20}, "bar");
+}
+
+TEST_F(DialogTest, ProgressPageShowsStartTextBelowAHundredAndFinishTextAtIt) {
+  makeDialog();
+  openWizard();
+  ProgressPage page(dlg->fixed, 480);
+  EXPECT_EQ(labelText(page.label), res("IDS_PROGRESS_START"));
+  page.setProgress(99);
+  EXPECT_EQ(labelText(page.label), res("IDS_PROGRESS_START"));
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(page.bar)), 0.99);
+  page.setProgress(100);
+  EXPECT_EQ(labelText(page.label), res("IDS_INSTALL_FINISH"));
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(page.bar)), 1.0);
+}
+
+TEST_F(DialogTest, CancelQuestionAnsweredNoKeepsTheStateAndYesClosesTheWindow) {
+  makeDialog();
+  openWizard();
+  answerer->queue(GTK_RESPONSE_NO);
+  clickCancel();
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  const SeenBox& question = answerer->seen()[0];
+  EXPECT_EQ(question.text, res("IDS_ACCEPT_CANCEL"));
+  EXPECT_EQ(question.kind, GTK_MESSAGE_QUESTION);
+  EXPECT_EQ(question.buttons, GTK_BUTTONS_YES_NO);
+  EXPECT_EQ(question.title, res("IDR_MAINFRAME"));
+  EXPECT_EQ(dlg->curState, kStateWelcome);
+  ASSERT_NE(dlg->window, nullptr);
+
+  clickNext();
+  answerer->queue(GTK_RESPONSE_YES);
+  clickCancel();
+  EXPECT_EQ(answerer->seen().size(), 2u);
+  EXPECT_EQ(dlg->window, nullptr);
+  EXPECT_FALSE(file_exists(sandbox->defaultCatalog()));
+  EXPECT_FALSE(file_exists(sandbox->launcherFile()));
+}
+
+TEST_F(DialogTest, DoModalEndsWhenTheCancelQuestionIsAnsweredYes) {
+  makeDialog();
+  answerer->queue(GTK_RESPONSE_YES);
+  g_timeout_add(
+      100,
+      [](gpointer data) -> gboolean {
+        CInstallerDlg* d = static_cast<CInstallerDlg*>(data);
+        gtk_button_clicked(GTK_BUTTON(d->buttonCancel));
+        return FALSE;
+      },
+      dlg.get());
+  dlg->DoModal();  // returns only when the main loop has ended
+  EXPECT_EQ(dlg->window, nullptr);
+  EXPECT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(dlg->curState, kStateWelcome);
+}
+
+TEST_F(DialogTest, EscapeAsksTheCancelQuestionOutsideTheInstallation) {
+  makeDialog();
+  // State 0: before any window the question is still asked.
+  answerer->queue(GTK_RESPONSE_NO);
+  EXPECT_TRUE(dlg->processKeyPress([] {
+    static GdkEventKey e = {};
+    e.keyval = GDK_KEY_Escape;
+    return &e;
+  }()));
+  EXPECT_EQ(answerer->seen().size(), 1u);
+  openWizard();
+
+  // Other keys are left to GTK and ask nothing.
+  EXPECT_FALSE(pressKey(GDK_KEY_Return));
+  EXPECT_FALSE(pressKey(GDK_KEY_a));
+  EXPECT_EQ(answerer->seen().size(), 1u);
+  EXPECT_FALSE(CInstallerDlg::gtk_window_key_press_callback(dlg->window, nullptr, nullptr));
+
+  answerer->queue(GTK_RESPONSE_NO);
+  EXPECT_TRUE(pressKey(GDK_KEY_Escape));
+  EXPECT_EQ(answerer->seen().size(), 2u);
+  EXPECT_EQ(answerer->seen()[1].text, res("IDS_ACCEPT_CANCEL"));
+  EXPECT_EQ(dlg->curState, kStateWelcome);
+
+  clickNext();
+  answerer->queue(GTK_RESPONSE_NO);
+  EXPECT_TRUE(pressKey(GDK_KEY_Escape));
+  EXPECT_EQ(answerer->seen().size(), 3u);
+  EXPECT_EQ(dlg->curState, kStateSelectDir);
+  // A box closed without an answer (Escape in the box) is not a Yes.
+  answerer->queue(GTK_RESPONSE_DELETE_EVENT);
+  EXPECT_TRUE(pressKey(GDK_KEY_Escape));
+  EXPECT_EQ(dlg->curState, kStateSelectDir);
+  EXPECT_NE(dlg->window, nullptr);
+}
+
+TEST_F(DialogTest, EscapeAndCancelDuringTheInstallationDoNotStopIt) {
+  makeDialog();
+  openWizard();
+  clickNext();
+  int stateSeen = -1;
+  bool escapeHandled = false;
+  bool backSensitive = true, nextSensitive = true, cancelSensitive = false;
+  holdWorkerWhile([&] {
+    stateSeen = dlg->curState;
+    backSensitive = sensitive(dlg->buttonPrev);
+    nextSensitive = sensitive(dlg->buttonNext);
+    cancelSensitive = sensitive(dlg->buttonCancel);
+    escapeHandled = pressKey(GDK_KEY_Escape);
+    gtk_button_clicked(GTK_BUTTON(dlg->buttonCancel));
+  });
+  clickNext();
+  EXPECT_EQ(stateSeen, kStateInstall);
+  EXPECT_FALSE(backSensitive);
+  EXPECT_FALSE(nextSensitive);
+  EXPECT_TRUE(cancelSensitive);
+  EXPECT_TRUE(escapeHandled);
+  EXPECT_TRUE(answerer->seen().empty()) << "no question while installing";
+  EXPECT_EQ(dlg->curState, kStateSuccess);
+  EXPECT_EQ(read_file(sandbox->defaultCatalog() + "readme.txt"), "hello\n");
+}
+
+TEST_F(DialogTest, EscapeOnAFinalPageAsksAndYesClosesWithoutOpeningAnything) {
+  makeDialog();
+  openWizard();
+  installFromWelcome();
+  ASSERT_EQ(dlg->curState, kStateSuccess);
+  answerer->queue(GTK_RESPONSE_NO);
+  EXPECT_TRUE(pressKey(GDK_KEY_Escape));
+  EXPECT_EQ(dlg->curState, kStateSuccess);
+  ASSERT_NE(dlg->window, nullptr);
+  answerer->queue(GTK_RESPONSE_YES);
+  EXPECT_TRUE(pressKey(GDK_KEY_Escape));
+  EXPECT_EQ(answerer->seen().size(), 2u);
+  EXPECT_EQ(dlg->window, nullptr);
+  EXPECT_TRUE(wait_for_viewer(sandbox->viewerLog(), 700).empty());
+}
+
+TEST_F(DialogTest, WindowManagerCloseIsRefusedOnlyWhileInstalling) {
+  makeDialog();
+  openWizard();
+  clickNext();
+  bool aliveAfterClose = false;
+  holdWorkerWhile([&] {
+    send_delete_event(dlg->window);
+    aliveAfterClose = dlg->window != nullptr;
+  });
+  clickNext();
+  EXPECT_TRUE(aliveAfterClose);
+  ASSERT_NE(dlg->window, nullptr);
+  EXPECT_EQ(dlg->curState, kStateSuccess);
+  EXPECT_TRUE(visible(dlg->successPage->label));
+
+  // On the final page the close destroys the window like a cancel, without
+  // a question and without opening the description.
+  send_delete_event(dlg->window);
+  EXPECT_EQ(dlg->window, nullptr);
+  EXPECT_TRUE(answerer->seen().empty());
+  EXPECT_TRUE(wait_for_viewer(sandbox->viewerLog(), 700).empty());
+}
+
+TEST_F(DialogTest, WindowManagerCloseOnTheWelcomePageEndsTheMainLoop) {
+  makeDialog();
+  g_timeout_add(
+      100,
+      [](gpointer data) -> gboolean {
+        send_delete_event(static_cast<CInstallerDlg*>(data)->window);
+        return FALSE;
+      },
+      dlg.get());
+  dlg->DoModal();
+  EXPECT_EQ(dlg->window, nullptr);
+  EXPECT_TRUE(answerer->seen().empty());
+}
+
+}  // namespace
+}  // namespace app_test

@@ -1,0 +1,313 @@
+// The whole program under X: build/bin/setup started as its own process
+// with a private HOME and TMPDIR, driven with xdotool on the wizard's fixed
+// button positions.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "app_test_support.h"
+
+namespace app_test {
+namespace {
+
+const std::string kSetup = std::string(QXR8_BINARY_DIR) + "/bin/setup";
+// Centres of the buttons in the window (Part of the fixed layout).
+constexpr int kNextX = 310 + 40, kCancelX = 410 + 40, kButtonsY = 320 + 15;
+
+std::vector<char*> c_vector(std::vector<std::string>& strings) {
+  std::vector<char*> out;
+  for (std::string& s : strings) out.push_back(s.data());
+  out.push_back(nullptr);
+  return out;
+}
+
+// Runs a tool to its end and returns what it printed (fork/exec, no shell).
+std::string run_capture(std::vector<std::string> argv) {
+  int fds[2];
+  if (pipe(fds) != 0) return std::string();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fds[1], 1);
+    close(fds[0]);
+    close(fds[1]);
+    const int devnull = open("/dev/null", O_WRONLY);
+    dup2(devnull, 2);
+    std::vector<char*> args = c_vector(argv);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string out;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, n);
+  close(fds[0]);
+  waitpid(pid, nullptr, 0);
+  return out;
+}
+
+void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+// One run of the setup program.
+class SetupProcess {
+ public:
+  SetupProcess(const Sandbox& box, std::vector<std::string> args, const std::string& cwd,
+               bool withDisplay = true, const std::string& program = kSetup)
+      : m_out(box.root() + "/stdout.txt"), m_err(box.root() + "/stderr.txt") {
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::vector<std::string> env = box.childEnvironment();
+    if (!withDisplay) {
+      for (auto it = env.begin(); it != env.end();) {
+        it = it->rfind("DISPLAY=", 0) == 0 ? env.erase(it) : it + 1;
+      }
+    }
+    m_pid = fork();
+    if (m_pid == 0) {
+      if (chdir(cwd.c_str()) != 0) _exit(126);
+      const int out = open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      const int err = open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      dup2(out, 1);
+      dup2(err, 2);
+      std::vector<char*> args_c = c_vector(argv);
+      std::vector<char*> env_c = c_vector(env);
+      execve(args_c[0], args_c.data(), env_c.data());
+      _exit(127);
+    }
+  }
+
+  ~SetupProcess() {
+    if (m_pid > 0 && !m_exited) {
+      kill(m_pid, SIGKILL);
+      waitpid(m_pid, nullptr, 0);
+    }
+  }
+
+  // The exit status, or -1 when the process was still running after
+  // `timeoutMs` (or ended by a signal).
+  int waitExit(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_exited = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+      }
+      sleep_ms(50);
+    }
+    return -1;
+  }
+
+  // The visible windows of this process with their sizes.
+  struct Window {
+    std::string id;
+    int width, height;
+  };
+  std::vector<Window> windows() const {
+    std::vector<Window> found;
+    std::istringstream ids(
+        run_capture({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(m_pid)}));
+    for (std::string id; ids >> id;) {
+      std::istringstream shell(run_capture({"xdotool", "getwindowgeometry", "--shell", id}));
+      Window w{id, 0, 0};
+      for (std::string line; std::getline(shell, line);) {
+        if (line.rfind("WIDTH=", 0) == 0) w.width = std::atoi(line.c_str() + 6);
+        if (line.rfind("HEIGHT=", 0) == 0) w.height = std::atoi(line.c_str() + 7);
+      }
+      found.push_back(w);
+    }
+    return found;
+  }
+
+  // Waits for the 500 x 360 wizard window (true) or a message box (false).
+  std::string waitForWindow(bool wizard, int timeoutMs) const {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+      for (const Window& w : windows()) {
+        const bool isWizard = w.width == 500 && w.height == 360;
+        if (isWizard == wizard) return w.id;
+      }
+      sleep_ms(100);
+    }
+    return std::string();
+  }
+
+  std::string stderrText() const { return read_file(m_err); }
+  pid_t pid() const { return m_pid; }
+
+ private:
+  pid_t m_pid = -1;
+  bool m_exited = false;
+  std::string m_out, m_err;
+};
+
+void click(const std::string& window, int x, int y) {
+  run_capture({"xdotool", "mousemove", "--window", window, std::to_string(x), std::to_string(y),
+               "sleep", "0.2", "click", "1"});
+  sleep_ms(300);
+}
+
+// Keyboard input goes to the window under the pointer (no window manager).
+void key(const std::string& window, const char* name) {
+  run_capture({"xdotool", "mousemove", "--window", window, "20", "20", "sleep", "0.2", "key",
+               name});
+  sleep_ms(300);
+}
+
+bool wait_for_file(const std::string& path, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!file_exists(path) && std::chrono::steady_clock::now() < deadline) sleep_ms(100);
+  return file_exists(path);
+}
+
+class ProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(file_exists(kSetup)) << kSetup;
+    box = std::make_unique<Sandbox>();
+    records = {{u"en", u"Report Templates", u"Qxr8 Labs", u"docs\\en.html"},
+               {u"ru", u"Шаблоны", u"Лаборатория", u"docs/ru.html"}};
+    files = {{"readme.txt", "hello\n", 1600000000},
+             {"docs/en.html", "<p>en</p>", 1600000000},
+             {"docs/ru.html", "<p>ru</p>", 1600000000},
+             {"sub/report.cfg", "x=1\n", 1600000000}};
+  }
+  void writeKit() { ASSERT_TRUE(write_kit(box->kitDir() + "/qxr8.xdk", records, files)); }
+  std::string catalogNoSlash() const {
+    std::string c = box->defaultCatalog();
+    c.pop_back();
+    return c;
+  }
+
+  std::unique_ptr<Sandbox> box;
+  std::vector<config::KitProductInfo> records;
+  std::vector<KitFile> files;
+};
+
+TEST_F(ProgramTest, SilentInstallIntoTheDefaultCatalogRegistersIt) {
+  writeKit();
+  SetupProcess setup(*box, {"usecwd", "-S"}, box->kitDir());
+  EXPECT_EQ(setup.waitExit(30000), 0);
+  EXPECT_EQ(read_file(box->defaultCatalog() + "sub/report.cfg"), "x=1\n");
+  EXPECT_EQ(get_mtime(box->defaultCatalog() + "readme.txt"), 1600000000);
+  EXPECT_EQ(read_file(box->launcherFile()), "ConfigurationTemplatesLocation=" + catalogNoSlash() + "\n");
+  EXPECT_TRUE(list_dir(box->tmp()).empty()) << "no unpacked kit or backup left behind";
+}
+
+TEST_F(ProgramTest, SilentInstallFindsTheKitBesideTheExecutable) {
+  writeKit();
+  const std::string copy = box->kitDir() + "/setup";
+  write_file(copy, read_file(kSetup));
+  chmod(copy.c_str(), 0755);
+  SetupProcess setup(*box, {"/silent"}, box->work(), true, copy);
+  EXPECT_EQ(setup.waitExit(30000), 0);
+  EXPECT_EQ(read_file(box->defaultCatalog() + "readme.txt"), "hello\n");
+}
+
+TEST_F(ProgramTest, InteractiveInstallWithNextNextFinishOpensTheDescription) {
+  writeKit();
+  SetupProcess setup(*box, {"usecwd"}, box->kitDir());
+  const std::string window = setup.waitForWindow(true, 15000);
+  ASSERT_FALSE(window.empty()) << "no wizard window; exit " << setup.waitExit(0) << ": "
+                               << setup.stderrText();
+  EXPECT_EQ(run_capture({"xdotool", "getwindowname", window}), "Installing configuration\n");
+  click(window, kNextX, kButtonsY);  // welcome -> catalog
+  click(window, kNextX, kButtonsY);  // catalog -> installation
+  ASSERT_TRUE(wait_for_file(box->launcherFile(), 15000)) << "the success page registers";
+  sleep_ms(300);
+  click(window, kNextX, kButtonsY);  // Finish
+  EXPECT_EQ(setup.waitExit(10000), 0);
+  EXPECT_EQ(read_file(box->defaultCatalog() + "docs/en.html"), "<p>en</p>");
+  EXPECT_EQ(wait_for_viewer(box->viewerLog(), 5000),
+            (std::vector<std::string>{"argc=1", box->defaultCatalog() + "docs/en.html"}));
+}
+
+TEST_F(ProgramTest, RussianOptionGivesRussianTextsAndTheRussianDescription) {
+  writeKit();
+  SetupProcess setup(*box, {"usecwd", "-Lru"}, box->kitDir());
+  const std::string window = setup.waitForWindow(true, 15000);
+  ASSERT_FALSE(window.empty());
+  EXPECT_EQ(run_capture({"xdotool", "getwindowname", window}), "Установка конфигурации\n");
+  click(window, kNextX, kButtonsY);
+  click(window, kNextX, kButtonsY);
+  ASSERT_TRUE(wait_for_file(box->launcherFile(), 15000));
+  sleep_ms(300);
+  click(window, kNextX, kButtonsY);
+  EXPECT_EQ(setup.waitExit(10000), 0);
+  EXPECT_EQ(wait_for_viewer(box->viewerLog(), 5000),
+            (std::vector<std::string>{"argc=1", box->defaultCatalog() + "docs/ru.html"}));
+}
+
+TEST_F(ProgramTest, MissingKitShowsOnlyAnErrorBoxAndExitsWithZero) {
+  SetupProcess setup(*box, {"usecwd"}, box->work());
+  const std::string message = setup.waitForWindow(false, 15000);
+  ASSERT_FALSE(message.empty()) << "no error box";
+  sleep_ms(300);
+  EXPECT_EQ(setup.windows().size(), 1u) << "no wizard window beside the box";
+  key(message, "Escape");
+  EXPECT_EQ(setup.waitExit(10000), 0);
+  EXPECT_FALSE(file_exists(box->home() + "/.qxr8"));
+}
+
+TEST_F(ProgramTest, DamagedKitShowsAnErrorBoxAndLeavesNoTemporaryFile) {
+  write_file(box->kitDir() + "/qxr8.xdk", "this is not a kit at all");
+  SetupProcess setup(*box, {"usecwd"}, box->kitDir());
+  const std::string message = setup.waitForWindow(false, 15000);
+  ASSERT_FALSE(message.empty());
+  EXPECT_TRUE(setup.waitForWindow(true, 500).empty());
+  key(message, "Escape");
+  EXPECT_EQ(setup.waitExit(10000), 0);
+  EXPECT_TRUE(list_dir(box->tmp()).empty());
+}
+
+TEST_F(ProgramTest, FailureDuringTheInstallationEndsOnTheFailurePageWithTheCatalogUnchanged) {
+  writeKit();
+  const std::string catalog = box->defaultCatalog();
+  make_dirs(catalog);
+  write_file(catalog + "readme.txt", "old\n");
+  set_mtime(catalog + "readme.txt", 1400000000);
+  write_file(catalog + "sub", "a file where the kit needs a directory\n");
+  SetupProcess setup(*box, {"usecwd"}, box->kitDir());
+  const std::string window = setup.waitForWindow(true, 15000);
+  ASSERT_FALSE(window.empty());
+  click(window, kNextX, kButtonsY);
+  click(window, kNextX, kButtonsY);
+  const std::string message = setup.waitForWindow(false, 15000);
+  ASSERT_FALSE(message.empty()) << "no error box";
+  key(message, "Escape");
+  EXPECT_TRUE(setup.waitForWindow(false, 300).empty());
+  // The failure page: Cancel is insensitive, so clicking it does nothing.
+  click(window, kCancelX, kButtonsY);
+  EXPECT_EQ(setup.waitExit(300), -1);
+  click(window, kNextX, kButtonsY);  // Finish
+  EXPECT_EQ(setup.waitExit(10000), 0);
+  EXPECT_EQ(read_file(catalog + "readme.txt"), "old\n");
+  EXPECT_EQ(get_mtime(catalog + "readme.txt"), 1400000000);
+  EXPECT_EQ(list_dir(catalog), (std::vector<std::string>{"readme.txt", "sub"}));
+  EXPECT_FALSE(file_exists(box->launcherFile()));
+  EXPECT_TRUE(wait_for_viewer(box->viewerLog(), 500).empty());
+}
+
+TEST_F(ProgramTest, WithoutADisplayItSaysSoOnOneLineAndExitsWithZero) {
+  writeKit();
+  SetupProcess setup(*box, {"usecwd", "-S"}, box->kitDir(), false);
+  EXPECT_EQ(setup.waitExit(10000), 0);
+  const std::string err = setup.stderrText();
+  EXPECT_FALSE(err.empty());
+  EXPECT_EQ(err.find('\n'), err.size() - 1) << err;
+  EXPECT_FALSE(file_exists(box->home() + "/.qxr8"));
+}
+
+}  // namespace
+}  // namespace app_test

@@ -1,0 +1,48 @@
+#include "x_display.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace app_test {
+
+void XDisplayEnvironment::SetUp() {
+  const char* display = getenv("DISPLAY");
+  if (display != nullptr && *display != '\0') return;
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  m_server = fork();
+  ASSERT_GE(m_server, 0);
+  if (m_server == 0) {
+    close(fds[0]);
+    const std::string fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
+           "tcp", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  // Xvfb writes the display number it took once it accepts connections.
+  std::string number;
+  char c;
+  while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
+  close(fds[0]);
+  ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+  setenv("DISPLAY", (":" + number).c_str(), 1);
+}
+
+void XDisplayEnvironment::TearDown() {
+  if (m_server <= 0) return;
+  kill(m_server, SIGTERM);
+  waitpid(m_server, nullptr, 0);
+  unsetenv("DISPLAY");
+}
+
+// Registered before main runs, so the display exists before any test
+// initialises GTK.
+const ::testing::Environment* const kDisplay =
+    ::testing::AddGlobalTestEnvironment(new XDisplayEnvironment);
+
+}  // namespace app_test

@@ -1,0 +1,23 @@
+// An X display for the GUI tests: the one in DISPLAY (xvfb-run gives one),
+// or else a private Xvfb started for this test program and stopped at its
+// end.
+#ifndef QXR8_TESTS_APP_X_DISPLAY_H_
+#define QXR8_TESTS_APP_X_DISPLAY_H_
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+namespace app_test {
+
+class XDisplayEnvironment : public ::testing::Environment {
+ public:
+  void SetUp() override;
+  void TearDown() override;
+
+ private:
+  pid_t m_server = -1;
+};
+
+}  // namespace app_test
+
+#endif  // QXR8_TESTS_APP_X_DISPLAY_H_
