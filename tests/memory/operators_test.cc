@@ -44,11 +44,19 @@ TEST_F(StatHeapTest, EveryFormOfNewAndDeleteGoesThroughTheHeap) {
   void* raw = escape(::operator new(77));
   size_t rawUsable = malloc_usable_size(raw);
   MemoryStats s7 = stats();
+#if defined(__cpp_sized_deallocation)
   ::operator delete(raw, 77);  // sized form
+#else
+  ::operator delete(raw);  // compilers that do not declare the sized forms
+#endif
   MemoryStats s8 = stats();
   int* quietArray = escape(new (std::nothrow) int[9]);
   MemoryStats s9 = stats();
+#if defined(__cpp_sized_deallocation)
   ::operator delete[](quietArray, 9 * sizeof(int));
+#else
+  ::operator delete[](quietArray);
+#endif
   MemoryStats s10 = stats();
 
   EXPECT_EQ((s1 - s0).blocks, 1);
