@@ -11,9 +11,10 @@
 
 #include "platform/wstring.h"
 
-// Converts at most `sourceLength` units of `source` (stopping at a 0 unit)
-// into `destination`, writing at most `destinationSize` bytes after
-// zero-filling it. Returns the number of bytes the whole text needs, even if
+// Converts at most `sourceLength` units of `source` (stopping at a 0 unit;
+// a negative length reads up to the 0 unit) into `destination`, writing at
+// most `destinationSize` bytes, whole characters only, after zero-filling
+// it. Returns the number of bytes the whole text needs, even if
 // that exceeds destinationSize, or -1 when a unit cannot be encoded (in UTF-8
 // a unit in D800-DFFF). Code page, flags, default character and used-default
 // flag are accepted and ignored.
