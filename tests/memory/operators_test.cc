@@ -133,6 +133,7 @@ TEST(ProgramsLinkTheRuntime, SetupAndToolDefineTheOperators) {
     EXPECT_NE(symbols.find(" T _ZdlPvm\n"), std::string::npos);      // sized delete
     EXPECT_NE(symbols.find(" T _ZdaPv\n"), std::string::npos);       // delete[]
     EXPECT_NE(symbols.find(" T create_memory_manager\n"), std::string::npos);
+    EXPECT_NE(symbols.find(" T _ZN4vorn17DebugMutexMonitor7startUpEv\n"), std::string::npos);
     ++checked;
   }
   if (checked == 0) GTEST_SKIP() << "neither setup nor xdktool is built yet";
