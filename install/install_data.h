@@ -89,14 +89,23 @@ class InstallData {
  private:
   static constexpr uint32_t kCopyBufferSize = 0x100000;
 
+  // The steps of `open`; its caller runs the failure path on nonzero.
   unsigned openSteps(const wstring& kitPath);
+  // The readers below take `remaining`, the bytes of the unpacked kit after
+  // the current position, and lower it by what they consume. Each returns 0,
+  // 13 when the field does not fit in `remaining` (nothing is read then), or
+  // the code of a failed read.
   unsigned readExact(void* data, uint32_t count, uint32_t& remaining);
   unsigned readU32(uint32_t& value, uint32_t& remaining);
+  // A record's size field and the bytes it counts after itself.
   unsigned readRecord(std::vector<uint8_t>& record, uint32_t& remaining);
+  // Append to `productInfo`; the file table replaces `entries`.
   unsigned readSingleHeader(uint32_t& remaining);
   unsigned readMultiHeader(uint32_t& remaining);
   unsigned readFileTable(uint32_t& remaining);
+  // FileSystem's last error, or `fallback` when that is 0.
   unsigned lastErrorOr(unsigned fallback);
+  // Closes the unpacked kit and removes a name still on disk.
   void release();
 };
 
@@ -186,7 +195,6 @@ unsigned InstallData<Compressor, FS>::readU32(uint32_t& value, uint32_t& remaini
   return code;
 }
 
-// Reads one record whole: its size field and the bytes it counts after it.
 template <class Compressor, class FS>
 unsigned InstallData<Compressor, FS>::readRecord(std::vector<uint8_t>& record,
                                                  uint32_t& remaining) {
