@@ -17,7 +17,8 @@ bool HeadlessInstall::updateProgress() {
   return false;
 }
 
-InstallOutcome HeadlessInstall::run(const ProgressCallback& progress, int pollMs) {
+InstallOutcome HeadlessInstall::run(const ProgressCallback& progress, int pollMs,
+                                    const InterruptCheck& interrupted) {
   data.setInstallState(0, LoadResString("IDS_PREPARECOPY"), 0);
   data.init(&kit, catalog);
 
@@ -32,6 +33,7 @@ InstallOutcome HeadlessInstall::run(const ProgressCallback& progress, int pollMs
   }
 
   bool first = true;
+  bool cancelRequested = false;
   unsigned lastCode = 0;
   wstring lastText;
   int lastPercent = 0;
@@ -48,6 +50,10 @@ InstallOutcome HeadlessInstall::run(const ProgressCallback& progress, int pollMs
       lastPercent = percent;
     }
     if (code != 0 || percent >= 100) break;
+    if (!cancelRequested && interrupted && interrupted()) {
+      data.setCancel(true);
+      cancelRequested = true;
+    }
     Sleep(pollMs);
   }
   outcome.code = lastCode;

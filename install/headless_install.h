@@ -25,6 +25,10 @@ class HeadlessInstall : private IInstallWorker {
  public:
   // Called on the polling thread for every state the poll sees change.
   using ProgressCallback = std::function<void(unsigned code, const wstring& text, int percent)>;
+  // Asked on the polling thread at every poll; true once asks the run to
+  // stop (a cancel request: the run rolls back after the next file it
+  // writes and ends with 1223, or completes if nothing is left to write).
+  using InterruptCheck = std::function<bool()>;
 
   // `kit` is an opened reader that must outlive the run; `catalog` the
   // templates catalog directory.
@@ -41,8 +45,9 @@ class HeadlessInstall : private IInstallWorker {
   // a failure (or a cancel) it waits until the worker has finished its
   // rollback; after a success it returns at once. A worker that cannot be
   // started gives the thread error as the code with the "IDS_INSTALL_ERROR"
-  // text. Call once.
-  InstallOutcome run(const ProgressCallback& progress, int pollMs = 10);
+  // text. `interrupted` (may be empty) is asked at every poll. Call once.
+  InstallOutcome run(const ProgressCallback& progress, int pollMs = 10,
+                     const InterruptCheck& interrupted = {});
 
   // Blocks until the worker has ended (also its pause after a success).
   void wait();

@@ -1,5 +1,6 @@
 // xdktool install: installs a kit into a templates catalog without the
 // wizard, through the same engine, worker thread and polled shared state.
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -30,7 +31,9 @@ const char kInstallUsage[] =
     "  --register   after a success, record CATALOG first in the launcher's\n"
     "               list of template catalogs, as the setup wizard does\n"
     "\n"
-    "Exit status: 0 installed, 1 failed (the catalog is unchanged), 2 usage.\n";
+    "An interrupt (SIGINT, SIGTERM, SIGHUP) cancels the run and restores the\n"
+    "catalog. Exit status: 0 installed, 1 failed or cancelled (the catalog is\n"
+    "unchanged), 2 usage.\n";
 
 // The wizard demands three times the kit's size in the temporary directory
 // (the unpacked kit plus the backups of replaced files).
@@ -121,6 +124,26 @@ const char* reason_of_open(unsigned code) {
   }
 }
 
+// Set by SIGINT, SIGTERM and SIGHUP: an interrupted run is cancelled and
+// rolled back instead of leaving the catalog half written.
+volatile sig_atomic_t g_interrupted = 0;
+
+void on_interrupt(int) { g_interrupted = 1; }
+
+void catch_interrupts() {
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old;
+    // A signal ignored on entry (nohup, a background job) stays ignored.
+    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(signal, &action, nullptr);
+  }
+}
+
 int usage_error(const char* message) {
   std::fprintf(stderr, "xdktool install: %s\nTry 'xdktool install --help'.\n", message);
   return kExitUsage;
@@ -189,11 +212,12 @@ int xdktool_install(int argc, char** argv) {
 
   ProgressBar bar(isatty(STDERR_FILENO) == 1);
   InstallOutcome outcome;
+  catch_interrupts();
   {
     HeadlessInstall install(kit, catalog);
-    outcome = install.run([&bar](unsigned, const wstring& text, int percent) {
-      bar.draw(percent, text);
-    });
+    outcome = install.run(
+        [&bar](unsigned, const wstring& text, int percent) { bar.draw(percent, text); }, 10,
+        [] { return g_interrupted != 0; });
     // Leaving the scope after a failure has already waited for the
     // rollback; after a success the worker's pause is not waited out.
   }

@@ -12,6 +12,7 @@
 #include "install/headless_install.h"
 #include "install/install_process_data.h"
 #include "install/install_thread.h"
+#include "install/sleep.h"
 #include "platform/string_utils.h"
 #include "platform/text_encoding.h"
 #include "res/string_table.h"
@@ -233,6 +234,34 @@ TEST_F(HeadlessTest, ACancelThroughTheSharedStateEndsThePoll) {
   const InstallOutcome outcome = install.run({}, 1);
   EXPECT_EQ(1223u, outcome.code);
   EXPECT_EQ(LoadResString("IDS_CANCEL_FINISH"), outcome.text);
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(HeadlessTest, AnInterruptSeenByThePollCancelsAndRollsBack) {
+  write_file(catalog / "a.txt", "original", 1000);
+  const auto before = snapshot_tree(catalog.path());
+  const std::string kitPath =
+      make_kit(work, "kit", {{"a.txt", "new", 5000}, {"b/c.txt", "c", 5000}});
+  KitReader kit;
+  ASSERT_EQ(0u, kit.open(widen_lib(kitPath)));
+
+  HeadlessInstall install(kit, widen_lib(catalog.path()));
+  InstallProcessData& data = install.processData();
+  // The worker holds entry 0 until the poll has passed the interrupt on, so
+  // that the cancel is certainly seen after a written file.
+  const wstring first = widen_lib(catalog / "a.txt");
+  data.setStateListener([&data, &first](unsigned, const wstring& text, int) {
+    if (text != first) return;
+    for (int i = 0; i < 1000 && !data.isCancelled(); ++i) Sleep(10);
+  });
+  std::atomic<int> asked(0);
+  const InstallOutcome outcome = install.run({}, 1, [&asked] {
+    asked.fetch_add(1);
+    return true;
+  });
+  EXPECT_EQ(1223u, outcome.code);
+  EXPECT_GE(asked.load(), 1);
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
   EXPECT_TRUE(list_tree(env.tmp().path()).empty());
 }
