@@ -1,5 +1,10 @@
 // Opening kits with the reader the wizard uses: well-formed kits of every
 // header form, and damaged ones, which must fail without a trace.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -71,6 +76,45 @@ TEST_F(KitOpen, UnpackedKitLeavesNoFileBehindButKeepsItsData) {
   EXPECT_TRUE(reader.tempFile.empty());
   ASSERT_EQ(reader.copy(0, sandbox.wwork("x")), 0u);
   EXPECT_EQ(read_file(sandbox.work("x")), "abc");
+}
+
+// The real decompression, then a crash before `open` gets to read a byte.
+struct CrashingCompressor {
+  unsigned unpackTo(const wstring& source, void* destination) const {
+    LZCompressor().unpackTo(source, destination);
+    std::abort();
+  }
+};
+
+// Runs `body` in a child process that dies by a signal; returns the signal.
+template <class Body>
+int signal_of_child(Body body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGABRT, SIG_DFL);
+    body();
+    _exit(0);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
+  return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+}
+
+TEST_F(KitOpen, NoCrashLeavesTheUnpackedKitBehind) {
+  write_file(sandbox.work("kit.xdk"), config::deflate_raw(kit_test::worked_example_kit()));
+  const wstring kit = sandbox.wwork("kit.xdk");
+  EXPECT_EQ(signal_of_child([&kit] {
+              config::InstallData<CrashingCompressor, FileSystem> crashing;
+              crashing.open(kit);
+            }),
+            SIGABRT);
+  EXPECT_TRUE(sandbox.tmpEntries().empty());
+  EXPECT_EQ(signal_of_child([&kit] {
+              KitReader opened;
+              if (opened.open(kit) == 0) raise(SIGKILL);
+            }),
+            SIGKILL);
+  EXPECT_TRUE(sandbox.tmpEntries().empty());
 }
 
 TEST_F(KitOpen, MultiLanguageHeaderForAnyNonzeroFlag) {
