@@ -41,15 +41,18 @@ class Rollback {
   // Returns 0 when the file was moved, and also when there is nothing to
   // keep because the run itself wrote what stands there (the first backup
   // of a path is the one that is kept, and a file in addedFiles needs none);
-  // 2 or 3 when nothing stands at `path`; 183 when something stands there
+  // 2 when nothing stands at `path` (the backup's directories are made all
+  // the same); 183 when something stands there
   // that is neither a regular file nor a link to one (it is never moved);
   // 87 when an existing file could not be moved; or the code of a failed
   // directory creation.
   unsigned storeRBFile(const wstring& path);
 
   // Makes sure directory `path` exists; journals it in createdDirs when this
-  // call created it (never when it was there before). Returns 0, or 3 when
-  // it cannot be created.
+  // call created it (never when it was there before). Parents made on the
+  // way are not journaled. Returns 0; 3 when a slash-separated path cannot
+  // be made (for example below a regular file); for a backslash-separated
+  // path, the code of the level that failed.
   unsigned makeDirectoryTree(const wstring& path);
 
   // The same for directories of the backup tree: nothing is journaled.
