@@ -4,6 +4,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtk/gtk.h>
+
 #include <cstdlib>
 #include <string>
 
@@ -11,7 +13,15 @@ namespace app_test {
 
 void XDisplayEnvironment::SetUp() {
   const char* display = getenv("DISPLAY");
-  if (display != nullptr && *display != '\0') return;
+  if (display == nullptr || *display == '\0') startServer();
+  // An X server resets when its last client disconnects and refuses
+  // connections meanwhile; the programs these tests start one after the
+  // other would sometimes hit that moment. GTK's own connection, kept
+  // open for the whole test program, prevents it.
+  ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no X display";
+}
+
+void XDisplayEnvironment::startServer() {
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
   m_server = fork();
@@ -20,7 +30,7 @@ void XDisplayEnvironment::SetUp() {
     close(fds[0]);
     const std::string fd = std::to_string(fds[1]);
     execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-           "tcp", static_cast<char*>(nullptr));
+           "tcp", "-noreset", static_cast<char*>(nullptr));
     _exit(127);
   }
   close(fds[1]);

@@ -1,6 +1,6 @@
 // An X display for the GUI tests: the one in DISPLAY (xvfb-run gives one),
 // or else a private Xvfb started for this test program and stopped at its
-// end.
+// end. GTK is initialised on it once, before the first test.
 #ifndef QXR8_TESTS_APP_X_DISPLAY_H_
 #define QXR8_TESTS_APP_X_DISPLAY_H_
 
@@ -15,6 +15,7 @@ class XDisplayEnvironment : public ::testing::Environment {
   void TearDown() override;
 
  private:
+  void startServer();
   pid_t m_server = -1;
 };
 

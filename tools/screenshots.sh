@@ -1,0 +1,263 @@
+#!/usr/bin/env bash
+# Screenshots of the setup wizard, made under a private Xvfb and driven with
+# xdotool on the wizard's fixed button positions (no window manager: every
+# window is shown as the program draws it).
+#
+#   tools/screenshots.sh [BUILD_DIR [OUT_DIR]]
+#       Every page and message box in English and Russian, for the README:
+#       OUT_DIR/{en,ru}-{welcome,catalog,cancel-question,progress,success,
+#       error-box,failure}.png. Defaults: build/ and docs/screenshots/.
+#
+#   tools/screenshots.sh --demo BUILD_DIR OUT_DIR HOME_DIR
+#       One installation of BUILD_DIR/bin/qxr8.xdk with HOME=HOME_DIR
+#       (welcome, catalog, progress, success pages saved in OUT_DIR); run.sh
+#       uses it when there is no display.
+#
+# Every run of the wizard gets its own HOME and TMPDIR below a scratch
+# directory (the demo uses HOME_DIR), so nothing of the user's own launcher
+# configuration is read or written. The description viewer is replaced by a
+# stand-in that records what it was asked to open.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "$0")/.." && pwd)
+
+# Button centres in the 500 x 360 window.
+NEXT_X=350
+CANCEL_X=450
+BUTTONS_Y=335
+
+SCRATCH=""
+XVFB_PID=""
+SETUP_PID=""
+
+cleanup() {
+  if [ -n "$SETUP_PID" ]; then kill "$SETUP_PID" 2>/dev/null || true; fi
+  if [ -n "$XVFB_PID" ]; then kill "$XVFB_PID" 2>/dev/null || true; fi
+  if [ -n "$SCRATCH" ]; then rm -rf "$SCRATCH"; fi
+}
+
+start_xvfb() {
+  : >"$SCRATCH/display"
+  Xvfb -displayfd 5 -screen 0 1024x768x24 -nolisten tcp -noreset 5>"$SCRATCH/display" 2>"${QXR8_XVFB_LOG:-/dev/null}" &
+  XVFB_PID=$!
+  for _ in $(seq 100); do
+    [ -s "$SCRATCH/display" ] && break
+    sleep 0.1
+  done
+  [ -s "$SCRATCH/display" ] || { echo "Xvfb did not start" >&2; exit 1; }
+  export DISPLAY=":$(head -n1 "$SCRATCH/display")"
+  # A stand-in viewer, so Finish opens nothing on the machine.
+  mkdir -p "$SCRATCH/bin"
+  printf '#!/bin/sh\nprintf "%%s\\n" "$@" >>"%s/viewer.log"\n' "$SCRATCH" >"$SCRATCH/bin/xdg-open"
+  chmod +x "$SCRATCH/bin/xdg-open"
+}
+
+# wizard_start HOME KITDIR ARGS... : starts the program with the kit in KITDIR
+# (it is run there with "usecwd") and waits for its wizard window ($WIN).
+wizard_start() {
+  local home=$1 kitdir=$2
+  shift 2
+  mkdir -p "$home" "$home/.tmp"
+  (cd "$kitdir" && exec env HOME="$home" TMPDIR="$home/.tmp" PATH="$SCRATCH/bin:$PATH" \
+     "$SETUP" usecwd "$@") &
+  SETUP_PID=$!
+  WIN=$(wait_window wizard)
+  [ -n "$WIN" ] || { echo "no wizard window" >&2; exit 1; }
+  sleep 0.5
+}
+
+# wait_window wizard|box : the id of the process's 500 x 360 window, or of
+# another window (a message box); empty after 15 s.
+wait_window() {
+  local want=$1 id w h
+  for _ in $(seq 150); do
+    for id in $(xdotool search --onlyvisible --pid "$SETUP_PID" 2>/dev/null); do
+      eval "$(xdotool getwindowgeometry --shell "$id" | grep -E '^(WIDTH|HEIGHT)=')"
+      w=$WIDTH h=$HEIGHT
+      if [ "$want" = wizard ] && [ "$w" = 500 ] && [ "$h" = 360 ]; then echo "$id"; return; fi
+      if [ "$want" = box ] && { [ "$w" != 500 ] || [ "$h" != 360 ]; }; then echo "$id"; return; fi
+    done
+    sleep 0.1
+  done
+}
+
+click() {  # x y
+  xdotool mousemove --window "$WIN" "$1" "$2" sleep 0.2 click 1
+  sleep 0.5
+}
+
+# With no window manager the keyboard goes to the window under the pointer.
+key_to() {  # window key
+  xdotool mousemove --window "$1" 10 10 sleep 0.2 key "$2"
+  sleep 0.5
+}
+
+shot() {  # window name
+  xdotool mousemove 1023 767  # keep the pointer off the buttons
+  sleep 0.3
+  import -window "$1" "$OUT/$2.png"
+  echo "  $OUT/$2.png"
+}
+
+wizard_end() {
+  local i
+  for i in $(seq 100); do
+    kill -0 "$SETUP_PID" 2>/dev/null || break
+    sleep 0.1
+  done
+  wait "$SETUP_PID" 2>/dev/null || true
+  SETUP_PID=""
+}
+
+# The pixel at (20, 20) is the side picture on every page but the progress
+# page, which has none (the window's grey shows there).
+is_progress_page() {  # png
+  local rgb
+  rgb=$(convert "$1" -format '%[fx:int(255*p{20,20}.r)],%[fx:int(255*p{20,20}.b)]' info:)
+  [ "${rgb%,*}" -gt 150 ] && [ "${rgb#*,}" -gt 150 ]
+}
+
+# Clicks Next on the catalog page and keeps shooting until a frame shows the
+# progress page; then the process is stopped for a moment so that the last
+# frame is taken with the bar part-way (the demo kit below takes about a
+# second to install).
+shoot_progress() {  # name
+  local i
+  click "$NEXT_X" "$BUTTONS_Y"
+  for i in $(seq 100); do
+    import -window "$WIN" "$SCRATCH/frame.png" 2>/dev/null || break
+    if is_progress_page "$SCRATCH/frame.png"; then
+      cp "$SCRATCH/frame.png" "$OUT/$1.png"
+      sleep 0.25
+      kill -STOP "$SETUP_PID"
+      sleep 0.2
+      import -window "$WIN" "$SCRATCH/frame.png"
+      kill -CONT "$SETUP_PID"
+      if is_progress_page "$SCRATCH/frame.png"; then cp "$SCRATCH/frame.png" "$OUT/$1.png"; fi
+      echo "  $OUT/$1.png"
+      return
+    fi
+  done
+  echo "  (the installation ended before the progress page could be shot)"
+}
+
+# A kit that takes long enough to install for the progress page to be seen:
+# the sample payload plus a few large blocks of zeros (which pack small).
+make_slow_kit() {  # dir
+  local payload=$SCRATCH/slow-payload i
+  mkdir -p "$payload" "$1"
+  cp -r "$ROOT/examples/sample-kit/payload/." "$payload/"
+  mkdir -p "$payload/data"
+  for i in $(seq -w 1 20); do
+    head -c 10000000 /dev/zero >"$payload/data/block_$i.bin"
+  done
+  LC_ALL=C.UTF-8 "$XDKTOOL" pack -1 --time 1735732800 \
+    --record en "qxr8 Report Templates" "Qxr8 Labs" "docs/description_en.html" \
+    --record ru "Шаблоны отчётов qxr8" "Лаборатория Qxr8" "docs/description_ru.html" \
+    -- "$payload" "$1/qxr8.xdk" >/dev/null
+  rm -rf "$payload"
+}
+
+# All pages of one language.
+shoot_language() {  # lang
+  local lang=$1 home
+  echo "$lang:"
+  # Welcome, catalog, the cancel question (answered No), success.
+  home=$SCRATCH/home-$lang-ok
+  wizard_start "$home" "$KITDIR" "-L$lang"
+  shot "$WIN" "$lang-welcome"
+  click "$NEXT_X" "$BUTTONS_Y"
+  shot "$WIN" "$lang-catalog"
+  click "$CANCEL_X" "$BUTTONS_Y"
+  BOX=$(wait_window box)
+  shot "$BOX" "$lang-cancel-question"
+  key_to "$BOX" Escape  # closing the box is not a Yes
+  click "$NEXT_X" "$BUTTONS_Y"
+  sleep 2
+  shot "$WIN" "$lang-success"
+  click "$NEXT_X" "$BUTTONS_Y"
+  wizard_end
+
+  # Progress, on the slow kit.
+  home=$SCRATCH/home-$lang-slow
+  wizard_start "$home" "$SLOWKIT" "-L$lang"
+  click "$NEXT_X" "$BUTTONS_Y"
+  shoot_progress "$lang-progress"
+  for _ in $(seq 300); do
+    [ -f "$home/.Qx/qxlaunch/qxlaunch.cfg" ] && break
+    sleep 0.1
+  done
+  click "$NEXT_X" "$BUTTONS_Y"
+  wizard_end
+  rm -rf "$home"
+
+  # A failure: a file stands where the kit needs its "templates" directory.
+  home=$SCRATCH/home-$lang-fail
+  mkdir -p "$home/.qxr8/Qx/qxr8/tmplts"
+  echo "in the way" >"$home/.qxr8/Qx/qxr8/tmplts/templates"
+  wizard_start "$home" "$KITDIR" "-L$lang"
+  click "$NEXT_X" "$BUTTONS_Y"
+  click "$NEXT_X" "$BUTTONS_Y"
+  BOX=$(wait_window box)
+  shot "$BOX" "$lang-error-box"
+  key_to "$BOX" Return
+  sleep 0.5
+  shot "$WIN" "$lang-failure"
+  click "$NEXT_X" "$BUTTONS_Y"
+  wizard_end
+}
+
+# The walk of run.sh: install the sample kit into HOME's default catalog.
+demo() {
+  local home=$1
+  wizard_start "$home" "$KITDIR"
+  shot "$WIN" welcome
+  click "$NEXT_X" "$BUTTONS_Y"
+  shot "$WIN" catalog
+  click "$NEXT_X" "$BUTTONS_Y"
+  for _ in $(seq 300); do
+    [ -f "$home/.Qx/qxlaunch/qxlaunch.cfg" ] && break
+    sleep 0.1
+  done
+  sleep 0.5
+  shot "$WIN" success
+  click "$NEXT_X" "$BUTTONS_Y"
+  wizard_end
+  if [ -f "$SCRATCH/viewer.log" ]; then
+    echo "Finish asked the viewer to open: $(cat "$SCRATCH/viewer.log")"
+  fi
+}
+
+main() {
+  local mode=docs
+  if [ "${1:-}" = --demo ]; then
+    mode=demo
+    shift
+  fi
+  BUILD=$(cd "${1:-$ROOT/build}" && pwd)
+  OUT=${2:-$ROOT/docs/screenshots}
+  SETUP=$BUILD/bin/setup
+  XDKTOOL=$BUILD/bin/xdktool
+  for f in "$SETUP" "$BUILD/bin/qxr8.xdk"; do
+    [ -e "$f" ] || { echo "missing $f: build first" >&2; exit 1; }
+  done
+  mkdir -p "$OUT"
+  OUT=$(cd "$OUT" && pwd)
+  SCRATCH=$(mktemp -d)
+  trap cleanup EXIT
+  KITDIR=$SCRATCH/kit
+  mkdir -p "$KITDIR"
+  cp "$BUILD/bin/qxr8.xdk" "$KITDIR/"
+  start_xvfb
+  export LC_ALL=C.UTF-8 LANG=C.UTF-8
+  if [ $mode = demo ]; then
+    demo "$3"
+    return
+  fi
+  SLOWKIT=$SCRATCH/slow-kit
+  make_slow_kit "$SLOWKIT"
+  shoot_language en
+  shoot_language ru
+}
+
+main "$@"
