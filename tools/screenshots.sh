@@ -158,12 +158,20 @@ make_slow_kit() {  # dir
   rm -rf "$payload"
 }
 
+# A fresh HOME for the next run of the wizard (one path for all of them, so
+# the catalog page shows the same proposal each time).
+fresh_home() {
+  rm -rf "$SCRATCH/home"
+  mkdir -p "$SCRATCH/home"
+  echo "$SCRATCH/home"
+}
+
 # All pages of one language.
 shoot_language() {  # lang
   local lang=$1 home
   echo "$lang:"
   # Welcome, catalog, the cancel question (answered No), success.
-  home=$SCRATCH/home-$lang-ok
+  home=$(fresh_home)
   wizard_start "$home" "$KITDIR" "-L$lang"
   shot "$WIN" "$lang-welcome"
   click "$NEXT_X" "$BUTTONS_Y"
@@ -179,7 +187,7 @@ shoot_language() {  # lang
   wizard_end
 
   # Progress, on the slow kit.
-  home=$SCRATCH/home-$lang-slow
+  home=$(fresh_home)
   wizard_start "$home" "$SLOWKIT" "-L$lang"
   click "$NEXT_X" "$BUTTONS_Y"
   shoot_progress "$lang-progress"
@@ -189,10 +197,9 @@ shoot_language() {  # lang
   done
   click "$NEXT_X" "$BUTTONS_Y"
   wizard_end
-  rm -rf "$home"
 
   # A failure: a file stands where the kit needs its "templates" directory.
-  home=$SCRATCH/home-$lang-fail
+  home=$(fresh_home)
   mkdir -p "$home/.qxr8/Qx/qxr8/tmplts"
   echo "in the way" >"$home/.qxr8/Qx/qxr8/tmplts/templates"
   wizard_start "$home" "$KITDIR" "-L$lang"
@@ -205,6 +212,7 @@ shoot_language() {  # lang
   shot "$WIN" "$lang-failure"
   click "$NEXT_X" "$BUTTONS_Y"
   wizard_end
+  rm -rf "$home"
 }
 
 # The walk of run.sh: install the sample kit into HOME's default catalog.
@@ -243,7 +251,7 @@ main() {
   done
   mkdir -p "$OUT"
   OUT=$(cd "$OUT" && pwd)
-  SCRATCH=$(mktemp -d)
+  SCRATCH=$(mktemp -d /tmp/qxr8-demo.XXXXXX)
   trap cleanup EXIT
   KITDIR=$SCRATCH/kit
   mkdir -p "$KITDIR"
