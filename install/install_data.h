@@ -38,6 +38,8 @@ struct KitEntry {
   uint32_t size;
 };
 
+// Compressor: unpackTo(source path, open handle) as LZCompressor has it.
+// FS: the static operations of FileSystem.
 template <class Compressor, class FS>
 class InstallData {
  public:
