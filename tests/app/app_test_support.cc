@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "install/kit_writer.h"
+#include "leak_suppressions.h"
 #include "platform/file_system.h"
 
 namespace app_test {
@@ -56,6 +57,7 @@ Sandbox::Sandbox() {
   m_root = pattern;
   for (const char* sub : {"/home", "/tmp", "/kit", "/bin", "/work"}) make_dirs(m_root + sub);
   write_file(bin() + "/xdg-open", kViewerScript);
+  write_file(m_root + "/lsan.supp", kGuiLeakSuppressions);
   chmod((bin() + "/xdg-open").c_str(), 0755);
   for (const char* name : kSavedVariables) {
     const char* value = getenv(name);
@@ -91,6 +93,11 @@ std::vector<std::string> Sandbox::childEnvironment() const {
                            "DISPLAY", "XAUTHORITY"}) {
     if (const char* value = getenv(name)) env.push_back(std::string(name) + "=" + value);
   }
+  // Under LeakSanitizer the program is held to the same standard as the
+  // in-process tests: the desktop libraries' leaks are not ours.
+  std::string lsan = "LSAN_OPTIONS=suppressions=" + m_root + "/lsan.supp";
+  if (const char* value = getenv("LSAN_OPTIONS")) lsan += std::string(":") + value;
+  env.push_back(lsan);
   return env;
 }
 
