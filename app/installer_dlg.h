@@ -106,21 +106,37 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
 
   // --- window and pages (installer_dlg.cc) ---
 
+  // Creates the window (initMainWindow), the separator and the three
+  // buttons, then shows it; page widgets come later.
   void showMainWindow();
+  // Position, fixed 500 x 360 size, modality, icon, the GtkFixed and the
+  // window's signals (destroy, delete-event, key presses).
   void initMainWindow();
+  // New pixbufs of the compiled-in pictures; the dialog keeps and frees them.
   GdkPixbuf* createIcon();
   GdkPixbuf* createBackImage();
   // Hides the current page's widgets, shows `page`'s and calls its onShow.
   void setCurPage(WizardDialogPage* page);
+  // Each creates its page on first use, sets the buttons and curState and
+  // shows the page. Nothing is drawn once the window is gone.
   void showWelcomePage();
   void showSelectPathPage();
   void showSuccessFinalPage();
   void showErrorFinalPage();
+  // Final pages: Back hidden, Cancel insensitive, Next relabelled Finish and
+  // made the default button.
   void setFinishButtons();
 
+  // The buttons' "clicked" handlers; `dlg` is the dialog (null does
+  // nothing). Each acts as the button table says for curState and returns 0.
+  // Back: the welcome page from the catalog page. Next: the catalog page,
+  // the catalog check and installation, or finalize on a final page.
+  // Cancel: abortInstall while installing, else processCancel.
   static int on_buttonPrev_clicked(GtkWidget* widget, void* dlg);
   static int on_buttonNext_clicked(GtkWidget* widget, void* dlg);
   static int button_clicked_handler(GtkWidget* widget, void* dlg);
+  // "key_press_event" handler: processKeyPress when `dlg` is not null;
+  // true when the key was handled.
   static gboolean gtk_window_key_press_callback(GtkWidget* widget, GdkEventKey* event,
                                                 void* dlg);
   // Escape runs the Cancel handling of the current state; returns true for
