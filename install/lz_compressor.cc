@@ -39,9 +39,22 @@ class ReadOnlyMapping {
   }
   const uint8_t* data() const { return static_cast<const uint8_t*>(m_data); }
 
+  // Drops the pages below `consumed` that inflation has read for good, so
+  // that the resident part of the mapping stays a window of about kRelease
+  // bytes however large the kit is. The mapping is private and read-only,
+  // so the pages come back from the file if they are ever touched again.
+  void releaseBelow(size_t consumed) {
+    constexpr size_t kRelease = 1u << 20;
+    const size_t end = consumed / kRelease * kRelease;
+    if (end <= m_released) return;
+    madvise(static_cast<uint8_t*>(m_data) + m_released, end - m_released, MADV_DONTNEED);
+    m_released = end;
+  }
+
  private:
   void* m_data = MAP_FAILED;
   size_t m_size = 0;
+  size_t m_released = 0;
 };
 
 // Inflates the whole of the open `source` into `destination`.
@@ -81,6 +94,7 @@ unsigned inflate_file(void* source, void* destination) {
     answer = inflate(&stream, Z_NO_FLUSH);
     // No input left is the normal end of a stream without its final block.
     if (answer == Z_BUF_ERROR && stream.avail_in == 0) answer = Z_OK;
+    mapping.releaseBelow(size - stream.avail_in);
     if (stream.total_out > kMaxUnpackedKitSize) {
       tooLarge = true;
       break;
