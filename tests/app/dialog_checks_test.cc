@@ -1,6 +1,8 @@
 // The wizard's checks and texts driven in-process: the start-up checks,
 // the proposed catalog and its clean-up, the catalog check, the welcome
 // text, silent mode, a failing installation and the polling loop.
+#include <gdk/gdkkeysyms.h>
+
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -207,6 +209,13 @@ TEST_F(DialogTest, AFailedInstallationShowsTheErrorAndLeavesTheCatalogAsItWas) {
   EXPECT_EQ(get_mtime(catalog + "readme.txt"), 1500000000);
   EXPECT_EQ(list_dir(catalog), (std::vector<std::string>{"readme.txt", "sub"}));
   EXPECT_FALSE(file_exists(sandbox->launcherFile())) << "a failure registers nothing";
+  // Escape on the failure page asks the cancel question too.
+  answerer->queue(GTK_RESPONSE_NO);
+  EXPECT_TRUE(pressKey(GDK_KEY_Escape));
+  ASSERT_EQ(answerer->seen().size(), 2u);
+  EXPECT_EQ(answerer->seen()[1].text, res("IDS_ACCEPT_CANCEL"));
+  EXPECT_EQ(dlg->curState, kStateFailure);
+  EXPECT_NE(dlg->window, nullptr);
 }
 
 TEST_F(DialogTest, SilentModeInstallsIntoTheProposedCatalogAndRegistersIt) {
