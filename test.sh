@@ -37,7 +37,7 @@ configure_and_build() {  # dir, cmake args...
 run_ctest() {  # dir, ctest args...
   local dir=$1; shift
   # A private X server for the GUI tests; -a picks a free display number.
-  xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" \
+  xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" \
     ctest --test-dir "$dir" --output-on-failure -j "$JOBS" "$@"
 }
 

@@ -237,7 +237,8 @@ int xdktool_install(int argc, char** argv) {
                    "xdktool install: installed, but the launcher configuration could not be "
                    "written (code %d)\n",
                    rc);
-      return kExitFailure;
+      // The templates are in place and stay there: a launcher that cannot be
+      // told about them does not undo a finished installation.
     }
   }
   return kExitSuccess;

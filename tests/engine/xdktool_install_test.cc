@@ -131,4 +131,15 @@ TEST_F(XdktoolInstallTest, RegisterRecordsTheAbsoluteCatalogFirst) {
             narrow_lib(read_catalog_registration().tmpltsList.front()));
 }
 
+TEST_F(XdktoolInstallTest, RegistrationThatCannotBeWrittenStillSucceeds) {
+  // A regular file where the launcher's configuration folder belongs makes
+  // every write of the per-user file fail.
+  write_file(env.home() / ".Qx", "not a folder", 1000);
+  const ToolResult r = run_tool({"install", "--register", kit(), catalog.path()}, scratch);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("could not be written")) << r.err;
+  EXPECT_EQ("read me", read_file(catalog / "readme.txt"));
+  EXPECT_EQ("not a folder", read_file(env.home() / ".Qx"));
+}
+
 }  // namespace
