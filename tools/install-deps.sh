@@ -1,7 +1,7 @@
 # Sourced by test.sh and run.sh: installs, with apt-get, whatever of the
 # build and test dependencies is missing. Quick when all is present.
 QXR8_PACKAGES="g++ clang cmake make pkg-config libgtk2.0-dev zlib1g-dev uthash-dev \
-libgtest-dev xvfb xauth xdotool x11-utils imagemagick libclang-rt-14-dev"
+libgtest-dev xvfb xauth xdotool imagemagick libclang-rt-14-dev"
 
 install_deps() {
   local missing=() p
