@@ -1,5 +1,6 @@
 // Bytes of a configuration file that the locale cannot decode (a UTF-8 file
 // read in the C locale, a Latin-1 file in a UTF-8 locale, a stray zero byte)
+// or that encode a character beyond 16 bits (which one unit cannot hold)
 // are carried through memory as the lone surrogates U+DC00 + byte. No valid
 // text decodes to a lone surrogate, so the writer can turn them back into
 // the same bytes and a rewrite leaves the user's other settings intact.

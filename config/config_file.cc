@@ -3,13 +3,34 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstring>
+#include <string>
 
 #include "config/byte_escape.h"
 
 // Escaped bytes compare as the bytes they stand for, so two values that the
-// locale cannot decode are not taken for duplicates of each other.
+// locale cannot decode are not taken for duplicates of each other. An
+// escaped zero byte would end strcasecmp's text early, so the texts are
+// compared piece by piece between zero bytes (a text that runs out first is
+// the smaller); without zero bytes that is one plain strcasecmp.
 int compare_nocase(const wstring& a, const wstring& b) {
-  return strcasecmp(narrow_keeping_bytes(a).c_str(), narrow_keeping_bytes(b).c_str());
+  const std::string na = narrow_keeping_bytes(a);
+  const std::string nb = narrow_keeping_bytes(b);
+  const char* pa = na.c_str();
+  const char* pb = nb.c_str();
+  const char* const endA = pa + na.size();
+  const char* const endB = pb + nb.size();
+  for (;;) {
+    const int r = strcasecmp(pa, pb);
+    if (r != 0) return r;
+    // Equal pieces have equal lengths: step over them and their zero byte.
+    const size_t piece = std::strlen(pa);
+    pa += piece + 1;
+    pb += piece + 1;
+    const bool doneA = pa > endA;
+    const bool doneB = pb > endB;
+    if (doneA || doneB) return doneA == doneB ? 0 : (doneA ? -1 : 1);
+  }
 }
 
 namespace {

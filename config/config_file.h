@@ -8,8 +8,8 @@
 
 #include "platform/wstring.h"
 
-// strcasecmp of the two texts in the locale's multibyte form: negative, zero
-// or positive. In the C and UTF-8 locales only ASCII letters fold. Any thread.
+// strcasecmp of the two texts in the locale's multibyte form (zero bytes
+// carried as escaped bytes do not end the texts): negative, zero or positive. In the C and UTF-8 locales only ASCII letters fold. Any thread.
 int compare_nocase(const wstring& a, const wstring& b);
 
 class ConfigFile {

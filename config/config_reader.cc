@@ -81,11 +81,20 @@ void decodeRun(const char* bytes, size_t length, LineScanner& scanner) {
   }
 }
 
+// Escapes `count` bytes one by one.
+void feedEscaped(const char* bytes, size_t count, LineScanner& scanner) {
+  for (size_t i = 0; i < count; ++i) {
+    const char16_t c = escape_byte(static_cast<unsigned char>(bytes[i]));
+    scanner.feed(&c, 1);
+  }
+}
+
 // Decodes the complete characters at the front of `pending` and removes
 // them; an incomplete sequence at its end is kept back for the next chunk
-// unless `atEnd`. Bytes the locale cannot decode, and zero bytes (which the
-// decoder would take for the end of its text), are escaped one by one so
-// that they survive a rewrite.
+// unless `atEnd`. Bytes the locale cannot decode, zero bytes (which the
+// decoder would take for the end of its text) and characters beyond 16 bits
+// (which the decoder would cut to a different character) are escaped byte
+// by byte so that they survive a rewrite.
 void decodePending(std::string& pending, bool atEnd, LineScanner& scanner) {
   const char* p = pending.data();
   const size_t n = pending.size();
@@ -93,25 +102,28 @@ void decodePending(std::string& pending, bool atEnd, LineScanner& scanner) {
   size_t runStart = 0;
   std::mbstate_t state{};
   while (pos < n) {
-    const size_t r = std::mbrlen(p + pos, n - pos, &state);
+    wchar_t wide = 0;
+    const size_t r = std::mbrtowc(&wide, p + pos, n - pos, &state);
     if (r == static_cast<size_t>(-2)) {
       if (!atEnd) break;
       decodeRun(p + runStart, pos - runStart, scanner);
-      for (; pos < n; ++pos) {
-        const char16_t c = escape_byte(static_cast<unsigned char>(p[pos]));
-        scanner.feed(&c, 1);
-      }
+      feedEscaped(p + pos, n - pos, scanner);
+      pos = n;
       runStart = pos;
       break;
     }
     if (r == static_cast<size_t>(-1) || r == 0) {
       decodeRun(p + runStart, pos - runStart, scanner);
-      const char16_t c = escape_byte(static_cast<unsigned char>(p[pos]));
-      scanner.feed(&c, 1);
+      feedEscaped(p + pos, 1, scanner);
       ++pos;
       runStart = pos;
       state = std::mbstate_t{};
       continue;
+    }
+    if (static_cast<unsigned long>(wide) > 0xFFFFu) {
+      decodeRun(p + runStart, pos - runStart, scanner);
+      feedEscaped(p + pos, r, scanner);
+      runStart = pos + r;
     }
     pos += r;
   }

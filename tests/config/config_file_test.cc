@@ -30,6 +30,16 @@ TEST(CompareNocase, EscapedBytesCompareAsTheirBytes) {
   EXPECT_EQ(0, compare_nocase(u"A\xDCFF", u"a\xDCFF"));
 }
 
+TEST(CompareNocase, ZeroBytesDoNotEndTheComparison) {
+  // An escaped zero byte is part of the text, not its end.
+  EXPECT_NE(0, compare_nocase(u"a\xDC00" u"b", u"a\xDC00" u"c"));
+  EXPECT_EQ(0, compare_nocase(u"a\xDC00" u"b", u"A\xDC00" u"B"));
+  EXPECT_LT(compare_nocase(u"a", u"a\xDC00"), 0);
+  EXPECT_GT(compare_nocase(u"a\xDC00", u"a"), 0);
+  EXPECT_LT(compare_nocase(u"a\xDC00" u"b", u"a\xDC00" u"C"), 0);
+  EXPECT_GT(compare_nocase(u"a\xDC00" u"c", u"a\xDC00" u"B"), 0);
+}
+
 TEST(ConfigFileTest, AddValueMergesCaseVariantsKeepingFirstSpelling) {
   ConfigFile c;
   EXPECT_TRUE(c.addValue(u"K", u"1"));
