@@ -114,6 +114,10 @@ void write_config_file(const wstring& path, const ConfigFile& config) {
   const bool exists = stat(target.c_str(), &old) == 0;
   // Renaming over a directory or a device would not be "writing the file".
   if (exists && !S_ISREG(old.st_mode)) throw kCannotCreate;
+  // Replacing a file does not need the file's own write permission, but a
+  // user who made the launcher's file read-only means it to stay as it is,
+  // just as an open for writing would refuse it.
+  if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) throw kCannotCreate;
 
   std::string temp;
   int fd = -1;

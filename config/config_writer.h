@@ -11,8 +11,8 @@
 // then renamed over it, so a failure at any point leaves the old file whole.
 // An existing file keeps its permission bits; when `path` is a symbolic link
 // the file it points to is replaced and the link stays.
-// Throws int 1 when the new file cannot be created, int 2 when writing or
-// replacing fails. Any thread; concurrent writers of one path: last wins.
+// Throws int 1 when the new file cannot be created or the existing file may
+// not be written (its mode denies it), int 2 when writing or replacing fails. Any thread; concurrent writers of one path: last wins.
 void write_config_file(const wstring& path, const ConfigFile& config);
 
 #endif  // QXR8_CONFIG_CONFIG_WRITER_H_

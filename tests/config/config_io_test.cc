@@ -2,6 +2,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -168,6 +169,32 @@ TEST_F(ConfigIoTest, UndecodableBytesSurviveARewrite) {
   EXPECT_EQ("V=\xFF\nV=\xFE\n", roundTrip("V=\xFF\nV=\xFE\n"));
 }
 
+// Characters beyond the 16-bit range do not fit one unit; a rewrite must
+// still give back their bytes, here and across a chunk boundary.
+TEST_F(ConfigIoTest, CharactersBeyondSixteenBitsSurviveARewrite) {
+  const std::string face = "\xF0\x9F\x98\x80";   // U+1F600
+  const std::string clef = "\xF0\x9D\x84\x9E";   // U+1D11E
+  const std::string text = "Name=" + face + "x\nName=" + clef + "x\nK=" + face + "\n";
+  ConfigFile c;
+  EXPECT_EQ(text, roundTrip(text, &c));
+  // Two different characters are two values, not one.
+  ASSERT_NE(nullptr, c.findValues(u"name"));
+  EXPECT_NE(c.findValues(u"name")->front(), c.findValues(u"name")->back());
+  EXPECT_EQ(2u, c.findValues(u"name")->size());
+  for (size_t cut = 1; cut < face.size(); ++cut) {
+    const std::string line = "Key=" + std::string(1024 - cut - 4, 'q') + face + "\n";
+    EXPECT_EQ(line, roundTrip(line)) << "cut " << cut;
+  }
+}
+
+// Values that differ only after a zero byte are different values.
+TEST_F(ConfigIoTest, ValuesDifferingAfterAZeroByteAreBothKept) {
+  const std::string nul(1, '\0');
+  const std::string text = "V=a" + nul + "b\nV=A" + nul + "c\nV=a" + nul + "B\nV=a\n";
+  ConfigFile c;
+  EXPECT_EQ("V=a" + nul + "b\nV=A" + nul + "c\nV=a\n", roundTrip(text, &c));
+}
+
 TEST_F(ConfigIoTest, WriterProducesKeyEqualsValueLinesAndSkipsEmptyLists) {
   ConfigFile c;
   c.addValue(u"A", u"1");
@@ -298,6 +325,47 @@ TEST_F(ConfigIoTest, ReplaceKeepsModeBitsAndLeavesNoTemporaryFiles) {
   struct stat st;
   ASSERT_EQ(0, stat(path.c_str(), &st));
   EXPECT_EQ(0604u, st.st_mode & 07777);
+  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::listDir(dir));
+}
+
+// A file its user may not write (read-only mode) is refused like an open for
+// writing would refuse it, and stays as it was. The suite runs as root, who
+// may write anything, so the write is made by a child that has given up root.
+TEST_F(ConfigIoTest, FileWithoutWritePermissionIsRefusedWithOne) {
+  const uid_t kNobody = 65534;
+  const std::string dir = root + "/cfg";
+  ASSERT_EQ(0, mkdir(dir.c_str(), 0777));
+  ASSERT_EQ(0, chmod(dir.c_str(), 0777));
+  ASSERT_EQ(0, chmod(root.c_str(), 0711));
+  const std::string path = dir + "/qxlaunch.cfg";
+  const std::string old = "ConfigurationTemplatesLocation=/old\nUserSetting=precious\n";
+  writeBytes(path, old);
+  ASSERT_EQ(0, chmod(path.c_str(), 0444));
+  if (geteuid() == 0) {
+    ASSERT_EQ(0, chown(path.c_str(), kNobody, kNobody));
+  }
+
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(90);
+    try {
+      write_config_file(W(path), sample());
+    } catch (int code) {
+      _exit(10 + code);
+    } catch (...) {
+      _exit(91);
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(11, WEXITSTATUS(status)) << "0: replaced, 12: thrown 2, 90: could not drop root";
+  EXPECT_EQ(old, readBytes(path));
+  struct stat st;
+  ASSERT_EQ(0, stat(path.c_str(), &st));
+  EXPECT_EQ(0444u, st.st_mode & 07777);
   EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::listDir(dir));
 }
 
