@@ -1,5 +1,7 @@
 #include "config/config_reader.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
@@ -131,6 +133,14 @@ void decodePending(std::string& pending, bool atEnd, LineScanner& scanner) {
   pending.erase(0, pos);
 }
 
+// Only a regular file (possibly through links) holds settings. A pipe would
+// block the open until some writer came, a device such as /dev/zero would
+// never end; neither is a launcher file, so neither is opened.
+bool isRegularFile(const wstring& path) {
+  struct stat st;
+  return stat(narrow_lib(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
 FILE* openForReading(const wstring& path) {
   // The blank after the comma keeps the system library from taking these as
   // conversion requests: both are plain read mode and the content is bytes.
@@ -151,6 +161,7 @@ void read_config_file(const wstring& path, ConfigFile& config) {
   // The locale is chosen by the first conversion of the process; the
   // boundary scan below must see the same one as the decoder.
   (void)narrow_lib(u"=");
+  if (!isRegularFile(path)) return;
   FILE* f = openForReading(path);
   if (f == nullptr) return;
   StreamCloser closer{f};
@@ -172,6 +183,7 @@ void read_config_file(const wstring& path, ConfigFile& config) {
 }
 
 bool is_ansi_encoded(const wstring& path) {
+  if (!isRegularFile(path)) return false;
   FILE* f = std::fopen(narrow_lib(path).c_str(), "r");
   if (f == nullptr) return false;
   unsigned char head[2];

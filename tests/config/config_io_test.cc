@@ -195,6 +195,32 @@ TEST_F(ConfigIoTest, ValuesDifferingAfterAZeroByteAreBothKept) {
   EXPECT_EQ("V=a" + nul + "b\nV=A" + nul + "c\nV=a\n", roundTrip(text, &c));
 }
 
+// A pipe or a device in place of the file has no settings to give: reading
+// it must not wait for a writer nor read without end. Checked in a child
+// that an alarm ends, so a hang fails the test instead of stalling it.
+TEST_F(ConfigIoTest, PipeOrDeviceInPlaceOfTheFileReadsAsEmpty) {
+  const std::string fifo = root + "/fifo.cfg";
+  ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
+  const std::string zero = root + "/zero.cfg";
+  ASSERT_EQ(0, symlink("/dev/zero", zero.c_str()));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(20);
+    ConfigFile c;
+    read_config_file(W(fifo), c);
+    read_config_file(W(zero), c);
+    const bool fifoAnsi = is_ansi_encoded(W(fifo));
+    _exit(c.entries().empty() && !fifoAnsi ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  EXPECT_TRUE(WIFEXITED(status)) << "the reader hung or crashed";
+  if (WIFEXITED(status)) {
+    EXPECT_EQ(0, WEXITSTATUS(status));
+  }
+}
+
 TEST_F(ConfigIoTest, WriterProducesKeyEqualsValueLinesAndSkipsEmptyLists) {
   ConfigFile c;
   c.addValue(u"A", u"1");
