@@ -43,18 +43,23 @@ LangIdType lang_from_locale_name(const char* localeName) {
   return get_lang_id_by_lang_code(code);
 }
 
+LangIdType choose_language(StartOptions& options, const char* (*environmentLocale)()) {
+  if (options.langId == 0) {
+    const char* locale = environmentLocale();
+    options.langId = lang_from_locale_name(locale);
+    // A known code has two letters, so the name has at least two bytes.
+    if (options.langId != 0) options.langCode = widen_lib(std::string(locale, 2));
+  }
+  if (options.langId == 0) options.langId = kLangEnglish;
+  return options.langId;
+}
+
 void CInstallerApp::InitInstance() {
   langId = 0;
   StartOptions options = scan_command_line(argc, argv);
-  langId = options.langId;
-  if (langId == 0) {
-    const char* locale = std::setlocale(LC_ALL, "");
-    if (locale != nullptr) {
-      langId = lang_from_locale_name(locale);
-      if (langId != 0) options.langCode = widen_lib(std::string(locale, 2));
-    }
-  }
-  if (langId == 0) langId = kLangEnglish;
+  langId = choose_language(options, [] {
+    return static_cast<const char*>(std::setlocale(LC_ALL, ""));
+  });
   set_resource_lang(langId);
   appTitle = LoadResString("IDR_MAINFRAME");
 

@@ -28,6 +28,14 @@ StartOptions scan_command_line(int argc, char** argv);
 // 0 for a null name or an unknown code. Any thread.
 LangIdType lang_from_locale_name(const char* localeName);
 
+// The language of the interface, in order of precedence: a known -L code
+// already in `options`; else the environment's locale, which
+// `environmentLocale` is asked for (setlocale's answer, possibly null) only
+// then; else English. Sets options.langId and, when the locale decides,
+// options.langCode. Returns options.langId, never 0. Main thread (the
+// query may change the process locale).
+LangIdType choose_language(StartOptions& options, const char* (*environmentLocale)());
+
 class CInstallerApp {
  public:
   // Keeps the argument vector (not copied; it outlives the object).

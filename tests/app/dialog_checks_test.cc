@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include <unistd.h>
+
 #include "dialog_fixture.h"
 
 namespace app_test {
@@ -63,6 +65,73 @@ TEST_F(DialogTest, ProposesTheFirstWritableKnownCatalogAndRegistersTheNewOneFirs
                 "ConfigurationTemplatesLocation=" + missing + "\n" +
                 "ConfigurationTemplatesLocation=" + writable + "\n");
   EXPECT_EQ(read_file(chosen + "readme.txt"), "hello\n");
+}
+
+std::string base_launcher_file(const Sandbox& box) {
+  return box.home() + "/.Qx/qxlauncht/qxlaunch.cfg";
+}
+
+std::string catalog_lines(const std::vector<std::string>& catalogs) {
+  std::string text;
+  for (const std::string& catalog : catalogs) text += "ConfigurationTemplatesLocation=" + catalog + "\n";
+  return text;
+}
+
+TEST_F(DialogTest, AListReadFromTheBaseFileIsWrittenBackToItAlone) {
+  const std::string known = sandbox->work("known");
+  make_dirs(known);
+  make_dirs(sandbox->home() + "/.Qx/qxlauncht");
+  write_file(base_launcher_file(*sandbox), catalog_lines({known}));
+  makeDialog();
+  openWizard();
+  EXPECT_TRUE(dlg->hasBaseCfg);
+  EXPECT_TRUE(dlg->listFromBaseCfg);
+  EXPECT_EQ(narrow_lib(dlg->catalogPath), known);
+  clickNext();
+  dlg->dirSelectPage->setPath(sandbox->work("chosen"));
+  clickNext();
+  ASSERT_EQ(dlg->curState, kStateSuccess);
+  EXPECT_EQ(read_file(base_launcher_file(*sandbox)),
+            catalog_lines({sandbox->work("chosen"), known}));
+  EXPECT_FALSE(file_exists(sandbox->launcherFile())) << "the per-user file is not created";
+}
+
+TEST_F(DialogTest, WithBothFilesThePerUserListGoesToBoth) {
+  const std::string perUser = sandbox->work("per-user");
+  const std::string inBase = sandbox->work("in-base");
+  make_dirs(perUser);
+  make_dirs(inBase);
+  write_launcher_file(*sandbox, {perUser});
+  make_dirs(sandbox->home() + "/.Qx/qxlauncht");
+  write_file(base_launcher_file(*sandbox), catalog_lines({inBase}));
+  makeDialog();
+  openWizard();
+  EXPECT_TRUE(dlg->hasBaseCfg);
+  EXPECT_FALSE(dlg->listFromBaseCfg);
+  EXPECT_EQ(narrow_lib(dlg->catalogPath), perUser);
+  clickNext();
+  dlg->dirSelectPage->setPath(sandbox->work("chosen/"));
+  clickNext();
+  ASSERT_EQ(dlg->curState, kStateSuccess);
+  const std::string expected = catalog_lines({sandbox->work("chosen"), perUser});
+  EXPECT_EQ(read_file(sandbox->launcherFile()), expected);
+  EXPECT_EQ(read_file(base_launcher_file(*sandbox)), expected);
+}
+
+// Three times a 2 GiB kit is more than the free space can ever be reported
+// as (it is clamped to 4 GiB - 1). The kit is a hole of zeros, so had it
+// been opened first the box would have called it damaged.
+TEST_F(DialogTest, TooLittleTemporarySpaceIsReportedBeforeTheKitIsOpened) {
+  ASSERT_EQ(truncate((sandbox->kitDir() + "/qxr8.xdk").c_str(), 0x80000000LL), 0);
+  makeDialog();
+  EXPECT_FALSE(dlg->OnInitDialog());
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(answerer->seen()[0].text, res("IDS_ERROR_NOSPACE"));
+  EXPECT_EQ(answerer->seen()[0].kind, GTK_MESSAGE_ERROR);
+  EXPECT_EQ(answerer->seen()[0].buttons, GTK_BUTTONS_OK);
+  EXPECT_TRUE(dlg->kitReader.entries.empty());
+  EXPECT_TRUE(list_dir(sandbox->tmp()).empty()) << "nothing was unpacked";
+  EXPECT_EQ(dlg->window, nullptr);
 }
 
 TEST_F(DialogTest, CleansAProposedCatalogThatCarriesAFileScheme) {

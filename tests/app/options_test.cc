@@ -3,6 +3,7 @@
 
 #include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/installer_app.h"
@@ -80,6 +81,55 @@ TEST(LocaleLanguage, UsesTheFirstTwoBytesOfTheLocaleName) {
   EXPECT_EQ(lang_from_locale_name("POSIX"), 0);
   EXPECT_EQ(lang_from_locale_name(""), 0);
   EXPECT_EQ(lang_from_locale_name(nullptr), 0);
+}
+
+// The environment's locale as the language choice sees it; counts how often
+// it was asked, because a known -L code must not consult it at all.
+int g_localeQueries = 0;
+const char* g_localeName = nullptr;
+const char* query_locale() {
+  ++g_localeQueries;
+  return g_localeName;
+}
+
+// The language chosen for a command line in a locale: (langId, langCode).
+std::pair<LangIdType, wstring> choose(std::initializer_list<const char*> args, const char* locale,
+                                      int* queries = nullptr) {
+  StartOptions o = scan(args);
+  g_localeQueries = 0;
+  g_localeName = locale;
+  const LangIdType chosen = choose_language(o, &query_locale);
+  EXPECT_EQ(chosen, o.langId);
+  if (queries != nullptr) *queries = g_localeQueries;
+  return {o.langId, o.langCode};
+}
+
+TEST(LanguageChoice, AKnownOptionWinsAndTheLocaleIsNotAskedFor) {
+  int queries = -1;
+  EXPECT_EQ(choose({"-Lde"}, "ru_RU.UTF-8", &queries), std::make_pair(kLangGerman, wstring(u"de")));
+  EXPECT_EQ(queries, 0);
+  EXPECT_EQ(choose({"-S", "/Lkk"}, "uk_UA.UTF-8", &queries),
+            std::make_pair(kLangKazakh, wstring(u"kk")));
+  EXPECT_EQ(queries, 0);
+}
+
+TEST(LanguageChoice, WithoutAKnownOptionTheLocaleDecidesElseEnglish) {
+  int queries = -1;
+  EXPECT_EQ(choose({}, "ru_RU.UTF-8", &queries), std::make_pair(kLangRussian, wstring(u"ru")));
+  EXPECT_EQ(queries, 1);
+  // An unknown code ends the scan but leaves the choice to the locale.
+  EXPECT_EQ(choose({"-Lxx"}, "uk_UA.UTF-8", &queries),
+            std::make_pair(kLangUkrainian, wstring(u"uk")));
+  EXPECT_EQ(queries, 1);
+  EXPECT_EQ(choose({"-Lxx"}, "C", &queries), std::make_pair(kLangEnglish, wstring(u"en")));
+  EXPECT_EQ(queries, 1);
+  EXPECT_EQ(choose({"-L"}, "vi", nullptr), std::make_pair(kLangVietnamese, wstring(u"vi")));
+  // setlocale without an answer (a locale that is not installed).
+  EXPECT_EQ(choose({}, nullptr, &queries), std::make_pair(kLangEnglish, wstring(u"en")));
+  EXPECT_EQ(queries, 1);
+  // A locale name with more than the code in front does not match.
+  EXPECT_EQ(choose({}, "LC_CTYPE=ru_RU.UTF-8;LC_NUMERIC=C", nullptr),
+            std::make_pair(kLangEnglish, wstring(u"en")));
 }
 
 }  // namespace

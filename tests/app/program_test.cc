@@ -62,17 +62,23 @@ void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms
 // One run of the setup program.
 class SetupProcess {
  public:
+  // `extraEnv` holds NAME=value entries that replace the sandbox's ones.
   SetupProcess(const Sandbox& box, std::vector<std::string> args, const std::string& cwd,
-               bool withDisplay = true, const std::string& program = kSetup)
+               bool withDisplay = true, const std::string& program = kSetup,
+               const std::vector<std::string>& extraEnv = {})
       : m_out(box.root() + "/stdout.txt"), m_err(box.root() + "/stderr.txt") {
     std::vector<std::string> argv = {program};
     argv.insert(argv.end(), args.begin(), args.end());
     std::vector<std::string> env = box.childEnvironment();
-    if (!withDisplay) {
+    std::vector<std::string> dropped;
+    if (!withDisplay) dropped.push_back("DISPLAY=");
+    for (const std::string& entry : extraEnv) dropped.push_back(entry.substr(0, entry.find('=') + 1));
+    for (const std::string& prefix : dropped) {
       for (auto it = env.begin(); it != env.end();) {
-        it = it->rfind("DISPLAY=", 0) == 0 ? env.erase(it) : it + 1;
+        it = it->rfind(prefix, 0) == 0 ? env.erase(it) : it + 1;
       }
     }
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     m_pid = fork();
     if (m_pid == 0) {
       if (chdir(cwd.c_str()) != 0) _exit(126);
@@ -259,6 +265,34 @@ TEST_F(ProgramTest, RussianOptionGivesRussianTextsAndTheRussianDescription) {
   EXPECT_EQ(setup.waitExit(10000), 0);
   EXPECT_EQ(wait_for_viewer(box->viewerLog(), 5000),
             (std::vector<std::string>{"argc=1", box->defaultCatalog() + "docs/ru.html"}));
+}
+
+// The machine may have no locale but C installed: a Ukrainian one is
+// compiled into the sandbox and reached through LOCPATH, so that the
+// program's own setlocale call is what finds it.
+TEST_F(ProgramTest, LanguageComesFromTheLocaleUnlessAKnownOptionIsGiven) {
+  const std::string locales = box->root() + "/locale";
+  make_dirs(locales);
+  run_capture({"localedef", "-i", "uk_UA", "-f", "UTF-8", locales + "/uk_UA.UTF-8"});
+  if (!file_exists(locales + "/uk_UA.UTF-8/LC_CTYPE")) GTEST_SKIP() << "localedef cannot build uk_UA";
+  const std::vector<std::string> ukrainian = {"LC_ALL=uk_UA.UTF-8", "LANG=uk_UA.UTF-8",
+                                              "LOCPATH=" + locales};
+  struct Case {
+    std::vector<std::string> args;
+    std::string title;  // of the missing kit's error box: the application title
+  };
+  const Case cases[] = {{{"usecwd"}, "Установка конфігурації"},
+                        {{"usecwd", "-Lxx"}, "Установка конфігурації"},
+                        {{"usecwd", "-Lde"}, "Konfiguration wird installiert"},
+                        {{"usecwd", "-Lxx", "-Lde"}, "Установка конфігурації"}};
+  for (const Case& c : cases) {
+    SetupProcess setup(*box, c.args, box->work(), true, kSetup, ukrainian);
+    const std::string message = setup.waitForWindow(false, 15000);
+    ASSERT_FALSE(message.empty()) << c.args.back() << ": no error box; " << setup.stderrText();
+    EXPECT_EQ(run_capture({"xdotool", "getwindowname", message}), c.title + "\n") << c.args.back();
+    key(message, "Escape");
+    EXPECT_EQ(setup.waitExit(10000), 0);
+  }
 }
 
 TEST_F(ProgramTest, MissingKitShowsOnlyAnErrorBoxAndExitsWithZero) {
