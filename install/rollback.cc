@@ -90,7 +90,14 @@ unsigned Rollback::storeRBFile(const wstring& path) {
   const size_t slash = backupPath.rfind(kPathSeparatorChar);
   if (slash != wstring::npos) {
     const unsigned rc = makeBackupDirectoryTree(backupPath.substr(0, slash));
-    if (rc != kErrorSuccess) return rc;
+    // The caller reads 2 and 3 as "nothing to back up" and then overwrites
+    // the path: for a file that is there, a backup directory that cannot be
+    // made must not say so, or the file would be replaced without a copy
+    // and deleted by a rollback.
+    if (rc != kErrorSuccess) {
+      const bool readAsNothing = rc == kErrorFileNotFound || rc == kErrorPathNotFound;
+      return exists && readAsNothing ? kErrorInvalidParameter : rc;
+    }
   }
   if (!exists) return kErrorFileNotFound;
 

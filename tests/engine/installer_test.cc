@@ -331,6 +331,27 @@ TEST_F(InstallerTest, AFailureAtAnyEntryLeavesTheCatalogAsItWas) {
   EXPECT_GE(runs, 2 * static_cast<int>(n));
 }
 
+TEST_F(InstallerTest, AFileThatCannotBeBackedUpIsNeitherReplacedNorLost) {
+  write_file(dest("sub/old.txt"), "the user's only copy", 1000);
+  // Would end a run that went on at the next entry, rolling it back.
+  make_dirs(dest("next.txt"));
+  const std::string kit =
+      make_kit(work, "kit", {{"sub/old.txt", "kit bytes", 5000}, {"next.txt", "n", 5000}});
+  // Just before the entry is handled, something stands in the backup tree
+  // where the backup needs the directory "sub".
+  const RunResult run = install(kit, {}, [this](InstallProcessData&, const State& state) {
+    if (state.text == dest("sub/old.txt")) {
+      write_file(env.tmp() / "r8stp0/sub", "in the way", 2000);
+    }
+  });
+  EXPECT_NE(0u, run.code);
+  ASSERT_FALSE(run.states.empty());
+  EXPECT_EQ(run.code, run.states.back().code);
+  EXPECT_EQ(0, run.states.back().percent);
+  EXPECT_EQ("the user's only copy", read_file(dest("sub/old.txt")));
+  EXPECT_EQ(1000, mtime_of(dest("sub/old.txt")));
+}
+
 TEST_F(InstallerTest, ACancelRollsBackAndPostsItsOwnFinalState) {
   write_file(dest("a.txt"), "original a", 1000);
   const auto before = snapshot_tree(catalog.path());

@@ -76,6 +76,25 @@ TEST_F(RollbackTest, StoreOfAMissingFileMakesTheBackupDirectoriesAndAnswers2) {
   EXPECT_FALSE(exists_nofollow(catalog / "x"));
 }
 
+TEST_F(RollbackTest, AFileWhoseBackupDirectoryCannotBeMadeIsNeverReadAsMissing) {
+  write_file(catalog / "sub/old.txt", "the user's only copy", 1111);
+  ASSERT_EQ(0u, journal.start(W(target())));
+  // A regular file where the backup tree needs the directory "sub".
+  write_file(backupDir() + "sub", "in the way", 2222);
+
+  // 2 or 3 would tell the installer there is nothing to keep, and it would
+  // overwrite the file and delete it on a rollback.
+  const unsigned code = journal.storeRBFile(W(catalog / "sub/old.txt"));
+  EXPECT_NE(0u, code);
+  EXPECT_NE(2u, code);
+  EXPECT_NE(3u, code);
+  EXPECT_EQ("the user's only copy", read_file(catalog / "sub/old.txt"));
+  EXPECT_EQ(1111, mtime_of(catalog / "sub/old.txt"));
+
+  // Nothing stands at a missing path: there 3 still means nothing to keep.
+  EXPECT_EQ(3u, journal.storeRBFile(W(catalog / "sub/new.txt")));
+}
+
 TEST_F(RollbackTest, StoreRefusesWhatIsNotAFileAndNeverMovesIt) {
   make_dirs(catalog / "dir/inner");
   write_file(catalog / "dir/inner/keep.txt", "user data", 1000);
