@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "install/path_status.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -113,11 +114,21 @@ unsigned inflate_file(void* source, void* destination) {
   return kErrorSuccess;
 }
 
+// Opens the kit for reading. Anything that is not a regular file is refused
+// before it is opened: opening a FIFO would wait for a writer forever.
+unsigned open_source(const wstring& source, void*& handle) {
+  const PathKind kind = path_kind(source, true);
+  if (kind != PathKind::kRegular && kind != PathKind::kMissing && kind != PathKind::kUnknown) {
+    return kErrorInvalidParameter;
+  }
+  return FileSystem::CreateFile(source, kGenericRead, 0, kOpenExisting, handle);
+}
+
 }  // namespace
 
 unsigned LZCompressor::unpack(const wstring& source, const wstring& destination) const {
   void* in = kInvalidHandleValue;
-  unsigned code = FileSystem::CreateFile(source, kGenericRead, 0, kOpenExisting, in);
+  unsigned code = open_source(source, in);
   if (code != kErrorSuccess) return code;
   void* out = kInvalidHandleValue;
   code = FileSystem::CreateFile(destination, kGenericWrite, 0, kCreateAlways, out);
@@ -133,7 +144,7 @@ unsigned LZCompressor::unpack(const wstring& source, const wstring& destination)
 
 unsigned LZCompressor::unpackTo(const wstring& source, void* destination) const {
   void* in = kInvalidHandleValue;
-  unsigned code = FileSystem::CreateFile(source, kGenericRead, 0, kOpenExisting, in);
+  unsigned code = open_source(source, in);
   if (code != kErrorSuccess) return code;
   code = inflate_file(in, destination);
   FileSystem::CloseHandle(in);

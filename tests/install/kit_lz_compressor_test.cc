@@ -142,6 +142,19 @@ TEST_F(KitUnpack, UnmappableSourceFailsAfterClosingEverything) {
   EXPECT_EQ(kit_test::open_fd_count(), before);
 }
 
+TEST_F(KitUnpack, AFifoInPlaceOfTheKitIsRefusedWithoutWaitingForAWriter) {
+  // Opening a FIFO for reading would block until some writer appears.
+  ASSERT_EQ(0, mkfifo(sandbox.work("fifo.xdk").c_str(), 0600));
+  const int before = kit_test::open_fd_count();
+  EXPECT_EQ(87u, compressor.unpack(sandbox.wwork("fifo.xdk"), sandbox.wwork("out")));
+  EXPECT_FALSE(file_exists(sandbox.work("out")));
+  void* out = kInvalidHandleValue;
+  ASSERT_EQ(0u, FileSystem::CreateFile(sandbox.wwork("out2"), kGenericWrite, 0, kCreateAlways, out));
+  EXPECT_EQ(87u, compressor.unpackTo(sandbox.wwork("fifo.xdk"), out));
+  FileSystem::CloseHandle(out);
+  EXPECT_EQ(kit_test::open_fd_count(), before);
+}
+
 TEST_F(KitUnpack, DestinationThatCannotBeOpenedReportsItsCode) {
   write_file(sandbox.work("kit.xdk"), config::deflate_raw("abc"));
   const int before = kit_test::open_fd_count();

@@ -1,6 +1,7 @@
 // Opening kits with the reader the wizard uses: well-formed kits of every
 // header form, and damaged ones, which must fail without a trace.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -233,6 +234,10 @@ TEST_F(KitOpen, MissingGzipAndEmptyKitsFailWithoutATrace) {
 
   write_file(sandbox.work("empty.xdk"), "");
   expectCleanFailure(reader.open(sandbox.wwork("empty.xdk")), "empty");
+
+  // Not waited on: nobody will ever write into it.
+  ASSERT_EQ(0, mkfifo(sandbox.work("fifo.xdk").c_str(), 0600));
+  expectCleanFailure(reader.open(sandbox.wwork("fifo.xdk")), "fifo");
 }
 
 // Kits that break one rule each; all must fail with 13.
