@@ -176,8 +176,9 @@ unsigned FileSystem::WriteFile(void* handle, const void* data, unsigned toWrite,
   ssize_t n = ::write(descriptor_of(handle), data, toWrite);
   *written = n < 0 ? 0u : static_cast<unsigned>(n);
   if (n >= 0 && static_cast<unsigned>(n) == toWrite) return kErrorSuccess;
-  // A short write sets no errno of its own; it means the device is full.
-  return setLastErrorByErrNo(n < 0 ? errno : ENOSPC);
+  // A short write sets no errno of its own: the code comes from whatever
+  // errno holds, as for a failed one, so the caller sees the same two codes.
+  return setLastErrorByErrNo(errno);
 }
 
 uint32_t FileSystem::SetFilePointer(void* handle, long distance, long* distanceHigh,
@@ -234,9 +235,9 @@ unsigned FileSystem::SetFileTime(void* handle, const _FILETIME* /*creation*/,
                                  const _FILETIME* /*lastAccess*/, const _FILETIME* lastWrite) {
   reset_last_error();
   if (is_invalid(handle)) return store_last_error(kErrorInvalidHandle);
-  // Without a time there is nothing to set: a missing argument, reported as
-  // such rather than through whatever errno happens to hold.
-  if (lastWrite == nullptr) return setLastErrorByErrNo(EINVAL);
+  // Without a time there is nothing to set; the failure is coded from the
+  // current errno (87 unless it holds ENOENT).
+  if (lastWrite == nullptr) return setLastErrorByErrNo(errno);
   struct timeval times[2];
   times[0].tv_sec = static_cast<time_t>(FileTimeToEpoch(*lastWrite));
   times[0].tv_usec = 0;

@@ -80,7 +80,8 @@ class FileSystem {
   // Reads until `toRead` bytes or end of file; end of file is not an error.
   static unsigned ReadFile(void* handle, void* buffer, unsigned toRead, unsigned* read,
                            _OVERLAPPED* overlapped);
-  // One write of the whole data; a short write is a failure (errno rule).
+  // One write of the whole data; a short write is a failure, coded by the
+  // errno rule from the current errno. `written` gets the count written.
   static unsigned WriteFile(void* handle, const void* data, unsigned toWrite,
                             unsigned* written, _OVERLAPPED* overlapped);
   // Returns the low 32 bits of the new position, 0xFFFFFFFF on failure.
@@ -92,7 +93,8 @@ class FileSystem {
   static unsigned GetFileTime(void* handle, _FILETIME* creation, _FILETIME* lastAccess,
                               _FILETIME* lastWrite);
   // Sets access and modification time to the last-write time (whole
-  // seconds). 6 for the invalid handle, 87 when `lastWrite` is null.
+  // seconds). 6 for the invalid handle; when `lastWrite` is null, the errno
+  // rule applied to the current errno (2 for ENOENT, else 87).
   static unsigned SetFileTime(void* handle, const _FILETIME* creation,
                               const _FILETIME* lastAccess, const _FILETIME* lastWrite);
   // 0 and the low 32 bits of the size (stat, links followed), or 1.

@@ -1,14 +1,18 @@
 // Handles, reads, writes, positions, times, sizes and the temporary
 // directory, against real files in a sandbox.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <string>
 
+#include "platform/file_finder.h"
 #include "platform/file_system.h"
 #include "sandbox.h"
 
@@ -283,10 +287,114 @@ TEST_F(FileHandles, FileTimeFailures) {
   EXPECT_EQ(FileSystem::GetFileTime(kInvalidHandleValue, &out, &out, &out), 6u);
   EXPECT_EQ(FileSystem::SetFileTime(kInvalidHandleValue, nullptr, nullptr, &when), 6u);
   void* handle = open("f", kGenericWrite, kCreateAlways);
+  errno = 0;
   EXPECT_EQ(FileSystem::SetFileTime(handle, &when, &when, nullptr), 87u);
   EXPECT_EQ(FileSystem::GetFileTime(handle, nullptr, nullptr, nullptr), 0u);
   FileSystem::CloseHandle(handle);
   EXPECT_EQ(FileSystem::GetFileTime(handle, &out, nullptr, nullptr), 6u);  // closed
+}
+
+TEST_F(FileHandles, SetFileTimeWithoutATimeCodesTheCurrentErrno) {
+  void* handle = open("f", kGenericWrite, kCreateAlways);
+  _FILETIME when = EpochToFileTime(5);
+  errno = ENOENT;
+  EXPECT_EQ(FileSystem::SetFileTime(handle, &when, &when, nullptr), 2u);
+  EXPECT_EQ(FileSystem::GetLastError(), 2u);
+  errno = EACCES;
+  EXPECT_EQ(FileSystem::SetFileTime(handle, &when, &when, nullptr), 87u);
+  EXPECT_EQ(FileSystem::GetLastError(), 87u);
+  FileSystem::CloseHandle(handle);
+}
+
+// A file-size limit below the request makes the kernel write only up to the
+// limit: a short write without an errno of its own.
+TEST_F(FileHandles, ShortWriteFailsWithTheCountWrittenAndTheCurrentErrno) {
+  struct rlimit saved;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+  struct rlimit limit = saved;
+  limit.rlim_cur = 5;
+  void (*oldHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+  void* handle = open("f", kGenericWrite, kCreateAlways);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  unsigned written = 0;
+  errno = ENOENT;
+  unsigned first = FileSystem::WriteFile(handle, "0123456789", 10, &written, nullptr);
+  unsigned firstWritten = written;
+  unsigned firstLastError = FileSystem::GetLastError();
+  FileSystem::SetFilePointer(handle, 0, nullptr, kFileBegin);
+  errno = 0;
+  unsigned second = FileSystem::WriteFile(handle, "0123456789", 10, &written, nullptr);
+  unsigned secondWritten = written;
+  setrlimit(RLIMIT_FSIZE, &saved);
+  signal(SIGXFSZ, oldHandler);
+  FileSystem::CloseHandle(handle);
+
+  EXPECT_EQ(first, 2u);
+  EXPECT_EQ(firstLastError, 2u);
+  EXPECT_EQ(firstWritten, 5u);
+  EXPECT_EQ(second, 87u);
+  EXPECT_EQ(secondWritten, 5u);
+  EXPECT_EQ(read_text(box.path("f")), "01234");
+}
+
+// Which operations clear the last error on entry and which leave it alone,
+// on success and on failure alike.
+TEST_F(FileHandles, OnlyTheHandleOperationsResetTheLastError) {
+  auto poison = [] { FileSystem::SetFilePointer(kInvalidHandleValue, 0, nullptr, kFileBegin); };
+  write_text(box.path("f"), "abcdef");
+  void* handle = open("f", kGenericRead | kGenericWrite, kOpenExisting);
+  char buffer[4];
+  unsigned count = 0;
+  _FILETIME when = EpochToFileTime(1000000000);
+
+  poison();
+  EXPECT_EQ(FileSystem::ReadFile(handle, buffer, 2, &count, nullptr), 0u);
+  EXPECT_EQ(FileSystem::GetLastError(), 0u) << "ReadFile";
+  poison();
+  EXPECT_EQ(FileSystem::WriteFile(handle, "xy", 2, &count, nullptr), 0u);
+  EXPECT_EQ(FileSystem::GetLastError(), 0u) << "WriteFile";
+  poison();
+  EXPECT_EQ(FileSystem::SetFilePointer(handle, 0, nullptr, kFileCurrent), 4u);
+  EXPECT_EQ(FileSystem::GetLastError(), 0u) << "SetFilePointer";
+  poison();
+  EXPECT_EQ(FileSystem::SetEndOfFile(handle), 0u);
+  EXPECT_EQ(FileSystem::GetLastError(), 0u) << "SetEndOfFile";
+  poison();
+  EXPECT_EQ(FileSystem::SetFileTime(handle, nullptr, nullptr, &when), 0u);
+  EXPECT_EQ(FileSystem::GetLastError(), 0u) << "SetFileTime";
+  poison();
+  EXPECT_EQ(FileSystem::GetFileTime(handle, nullptr, nullptr, &when), 0u);
+  EXPECT_EQ(FileSystem::GetLastError(), 0u) << "GetFileTime";
+  poison();
+  EXPECT_EQ(FileSystem::CloseHandle(handle), 0u);
+  EXPECT_EQ(FileSystem::GetLastError(), 6u) << "CloseHandle";
+  poison();
+  handle = open("f", kGenericRead, kOpenExisting);
+  EXPECT_EQ(FileSystem::GetLastError(), 0u) << "CreateFile";
+  FileSystem::CloseHandle(handle);
+
+  // The path operations never touch it, whatever their result.
+  unsigned size = 0;
+  wstring text;
+  poison();
+  EXPECT_EQ(FileSystem::GetFileSize(box.wpath("f"), &size), 0u);
+  EXPECT_EQ(FileSystem::GetFileSize(box.wpath("missing"), &size), 1u);
+  EXPECT_EQ(FileSystem::GetTempPath(text), 0u);
+  EXPECT_EQ(FileSystem::GetTempFileName(box.wpath("tmp"), u"edf", text), 0u);
+  EXPECT_EQ(FileSystem::GetTempFileName(box.wpath("missing"), u"edf", text), 1013u);
+  EXPECT_EQ(FileSystem::GetFreeSpaceTmpDir(&size), 0u);
+  EXPECT_EQ(FileSystem::GetFreeSpaceTmpDir(nullptr), 87u);
+  EXPECT_EQ(FileSystem::CreateDirectory(box.wpath("d/e")), 0u);
+  EXPECT_EQ(FileSystem::CreateDirectory(box.wpath("d/e")), 183u);
+  EXPECT_EQ(FileSystem::CreateDirectory(box.wpath("f/sub")), 2u);
+  EXPECT_EQ(FileSystem::MoveFile(box.wpath("f"), box.wpath("g")), 0u);
+  EXPECT_EQ(FileSystem::MoveFile(box.wpath("f"), box.wpath("g")), 2u);
+  EXPECT_EQ(FileSystem::DeleteFile(box.wpath("g")), 0u);
+  EXPECT_EQ(FileSystem::RemoveDirectory(box.wpath("d")), 0u);
+  FileFinder finder;
+  EXPECT_TRUE(finder.reset(box.wpath("*")));
+  EXPECT_FALSE(finder.reset(box.wpath("missing/*")));
+  EXPECT_EQ(FileSystem::GetLastError(), 6u);
 }
 
 TEST_F(FileHandles, GetFileSizeFollowsLinksAndLeavesLastError) {
