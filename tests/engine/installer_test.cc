@@ -145,6 +145,41 @@ TEST_F(InstallerTest, OnlyMissingOrOlderFilesAreWritten) {
   EXPECT_TRUE(list_tree(env.tmp().path()).empty());
 }
 
+TEST_F(InstallerTest, AnEntryTimeWithAFractionOfASecondIsWrittenAgainOnEveryRun) {
+  const std::string kit = make_kit(work, "kit",
+                                   {{"half.txt", "half", 5000},
+                                    {"whole.txt", "whole", 5000},
+                                    {"more.txt", "more", 5000}});
+  // Half a second after the whole second of the first entry.
+  const auto addHalfSecond = [](KitReader& reader, InstallProcessData&) {
+    _FILETIME& time = reader.entries[0].lastWriteTime;
+    const uint64_t ticks =
+        ((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) + 5000000;
+    time.dwLowDateTime = static_cast<uint32_t>(ticks);
+    time.dwHighDateTime = static_cast<uint32_t>(ticks >> 32);
+  };
+  const RunResult first = install(kit, addHalfSecond);
+  ASSERT_EQ(0u, first.code);
+  const std::vector<State> expected = {
+      {0, dest("half.txt"), 0},
+      {0, dest("whole.txt"), 33},
+      {0, dest("more.txt"), 66},
+      {0, text_of("IDS_INSTALL_FINISH"), 100},
+  };
+  EXPECT_EQ(expected, first.states);
+  // Kept to the second: the installed copy is older than the kit's time.
+  EXPECT_EQ(5000, mtime_of(dest("half.txt")));
+
+  const ino_t wholeInode = lstat_of(dest("whole.txt")).st_ino;
+  // Something the run must replace again, so that a rewrite is visible.
+  write_file(dest("half.txt"), "changed by the user at the same second", 5000);
+  EXPECT_EQ(0u, install(kit, addHalfSecond).code);
+  EXPECT_EQ("half", read_file(dest("half.txt")));
+  EXPECT_EQ(5000, mtime_of(dest("half.txt")));
+  EXPECT_EQ(wholeInode, lstat_of(dest("whole.txt")).st_ino);
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
 TEST_F(InstallerTest, AKitWithoutEntriesFinishesAtOnce) {
   const std::string kit = make_kit(work, "empty", {});
   const RunResult run = install(kit);
