@@ -1,7 +1,10 @@
 // The counting heap's allocation check, release notification and
 // out-of-memory handler.
 #include <malloc.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <new>
 
 #include "memory/buffer_pool.h"
@@ -27,6 +30,30 @@ void record_release(size_t usable) {
   g_released = usable;
 }
 void count_out_of_memory() { ++g_outOfMemoryCalls; }
+
+// An address-space limit that the handler lifts again, so that only the
+// retry after the handler can succeed.
+struct rlimit g_savedAddressSpace;
+void lift_address_space_limit() {
+  ++g_outOfMemoryCalls;
+  setrlimit(RLIMIT_AS, &g_savedAddressSpace);
+}
+
+// Bytes of address space the process uses now; 0 when unknown.
+size_t address_space_in_use() {
+  FILE* statm = std::fopen("/proc/self/statm", "r");
+  if (!statm) return 0;
+  unsigned long pages = 0;
+  int got = std::fscanf(statm, "%lu", &pages);
+  std::fclose(statm);
+  return got == 1 ? pages * static_cast<size_t>(sysconf(_SC_PAGESIZE)) : 0;
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+const bool kSanitized = true;  // their shadow memory does not fit under a limit
+#else
+const bool kSanitized = false;
+#endif
 
 }  // namespace
 
@@ -145,6 +172,37 @@ TEST_F(StatHeapTest, OutOfMemoryHandlerGetsExactlyOneChance) {
   EXPECT_EQ(callsAfterFailure, 1);
   EXPECT_NE(ok, nullptr);
   EXPECT_EQ(callsAfterSuccess, 1);  // not called when malloc succeeds
+}
+
+TEST_F(StatHeapTest, OutOfMemoryHandlerIsFollowedByOneRetry) {
+  if (kSanitized) GTEST_SKIP() << "a sanitizer's shadow memory needs the whole address space";
+  const size_t inUse = address_space_in_use();
+  ASSERT_GT(inUse, 0u);
+  ASSERT_EQ(getrlimit(RLIMIT_AS, &g_savedAddressSpace), 0);
+  const size_t request = 256u << 20;
+  struct rlimit tight = g_savedAddressSpace;
+  tight.rlim_cur = inUse + (16u << 20);
+  g_outOfMemoryCalls = 0;
+  vorn::memory_manager()->setOutOfMemoryHandler(lift_address_space_limit);
+  ASSERT_EQ(setrlimit(RLIMIT_AS, &tight), 0);
+  void* block = vorn::g_heap->alloc(request);
+  setrlimit(RLIMIT_AS, &g_savedAddressSpace);  // in case the handler never ran
+  int calls = g_outOfMemoryCalls;
+  StatHeapTest::reset();
+  vorn::g_heap->free(block);
+
+  EXPECT_EQ(calls, 1);
+  EXPECT_NE(block, nullptr);  // the retry after the handler got the memory
+}
+
+TEST_F(StatHeapTest, RefusalByTheCheckIsNotOutOfMemory) {
+  g_outOfMemoryCalls = 0;
+  vorn::memory_manager()->setOutOfMemoryHandler(count_out_of_memory);
+  vorn::memory_manager()->setCallbacks(refuse_all, nullptr);
+  void* block = vorn::g_heap->alloc(64);
+  StatHeapTest::reset();
+  EXPECT_EQ(block, nullptr);
+  EXPECT_EQ(g_outOfMemoryCalls, 0);
 }
 
 TEST_F(StatHeapTest, GoodSizeAndUsableSize) {
