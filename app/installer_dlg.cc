@@ -244,7 +244,9 @@ void CInstallerDlg::setFinishButtons() {
   gtk_widget_set_sensitive(buttonNext, TRUE);
   gtk_widget_set_sensitive(buttonCancel, FALSE);
   gtk_widget_hide(buttonPrev);
-  gtk_widget_show(buttonNext);
+  // An unattended run ends on its final page without a main loop: nothing
+  // could press Finish there, so the button stays hidden as on every page.
+  if (!silentMode) gtk_widget_show(buttonNext);
   gtk_button_set_label(GTK_BUTTON(buttonNext),
                        narrow_lib(LoadResString("IDS_WIZARD_FINISH")).c_str());
   gtk_widget_set_can_default(buttonNext, TRUE);

@@ -124,7 +124,7 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   void showSuccessFinalPage();
   void showErrorFinalPage();
   // Final pages: Back hidden, Cancel insensitive, Next relabelled Finish and
-  // made the default button.
+  // made the default button; Next is shown except in silent mode.
   void setFinishButtons();
 
   // The buttons' "clicked" handlers; `dlg` is the dialog (null does

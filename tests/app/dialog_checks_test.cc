@@ -8,6 +8,7 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "dialog_fixture.h"
@@ -200,6 +201,36 @@ TEST_F(DialogTest, DamagedKitIsReportedAndLeavesNoTemporaryFile) {
   EXPECT_TRUE(list_dir(sandbox->tmp()).empty());
 }
 
+// Opening a FIFO for reading waits for a writer; with none the start-up
+// would hang before any window. A watchdog turns such a hang into a failure.
+TEST_F(DialogTest, AKitThatIsNotARegularFileIsDamagedAndDoesNotHang) {
+  const std::string kit = sandbox->kitDir() + "/qxr8.xdk";
+  ASSERT_EQ(remove(kit.c_str()), 0);
+  ASSERT_EQ(mkfifo(kit.c_str(), 0600), 0);
+  makeDialog();
+  std::mutex mutex;
+  std::condition_variable done;
+  bool finished = false;
+  std::thread watchdog([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    if (!done.wait_for(lock, std::chrono::seconds(20), [&] { return finished; })) {
+      std::fprintf(stderr, "the start-up checks hung on a FIFO kit\n");
+      std::_Exit(1);
+    }
+  });
+  const bool started = dlg->OnInitDialog();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    finished = true;
+  }
+  done.notify_all();
+  watchdog.join();
+  EXPECT_FALSE(started);
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(answerer->seen()[0].text, res("IDS_ERROR_DAMAGEDSOURCE"));
+  EXPECT_TRUE(list_dir(sandbox->tmp()).empty());
+}
+
 TEST_F(DialogTest, KitLooksBesideTheExecutableUnlessAskedForTheWorkingDirectory) {
   static char arg0[] = "app_dialog_test";
   static char* argv[] = {arg0, nullptr};
@@ -292,6 +323,7 @@ TEST_F(DialogTest, SilentModeInstallsIntoTheProposedCatalogAndRegistersIt) {
   dlg->DoModal();  // no main loop: returns on the final page
   EXPECT_EQ(dlg->curState, kStateSuccess);
   EXPECT_FALSE(visible(dlg->buttonPrev));
+  EXPECT_FALSE(visible(dlg->buttonNext)) << "an unattended run never shows Next";
   EXPECT_TRUE(answerer->seen().empty());
   EXPECT_EQ(read_file(sandbox->defaultCatalog() + "docs/ru.html"), "<p>ru</p>");
   std::string catalog = sandbox->defaultCatalog();
@@ -308,6 +340,8 @@ TEST_F(DialogTest, SilentModeFailureShowsTheBoxAndWaitsForTheRollback) {
   ASSERT_EQ(answerer->seen().size(), 1u);
   EXPECT_EQ(answerer->seen()[0].text, res("IDS_INSTALL_ERROR"));
   EXPECT_EQ(dlg->curState, kStateFailure);
+  EXPECT_FALSE(visible(dlg->buttonPrev));
+  EXPECT_FALSE(visible(dlg->buttonNext));
   // DoModal came back only after the worker had ended its rollback.
   EXPECT_FALSE(dlg->installThread.isStarted());
   EXPECT_EQ(list_dir(catalog), (std::vector<std::string>{"sub"}));
