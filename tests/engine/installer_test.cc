@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -178,6 +179,22 @@ TEST_F(InstallerTest, AnEntryTimeWithAFractionOfASecondIsWrittenAgainOnEveryRun)
   EXPECT_EQ(5000, mtime_of(dest("half.txt")));
   EXPECT_EQ(wholeInode, lstat_of(dest("whole.txt")).st_ino);
   EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(InstallerTest, AJournalThatCannotStartPostsItsCodeAtZeroAndWritesNothing) {
+  write_file(dest("a.txt"), "old a", 1000);
+  const auto before = snapshot_tree(catalog.path());
+  const std::string kit = make_kit(work, "kit", {{"a.txt", "new a", 5000}, {"b.txt", "b", 5000}});
+  // Opened with the private TMPDIR; the run then finds a temporary
+  // directory where no backup tree can be made.
+  const RunResult run = install(kit, [](KitReader&, InstallProcessData&) {
+    setenv("TMPDIR", "/proc", 1);
+  });
+  setenv("TMPDIR", env.tmp().path().c_str(), 1);
+  EXPECT_NE(0u, run.code);
+  const std::vector<State> expected = {{run.code, text_of("IDS_INSTALL_ERROR"), 0}};
+  EXPECT_EQ(expected, run.states);
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
 }
 
 TEST_F(InstallerTest, AKitWithoutEntriesFinishesAtOnce) {
