@@ -233,6 +233,21 @@ TEST_F(ProgramTest, SilentInstallFindsTheKitBesideTheExecutable) {
   EXPECT_EQ(read_file(box->defaultCatalog() + "readme.txt"), "hello\n");
 }
 
+// The executable's link is longer than the 260 bytes read at first.
+TEST_F(ProgramTest, SilentInstallFindsTheKitBesideAnExecutableInADeepDirectory) {
+  std::string deep = box->root() + "/deep";
+  for (int i = 0; i < 4; ++i) deep += "/" + std::string(80, static_cast<char>('a' + i));
+  ASSERT_GT(deep.size(), 300u);
+  make_dirs(deep);
+  ASSERT_TRUE(write_kit(deep + "/qxr8.xdk", records, files));
+  const std::string copy = deep + "/setup";
+  write_file(copy, read_file(kSetup));
+  chmod(copy.c_str(), 0755);
+  SetupProcess setup(*box, {"-S"}, box->work(), true, copy);
+  EXPECT_EQ(setup.waitExit(30000), 0);
+  EXPECT_EQ(read_file(box->defaultCatalog() + "readme.txt"), "hello\n");
+}
+
 TEST_F(ProgramTest, InteractiveInstallWithNextNextFinishOpensTheDescription) {
   writeKit();
   SetupProcess setup(*box, {"usecwd"}, box->kitDir());
