@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <string>
 
 #include "config/catalog_registration.h"
@@ -49,6 +50,25 @@ std::string printable(const wstring& text) {
   return out;
 }
 
+// The first position at or after `from` where a character of `text` (in
+// the locale's encoding) begins, so that a cut never splits a multibyte
+// character into bytes the terminal cannot show. An invalid byte counts
+// as one character.
+size_t character_start(const std::string& text, size_t from) {
+  size_t position = 0;
+  std::mbstate_t state = std::mbstate_t();
+  while (position < from && position < text.size()) {
+    const size_t length = std::mbrlen(text.data() + position, text.size() - position, &state);
+    if (length == 0 || length > text.size() - position) {
+      state = std::mbstate_t();
+      ++position;
+    } else {
+      position += length;
+    }
+  }
+  return position;
+}
+
 // One progress line, redrawn in place: bar, percentage, current file.
 class ProgressBar {
  public:
@@ -76,7 +96,8 @@ class ProgressBar {
     const size_t used = line.size() - 1;  // the "\r" takes no column
     const size_t room = m_columns > used + 1 ? m_columns - used - 1 : 0;
     if (label.size() > room) {
-      label = room > 8 ? "..." + label.substr(label.size() - (room - 3)) : std::string();
+      label = room > 8 ? "..." + label.substr(character_start(label, label.size() - (room - 3)))
+                       : std::string();
     }
     line += label;
     line += "\x1b[K";

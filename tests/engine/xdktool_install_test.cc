@@ -1,8 +1,11 @@
 // xdktool install as a program: exit status, messages, the catalog after a
 // failure, and the registration, each run with a private HOME and TMPDIR.
 #include <fcntl.h>
+#include <pty.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include <gtest/gtest.h>
 
@@ -55,6 +58,59 @@ ToolResult run_tool(const std::vector<std::string>& args, const TempDir& scratch
   return result;
 }
 
+// Runs build/bin/xdktool with `args` on a terminal of `columns` columns
+// and returns what it wrote there (stdout and stderr together).
+ToolResult run_tool_on_terminal(const std::vector<std::string>& args, unsigned short columns) {
+  const std::string tool = std::string(QXR8_BINARY_DIR) + "/bin/xdktool";
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(tool.c_str()));
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  struct winsize size = {};
+  size.ws_row = 24;
+  size.ws_col = columns;
+  int master = -1;
+  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
+  if (pid == 0) {
+    execv(tool.c_str(), argv.data());
+    _exit(127);
+  }
+  ToolResult result{-1, "", ""};
+  if (pid < 0) return result;
+  char buffer[4096];
+  for (;;) {
+    const ssize_t n = read(master, buffer, sizeof buffer);
+    if (n > 0) {
+      result.out.append(buffer, static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else {
+      break;  // EIO once the program and its terminal are gone
+    }
+  }
+  close(master);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+  return result;
+}
+
+// The number of characters of `text` when it is well-formed UTF-8, else -1.
+long utf8_characters(const std::string& text) {
+  long count = 0;
+  for (size_t i = 0; i < text.size(); ++count) {
+    const unsigned char lead = static_cast<unsigned char>(text[i]);
+    const size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3
+                                           : (lead >> 3) == 30 ? 4 : 0;
+    if (length == 0 || i + length > text.size()) return -1;
+    for (size_t k = 1; k < length; ++k) {
+      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return -1;
+    }
+    i += length;
+  }
+  return count;
+}
+
 class XdktoolInstallTest : public ::testing::Test {
  protected:
   PrivateEnvironment env;
@@ -90,6 +146,43 @@ TEST_F(XdktoolInstallTest, AFailureReportsTheCodeAndLeavesTheCatalogUnchanged) {
   // The tool has ended: the rollback must be complete by now.
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
   EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(XdktoolInstallTest, TheProgressLineOnATerminalFitsItAndNeverSplitsACharacter) {
+  // A catalog name of two-byte characters, longer than the line, and large
+  // entries whose names differ in length by one, so that the poll certainly
+  // shows each of them and one of the cuts falls inside a character.
+  std::string umlauts;
+  for (int i = 0; i < 40; ++i) umlauts += "\xc3\xbc";
+  const std::string target = catalog / umlauts;
+  const std::string big(24 * 1024 * 1024, '\0');
+  const std::string kitPath =
+      make_kit(work, "big", {{"ab.bin", big, 1700000000}, {"abc.bin", big, 1700000000}});
+  const unsigned short columns = 60;
+  const ToolResult r = run_tool_on_terminal({"install", kitPath, target}, columns);
+  ASSERT_EQ(0, r.status) << r.out;
+  EXPECT_EQ(big.size(), read_file(target + "/abc.bin").size());
+
+  // Each redraw starts with a carriage return and ends by clearing the rest
+  // of the line.
+  std::vector<std::string> lines;
+  size_t start = r.out.find('\r');
+  while (start != std::string::npos) {
+    const size_t end = r.out.find("\x1b[K", start);
+    if (end == std::string::npos) break;
+    lines.push_back(r.out.substr(start + 1, end - start - 1));
+    start = r.out.find('\r', end);
+  }
+  ASSERT_FALSE(lines.empty()) << r.out;
+  bool sawEntry = false;
+  for (const std::string& line : lines) {
+    const long width = utf8_characters(line);
+    EXPECT_GE(width, 0) << "not UTF-8: " << line;
+    EXPECT_LT(width, static_cast<long>(columns)) << line;
+    sawEntry |= line.find(".bin") != std::string::npos;
+  }
+  EXPECT_TRUE(sawEntry) << r.out;
+  EXPECT_NE(std::string::npos, lines.back().find("100%")) << r.out;
 }
 
 TEST_F(XdktoolInstallTest, RefusesBadUsageAndBadKits) {
