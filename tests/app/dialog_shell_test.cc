@@ -104,6 +104,16 @@ TEST_F(DialogTest, PlacesEveryWidgetAtItsFixedPosition) {
   EXPECT_EQ(gdk_pixbuf_get_width(gtk_window_get_icon(GTK_WINDOW(dlg->window))), 256);
   EXPECT_EQ(gdk_pixbuf_get_width(dlg->backImage), 158);
   EXPECT_EQ(gdk_pixbuf_get_height(dlg->backImage), 286);
+  GtkWidget* separator = nullptr;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(dlg->fixed));
+  for (GList* item = children; item != nullptr; item = item->next) {
+    if (GTK_IS_HSEPARATOR(item->data)) separator = GTK_WIDGET(item->data);
+  }
+  g_list_free(children);
+  ASSERT_NE(separator, nullptr);
+  expect_box(separator, {10, 310, 480, 5}, "separator");
+  expect_box(dlg->welcomePage->image, {0, 0, 158, 286}, "welcome picture");
+  expect_box(dlg->welcomePage->label, {170, 10, 330, 250}, "welcome text");
   expect_box(dlg->buttonPrev, {230, 320, 80, 30}, "Back");
   expect_box(dlg->buttonNext, {310, 320, 80, 30}, "Next");
   expect_box(dlg->buttonCancel, {410, 320, 80, 30}, "Cancel");
@@ -122,7 +132,9 @@ TEST_F(DialogTest, PlacesEveryWidgetAtItsFixedPosition) {
   expect_box(dlg->successPage->openDescrCheck, {170, 170, 0, 0}, "check box");
   expect_box(dlg->successPage->label, {170, 10, 330, 250}, "message");
   EXPECT_TRUE(dlg->successPage->isShowReadmeChecked());
+  expect_box(dlg->successPage->image, {0, 0, 158, 286}, "success picture");
   expect_box(dlg->progressPage->bar, {10, 150, 480, 20}, "bar");
+  expect_box(dlg->progressPage->label, {10, 130, 0, 0}, "status line");
 }
 
 TEST_F(DialogTest, ProgressPageShowsStartTextBelowAHundredAndFinishTextAtIt) {
