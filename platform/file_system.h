@@ -87,7 +87,10 @@ class FileSystem {
   // Returns the low 32 bits of the new position, 0xFFFFFFFF on failure.
   static uint32_t SetFilePointer(void* handle, long distance, long* distanceHigh,
                                  unsigned moveMethod);
+  // Cuts the file at the current position; errno rule on failure.
   static unsigned SetEndOfFile(void* handle);
+  // Closes the descriptor; the handle is dead afterwards even on failure.
+  // Leaves the last error alone unless the close fails (errno rule).
   static unsigned CloseHandle(void* handle);
   // Whole seconds: creation = st_ctime, access = st_atime, write = st_mtime.
   static unsigned GetFileTime(void* handle, _FILETIME* creation, _FILETIME* lastAccess,
@@ -127,6 +130,9 @@ class FileSystem {
   static unsigned MoveFile(const wstring& existingPath, const wstring& newPath);
   // Like rm -f: unlink (a link is removed as itself). Always 0.
   static unsigned DeleteFile(const wstring& path);
+  // The process-wide last error: set by the latest failing call of any
+  // thread, cleared on entry by the handle operations (CreateFile, ReadFile,
+  // WriteFile, SetFilePointer, SetEndOfFile, GetFileTime, SetFileTime).
   static unsigned GetLastError();
 };
 
