@@ -3,6 +3,7 @@
 // the window manager's close.
 #include <gdk/gdkkeysyms.h>
 
+#include "app/message_box.h"
 #include "dialog_fixture.h"
 
 namespace app_test {
@@ -37,6 +38,46 @@ void send_delete_event(GtkWidget* window) {
   event->any.send_event = TRUE;
   gtk_main_do_event(event);
   gdk_event_free(event);
+}
+
+// The box's kind comes from the top byte of the flags and its buttons from
+// the low byte; every answer maps to its own result.
+TEST(MessageBox, FlagsChooseKindAndButtonsAndAnswersMapToResults) {
+  BoxAnswerer answerer;
+  struct Case {
+    unsigned flags;
+    int response;
+    GtkMessageType kind;
+    GtkButtonsType buttons;
+    int result;
+  };
+  const Case cases[] = {
+      {0x01000001, GTK_RESPONSE_OK, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, 3},
+      {0x02000002, GTK_RESPONSE_YES, GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO, 1},
+      {0x02000002, GTK_RESPONSE_NO, GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO, 2},
+      {0x02000002, GTK_RESPONSE_DELETE_EVENT, GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO, 0},
+      {0x00000001, GTK_RESPONSE_OK, GTK_MESSAGE_OTHER, GTK_BUTTONS_OK, 3},
+      {0x03000002, GTK_RESPONSE_YES, GTK_MESSAGE_OTHER, GTK_BUTTONS_YES_NO, 1},
+      {0x01000007, GTK_RESPONSE_OK, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, 3},
+      {0x02000102, GTK_RESPONSE_NO, GTK_MESSAGE_QUESTION, GTK_BUTTONS_YES_NO, 2},
+  };
+  // An owner lends the box its caption; without one the box has none.
+  struct Owner : CWnd {
+    wstring getWindowTitle() const override { return u"Caption ±"; }
+  } owner;
+  size_t index = 0;
+  for (const Case& c : cases) {
+    answerer.queue(c.response);
+    CWnd* boxOwner = index % 2 == 0 ? &owner : nullptr;
+    EXPECT_EQ(messageBox(boxOwner, u"100% sure? %s %d", c.flags), c.result) << index;
+    ASSERT_EQ(answerer.seen().size(), index + 1);
+    const SeenBox& box = answerer.seen()[index];
+    EXPECT_EQ(box.text, "100% sure? %s %d") << "the text is not a format";
+    EXPECT_EQ(box.kind, c.kind) << index;
+    EXPECT_EQ(box.buttons, c.buttons) << index;
+    EXPECT_EQ(box.title, boxOwner != nullptr ? "Caption ±" : "") << index;
+    ++index;
+  }
 }
 
 TEST_F(DialogTest, WalksTheStatesWithTheButtonTable) {
