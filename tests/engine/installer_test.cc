@@ -404,6 +404,28 @@ TEST_F(InstallerTest, AFileThatCannotBeBackedUpIsNeitherReplacedNorLost) {
   EXPECT_EQ(1000, mtime_of(dest("sub/old.txt")));
 }
 
+TEST_F(InstallerTest, AFailureIsPostedBeforeTheRollbackRuns) {
+  write_file(dest("a.txt"), "old a", 1000);
+  make_dirs(dest("blocked/user"));
+  const auto before = snapshot_tree(catalog.path());
+  const std::string kit =
+      make_kit(work, "kit", {{"a.txt", "new a", 5000}, {"blocked", "x", 5000}});
+  std::string atPost;
+  bool backupAtPost = false;
+  const RunResult run = install(kit, {}, [&](InstallProcessData&, const State& state) {
+    if (state.code == 0) return;
+    atPost = read_file(dest("a.txt"));
+    backupAtPost = exists_nofollow(env.tmp() / "r8stp0/a.txt");
+  });
+  EXPECT_EQ(183u, run.code);
+  EXPECT_EQ((State{183, text_of("IDS_INSTALL_ERROR"), 50}), run.states.back());
+  // The GUI may show the error while the worker is still restoring.
+  EXPECT_EQ("new a", atPost);
+  EXPECT_TRUE(backupAtPost);
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
 TEST_F(InstallerTest, ACancelRollsBackAndPostsItsOwnFinalState) {
   write_file(dest("a.txt"), "original a", 1000);
   const auto before = snapshot_tree(catalog.path());
