@@ -105,8 +105,13 @@ unsigned Rollback::storeRBFile(const wstring& path) {
   // The caller reads 2 as "nothing to back up" and would then overwrite the
   // file without a copy to restore: a file that is still there was not
   // moved, and that is a failure of its own.
-  return path_kind(path, false) == PathKind::kMissing ? kErrorFileNotFound
-                                                      : kErrorInvalidParameter;
+  if (path_kind(path, false) == PathKind::kMissing) return kErrorFileNotFound;
+  // A move to another file system copies first: one that failed or was
+  // killed halfway can leave part of a copy in the backup tree, where
+  // nothing stood before, and the rollback would move that part back over
+  // the intact original.
+  if (path_kind(backupPath, false) != PathKind::kDirectory) FileSystem::DeleteFile(backupPath);
+  return kErrorInvalidParameter;
 }
 
 unsigned Rollback::makeDirectoryTree(const wstring& path) { return makeTree(path, true); }

@@ -44,8 +44,10 @@ class Rollback {
   // 2 when nothing stands at `path` (the backup's directories are made all
   // the same); 183 when something stands there
   // that is neither a regular file nor a link to one (it is never moved);
-  // 87 when an existing file could not be moved or its backup directory
-  // could not be made (never 2 or 3 while a file stands at `path`); or, when
+  // 87 when an existing file could not be moved (what a failed move left at
+  // the backup path is removed, so no rollback restores a partial copy) or
+  // its backup directory could not be made (never 2 or 3 while a file
+  // stands at `path`); or, when
   // nothing stands there, the code of a failed backup directory creation.
   unsigned storeRBFile(const wstring& path);
 

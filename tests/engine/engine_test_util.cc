@@ -67,9 +67,9 @@ void list_into(const std::string& root, const std::string& relative,
 
 }  // namespace
 
-TempDir::TempDir() {
-  char pattern[] = "/tmp/qxr8-engine-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
+TempDir::TempDir(const std::string& base) {
+  std::string pattern = base + "/qxr8-engine-XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed in " + base);
   m_path = pattern;
 }
 

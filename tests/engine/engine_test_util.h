@@ -16,11 +16,11 @@
 
 namespace enginetest {
 
-// A fresh directory made with mkdtemp below /tmp, removed (without
-// following links) when the object goes.
+// A fresh directory made with mkdtemp below `base` (/tmp by default),
+// removed (without following links) when the object goes.
 class TempDir {
  public:
-  TempDir();
+  explicit TempDir(const std::string& base = "/tmp");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <string>
+
 #include "platform/text_encoding.h"
 #include "tests/engine/engine_test_util.h"
 
@@ -93,6 +96,82 @@ TEST_F(RollbackTest, AFileWhoseBackupDirectoryCannotBeMadeIsNeverReadAsMissing) 
 
   // Nothing stands at a missing path: there 3 still means nothing to keep.
   EXPECT_EQ(3u, journal.storeRBFile(W(catalog / "sub/new.txt")));
+}
+
+// The first executable `name` on PATH, or "".
+std::string find_on_path(const std::string& name) {
+  const char* path = std::getenv("PATH");
+  std::string rest = path != nullptr ? path : "/usr/bin:/bin";
+  while (!rest.empty()) {
+    const size_t colon = rest.find(':');
+    const std::string dir = rest.substr(0, colon);
+    rest = colon == std::string::npos ? std::string() : rest.substr(colon + 1);
+    const std::string candidate = (dir.empty() ? "." : dir) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return std::string();
+}
+
+// Sets an environment variable for the object's life.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : m_name(name) {
+    const char* old = std::getenv(name);
+    m_had = old != nullptr;
+    if (m_had) m_old = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedEnv() {
+    if (m_had) {
+      setenv(m_name, m_old.c_str(), 1);
+    } else {
+      unsetenv(m_name);
+    }
+  }
+
+ private:
+  const char* m_name;
+  std::string m_old;
+  bool m_had;
+};
+
+TEST_F(RollbackTest, AMoveToAnotherFileSystemThatFailsHalfwayLeavesNoPartialBackup) {
+  struct stat tmpStatus, shmStatus;
+  if (stat("/tmp", &tmpStatus) != 0 || stat("/dev/shm", &shmStatus) != 0 ||
+      !S_ISDIR(shmStatus.st_mode) || tmpStatus.st_dev == shmStatus.st_dev) {
+    GTEST_SKIP() << "needs /dev/shm on a file system other than /tmp's";
+  }
+  const std::string realMv = find_on_path("mv");
+  ASSERT_FALSE(realMv.empty());
+  // Backups go to another file system, where moving means copying; the mv
+  // found first on PATH dies halfway through a copy out of the catalog, as
+  // one hit by an interrupt or a full disk would.
+  TempDir shm("/dev/shm");
+  TempDir tools;
+  write_file(tools / "mv",
+             "#!/bin/sh\n"
+             "case \"$2\" in\n"
+             "  \"$QXR8_TEST_MV_FAIL\"/*) printf part > \"$3\"; exit 1 ;;\n"
+             "esac\n"
+             "exec " + realMv + " \"$@\"\n",
+             1000);
+  ASSERT_EQ(0, chmod((tools / "mv").c_str(), 0755));
+  const char* oldPath = std::getenv("PATH");
+  ScopedEnv path("PATH", tools.path() + ":" + (oldPath != nullptr ? oldPath : "/usr/bin:/bin"));
+  ScopedEnv failing("QXR8_TEST_MV_FAIL", catalog.path());
+  ScopedEnv tmp("TMPDIR", shm.path());
+
+  write_file(catalog / "d/big.txt", "the original, whole", 1111);
+  ASSERT_EQ(0u, journal.start(W(target())));
+  const unsigned code = journal.storeRBFile(W(catalog / "d/big.txt"));
+  const bool debris = exists_nofollow(backupDir() + "d/big.txt");
+  journal.rollback(code);
+
+  EXPECT_EQ(87u, code);
+  EXPECT_FALSE(debris);
+  EXPECT_EQ("the original, whole", read_file(catalog / "d/big.txt"));
+  EXPECT_EQ(1111, mtime_of(catalog / "d/big.txt"));
+  EXPECT_TRUE(list_tree(shm.path()).empty());
 }
 
 TEST_F(RollbackTest, StoreRefusesWhatIsNotAFileAndNeverMovesIt) {
