@@ -31,6 +31,8 @@ const char kViewerScript[] =
     "{ echo \"argc=$#\"; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > \"$out.part\"\n"
     "mv \"$out.part\" \"$out\"\n";
 
+}  // namespace
+
 void remove_tree(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return;
@@ -48,8 +50,6 @@ void remove_tree(const std::string& path) {
     unlink(path.c_str());
   }
 }
-
-}  // namespace
 
 Sandbox::Sandbox() {
   char pattern[] = "/tmp/qxr8-app-XXXXXX";

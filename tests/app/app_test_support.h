@@ -63,6 +63,9 @@ bool write_kit(const std::string& path, const std::vector<config::KitProductInfo
                const std::vector<KitFile>& files);
 
 void write_file(const std::string& path, const std::string& bytes);
+// Removes a file or a whole tree (made writable first); links are removed,
+// never followed. Missing paths are fine.
+void remove_tree(const std::string& path);
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 void make_dirs(const std::string& path);

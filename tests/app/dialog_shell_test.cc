@@ -402,6 +402,10 @@ TEST_F(DialogTest, FolderChooserReplacesTheEntryOnlyWhenAFolderIsAccepted) {
   EXPECT_TRUE(cancel.seen);
   EXPECT_EQ(page->getPath(), u"typed by hand");
 
+  // An accepted folder goes into GTK's recently-used list: that must be a
+  // private one, not the list of whoever runs the tests.
+  EXPECT_EQ(std::string(g_get_user_data_dir()).rfind("/tmp/qxr8-gui-", 0), 0u)
+      << g_get_user_data_dir();
   ChooserAnswer accept;
   accept.folder = sandbox->work("picked");
   make_dirs(accept.folder);

@@ -9,9 +9,23 @@
 #include <cstdlib>
 #include <string>
 
+#include "app_test_support.h"
+
 namespace app_test {
 
 void XDisplayEnvironment::SetUp() {
+  // GLib fixes the user's data, configuration and cache directories at
+  // their first use, which comes before any test's private HOME: without
+  // these, the folder chooser would record its folders in the real user's
+  // recently-used list and fontconfig would write into the real cache.
+  char pattern[] = "/tmp/qxr8-gui-XXXXXX";
+  ASSERT_NE(mkdtemp(pattern), nullptr);
+  m_userDirs = pattern;
+  for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
+    const std::string dir = m_userDirs + "/" + name;
+    make_dirs(dir);
+    setenv(name, dir.c_str(), 1);
+  }
   const char* display = getenv("DISPLAY");
   if (display == nullptr || *display == '\0') startServer();
   // An X server resets when its last client disconnects and refuses
@@ -44,6 +58,7 @@ void XDisplayEnvironment::startServer() {
 }
 
 void XDisplayEnvironment::TearDown() {
+  if (!m_userDirs.empty()) remove_tree(m_userDirs);
   if (m_server <= 0) return;
   kill(m_server, SIGTERM);
   waitpid(m_server, nullptr, 0);

@@ -1,11 +1,14 @@
 // An X display for the GUI tests: the one in DISPLAY (xvfb-run gives one),
 // or else a private Xvfb started for this test program and stopped at its
-// end. GTK is initialised on it once, before the first test.
+// end. GTK is initialised on it once, before the first test, with private
+// XDG user directories so that nothing is written below the real HOME.
 #ifndef QXR8_TESTS_APP_X_DISPLAY_H_
 #define QXR8_TESTS_APP_X_DISPLAY_H_
 
 #include <gtest/gtest.h>
 #include <sys/types.h>
+
+#include <string>
 
 namespace app_test {
 
@@ -17,6 +20,7 @@ class XDisplayEnvironment : public ::testing::Environment {
  private:
   void startServer();
   pid_t m_server = -1;
+  std::string m_userDirs;  // private XDG_* directories, removed at the end
 };
 
 }  // namespace app_test
