@@ -74,7 +74,9 @@ std::string base_launcher_file(const Sandbox& box) {
 
 std::string catalog_lines(const std::vector<std::string>& catalogs) {
   std::string text;
-  for (const std::string& catalog : catalogs) text += "ConfigurationTemplatesLocation=" + catalog + "\n";
+  for (const std::string& catalog : catalogs) {
+    text += "ConfigurationTemplatesLocation=" + catalog + "\n";
+  }
   return text;
 }
 

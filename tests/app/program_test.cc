@@ -72,7 +72,9 @@ class SetupProcess {
     std::vector<std::string> env = box.childEnvironment();
     std::vector<std::string> dropped;
     if (!withDisplay) dropped.push_back("DISPLAY=");
-    for (const std::string& entry : extraEnv) dropped.push_back(entry.substr(0, entry.find('=') + 1));
+    for (const std::string& entry : extraEnv) {
+      dropped.push_back(entry.substr(0, entry.find('=') + 1));
+    }
     for (const std::string& prefix : dropped) {
       for (auto it = env.begin(); it != env.end();) {
         it = it->rfind(prefix, 0) == 0 ? env.erase(it) : it + 1;
@@ -289,7 +291,9 @@ TEST_F(ProgramTest, LanguageComesFromTheLocaleUnlessAKnownOptionIsGiven) {
   const std::string locales = box->root() + "/locale";
   make_dirs(locales);
   run_capture({"localedef", "-i", "uk_UA", "-f", "UTF-8", locales + "/uk_UA.UTF-8"});
-  if (!file_exists(locales + "/uk_UA.UTF-8/LC_CTYPE")) GTEST_SKIP() << "localedef cannot build uk_UA";
+  if (!file_exists(locales + "/uk_UA.UTF-8/LC_CTYPE")) {
+    GTEST_SKIP() << "localedef cannot build uk_UA";
+  }
   const std::vector<std::string> ukrainian = {"LC_ALL=uk_UA.UTF-8", "LANG=uk_UA.UTF-8",
                                               "LOCPATH=" + locales};
   struct Case {
