@@ -1,8 +1,6 @@
 #include "tests/engine/engine_test_util.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,8 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "install/kit_writer.h"
@@ -22,38 +18,10 @@ namespace enginetest {
 
 namespace {
 
-void remove_tree(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    chmod(path.c_str(), 0700);
-    if (DIR* dir = opendir(path.c_str())) {
-      std::vector<std::string> names;
-      while (struct dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") names.push_back(name);
-      }
-      closedir(dir);
-      for (const std::string& name : names) remove_tree(path + "/" + name);
-    }
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
-}
-
 void list_into(const std::string& root, const std::string& relative,
                std::vector<std::string>& out) {
   const std::string dirPath = relative.empty() ? root : root + "/" + relative;
-  DIR* dir = opendir(dirPath.c_str());
-  if (dir == nullptr) return;
-  std::vector<std::string> names;
-  while (struct dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
-  }
-  closedir(dir);
-  for (const std::string& name : names) {
+  for (const std::string& name : test_support::list_dir(dirPath)) {
     const std::string rel = relative.empty() ? name : relative + "/" + name;
     struct stat st;
     if (lstat((root + "/" + rel).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -67,70 +35,25 @@ void list_into(const std::string& root, const std::string& relative,
 
 }  // namespace
 
-TempDir::TempDir(const std::string& base) {
-  std::string pattern = base + "/qxr8-engine-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed in " + base);
-  m_path = pattern;
+TempDir::TempDir(const std::string& base) : m_dir(base, "qxr8-engine-") {
+  if (!m_dir.ok()) throw std::runtime_error("mkdtemp failed in " + base);
 }
-
-TempDir::~TempDir() { remove_tree(m_path); }
 
 PrivateEnvironment::PrivateEnvironment() {
-  const char* oldTmp = std::getenv("TMPDIR");
-  const char* oldHome = std::getenv("HOME");
-  m_hadTmp = oldTmp != nullptr;
-  m_hadHome = oldHome != nullptr;
-  if (m_hadTmp) m_oldTmp = oldTmp;
-  if (m_hadHome) m_oldHome = oldHome;
-  setenv("TMPDIR", m_tmp.path().c_str(), 1);
-  setenv("HOME", m_home.path().c_str(), 1);
-}
-
-PrivateEnvironment::~PrivateEnvironment() {
-  if (m_hadTmp) {
-    setenv("TMPDIR", m_oldTmp.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
-  }
-  if (m_hadHome) {
-    setenv("HOME", m_oldHome.c_str(), 1);
-  } else {
-    unsetenv("HOME");
-  }
-}
-
-void make_dirs(const std::string& path) {
-  for (size_t pos = 1; pos <= path.size(); ++pos) {
-    if (pos == path.size() || path[pos] == '/') {
-      mkdir(path.substr(0, pos).c_str(), 0755);
-    }
-  }
+  m_env.set("TMPDIR", m_tmp.path());
+  m_env.set("HOME", m_home.path());
 }
 
 void write_file(const std::string& path, const std::string& content, long mtime) {
   const size_t slash = path.rfind('/');
   if (slash != std::string::npos && slash > 0) make_dirs(path.substr(0, slash));
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << content;
-  out.close();
-  struct timeval times[2];
-  times[0].tv_sec = mtime;
-  times[0].tv_usec = 0;
-  times[1] = times[0];
-  utimes(path.c_str(), times);
+  test_support::write_file(path, content);
+  test_support::set_mtime(path, mtime);
 }
 
 std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return "<missing>";
-  std::ostringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
-
-bool exists_nofollow(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
+  std::string content;
+  return test_support::try_read_file(path, content) ? content : "<missing>";
 }
 
 struct stat lstat_of(const std::string& path) {
@@ -138,12 +61,6 @@ struct stat lstat_of(const std::string& path) {
   std::memset(&st, 0, sizeof st);
   lstat(path.c_str(), &st);
   return st;
-}
-
-long mtime_of(const std::string& path) {
-  struct stat st;
-  if (stat(path.c_str(), &st) != 0) return -1;
-  return static_cast<long>(st.st_mtime);
 }
 
 std::vector<std::string> list_tree(const std::string& root) {

@@ -13,23 +13,25 @@
 
 #include "install/install_data.h"
 #include "platform/wstring.h"
+#include "tests/support/file_io.h"
+#include "tests/support/private_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace enginetest {
 
 // A fresh directory made with mkdtemp below `base` (/tmp by default),
-// removed (without following links) when the object goes.
+// removed (without following links) when the object goes. Throws
+// std::runtime_error when it cannot be made: no engine test can go on
+// without its directories.
 class TempDir {
  public:
   explicit TempDir(const std::string& base = "/tmp");
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return m_path; }
+  const std::string& path() const { return m_dir.path(); }
   // path() + "/" + relative.
-  std::string operator/(const std::string& relative) const { return m_path + "/" + relative; }
+  std::string operator/(const std::string& relative) const { return m_dir / relative; }
 
  private:
-  std::string m_path;
+  test_support::TempDir m_dir;
 };
 
 // Points TMPDIR and HOME at private directories for the object's life and
@@ -37,17 +39,14 @@ class TempDir {
 class PrivateEnvironment {
  public:
   PrivateEnvironment();
-  ~PrivateEnvironment();
   const TempDir& tmp() const { return m_tmp; }
   const TempDir& home() const { return m_home; }
 
  private:
   TempDir m_tmp;
   TempDir m_home;
-  std::string m_oldTmp;
-  std::string m_oldHome;
-  bool m_hadTmp;
-  bool m_hadHome;
+  // Declared last, so the variables are back before the directories go.
+  test_support::EnvironmentGuard m_env;
 };
 
 // Writes `content` to `path` (parents created) and sets its modification
@@ -55,10 +54,12 @@ class PrivateEnvironment {
 void write_file(const std::string& path, const std::string& content, long mtime);
 // The whole content; "<missing>" when it cannot be read.
 std::string read_file(const std::string& path);
-bool exists_nofollow(const std::string& path);
+inline bool exists_nofollow(const std::string& path) { return test_support::file_exists(path); }
 struct stat lstat_of(const std::string& path);
-long mtime_of(const std::string& path);
-void make_dirs(const std::string& path);
+inline long mtime_of(const std::string& path) {
+  return static_cast<long>(test_support::get_mtime(path));
+}
+using test_support::make_dirs;
 
 // Names below `root` of everything in the tree (directories with a
 // trailing "/"), not following links, sorted.

@@ -11,6 +11,7 @@
 
 #include "platform/text_encoding.h"
 #include "tests/engine/engine_test_util.h"
+#include "tests/support/private_env.h"
 
 using namespace enginetest;
 
@@ -112,29 +113,6 @@ std::string find_on_path(const std::string& name) {
   return std::string();
 }
 
-// Sets an environment variable for the object's life.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : m_name(name) {
-    const char* old = std::getenv(name);
-    m_had = old != nullptr;
-    if (m_had) m_old = old;
-    setenv(name, value.c_str(), 1);
-  }
-  ~ScopedEnv() {
-    if (m_had) {
-      setenv(m_name, m_old.c_str(), 1);
-    } else {
-      unsetenv(m_name);
-    }
-  }
-
- private:
-  const char* m_name;
-  std::string m_old;
-  bool m_had;
-};
-
 TEST_F(RollbackTest, AMoveToAnotherFileSystemThatFailsHalfwayLeavesNoPartialBackup) {
   struct stat tmpStatus, shmStatus;
   if (stat("/tmp", &tmpStatus) != 0 || stat("/dev/shm", &shmStatus) != 0 ||
@@ -157,9 +135,10 @@ TEST_F(RollbackTest, AMoveToAnotherFileSystemThatFailsHalfwayLeavesNoPartialBack
              1000);
   ASSERT_EQ(0, chmod((tools / "mv").c_str(), 0755));
   const char* oldPath = std::getenv("PATH");
-  ScopedEnv path("PATH", tools.path() + ":" + (oldPath != nullptr ? oldPath : "/usr/bin:/bin"));
-  ScopedEnv failing("QXR8_TEST_MV_FAIL", catalog.path());
-  ScopedEnv tmp("TMPDIR", shm.path());
+  test_support::EnvironmentGuard env;
+  env.set("PATH", tools.path() + ":" + (oldPath != nullptr ? oldPath : "/usr/bin:/bin"));
+  env.set("QXR8_TEST_MV_FAIL", catalog.path());
+  env.set("TMPDIR", shm.path());
 
   write_file(catalog / "d/big.txt", "the original, whole", 1111);
   ASSERT_EQ(0u, journal.start(W(target())));
