@@ -1,82 +1,28 @@
 #include "tests/install/kit_test_support.h"
 
 #include <dirent.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "install/kit_writer.h"
 #include "platform/text_encoding.h"
 
 namespace kit_test {
 
-KitSandbox::KitSandbox() {
-  if (const char* old = getenv("TMPDIR")) {
-    m_hadTmpdir = true;
-    m_oldTmpdir = old;
-  }
-  if (const char* old = getenv("HOME")) {
-    m_hadHome = true;
-    m_oldHome = old;
-  }
-  std::string pattern = "/tmp/qxr8-kit-XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) return;
-  m_root = pattern;
-  for (const char* sub : {"/tmp", "/home", "/work"}) mkdir((m_root + sub).c_str(), 0700);
-  setenv("TMPDIR", tmp().c_str(), 1);
-  setenv("HOME", (m_root + "/home").c_str(), 1);
-}
-
-KitSandbox::~KitSandbox() {
-  if (m_hadTmpdir) {
-    setenv("TMPDIR", m_oldTmpdir.c_str(), 1);
-  } else {
-    unsetenv("TMPDIR");
-  }
-  if (m_hadHome) {
-    setenv("HOME", m_oldHome.c_str(), 1);
-  } else {
-    unsetenv("HOME");
-  }
-  if (!m_root.empty()) {
-    std::error_code ignored;
-    std::filesystem::remove_all(m_root, ignored);
-  }
+KitSandbox::KitSandbox() : m_root("/tmp", "qxr8-kit-") {
+  if (!m_root.ok()) return;
+  for (const char* sub : {"tmp", "home", "work"}) mkdir((m_root / sub).c_str(), 0700);
+  m_env.set("TMPDIR", tmp());
+  m_env.set("HOME", m_root / "home");
 }
 
 wstring KitSandbox::wwork(const std::string& relative) const { return widen_lib(work(relative)); }
 
 std::vector<std::string> KitSandbox::tmpEntries() const {
-  std::vector<std::string> names;
-  DIR* dir = opendir(tmp().c_str());
-  if (dir == nullptr) return {"<TMPDIR missing>"};
-  while (dirent* item = readdir(dir)) {
-    if (std::strcmp(item->d_name, ".") != 0 && std::strcmp(item->d_name, "..") != 0) {
-      names.push_back(item->d_name);
-    }
-  }
-  closedir(dir);
-  return names;
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-bool file_exists(const std::string& path) {
-  struct stat status;
-  return lstat(path.c_str(), &status) == 0;
+  if (!test_support::is_dir(tmp())) return {"<TMPDIR missing>"};
+  return test_support::list_dir(tmp());
 }
 
 int open_fd_count() {

@@ -8,6 +8,9 @@
 
 #include "install/install_data.h"
 #include "platform/wstring.h"
+#include "tests/support/file_io.h"
+#include "tests/support/private_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace kit_test {
 
@@ -17,27 +20,26 @@ namespace kit_test {
 class KitSandbox {
  public:
   KitSandbox();
-  ~KitSandbox();
   KitSandbox(const KitSandbox&) = delete;
   KitSandbox& operator=(const KitSandbox&) = delete;
 
-  bool ok() const { return !m_root.empty(); }
-  std::string tmp() const { return m_root + "/tmp"; }
+  bool ok() const { return m_root.ok(); }
+  std::string tmp() const { return m_root / "tmp"; }
   // A path below "work/".
-  std::string work(const std::string& relative) const { return m_root + "/work/" + relative; }
+  std::string work(const std::string& relative) const { return m_root / ("work/" + relative); }
   wstring wwork(const std::string& relative) const;
   // Names in the private TMPDIR; a reader that cleaned up leaves none.
   std::vector<std::string> tmpEntries() const;
 
  private:
-  std::string m_root;
-  std::string m_oldTmpdir, m_oldHome;
-  bool m_hadTmpdir = false, m_hadHome = false;
+  // Removed after m_env has put TMPDIR and HOME back.
+  test_support::TempDir m_root;
+  test_support::EnvironmentGuard m_env;
 };
 
-void write_file(const std::string& path, const std::string& bytes);
-std::string read_file(const std::string& path);
-bool file_exists(const std::string& path);
+using test_support::file_exists;
+using test_support::read_file;
+using test_support::write_file;
 // Number of open descriptors of this process.
 int open_fd_count();
 
