@@ -1,11 +1,8 @@
 #include "app_test_support.h"
 
-#include <dirent.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
@@ -21,8 +18,6 @@ namespace app_test {
 
 namespace {
 
-const char* const kSavedVariables[] = {"HOME", "TMPDIR", "PATH", "QXR8_VIEWER_LOG"};
-
 // The stand-in viewer: records its arguments, one a line after a count, and
 // publishes the log with one rename so a reader never sees half of it.
 const char kViewerScript[] =
@@ -33,58 +28,28 @@ const char kViewerScript[] =
 
 }  // namespace
 
-void remove_tree(const std::string& path) {
-  struct stat st;
-  if (lstat(path.c_str(), &st) != 0) return;
-  if (S_ISDIR(st.st_mode)) {
-    chmod(path.c_str(), 0700);  // a test may have made it read-only
-    if (DIR* dir = opendir(path.c_str())) {
-      while (dirent* entry = readdir(dir)) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..") remove_tree(path + "/" + name);
-      }
-      closedir(dir);
-    }
-    rmdir(path.c_str());
-  } else {
-    unlink(path.c_str());
-  }
-}
-
-Sandbox::Sandbox() {
-  char pattern[] = "/tmp/qxr8-app-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp failed");
-  m_root = pattern;
-  for (const char* sub : {"/home", "/tmp", "/kit", "/bin", "/work"}) make_dirs(m_root + sub);
+Sandbox::Sandbox() : m_root("/tmp", "qxr8-app-") {
+  if (!m_root.ok()) throw std::runtime_error("mkdtemp failed");
+  for (const char* sub : {"/home", "/tmp", "/kit", "/bin", "/work"}) make_dirs(root() + sub);
   write_file(bin() + "/xdg-open", kViewerScript);
-  write_file(m_root + "/lsan.supp", kGuiLeakSuppressions);
+  write_file(root() + "/lsan.supp", kGuiLeakSuppressions);
   chmod((bin() + "/xdg-open").c_str(), 0755);
-  for (const char* name : kSavedVariables) {
-    const char* value = getenv(name);
-    m_saved.emplace_back(name, value != nullptr ? std::string("=") + value : std::string());
-  }
   const char* path = getenv("PATH");
-  setenv("HOME", home().c_str(), 1);
-  setenv("TMPDIR", tmp().c_str(), 1);
-  setenv("PATH", (bin() + ":" + (path != nullptr ? path : "/usr/bin:/bin")).c_str(), 1);
-  setenv("QXR8_VIEWER_LOG", viewerLog().c_str(), 1);
+  const std::string oldPath = path != nullptr ? path : "/usr/bin:/bin";
+  m_env.set("HOME", home());
+  m_env.set("TMPDIR", tmp());
+  m_env.set("PATH", bin() + ":" + oldPath);
+  m_env.set("QXR8_VIEWER_LOG", viewerLog());
   char cwd[4096];
   if (getcwd(cwd, sizeof cwd) != nullptr) m_oldCwd = cwd;
   if (chdir(kitDir().c_str()) != 0) throw std::runtime_error("chdir failed");
 }
 
+// The environment and the tree go with the members, after this.
 Sandbox::~Sandbox() {
-  for (const auto& [name, value] : m_saved) {
-    if (value.empty()) {
-      unsetenv(name.c_str());
-    } else {
-      setenv(name.c_str(), value.c_str() + 1, 1);
-    }
-  }
   if (!m_oldCwd.empty() && chdir(m_oldCwd.c_str()) != 0) {
     // Nothing sensible to do; the next test sets its own directory.
   }
-  remove_tree(m_root);
 }
 
 std::vector<std::string> Sandbox::childEnvironment() const {
@@ -95,7 +60,7 @@ std::vector<std::string> Sandbox::childEnvironment() const {
   }
   // Under LeakSanitizer the program is held to the same standard as the
   // in-process tests: the desktop libraries' leaks are not ours.
-  std::string lsan = "LSAN_OPTIONS=suppressions=" + m_root + "/lsan.supp";
+  std::string lsan = "LSAN_OPTIONS=suppressions=" + root() + "/lsan.supp";
   if (const char* value = getenv("LSAN_OPTIONS")) lsan += std::string(":") + value;
   env.push_back(lsan);
   return env;
@@ -120,53 +85,6 @@ bool write_kit(const std::string& path, const std::vector<config::KitProductInfo
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << config::deflate_raw(unpacked);
   return static_cast<bool>(out);
-}
-
-void write_file(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-std::string read_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-bool file_exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
-}
-
-void make_dirs(const std::string& path) {
-  for (size_t pos = 1; pos != std::string::npos;) {
-    pos = path.find('/', pos + 1);
-    mkdir(path.substr(0, pos).c_str(), 0755);
-  }
-}
-
-void set_mtime(const std::string& path, int64_t unixTime) {
-  timeval times[2] = {{static_cast<time_t>(unixTime), 0}, {static_cast<time_t>(unixTime), 0}};
-  utimes(path.c_str(), times);
-}
-
-int64_t get_mtime(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : -1;
-}
-
-std::vector<std::string> list_dir(const std::string& path) {
-  std::vector<std::string> names;
-  if (DIR* dir = opendir(path.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
-    }
-    closedir(dir);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 std::vector<std::string> wait_for_viewer(const std::string& log, int timeoutMs) {

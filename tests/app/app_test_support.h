@@ -14,6 +14,9 @@
 
 #include "install/install_data.h"
 #include "platform/wstring.h"
+#include "tests/support/file_io.h"
+#include "tests/support/private_env.h"
+#include "tests/support/temp_dir.h"
 
 namespace app_test {
 
@@ -27,14 +30,14 @@ class Sandbox {
   Sandbox(const Sandbox&) = delete;
   Sandbox& operator=(const Sandbox&) = delete;
 
-  const std::string& root() const { return m_root; }
-  std::string home() const { return m_root + "/home"; }
-  std::string tmp() const { return m_root + "/tmp"; }
-  std::string kitDir() const { return m_root + "/kit"; }
-  std::string bin() const { return m_root + "/bin"; }
-  std::string work(const std::string& relative = "") const { return m_root + "/work/" + relative; }
+  const std::string& root() const { return m_root.path(); }
+  std::string home() const { return root() + "/home"; }
+  std::string tmp() const { return root() + "/tmp"; }
+  std::string kitDir() const { return root() + "/kit"; }
+  std::string bin() const { return root() + "/bin"; }
+  std::string work(const std::string& relative = "") const { return root() + "/work/" + relative; }
   // Where the stand-in xdg-open appends one line per argument it got.
-  std::string viewerLog() const { return m_root + "/viewer.log"; }
+  std::string viewerLog() const { return root() + "/viewer.log"; }
   // The default catalog of the wizard in this HOME (ends with "/").
   std::string defaultCatalog() const { return home() + "/.qxr8/Qx/qxr8/tmplts/"; }
   // The per-user launcher file in this HOME.
@@ -45,8 +48,9 @@ class Sandbox {
   std::vector<std::string> childEnvironment() const;
 
  private:
-  std::string m_root;
-  std::vector<std::pair<std::string, std::string>> m_saved;
+  // Removed after m_env has put the variables back.
+  test_support::TempDir m_root;
+  test_support::EnvironmentGuard m_env;
   std::string m_oldCwd;
 };
 
@@ -62,18 +66,14 @@ struct KitFile {
 bool write_kit(const std::string& path, const std::vector<config::KitProductInfo>& records,
                const std::vector<KitFile>& files);
 
-void write_file(const std::string& path, const std::string& bytes);
-// Removes a file or a whole tree (made writable first); links are removed,
-// never followed. Missing paths are fine.
-void remove_tree(const std::string& path);
-std::string read_file(const std::string& path);
-bool file_exists(const std::string& path);
-void make_dirs(const std::string& path);
-// Sets a file's access and modification time.
-void set_mtime(const std::string& path, int64_t unixTime);
-int64_t get_mtime(const std::string& path);
-// The names in a directory (no "." and ".."), sorted; empty when missing.
-std::vector<std::string> list_dir(const std::string& path);
+using test_support::file_exists;
+using test_support::get_mtime;
+using test_support::list_dir;
+using test_support::make_dirs;
+using test_support::read_file;
+using test_support::remove_tree;
+using test_support::set_mtime;
+using test_support::write_file;
 
 // The viewer log's lines, waiting up to `timeoutMs` for the file to appear
 // (the viewer runs as its own process). Empty when it never appeared.
