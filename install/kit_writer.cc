@@ -32,16 +32,22 @@ std::string encode_single_header(const wstring& product, const wstring& vendor,
   return out;
 }
 
+// A language or file record: its size (counting the size field itself),
+// the fields, then `padding` zero bytes that readers skip.
+static std::string sized_record(std::string body, uint32_t padding) {
+  body.append(padding, '\0');
+  std::string out;
+  append_u32_le(out, static_cast<uint32_t>(body.size() + 4));
+  return out + body;
+}
+
 std::string encode_language_record(const KitProductInfo& record, uint32_t padding) {
   std::string body;
   append_kit_string(body, record.language);
   append_kit_string(body, record.product);
   append_kit_string(body, record.vendor);
   append_kit_string(body, record.description);
-  body.append(padding, '\0');
-  std::string out;
-  append_u32_le(out, static_cast<uint32_t>(body.size() + 4));
-  return out + body;
+  return sized_record(body, padding);
 }
 
 std::string encode_multi_header(const std::vector<KitProductInfo>& records, uint32_t flag) {
@@ -59,10 +65,7 @@ std::string encode_file_record(const KitEntry& entry, uint32_t padding) {
   append_u32_le(body, entry.lastWriteTime.dwHighDateTime);
   append_u32_le(body, entry.offset);
   append_u32_le(body, entry.size);
-  body.append(padding, '\0');
-  std::string out;
-  append_u32_le(out, static_cast<uint32_t>(body.size() + 4));
-  return out + body;
+  return sized_record(body, padding);
 }
 
 std::string encode_file_table(const std::vector<KitEntry>& entries) {
