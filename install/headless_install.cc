@@ -27,6 +27,7 @@ InstallOutcome HeadlessInstall::run(const ProgressCallback& progress, int pollMs
   if (startError != 0) {
     outcome.code = static_cast<unsigned>(startError);
     outcome.text = LoadResString("IDS_INSTALL_ERROR");
+    outcome.failure.code = outcome.code;
     data.setInstallState(outcome.code, outcome.text, 0);
     if (progress) progress(outcome.code, outcome.text, 0);
     return outcome;
@@ -66,6 +67,9 @@ InstallOutcome HeadlessInstall::run(const ProgressCallback& progress, int pollMs
   } else {
     succeeded = true;
   }
+  // Both were stored before the final state was posted.
+  data.getFailure(outcome.failure);
+  data.getStats(outcome.stats);
   return outcome;
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 
 #include "install/install_data.h"
+#include "install/install_failure.h"
 #include "install/install_process_data.h"
 #include "install/install_thread.h"
 #include "platform/wstring.h"
@@ -19,6 +20,8 @@ struct InstallOutcome {
   unsigned code = 0;  // 0 success, else the posted failure code
   wstring text;       // the posted text ("IDS_INSTALL_FINISH", "IDS_INSTALL_ERROR", ...)
   int percent = 0;
+  InstallFailure failure;  // what failed (code 0 after a success)
+  InstallStats stats;      // what the run did before it ended
 };
 
 class HeadlessInstall : private IInstallWorker {

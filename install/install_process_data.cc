@@ -22,6 +22,8 @@ void InstallProcessData::init(KitReader* newKit, const wstring& newTargetDir) {
   Guard guard(lock);
   kit = newKit;
   cancelled = false;
+  failure = InstallFailure();
+  stats = InstallStats();
   stateCode = 0;
   percent = 0;
   targetDir = newTargetDir;
@@ -62,6 +64,26 @@ void InstallProcessData::getInstallState(unsigned& code, wstring& text, int& out
   code = stateCode;
   text = stateText;
   outPercent = percent;
+}
+
+void InstallProcessData::setFailure(const InstallFailure& value) {
+  Guard guard(lock);
+  failure = value;
+}
+
+void InstallProcessData::getFailure(InstallFailure& out) {
+  Guard guard(lock);
+  out = failure;
+}
+
+void InstallProcessData::setStats(const InstallStats& value) {
+  Guard guard(lock);
+  stats = value;
+}
+
+void InstallProcessData::getStats(InstallStats& out) {
+  Guard guard(lock);
+  out = stats;
 }
 
 void InstallProcessData::setStateListener(StateListener newListener) {

@@ -13,6 +13,7 @@
 #include <functional>
 
 #include "install/install_data.h"
+#include "install/install_failure.h"
 #include "platform/wstring.h"
 
 class InstallProcessData {
@@ -29,7 +30,8 @@ class InstallProcessData {
   InstallProcessData& operator=(const InstallProcessData&) = delete;
 
   // Arms a run: stores `kit` (not owned; it must outlive the run), clears
-  // the cancel request, sets code and percent to 0 (the text is kept), and
+  // the cancel request, the failure and the counts, sets code and percent
+  // to 0 (the text is kept), and
   // stores `targetDir`, with "/" appended unless it is empty or already ends
   // with "/" or "\".
   void init(KitReader* kit, const wstring& targetDir);
@@ -47,6 +49,16 @@ class InstallProcessData {
   // Copies all three values out at once: a reader never sees the code of
   // one post with the text of another.
   void getInstallState(unsigned& code, wstring& text, int& percent);
+
+  // The failure detail of the run. The worker stores it before it posts the
+  // failing state, so whoever sees a nonzero code reads the matching detail.
+  void setFailure(const InstallFailure& failure);
+  void getFailure(InstallFailure& failure);
+
+  // What the run has done so far; final once the run has posted its last
+  // state (the worker stores the counts before it posts).
+  void setStats(const InstallStats& stats);
+  void getStats(InstallStats& stats);
 
   // Replaces the listener (an empty one removes it). Call only while no run
   // is going: the worker reads it without the lock.
@@ -72,6 +84,8 @@ class InstallProcessData {
   unsigned stateCode;
   wstring stateText;
   int percent;
+  InstallFailure failure;
+  InstallStats stats;
   StateListener listener;
 };
 

@@ -25,19 +25,43 @@ wstring directory_of(const wstring& destination) {
   return destination.substr(0, slash);
 }
 
+// The errno behind the last failed FileSystem call.
+int last_system_error() { return 0; }
+
+// What stops a directory from being made: the deepest existing level of
+// `directory` that is not a directory (a file where a folder must go), or
+// `directory` itself when no such level exists.
+wstring blocking_level(const wstring& directory) {
+  size_t end = 0;
+  while (end != wstring::npos) {
+    end = directory.find(kPathSeparatorChar, end + 1);
+    const wstring level = directory.substr(0, end);
+    const PathKind kind = path_kind(level, true);
+    if (kind == PathKind::kMissing) break;
+    if (kind != PathKind::kDirectory) return level;
+  }
+  return directory;
+}
+
 }  // namespace
 
 Installer::Installer() : processData(nullptr) {}
 
 unsigned Installer::run(InstallProcessData* data) {
   processData = data;
+  stats = InstallStats();
   KitReader* kit = nullptr;
   wstring targetDir;
   processData->get(kit, targetDir);
   if (kit == nullptr) return stopOnError(kErrorInvalidParameter, 0);
 
   const unsigned startCode = rollback.start(targetDir);
-  if (startCode != kErrorSuccess) return stopOnError(startCode, 0);
+  if (startCode != kErrorSuccess) {
+    const int systemError = last_system_error();
+    wstring tempDir;
+    FileSystem::GetTempPath(tempDir);
+    return stopOnError(startCode, 0, tempDir, systemError);
+  }
 
   const unsigned long count = kit->entries.size();
   for (unsigned long i = 0; i < count; ++i) {
@@ -54,28 +78,44 @@ unsigned Installer::run(InstallProcessData* data) {
     const PathKind kind = path_kind(destination, false);
     if (kind != PathKind::kMissing && kind != PathKind::kUnknown &&
         !is_replaceable_file(destination)) {
-      return stopOnError(kErrorAlreadyExists, percent);
+      return stopOnError(kErrorAlreadyExists, percent, destination);
     }
 
-    if (!compareFiles(destination, entry.lastWriteTime)) continue;
+    if (!compareFiles(destination, entry.lastWriteTime)) {
+      ++stats.filesUpToDate;
+      continue;
+    }
 
     const unsigned storeCode = rollback.storeRBFile(destination);
-    if (storeCode == kErrorFileNotFound || storeCode == kErrorPathNotFound) {
+    const bool isNew = storeCode == kErrorFileNotFound || storeCode == kErrorPathNotFound;
+    if (isNew) {
       // Journaled before it is written, so that a copy failing halfway is
       // removed by the rollback too.
       rollback.addRBFile(destination);
     } else if (storeCode != kErrorSuccess) {
-      return stopOnError(storeCode, percent);
+      return stopOnError(storeCode, percent, destination, last_system_error());
     }
 
-    const unsigned dirCode = rollback.makeDirectoryTree(directory_of(destination));
-    if (dirCode != kErrorSuccess) return stopOnError(dirCode, percent);
+    const wstring directory = directory_of(destination);
+    const unsigned dirCode = rollback.makeDirectoryTree(directory);
+    if (dirCode != kErrorSuccess) {
+      const int systemError = last_system_error();
+      return stopOnError(dirCode, percent, blocking_level(directory), systemError);
+    }
 
     const unsigned copyCode = kit->copy(i, destination);
-    if (copyCode != kErrorSuccess) return stopOnError(copyCode, percent);
+    if (copyCode != kErrorSuccess) {
+      return stopOnError(copyCode, percent, destination, last_system_error());
+    }
+    ++(isNew ? stats.filesNew : stats.filesReplaced);
+    stats.bytesWritten += entry.size;
 
     if (processData->isCancelled()) {
       rollback.rollback(kErrorCancelled);
+      processData->setStats(stats);
+      InstallFailure cancelled;
+      cancelled.code = kErrorCancelled;
+      processData->setFailure(cancelled);
       // Posted once the catalog is back as it was, so that the text it
       // carries is true when it is shown; the poller needs a nonzero code.
       processData->setInstallState(kErrorCancelled, LoadResString("IDS_CANCEL_FINISH"),
@@ -85,6 +125,7 @@ unsigned Installer::run(InstallProcessData* data) {
   }
 
   rollback.stop();
+  processData->setStats(stats);
   processData->setInstallState(0, LoadResString("IDS_INSTALL_FINISH"), 100);
   Sleep(kFinishPauseMs);
   return kErrorSuccess;
@@ -107,7 +148,14 @@ bool Installer::compareFiles(const wstring& destination, const _FILETIME& kitTim
   return file_time_value(installed) < file_time_value(kitTime);
 }
 
-unsigned Installer::stopOnError(unsigned code, unsigned long percent) {
+unsigned Installer::stopOnError(unsigned code, unsigned long percent, const wstring& path,
+                                int systemError) {
+  InstallFailure failure;
+  failure.code = code;
+  failure.path = path;
+  failure.systemError = systemError;
+  processData->setFailure(failure);
+  processData->setStats(stats);
   processData->setInstallState(code, LoadResString("IDS_INSTALL_ERROR"),
                                static_cast<int>(percent));
   return rollback.rollback(code);

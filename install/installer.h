@@ -35,12 +35,15 @@ class Installer {
   bool compareFiles(const wstring& destination, const _FILETIME& kitTime);
 
   // Posts (code, "IDS_INSTALL_ERROR" text, percent), then rolls the journal
-  // back; returns `code`.
-  unsigned stopOnError(unsigned code, unsigned long percent);
+  // back; returns `code`. The failure detail (code, `path`, `systemError`)
+  // and the counts so far are stored in the shared state before the post.
+  unsigned stopOnError(unsigned code, unsigned long percent, const wstring& path = wstring(),
+                       int systemError = 0);
 
  private:
   Rollback rollback;
   InstallProcessData* processData;
+  InstallStats stats;
 };
 
 #endif  // QXR8_INSTALL_INSTALLER_H_

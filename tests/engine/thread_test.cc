@@ -218,6 +218,46 @@ TEST_F(HeadlessTest, AfterAFailureItReturnsOnlyOnceTheRollbackIsDone) {
   EXPECT_TRUE(list_tree(env.tmp().path()).empty());
 }
 
+TEST_F(HeadlessTest, TheOutcomeNamesWhatFailedAndCountsWhatWasDone) {
+  write_file(catalog / "old.txt", "old", 1000);
+  write_file(catalog / "same.txt", "same", 5000);
+  const std::string good = make_kit(
+      work, "good", {{"old.txt", "twelve bytes", 5000}, {"same.txt", "x", 5000},
+                     {"new/a.txt", "abc", 5000}});
+  KitReader kit;
+  ASSERT_EQ(0u, kit.open(widen_lib(good)));
+  {
+    HeadlessInstall install(kit, widen_lib(catalog.path()));
+    const InstallOutcome outcome = install.run({}, 1);
+    install.wait();
+    ASSERT_EQ(0u, outcome.code);
+    EXPECT_EQ(0u, outcome.failure.code);
+    EXPECT_EQ(1u, outcome.stats.filesNew);
+    EXPECT_EQ(1u, outcome.stats.filesReplaced);
+    EXPECT_EQ(1u, outcome.stats.filesUpToDate);
+    EXPECT_EQ(15u, outcome.stats.bytesWritten);
+  }
+
+  // A file stands where a folder of the next kit must go: the failure names
+  // that file, not the folder that could not be made below it.
+  write_file(catalog / "forms", "a file where a folder must go", 1000);
+  const std::string bad =
+      make_kit(work, "bad", {{"z.txt", "z", 5000}, {"forms/orders/order.frm", "o", 5000}});
+  KitReader badKit;
+  ASSERT_EQ(0u, badKit.open(widen_lib(bad)));
+  HeadlessInstall install(badKit, widen_lib(catalog.path()));
+  const InstallOutcome outcome = install.run({}, 1);
+  EXPECT_EQ(3u, outcome.code);
+  EXPECT_EQ(3u, outcome.failure.code);
+  EXPECT_EQ(catalog / "forms", narrow_lib(outcome.failure.path));
+  EXPECT_EQ(1u, outcome.stats.filesNew);
+  EXPECT_EQ(1u, outcome.stats.bytesWritten);
+  const std::string text = narrow_lib(describe_failure(outcome.failure));
+  EXPECT_EQ(0u, text.find(catalog / "forms: ")) << text;
+  EXPECT_EQ(text.size() - 4, text.find(" (3)")) << text;
+  EXPECT_FALSE(exists_nofollow(catalog / "z.txt"));
+}
+
 TEST_F(HeadlessTest, ACancelThroughTheSharedStateEndsThePoll) {
   write_file(catalog / "keep.txt", "kept", 1000);
   const auto before = snapshot_tree(catalog.path());
