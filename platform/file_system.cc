@@ -23,14 +23,28 @@ std::atomic<int> ms_lastError{0};
 
 namespace {
 
+// The errno behind ms_lastError (0 when the code did not come from a failed
+// system call). Written right after ms_lastError and cleared with it.
+std::atomic<int> ms_lastSystemError{0};
+
 constexpr uint64_t kEpochDifferenceSeconds = 11644473600ull;  // 1601-01-01 .. 1970-01-01
 constexpr uint64_t kTicksPerSecond = 10000000ull;
 
-void reset_last_error() { ms_lastError.store(0, std::memory_order_relaxed); }
+void reset_last_error() {
+  ms_lastError.store(0, std::memory_order_relaxed);
+  ms_lastSystemError.store(0, std::memory_order_relaxed);
+}
 
-unsigned store_last_error(unsigned code) {
+// `systemError` is the errno of the failed call that the code stands for,
+// 0 when the failure was found without one (an invalid handle, a bad argument).
+unsigned store_last_error(unsigned code, int systemError = 0) {
   ms_lastError.store(static_cast<int>(code), std::memory_order_relaxed);
+  ms_lastSystemError.store(systemError, std::memory_order_relaxed);
   return code;
+}
+
+unsigned code_of_errno(int err) {
+  return err == ENOENT ? kErrorFileNotFound : kErrorInvalidParameter;
 }
 
 bool is_invalid(void* handle) { return handle == kInvalidHandleValue; }
@@ -115,7 +129,7 @@ std::string random_suffix() {
 }  // namespace
 
 unsigned setLastErrorByErrNo(int err) {
-  return store_last_error(err == ENOENT ? kErrorFileNotFound : kErrorInvalidParameter);
+  return store_last_error(code_of_errno(err), err);
 }
 
 long FileTimeToEpoch(const _FILETIME& fileTime) {
@@ -222,8 +236,9 @@ unsigned FileSystem::GetFileTime(void* handle, _FILETIME* creation, _FILETIME* l
                                  _FILETIME* lastWrite) {
   reset_last_error();
   struct stat info;
-  if (is_invalid(handle) || ::fstat(descriptor_of(handle), &info) != 0) {
-    return store_last_error(kErrorInvalidHandle);
+  if (is_invalid(handle)) return store_last_error(kErrorInvalidHandle);
+  if (::fstat(descriptor_of(handle), &info) != 0) {
+    return store_last_error(kErrorInvalidHandle, errno);
   }
   if (creation != nullptr) *creation = EpochToFileTime(static_cast<long>(info.st_ctime));
   if (lastAccess != nullptr) *lastAccess = EpochToFileTime(static_cast<long>(info.st_atime));
@@ -236,8 +251,9 @@ unsigned FileSystem::SetFileTime(void* handle, const _FILETIME* /*creation*/,
   reset_last_error();
   if (is_invalid(handle)) return store_last_error(kErrorInvalidHandle);
   // Without a time there is nothing to set; the failure is coded from the
-  // current errno (87 unless it holds ENOENT).
-  if (lastWrite == nullptr) return setLastErrorByErrNo(errno);
+  // current errno (87 unless it holds ENOENT), which no call of ours failed
+  // with, so there is no system error behind it.
+  if (lastWrite == nullptr) return store_last_error(code_of_errno(errno));
   struct timeval times[2];
   times[0].tv_sec = static_cast<time_t>(FileTimeToEpoch(*lastWrite));
   times[0].tv_usec = 0;
@@ -391,3 +407,5 @@ unsigned FileSystem::DeleteFile(const wstring& path) {
 unsigned FileSystem::GetLastError() {
   return static_cast<unsigned>(ms_lastError.load(std::memory_order_relaxed));
 }
+
+int FileSystem::GetLastSystemError() { return ms_lastSystemError.load(std::memory_order_relaxed); }

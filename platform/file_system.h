@@ -35,7 +35,9 @@ enum : unsigned {
   kErrorInvalidHandle = 6,      // ERROR_INVALID_HANDLE
   kErrorInvalidData = 13,       // ERROR_INVALID_DATA
   kErrorInvalidParameter = 87,  // ERROR_INVALID_PARAMETER
+  kErrorDiskFull = 112,         // ERROR_DISK_FULL
   kErrorInvalidName = 123,      // ERROR_INVALID_NAME
+  kErrorFileTooLarge = 223,     // ERROR_FILE_TOO_LARGE
   kErrorAlreadyExists = 183,    // ERROR_ALREADY_EXISTS
   kErrorCantWrite = 1013,       // ERROR_CANTWRITE
   kErrorCancelled = 1223,       // ERROR_CANCELLED
@@ -62,7 +64,7 @@ inline void* const kInvalidHandleValue = reinterpret_cast<void*>(static_cast<int
 extern std::atomic<int> ms_lastError;
 
 // errno ENOENT gives 2, every other errno value 87. Stores the code in
-// ms_lastError and returns it.
+// ms_lastError, and `err` as the last system error, and returns the code.
 unsigned setLastErrorByErrNo(int err);
 
 // Unix seconds <-> file time; parts of a second are dropped.
@@ -134,6 +136,11 @@ class FileSystem {
   // thread, cleared on entry by the handle operations (CreateFile, ReadFile,
   // WriteFile, SetFilePointer, SetEndOfFile, GetFileTime, SetFileTime).
   static unsigned GetLastError();
+  // The errno of the system call whose failure set the last error, or 0 when
+  // the last error did not come from a failed system call (an invalid handle,
+  // a bad argument). Set and cleared together with GetLastError's slot, so it
+  // is as process-wide and as racy as that one.
+  static int GetLastSystemError();
 };
 
 #endif  // QXR8_PLATFORM_FILE_SYSTEM_H_

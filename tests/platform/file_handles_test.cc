@@ -41,6 +41,11 @@ TEST_F(FileHandles, OpeningAMissingFileForReadingGives2) {
             2u);
   EXPECT_EQ(handle, kInvalidHandleValue);  // untouched on failure
   EXPECT_EQ(FileSystem::GetLastError(), 2u);
+  EXPECT_EQ(FileSystem::GetLastSystemError(), ENOENT);
+  // In a missing directory: 2 as well, and the reason is still the system's.
+  EXPECT_EQ(FileSystem::CreateFile(box.wpath("missing/f"), kGenericWrite, 0, kCreateAlways, handle),
+            2u);
+  EXPECT_EQ(FileSystem::GetLastSystemError(), ENOENT);
 }
 
 TEST_F(FileHandles, CreatingInAReadOnlyDirectoryGives87) {
@@ -237,11 +242,15 @@ TEST_F(FileHandles, SuccessfulCallsResetTheLastError) {
   write_text(box.path("f"), "abc");
   handle = open("f", kGenericRead, kOpenExisting);
   EXPECT_EQ(FileSystem::GetLastError(), 0u);
-  // CloseHandle does not reset it.
+  EXPECT_EQ(FileSystem::GetLastSystemError(), 0);  // cleared with the code
+  // CloseHandle does not reset it. An invalid handle is found without a
+  // system call failing: no system error behind the 6.
   FileSystem::SetFilePointer(kInvalidHandleValue, 0, nullptr, kFileBegin);
   EXPECT_EQ(FileSystem::CloseHandle(handle), 0u);
   EXPECT_EQ(FileSystem::GetLastError(), 6u);
+  EXPECT_EQ(FileSystem::GetLastSystemError(), 0);
   EXPECT_EQ(FileSystem::CloseHandle(handle), 87u);  // already closed: EBADF
+  EXPECT_EQ(FileSystem::GetLastSystemError(), EBADF);
 }
 
 TEST(FileTime, EpochConversionConstants) {
