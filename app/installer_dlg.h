@@ -101,7 +101,7 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   // destroys the window. Does nothing outside states 4 and 5.
   void finalize();
   // The description path finalize uses (may be empty), relative to the
-  // catalog.
+  // catalog; description_full_path makes it whole.
   wstring descriptionPath() const;
 
   // --- window and pages (installer_dlg.cc) ---
@@ -209,5 +209,12 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
 // "https://" or "ftp://" empties it; the first "file://" is cut out; line
 // feeds and carriage returns are removed. Any thread.
 wstring clean_default_catalog(const wstring& path);
+
+// The full path of the kit's description below `catalog`: the two joined by
+// exactly one "/" whatever separators they bring (a catalog typed or picked
+// without a final "/", a description starting with one), every "\" made
+// "/". Empty when `description` names nothing: a kit without a description
+// has nothing to open, and the catalog folder itself is not it. Any thread.
+wstring description_full_path(const wstring& catalog, const wstring& description);
 
 #endif  // QXR8_APP_INSTALLER_DLG_H_

@@ -68,6 +68,17 @@ wstring clean_default_catalog(const wstring& path) {
   return result;
 }
 
+wstring description_full_path(const wstring& catalog, const wstring& description) {
+  wstring relative = description;
+  replace_all(relative, kBadPathSeparator, kPathSeparator);
+  const size_t start = relative.find_first_not_of(kPathSeparatorChar);
+  if (start == wstring::npos) return wstring();
+  wstring full = catalog;
+  replace_all(full, kBadPathSeparator, kPathSeparator);
+  while (!full.empty() && full.back() == kPathSeparatorChar) full.pop_back();
+  return full + kPathSeparator + relative.substr(start);
+}
+
 wstring CInstallerDlg::getXdkFullPath() const {
   std::string directory;
   if (useCurrentDir) {
@@ -187,10 +198,12 @@ wstring CInstallerDlg::descriptionPath() const {
 
 void CInstallerDlg::finalize() {
   if (curState != kStateSuccess && curState != kStateFailure) return;
-  wstring full = catalogPath + descriptionPath();
-  replace_all(full, kBadPathSeparator, kPathSeparator);
+  // The description is relative to the catalog, which may or may not end
+  // with "/" (a folder picked in the chooser never does).
+  const wstring full = description_full_path(catalogPath, descriptionPath());
   if (curState == kStateSuccess && successPage != nullptr && curPage == successPage &&
-      window != nullptr && successPage->isShowReadmeChecked() && file_exists(full)) {
+      window != nullptr && successPage->isShowReadmeChecked() && !full.empty() &&
+      file_exists(full)) {
     // No shell: the path reaches the opener as one word, whatever it holds.
     // A relative path that starts with "-" would read as an option.
     std::string document = narrow_lib(full);

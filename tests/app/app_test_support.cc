@@ -134,6 +134,35 @@ gboolean BoxAnswerer::poll(gpointer data) {
   return TRUE;
 }
 
+gboolean answer_chooser(gpointer data) {
+  ChooserAnswer* answer = static_cast<ChooserAnswer*>(data);
+  GList* windows = gtk_window_list_toplevels();
+  GtkWidget* chooser = nullptr;
+  for (GList* item = windows; item != nullptr; item = item->next) {
+    GtkWidget* widget = GTK_WIDGET(item->data);
+    if (GTK_IS_FILE_CHOOSER_DIALOG(widget) && gtk_widget_get_visible(widget)) chooser = widget;
+  }
+  g_list_free(windows);
+  if (chooser == nullptr) return TRUE;
+  answer->seen = true;
+  if (answer->folder.empty()) {
+    gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
+    return FALSE;
+  }
+  // The chooser loads folders asynchronously: set the folder, then accept
+  // once it reports it as its choice.
+  if (answer->polls++ == 0) {
+    gtk_file_chooser_set_current_folder(GTK_FILE_CHOOSER(chooser), answer->folder.c_str());
+    return TRUE;
+  }
+  gchar* chosen = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
+  const bool ready = chosen != nullptr && answer->folder == chosen;
+  g_free(chosen);
+  if (!ready && answer->polls < 100) return TRUE;
+  gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_ACCEPT);
+  return FALSE;
+}
+
 void pump_events(int ms) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
   while (std::chrono::steady_clock::now() < deadline) {

@@ -108,6 +108,17 @@ class BoxAnswerer {
   std::vector<SeenBox> m_seen;
 };
 
+// Answers the folder chooser from a GTK timeout (g_timeout_add with a
+// ChooserAnswer*): with `folder` it moves the chooser there and accepts once
+// the chooser reports that folder as its choice; without it cancels. `seen`
+// tells whether a chooser came up.
+struct ChooserAnswer {
+  std::string folder;
+  int polls = 0;
+  bool seen = false;
+};
+gboolean answer_chooser(gpointer answer);
+
 // Runs pending GTK events for about `ms` milliseconds.
 void pump_events(int ms);
 

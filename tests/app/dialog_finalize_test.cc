@@ -1,6 +1,8 @@
 // The Finish button: which description is opened, and when nothing is. The
 // viewer is a real process, a stand-in xdg-open first in PATH that records
 // the arguments it was started with.
+#include <cstdio>
+
 #include "dialog_fixture.h"
 
 namespace app_test {
@@ -56,6 +58,35 @@ TEST_F(FinalizeTest, OnlyTheFirstRecordOfTheLanguageCounts) {
                {u"en", u"P", u"V", u"docs/en.html"}},
               u"ru");
   EXPECT_EQ(finishAndRecord(), opened("docs/en.html"));
+}
+
+// The catalog and the description are joined by exactly one "/": a catalog
+// typed without a final "/", typed with one, or picked in the folder
+// chooser (which never gives one) all open the same document.
+TEST_F(FinalizeTest, OpensTheDescriptionWhateverTheCatalogEndsWith) {
+  const std::string catalog = sandbox->work("catalog");
+  make_dirs(catalog);
+  ASSERT_TRUE(write_kit(sandbox->kitDir() + "/qxr8.xdk", {{u"en", u"P", u"V", u"docs\\en.html"}},
+                        {{"docs/en.html", "en", 1600000000}}));
+  for (const std::string how : {"typed", "typed/", "picked"}) {
+    SCOPED_TRACE(how);
+    remove(sandbox->viewerLog().c_str());
+    makeDialog();
+    openWizard();
+    clickNext();
+    if (how == "picked") {
+      ChooserAnswer answer;
+      answer.folder = catalog;
+      g_timeout_add(50, answer_chooser, &answer);
+      gtk_button_clicked(GTK_BUTTON(dlg->dirSelectPage->browseButton));
+      ASSERT_EQ(narrow_lib(dlg->dirSelectPage->getPath()), catalog);
+    } else {
+      dlg->dirSelectPage->setPath(how == "typed" ? catalog : catalog + "/");
+    }
+    clickNext();
+    ASSERT_EQ(dlg->curState, kStateSuccess);
+    EXPECT_EQ(finishAndRecord(), (std::vector<std::string>{"argc=1", catalog + "/docs/en.html"}));
+  }
 }
 
 TEST_F(FinalizeTest, HandsAPathWithShellCharactersOverAsOneArgument) {
