@@ -6,8 +6,9 @@
 #   ./run.sh [OPTIONS]    options go to the wizard (for example -Lru or -S)
 #
 # With a display the wizard opens on it and you click through it yourself.
-# Without one (DISPLAY unset) it runs under a private Xvfb, is clicked
-# through with xdotool, and screenshots of its pages go to build/demo-shots/.
+# Without one (DISPLAY unset) it runs, with the same options, under a private
+# Xvfb, is clicked through with xdotool, and screenshots of its pages go to
+# build/demo-shots/.
 # QXR8_BUILD_DIR=DIR builds and runs in DIR instead of build/.
 # Either way the script ends by listing what was installed and registered.
 set -euo pipefail
@@ -34,7 +35,7 @@ if [ -n "${DISPLAY:-}" ]; then
   HOME="$DEMO_HOME" TMPDIR="$DEMO_HOME/.tmp" "$BUILD/bin/setup" "$@"
 else
   echo "no DISPLAY: running the wizard under Xvfb and clicking through it"
-  tools/screenshots.sh --demo "$BUILD" "$BUILD/demo-shots" "$DEMO_HOME"
+  tools/screenshots.sh --demo "$BUILD" "$BUILD/demo-shots" "$DEMO_HOME" "$@"
 fi
 
 CATALOG=$DEMO_HOME/.qxr8/Qx/qxr8/tmplts

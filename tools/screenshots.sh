@@ -8,10 +8,10 @@
 #       OUT_DIR/{en,ru}-{welcome,catalog,cancel-question,progress,success,
 #       error-box,failure}.png. Defaults: build/ and docs/screenshots/.
 #
-#   tools/screenshots.sh --demo BUILD_DIR OUT_DIR HOME_DIR
-#       One installation of BUILD_DIR/bin/qxr8.xdk with HOME=HOME_DIR
-#       (welcome, catalog, progress, success pages saved in OUT_DIR); run.sh
-#       uses it when there is no display.
+#   tools/screenshots.sh --demo BUILD_DIR OUT_DIR HOME_DIR [ARG...]
+#       One installation of BUILD_DIR/bin/qxr8.xdk with HOME=HOME_DIR, the
+#       wizard started with ARG... (for example -Lru or -S); the pages it
+#       shows are saved in OUT_DIR. run.sh uses it when there is no display.
 #
 # Every run of the wizard gets its own HOME and TMPDIR below a scratch
 # directory (the demo uses HOME_DIR), so nothing of the user's own launcher
@@ -52,9 +52,10 @@ start_xvfb() {
   chmod +x "$SCRATCH/bin/xdg-open"
 }
 
-# wizard_start HOME KITDIR ARGS... : starts the program with the kit in KITDIR
-# (it is run there with "usecwd") and waits for its wizard window ($WIN).
-wizard_start() {
+# wizard_launch HOME KITDIR ARGS... : starts the program with the kit in
+# KITDIR (it is run there with "usecwd") and waits for its wizard window;
+# $WIN stays empty when none came up (the program ended first).
+wizard_launch() {
   local home=$1 kitdir=$2
   shift 2
   mkdir -p "$home" "$home/.tmp"
@@ -62,15 +63,27 @@ wizard_start() {
      "$SETUP" usecwd "$@") &
   SETUP_PID=$!
   WIN=$(wait_window wizard)
-  [ -n "$WIN" ] || { echo "no wizard window" >&2; exit 1; }
   sleep 0.5
 }
 
+# wizard_start HOME KITDIR ARGS... : wizard_launch, and a window is a must.
+wizard_start() {
+  wizard_launch "$@"
+  [ -n "$WIN" ] || { echo "no wizard window" >&2; exit 1; }
+}
+
+# Whether the program started last still runs (an unattended run ends by
+# itself on its final page).
+wizard_running() {
+  [ -n "$SETUP_PID" ] && kill -0 "$SETUP_PID" 2>/dev/null
+}
+
 # wait_window wizard|box : the id of the process's 500 x 360 window, or of
-# another window (a message box); empty after 15 s.
+# another window (a message box); empty after 15 s or when the process ends.
 wait_window() {
   local want=$1 id w h
   for _ in $(seq 150); do
+    kill -0 "$SETUP_PID" 2>/dev/null || return 0
     for id in $(xdotool search --onlyvisible --pid "$SETUP_PID" 2>/dev/null); do
       eval "$(xdotool getwindowgeometry --shell "$id" | grep -E '^(WIDTH|HEIGHT)=')"
       w=$WIDTH h=$HEIGHT
@@ -215,21 +228,34 @@ shoot_language() {  # lang
   rm -rf "$home"
 }
 
-# The walk of run.sh: install the sample kit into HOME's default catalog.
+# The walk of run.sh: install the sample kit into HOME's default catalog,
+# the wizard started with the given arguments. An unattended run (-S) needs
+# no clicks and ends by itself; each step first looks whether the wizard is
+# still there.
 demo() {
   local home=$1
-  wizard_start "$home" "$KITDIR"
-  shot "$WIN" welcome
-  click "$NEXT_X" "$BUTTONS_Y"
-  shot "$WIN" catalog
-  click "$NEXT_X" "$BUTTONS_Y"
-  for _ in $(seq 300); do
-    [ -f "$home/.Qx/qxlaunch/qxlaunch.cfg" ] && break
-    sleep 0.1
-  done
-  sleep 0.5
-  shot "$WIN" success
-  click "$NEXT_X" "$BUTTONS_Y"
+  shift
+  wizard_launch "$home" "$KITDIR" "$@"
+  if [ -z "$WIN" ]; then
+    echo "the wizard ended without showing its window"
+  else
+    wizard_running && { shot "$WIN" welcome || true; }
+    wizard_running && click "$NEXT_X" "$BUTTONS_Y"
+    wizard_running && { shot "$WIN" catalog || true; }
+    wizard_running && click "$NEXT_X" "$BUTTONS_Y"
+    for _ in $(seq 300); do
+      [ -f "$home/.Qx/qxlaunch/qxlaunch.cfg" ] && break
+      wizard_running || break
+      sleep 0.1
+    done
+    sleep 0.5
+    if wizard_running; then
+      shot "$WIN" success
+      click "$NEXT_X" "$BUTTONS_Y"
+    else
+      echo "the wizard ended by itself"
+    fi
+  fi
   wizard_end
   if [ -f "$SCRATCH/viewer.log" ]; then
     echo "Finish asked the viewer to open: $(cat "$SCRATCH/viewer.log")"
@@ -259,7 +285,9 @@ main() {
   start_xvfb
   export LC_ALL=C.UTF-8 LANG=C.UTF-8
   if [ $mode = demo ]; then
-    demo "$3"
+    local home=$3
+    shift 3
+    demo "$home" "$@"
     return
   fi
   SLOWKIT=$SCRATCH/slow-kit
