@@ -164,9 +164,13 @@ make_slow_kit() {  # dir
   for i in $(seq -w 1 20); do
     head -c 10000000 /dev/zero >"$payload/data/block_$i.bin"
   done
-  LC_ALL=C.UTF-8 "$XDKTOOL" pack -1 --time 1735732800 \
-    --record en "qxr8 Report Templates" "Qxr8 Labs" "docs/description_en.html" \
-    --record ru "Шаблоны отчётов qxr8" "Лаборатория Qxr8" "docs/description_ru.html" \
+  local records=() code product vendor description
+  # The sample kit's own records, as the build packs them.
+  while IFS=$'\t' read -r code product vendor description; do
+    case $code in ''|'#'*) continue ;; esac
+    records+=(--record "$code" "$product" "$vendor" "$description")
+  done <"$ROOT/examples/sample-kit/records.tsv"
+  LC_ALL=C.UTF-8 "$XDKTOOL" pack -1 --time 1735732800 "${records[@]}" \
     -- "$payload" "$1/qxr8.xdk" >/dev/null
   rm -rf "$payload"
 }

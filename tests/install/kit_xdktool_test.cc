@@ -5,6 +5,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -253,27 +255,33 @@ TEST_F(XdkTool, RefusedKitsGiveReasonAndCode) {
   EXPECT_TRUE(sandbox.tmpEntries().empty());
 }
 
-TEST_F(XdkTool, SampleKitBesideTheWizardDescribesItselfInThreeLanguages) {
+// The sample kit speaks every interface language of the wizard, so that no
+// language greets the user with the default product and vendor texts.
+TEST_F(XdkTool, SampleKitBesideTheWizardDescribesItselfInEveryInterfaceLanguage) {
   const std::string kit = std::string(QXR8_BINARY_DIR) + "/bin/qxr8.xdk";
   ASSERT_TRUE(file_exists(kit)) << "the build packs " << kit;
   KitReader reader;
   ASSERT_EQ(reader.open(widen_lib(kit)), 0u);
-  ASSERT_EQ(reader.productInfo.size(), 3u);
   std::vector<wstring> names;
   for (const config::KitEntry& entry : reader.entries) {
     names.push_back(entry.name);
     EXPECT_EQ(FileTimeToEpoch(entry.lastWriteTime), 1735732800L) << narrow_lib(entry.name);
   }
   EXPECT_TRUE(std::is_sorted(names.begin(), names.end()));
-  const char* languages[] = {"en", "ru", "de"};
-  for (size_t i = 0; i < 3; ++i) {
-    const config::KitProductInfo& record = reader.productInfo[i];
-    EXPECT_EQ(record.language, widen_lib(languages[i]));
-    EXPECT_FALSE(record.product.empty());
-    EXPECT_FALSE(record.vendor.empty());
+  const char* const languages[] = {"ru", "uk", "en", "lv", "lt", "bg",
+                                   "de", "ro", "ka", "kk", "vi", "tr"};
+  EXPECT_EQ(reader.productInfo.size(), std::size(languages));
+  for (const char* language : languages) {
+    SCOPED_TRACE(language);
+    const auto record = std::find_if(
+        reader.productInfo.begin(), reader.productInfo.end(),
+        [&](const config::KitProductInfo& info) { return info.language == widen_lib(language); });
+    ASSERT_NE(record, reader.productInfo.end());
+    EXPECT_FALSE(record->product.empty());
+    EXPECT_FALSE(record->vendor.empty());
     // Each description is a document of the kit.
-    EXPECT_NE(std::find(names.begin(), names.end(), record.description), names.end())
-        << narrow_lib(record.description);
+    EXPECT_NE(std::find(names.begin(), names.end(), record->description), names.end())
+        << narrow_lib(record->description);
   }
   size_t templates = 0;
   for (const wstring& name : names) templates += name.rfind(u"templates/", 0) == 0 ? 1 : 0;
