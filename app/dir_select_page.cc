@@ -1,5 +1,6 @@
 #include "app/dir_select_page.h"
 
+#include "app/button_label_fit.h"
 #include "platform/text_encoding.h"
 #include "res/string_table.h"
 
@@ -49,6 +50,7 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture)
   widgets.push_back(browseButton);
   gtk_widget_set_size_request(browseButton, kBrowseSize, kBrowseSize);
   gtk_fixed_put(GTK_FIXED(parent), browseButton, kBrowseX, kBrowseY);
+  fit_button_label(browseButton);
   g_signal_connect(browseButton, "clicked", G_CALLBACK(on_browse_clicked), this);
 }
 

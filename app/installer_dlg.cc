@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "app/artwork.h"
+#include "app/button_label_fit.h"
 #include "app/message_box.h"
 #include "platform/text_encoding.h"
 #include "res/string_table.h"
@@ -167,6 +168,9 @@ void CInstallerDlg::showMainWindow() {
   buttonCancel = make_button("IDS_WIZARD_CANCEL", fixed, kButtonCancelX);
   gtk_widget_set_can_default(buttonNext, TRUE);
   gtk_widget_grab_default(buttonNext);
+  // Some translations are wider than the 80-pixel buttons at the theme's
+  // font; those are drawn smaller rather than cut off.
+  for (GtkWidget* button : {buttonPrev, buttonNext, buttonCancel}) fit_button_label(button);
 
   g_signal_connect(buttonPrev, "clicked", G_CALLBACK(on_prev_clicked), this);
   g_signal_connect(buttonNext, "clicked", G_CALLBACK(on_next_clicked), this);
@@ -251,6 +255,7 @@ void CInstallerDlg::setFinishButtons() {
                        narrow_lib(LoadResString("IDS_WIZARD_FINISH")).c_str());
   gtk_widget_set_can_default(buttonNext, TRUE);
   gtk_widget_grab_default(buttonNext);
+  fit_button_label(buttonNext);  // the new text has a new label widget
 }
 
 int CInstallerDlg::on_buttonPrev_clicked(GtkWidget* /*widget*/, void* data) {

@@ -7,10 +7,12 @@
 
 #include <vector>
 
-// Position and size of the main-area label, beside the side picture.
+// Position and size of the main-area label, beside the side picture. The
+// label wraps its text at its width, so 320 (not the 330 up to the window's
+// edge) keeps a 10-pixel right margin, as on the left of the buttons.
 inline constexpr int kMainAreaX = 170;
 inline constexpr int kMainAreaY = 10;
-inline constexpr int kMainAreaWidth = 330;
+inline constexpr int kMainAreaWidth = 320;
 inline constexpr int kMainAreaHeight = 250;
 
 class WizardDialogPage {
@@ -32,7 +34,7 @@ class WizardDialogPage {
   std::vector<GtkWidget*> widgets;
 };
 
-// A new, hidden, empty label for the main area: 330 x 250 at (170, 10) in
+// A new, hidden, empty label for the main area: 320 x 250 at (170, 10) in
 // `parent`, wrapping, its text starting at the top left. The container owns
 // it. Main thread.
 GtkWidget* createMainAreaLabel(GtkWidget* parent);

@@ -3,6 +3,8 @@
 // the window manager's close.
 #include <gdk/gdkkeysyms.h>
 
+#include <algorithm>
+
 #include "app/message_box.h"
 #include "dialog_fixture.h"
 
@@ -29,6 +31,33 @@ void expect_box(GtkWidget* widget, Box want, const char* what) {
   if (want.h > 0) {
     EXPECT_EQ(got.h, want.h) << what;
   }
+}
+
+// A button's label as GTK draws it: its own layout, in whatever font the
+// label has, must fit the room the button allocated to it (the button's
+// inside), and the font must stay legible.
+void expect_label_fits(GtkWidget* button, const std::string& text) {
+  GtkWidget* label = gtk_bin_get_child(GTK_BIN(button));
+  ASSERT_TRUE(label != nullptr && GTK_IS_LABEL(label)) << text;
+  EXPECT_EQ(gtk_label_get_text(GTK_LABEL(label)), text);
+  const Box inside = allocation(label);
+  int xpad = 0;
+  gtk_misc_get_padding(GTK_MISC(label), &xpad, nullptr);
+  int width = 0;
+  pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(label)), &width, nullptr);
+  EXPECT_LE(width + 2 * xpad, inside.w) << text << " is cut off";
+  const PangoFontDescription* font = gtk_widget_get_style(label)->font_desc;
+  if (!pango_font_description_get_size_is_absolute(font)) {
+    EXPECT_GE(pango_font_description_get_size(font), 7 * PANGO_SCALE) << text;
+  }
+}
+
+// The main text of a page wraps 10 pixels before the window's right edge.
+void expect_right_margin(GtkWidget* label, const char* what) {
+  const Box box = allocation(label);
+  int width = 0;
+  pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(label)), &width, nullptr);
+  EXPECT_LE(box.x + std::max(box.w, width), kDlgWidth - 10) << what;
 }
 
 // Sends the window manager's close request as GTK receives it from X.
@@ -154,13 +183,15 @@ TEST_F(DialogTest, PlacesEveryWidgetAtItsFixedPosition) {
   ASSERT_NE(separator, nullptr);
   expect_box(separator, {10, 310, 480, 5}, "separator");
   expect_box(dlg->welcomePage->image, {0, 0, 158, 286}, "welcome picture");
-  expect_box(dlg->welcomePage->label, {170, 10, 330, 250}, "welcome text");
+  expect_box(dlg->welcomePage->label, {170, 10, 320, 250}, "welcome text");
+  expect_right_margin(dlg->welcomePage->label, "welcome text");
   expect_box(dlg->buttonPrev, {230, 320, 80, 30}, "Back");
   expect_box(dlg->buttonNext, {310, 320, 80, 30}, "Next");
   expect_box(dlg->buttonCancel, {410, 320, 80, 30}, "Cancel");
   DirSelectPage* page = dlg->dirSelectPage;
   expect_box(page->image, {0, 0, 158, 286}, "side picture");
-  expect_box(page->promptLabel, {170, 10, 330, 250}, "prompt");
+  expect_box(page->promptLabel, {170, 10, 320, 250}, "prompt");
+  expect_right_margin(page->promptLabel, "prompt");
   expect_box(page->catalogLabel, {170, 255, 0, 0}, "catalog label");
   expect_box(page->entry, {170, 275, 280, 30}, "entry");
   expect_box(page->browseButton, {460, 275, 30, 30}, "browse");
@@ -171,11 +202,35 @@ TEST_F(DialogTest, PlacesEveryWidgetAtItsFixedPosition) {
   ASSERT_EQ(dlg->curState, kStateSuccess);
   pump_events(100);
   expect_box(dlg->successPage->openDescrCheck, {170, 170, 0, 0}, "check box");
-  expect_box(dlg->successPage->label, {170, 10, 330, 250}, "message");
+  expect_box(dlg->successPage->label, {170, 10, 320, 250}, "message");
+  expect_right_margin(dlg->successPage->label, "message");
   EXPECT_TRUE(dlg->successPage->isShowReadmeChecked());
   expect_box(dlg->successPage->image, {0, 0, 158, 286}, "success picture");
   expect_box(dlg->progressPage->bar, {10, 150, 480, 20}, "bar");
   expect_box(dlg->progressPage->label, {10, 130, 0, 0}, "status line");
+}
+
+// Every label the wizard's buttons can show (Back, Next, Finish, Cancel and
+// the "..." of the catalog page) reads whole in every interface language.
+TEST_F(DialogTest, EveryButtonLabelFitsItsButtonInEveryLanguage) {
+  for (const auto& [lang, info] : get_lang_registry()) {
+    SCOPED_TRACE(info.code);
+    set_resource_lang(lang);
+    makeDialog(widen_lib(info.code));
+    openWizard();
+    clickNext();
+    ASSERT_EQ(dlg->curState, kStateSelectDir);
+    pump_events(30);
+    expect_label_fits(dlg->buttonPrev, res("IDS_WIZARD_BACK"));
+    expect_label_fits(dlg->buttonNext, res("IDS_WIZARD_NEXT"));
+    expect_label_fits(dlg->buttonCancel, res("IDS_WIZARD_CANCEL"));
+    expect_label_fits(dlg->dirSelectPage->browseButton, "...");
+    // Finish is the Next button relabelled on the final pages.
+    dlg->showSuccessFinalPage();
+    pump_events(30);
+    expect_label_fits(dlg->buttonNext, res("IDS_WIZARD_FINISH"));
+    expect_box(dlg->buttonNext, {310, 320, 80, 30}, "Finish keeps the button's size");
+  }
 }
 
 TEST_F(DialogTest, ProgressPageShowsStartTextBelowAHundredAndFinishTextAtIt) {
