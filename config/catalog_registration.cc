@@ -1,7 +1,7 @@
 #include "config/catalog_registration.h"
 
-
 #include "config/config_locations.h"
+#include "config/registration_lock.h"
 #include "config/starter.h"
 #include "platform/file_finder.h"
 
@@ -32,16 +32,21 @@ CatalogRegistration read_catalog_registration() {
   return reg;
 }
 
-int register_catalog(std::vector<wstring>& tmpltsList, bool hasBaseCfg, bool listFromBaseCfg,
-                     const wstring& catalogPath) {
+int register_catalog(CatalogRegistration& reg, const wstring& catalogPath) {
   try {
     wstring p = catalogPath;
     if (!p.empty() && (p.back() == kPathSeparatorChar || p.back() == kBadPathSeparatorChar)) {
       p.pop_back();
     }
-    tmpltsList.insert(tmpltsList.begin(), p);
-    if (!listFromBaseCfg) set_tmplts_list(tmpltsList, false);
-    if (hasBaseCfg) set_tmplts_list(tmpltsList, true);
+    // The list and the flags of the start-up read may be stale by now (a
+    // registration of another process may have ended since): they are read
+    // again while no other registration can write.
+    RegistrationLock lock;
+    reg.tmpltsList.clear();
+    read_catalog_registration(reg.tmpltsList, reg.hasBaseCfg, reg.listFromBaseCfg);
+    reg.tmpltsList.insert(reg.tmpltsList.begin(), p);
+    if (!reg.listFromBaseCfg) set_tmplts_list(reg.tmpltsList, false);
+    if (reg.hasBaseCfg) set_tmplts_list(reg.tmpltsList, true);
   } catch (int code) {
     return code;
   } catch (...) {
@@ -50,6 +55,13 @@ int register_catalog(std::vector<wstring>& tmpltsList, bool hasBaseCfg, bool lis
   return 0;
 }
 
-int register_catalog(CatalogRegistration& reg, const wstring& catalogPath) {
-  return register_catalog(reg.tmpltsList, reg.hasBaseCfg, reg.listFromBaseCfg, catalogPath);
+int register_catalog(std::vector<wstring>& tmpltsList, bool hasBaseCfg, bool listFromBaseCfg,
+                     const wstring& catalogPath) {
+  CatalogRegistration reg;
+  reg.tmpltsList.swap(tmpltsList);
+  reg.hasBaseCfg = hasBaseCfg;
+  reg.listFromBaseCfg = listFromBaseCfg;
+  const int rc = register_catalog(reg, catalogPath);
+  tmpltsList.swap(reg.tmpltsList);
+  return rc;
 }

@@ -3,7 +3,8 @@
 // putting the new catalog at the head of that list after a success. The
 // wizard and the headless install share them so both leave the same files.
 //
-// Main (GUI) thread or a tool's only thread; no locking of the files.
+// Main (GUI) thread or a tool's only thread. Registrations of several
+// processes are serialised by RegistrationLock.
 #ifndef QXR8_CONFIG_CATALOG_REGISTRATION_H_
 #define QXR8_CONFIG_CATALOG_REGISTRATION_H_
 
@@ -34,17 +35,22 @@ CatalogRegistration read_catalog_registration();
 void read_catalog_registration(std::vector<wstring>& tmpltsList, bool& hasBaseCfg,
                                bool& listFromBaseCfg);
 
-// After a successful installation into `catalogPath`: the path with one
-// trailing "\" or "/" cut is inserted at the front of reg.tmpltsList (reg is
-// changed). Then, unless listFromBaseCfg, the list is written to the ordinary
-// per-user file; then, if hasBaseCfg, to the base file. A failing write skips
-// the remaining one. Returns 0 when every write succeeded, else the integer
-// the writer threw (1 the file cannot be created, 2 writing or replacing
-// failed), or -1 for any other failure (such as running out of memory).
-// Never throws.
+// After a successful installation into `catalogPath`. Under the
+// registration lock, `reg` is read again from the files as they stand now
+// (list and both flags, as read_catalog_registration does; the start-up
+// values are discarded, so a catalog another registration added meanwhile
+// is kept), and the path with one trailing "\" or "/" cut is inserted at the
+// front of the list. Then, unless listFromBaseCfg, the list is written to
+// the ordinary per-user file; then, if hasBaseCfg, to the base file. A
+// failing write skips the remaining one. Returns 0 when every write
+// succeeded, else the integer the writer threw (1 the file cannot be
+// created or cannot be read whole, so it was left untouched; 2 writing or
+// replacing failed), or -1 for any other failure (such as running out of
+// memory). Never throws.
 int register_catalog(CatalogRegistration& reg, const wstring& catalogPath);
 
-// The same for callers that keep the three fields themselves.
+// The same for callers that keep the three fields themselves: the list is
+// replaced as above; the flags passed in are superseded by the fresh read.
 int register_catalog(std::vector<wstring>& tmpltsList, bool hasBaseCfg, bool listFromBaseCfg,
                      const wstring& catalogPath);
 

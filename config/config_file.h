@@ -1,9 +1,17 @@
 // A launcher configuration file in memory: ordered entries of a key and an
 // ordered list of values, matched case-insensitively. A plain value object.
 // Not shared between threads.
+//
+// Beside the ordered entries the object keeps hash indexes of the keys and
+// values in their compared form, so that reading a file of n lines costs
+// time proportional to n rather than n squared.
 #ifndef QXR8_CONFIG_CONFIG_FILE_H_
 #define QXR8_CONFIG_CONFIG_FILE_H_
 
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/wstring.h"
@@ -11,6 +19,12 @@
 // strcasecmp of the two texts in the locale's multibyte form (zero bytes
 // carried as escaped bytes do not end the texts): negative, zero or positive. In the C and UTF-8 locales only ASCII letters fold. Any thread.
 int compare_nocase(const wstring& a, const wstring& b);
+
+// The text in the form compare_nocase compares: its multibyte bytes (escaped
+// bytes as themselves), each folded with the locale's tolower, as strcasecmp
+// folds them. compare_nocase(a, b) == 0 exactly when the two keys are equal,
+// so the key serves for hashing. Any thread.
+std::string nocase_key(const wstring& text);
 
 class ConfigFile {
  public:
@@ -44,10 +58,27 @@ class ConfigFile {
   const std::vector<Entry>& entries() const { return m_entries; }
 
  private:
-  Entry* find(const wstring& key);
-  std::vector<Entry>::iterator findIt(const wstring& key);
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+
+  // Position of the entry whose key folds to `folded`, or kNone.
+  size_t indexOf(const std::string& folded) const;
+  // Position within entry `entry` of the value that folds to `folded`.
+  size_t valueOf(size_t entry, const std::string& folded) const;
+  void append(const wstring& key, const std::vector<wstring>& values, std::string folded);
+  void indexValue(size_t entry, size_t position, const std::string& folded);
+  void unindexValues(size_t entry);
+  void erase(size_t entry);
+  void rebuildIndexes();
 
   std::vector<Entry> m_entries;
+  // Aligned with m_entries: each key in its compared form.
+  std::vector<std::string> m_foldedKeys;
+  // Hash of a folded key -> entry position. Only hashes are kept: a hit is
+  // confirmed against m_foldedKeys, and the index stays small.
+  std::unordered_multimap<size_t, size_t> m_keyIndex;
+  // Hash of (entry position, folded value) -> entry position << 32 | value
+  // position; a hit is confirmed by folding that value.
+  std::unordered_multimap<size_t, uint64_t> m_valueIndex;
 };
 
 #endif  // QXR8_CONFIG_CONFIG_FILE_H_

@@ -4,13 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <random>
 #include <string>
 
+#include "config/ascii_identity.h"
 #include "config/byte_escape.h"
+#include "config/file_attributes.h"
+#include "config/temporary_file.h"
 #include "platform/text_encoding.h"
 
 namespace {
@@ -52,48 +53,43 @@ bool resolveLinks(std::string path, std::string& target) {
   return false;
 }
 
+// Appends the multibyte form of `w`; ASCII text, most of any launcher
+// file, is copied as it is where the locale keeps ASCII.
+void appendNarrow(std::string& text, const wstring& w, bool asciiAsIs) {
+  if (asciiAsIs && std::all_of(w.begin(), w.end(), [](char16_t c) { return c != 0 && c < 0x80; })) {
+    text.append(w.begin(), w.end());
+  } else {
+    text += narrow_keeping_bytes(w);
+  }
+}
+
 std::string textOf(const ConfigFile& config) {
+  const bool asciiAsIs = locale_keeps_ascii();
   std::string text;
   for (const ConfigFile::Entry& entry : config.entries()) {
-    const std::string key = narrow_keeping_bytes(entry.key);
+    std::string key;
+    appendNarrow(key, entry.key, asciiAsIs);
     for (const wstring& value : entry.values) {
       text += key;
       text += '=';
-      text += narrow_keeping_bytes(value);
+      appendNarrow(text, value, asciiAsIs);
       text += '\n';
     }
+  }
+  // A first key that begins with the bytes FF FE (carried over from a file
+  // whose first line was empty) would make the file read back as UTF-16.
+  // An empty line, which the reader skips, keeps it a multibyte file.
+  if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF &&
+      static_cast<unsigned char>(text[1]) == 0xFE) {
+    text.insert(0, 1, '\n');
   }
   return text;
 }
 
-// A name beside `target` that nobody else is likely to pick; the exclusive
-// open decides.
-std::string candidateName(const std::string& target) {
-  static std::atomic<unsigned> counter{0};
-  std::random_device device;
-  const unsigned long long mix =
-      (static_cast<unsigned long long>(device()) << 32) ^ static_cast<unsigned long long>(getpid()) ^
-      (static_cast<unsigned long long>(counter++) << 16) ^
-      static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
-  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  std::string suffix;
-  unsigned long long v = mix;
-  for (int i = 0; i < 8; ++i) {
-    suffix += kDigits[v % 36];
-    v /= 36;
-  }
-  const size_t slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  // A name near the length limit would leave no room for the decoration.
-  if (base.size() > 200) return dir + "." + suffix + ".tmp";
-  return dir + "." + base + "." + suffix + ".tmp";
-}
-
-bool writeAll(int fd, const std::string& text) {
+bool writeAllAt(int fd, const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
+    const ssize_t n = pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -103,6 +99,83 @@ bool writeAll(int fd, const std::string& text) {
   return true;
 }
 
+bool readAllAt(int fd, std::string& bytes) {
+  bytes.clear();
+  char chunk[65536];
+  for (;;) {
+    const ssize_t n = pread(fd, chunk, sizeof chunk, static_cast<off_t>(bytes.size()));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) return true;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+}
+
+// A file system that cannot sync (EINVAL) still holds what was written.
+bool syncFile(int fd) { return fsync(fd) == 0 || errno == EINVAL; }
+
+// The rename leaves the folder pointing at the new file; syncing the folder
+// makes that survive a crash. Best effort: the file itself is complete.
+void syncFolder(const std::string& dir) {
+  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+enum class Outcome { kDone, kNotPossible };
+
+// Writes `text` to a temporary beside `target` and renames it over the
+// target, so that a reader sees the old file or the new one and nothing in
+// between. kNotPossible (nothing changed, the temporary gone) when the
+// temporary cannot be made in the folder or cannot carry the old file's
+// owner, group, mode and attributes; `old` is null for a new file. Throws 2
+// when writing or renaming fails; the old file stays and the temporary goes.
+Outcome writeByRename(const std::string& target, const std::string& text,
+                      const struct stat* old) {
+  if (old != nullptr && old->st_nlink != 1) return Outcome::kNotPossible;
+  TemporaryFile temp;
+  if (!temp.create(target)) return Outcome::kNotPossible;
+  if (old != nullptr && !copy_file_attributes(target, *old, temp.fd())) {
+    return Outcome::kNotPossible;
+  }
+  if (!writeAllAt(temp.fd(), text) || !syncFile(temp.fd()) || !temp.close() ||
+      rename(temp.name().c_str(), target.c_str()) != 0) {
+    throw kCannotWrite;
+  }
+  temp.commit();
+  syncFolder(directoryOf(target));
+  return Outcome::kDone;
+}
+
+// Writes `text` into the existing file itself, which keeps its inode and so
+// its links, owner, group, mode and attributes. The whole old content is
+// read first; if writing fails it is put back. Throws 1 when the file cannot
+// be opened for reading and writing or read whole, 2 when writing fails.
+void writeInPlace(const std::string& target, const std::string& text) {
+  const int fd = open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) throw kCannotCreate;
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  struct stat st;
+  std::string oldBytes;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !readAllAt(fd, oldBytes)) {
+    throw kCannotCreate;
+  }
+  if (writeAllAt(fd, text) && ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
+      syncFile(fd)) {
+    return;
+  }
+  // The old bytes fit where they were; shorten the file back to them.
+  writeAllAt(fd, oldBytes);
+  if (ftruncate(fd, static_cast<off_t>(oldBytes.size())) == 0) syncFile(fd);
+  throw kCannotWrite;
+}
+
 }  // namespace
 
 void write_config_file(const wstring& path, const ConfigFile& config) {
@@ -110,41 +183,19 @@ void write_config_file(const wstring& path, const ConfigFile& config) {
 
   std::string target;
   if (!resolveLinks(narrow_lib(path), target)) throw kCannotCreate;
+  remove_stale_temporaries(directoryOf(target));
   struct stat old;
-  const bool exists = stat(target.c_str(), &old) == 0;
+  if (stat(target.c_str(), &old) != 0) {
+    if (errno != ENOENT) throw kCannotCreate;
+    if (writeByRename(target, text, nullptr) == Outcome::kNotPossible) throw kCannotCreate;
+    return;
+  }
   // Renaming over a directory or a device would not be "writing the file".
-  if (exists && !S_ISREG(old.st_mode)) throw kCannotCreate;
+  if (!S_ISREG(old.st_mode)) throw kCannotCreate;
   // Replacing a file does not need the file's own write permission, but a
   // user who made the launcher's file read-only means it to stay as it is,
   // just as an open for writing would refuse it.
-  if (exists && faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) throw kCannotCreate;
-
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = candidateName(target);
-    // 0666 lets the umask decide for a new file, as a plain create would.
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST && errno != EINTR) break;
-  }
-  if (fd < 0) throw kCannotCreate;
-
-  bool ok = true;
-  if (exists) {
-    // The user's file keeps its owner and mode; the owner only when we may.
-    if (old.st_uid != geteuid() || old.st_gid != getegid()) {
-      if (fchown(fd, old.st_uid, old.st_gid) != 0) {
-        // Not permitted for an ordinary user; the mode still carries over.
-      }
-    }
-    ok = fchmod(fd, old.st_mode & 07777) == 0;
-  }
-  // A file system that cannot sync (EINVAL) still holds what was written.
-  ok = ok && writeAll(fd, text) && (fsync(fd) == 0 || errno == EINVAL);
-  ok = (close(fd) == 0) && ok;
-  ok = ok && rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    unlink(temp.c_str());
-    throw kCannotWrite;
-  }
+  if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) throw kCannotCreate;
+  if (writeByRename(target, text, &old) == Outcome::kDone) return;
+  writeInPlace(target, text);
 }

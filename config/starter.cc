@@ -1,6 +1,7 @@
 #include "config/starter.h"
 
-#include <set>
+#include <string>
+#include <unordered_set>
 
 #include "config/config_locations.h"
 #include "config/config_reader.h"
@@ -12,15 +13,16 @@
 
 namespace {
 
-struct NoCaseLess {
-  bool operator()(const wstring& a, const wstring& b) const { return compare_nocase(a, b) < 0; }
-};
+// The writer's code for a file that cannot be opened: no write is tried.
+constexpr int kUnreadableFile = 1;
 
 // A file that cannot be read must not keep the other one from being used.
-void readQuietly(const wstring& path, ConfigFile& config) {
+// True when the file was read whole or is missing.
+bool readQuietly(const wstring& path, ConfigFile& config) {
   try {
-    read_config_file(path, config);
+    return read_config_file(path, config);
   } catch (...) {
+    return false;
   }
 }
 
@@ -34,8 +36,9 @@ bool fileExists(const wstring& path) {
 void Starter::loadConfig() {
   readQuietly(useBase ? get_allusers_config_file_path_base() : get_allusers_config_file_path(),
               allUsersConfig);
-  readQuietly(useBase ? get_local_config_file_path_base() : get_local_config_file_path(),
-              localConfig);
+  localReadWhole =
+      readQuietly(useBase ? get_local_config_file_path_base() : get_local_config_file_path(),
+                  localConfig);
 }
 
 void Starter::getConfigFilesValues(bool localFirst, const char16_t* key, std::vector<wstring>& out,
@@ -47,12 +50,12 @@ void Starter::getConfigFilesValues(bool localFirst, const char16_t* key, std::ve
     sources = {&allUsersConfig};
     if (all) sources.push_back(&localConfig);
   }
-  std::set<wstring, NoCaseLess> taken;
+  std::unordered_set<std::string> taken;
   for (const ConfigFile* source : sources) {
     const std::vector<wstring>* values = source->findValues(key);
     if (values == nullptr) continue;
     for (const wstring& value : *values) {
-      if (taken.insert(value).second) out.push_back(value);
+      if (taken.insert(nocase_key(value)).second) out.push_back(value);
     }
   }
 }
@@ -66,6 +69,9 @@ void Starter::getTmpltsList(std::vector<wstring>& out, bool localFirst) {
 
 void Starter::setTmpltsList(const std::vector<wstring>& catalogs) {
   loadConfig();
+  // Writing back what was only partly read would drop the rest of the
+  // user's settings.
+  if (!localReadWhole) throw kUnreadableFile;
   std::vector<wstring> unique = catalogs;
   removePathDuplicates(unique);
   localConfig.setValues(kConfigFileFieldTemplatesLocation, unique);
@@ -77,7 +83,7 @@ void Starter::replaceWrongSeparators(std::vector<wstring>& list) {
 }
 
 void Starter::removePathDuplicates(std::vector<wstring>& list) {
-  std::set<wstring, NoCaseLess> seen;
+  std::unordered_set<std::string> seen;
   std::vector<wstring> kept;
   kept.reserve(list.size());
   for (wstring& path : list) {
@@ -85,7 +91,7 @@ void Starter::removePathDuplicates(std::vector<wstring>& list) {
     if (!key.empty() && key.back() != kBadPathSeparatorChar && key.back() != kPathSeparatorChar) {
       key += kBadPathSeparator;
     }
-    if (seen.insert(key).second) kept.push_back(std::move(path));
+    if (seen.insert(nocase_key(key)).second) kept.push_back(std::move(path));
   }
   list.swap(kept);
 }

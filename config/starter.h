@@ -15,6 +15,7 @@ class Starter {
   explicit Starter(bool useBase = false) : useBase(useBase) {}
 
   // Fills both files' contents; missing or unreadable files stay empty.
+  // localReadWhole := the per-user file was read whole or is missing.
   void loadConfig();
 
   // Appends the key's values from the loaded files to `out`, skipping values
@@ -28,7 +29,9 @@ class Starter {
   void getTmpltsList(std::vector<wstring>& out, bool localFirst);
 
   // Loads the files, replaces the per-user catalog list by `catalogs` (less
-  // duplicates) keeping every other key, and saves. Throws the writer's int.
+  // duplicates) keeping every other key, and saves. Throws the writer's int;
+  // 1, with nothing written, when the per-user file exists but cannot be
+  // read whole (no read permission, a read error).
   void setTmpltsList(const std::vector<wstring>& catalogs);
 
   // Every "\" becomes "/".
@@ -46,6 +49,7 @@ class Starter {
   ConfigFile localConfig;
   ConfigFile allUsersConfig;
   bool useBase;
+  bool localReadWhole = true;
 };
 
 // Appends the catalog list to `out` (see Starter::getTmpltsList).
