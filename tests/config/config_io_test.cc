@@ -338,6 +338,62 @@ TEST_F(ConfigIoTest, WriteFailingHalfwayThrowsTwoAndKeepsOldFile) {
   EXPECT_EQ(old, readBytes(path));
   // No half-written temporary file is left beside it.
   EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::listDir(dir));
+
+  // With a second link the file is written in place; failing halfway, the
+  // old bytes go back and both names still show them.
+  ASSERT_EQ(0, link(path.c_str(), (dir + "/other-name").c_str()));
+  {
+    FileSizeLimit limit(64);
+    ASSERT_TRUE(limit.ok());
+    try {
+      write_config_file(W(path), big);
+      FAIL() << "no exception";
+    } catch (int code) {
+      EXPECT_EQ(2, code);
+    }
+  }
+  EXPECT_EQ(old, readBytes(path));
+  EXPECT_EQ(old, readBytes(dir + "/other-name"));
+}
+
+// A writer killed while writing (here by exceeding its file-size limit)
+// leaves one temporary; the next write removes it. A temporary of a process
+// that is still running stays.
+TEST_F(ConfigIoTest, TemporaryOfAKilledWriterIsRemovedByTheNextWrite) {
+  const std::string dir = root + "/cfg";
+  ASSERT_EQ(0, mkdir(dir.c_str(), 0755));
+  const std::string path = dir + "/qxlaunch.cfg";
+  writeBytes(path, "Old=1\n");
+  ConfigFile big = sample();
+  for (int i = 0; i < 200; ++i) big.addValue(u"Line", W(std::to_string(i)));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    rlimit none{0, 0};
+    setrlimit(RLIMIT_CORE, &none);
+    rlimit small{64, 64};
+    setrlimit(RLIMIT_FSIZE, &small);
+    signal(SIGXFSZ, SIG_DFL);
+    try {
+      write_config_file(W(path), big);
+    } catch (...) {
+    }
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFSIGNALED(status)) << "the writer was not killed";
+  ASSERT_EQ(2u, cfgtest::listDir(dir).size()) << "no temporary left by the killed writer";
+  const std::string live = dir + "/.qxlaunch.cfg.qxr8tmp." + std::to_string(getppid()) + ".abcd1234";
+  writeBytes(live, "a running writer's\n");
+  EXPECT_EQ("Old=1\n", readBytes(path));
+
+  write_config_file(W(path), sample());
+  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", readBytes(path));
+  EXPECT_EQ((std::vector<std::string>{".qxlaunch.cfg.qxr8tmp." + std::to_string(getppid()) +
+                                      ".abcd1234",
+                                      "qxlaunch.cfg"}),
+            cfgtest::listDir(dir));
 }
 
 TEST_F(ConfigIoTest, ReplaceKeepsModeBitsAndLeavesNoTemporaryFiles) {

@@ -3,8 +3,15 @@
 // Every test runs under a private HOME and TMPDIR.
 #include "config/starter.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -21,7 +28,86 @@ using List = std::vector<wstring>;
 
 const std::string kKey = "ConfigurationTemplatesLocation=";
 
-class StarterTest : public cfgtest::PrivateHomeTest {};
+class StarterTest : public cfgtest::PrivateHomeTest {
+ protected:
+  static constexpr uid_t kNobody = 65534;
+  static constexpr gid_t kSharedGroup = 1234;
+
+  // A registration in its own process (see register_helper.cc), as the
+  // user 65534 through setpriv when `asNobody`, with the extra group
+  // `group` when it is not 0. With `wait` it pauses after its start-up read
+  // until released(). The test's HOME and TMPDIR are inherited.
+  struct Registration {
+    pid_t pid = -1;
+    int toChild = -1;
+    int fromChild = -1;
+  };
+  static Registration start(const std::string& catalog, bool wait, bool asNobody,
+                            gid_t group = 0) {
+    const std::string helper = QXR8_BINARY_DIR "/tests/config_register_helper";
+    const std::string groups = "--groups=" + std::to_string(group);
+    std::vector<std::string> args;
+    if (asNobody) {
+      args = {"setpriv", "--reuid=65534", "--regid=65534",
+              group != 0 ? groups : std::string("--clear-groups")};
+    }
+    args.push_back(helper);
+    args.push_back(catalog);
+    if (wait) args.push_back("wait");
+    std::vector<char*> argv;
+    for (std::string& a : args) argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    int in[2];
+    int out[2];
+    Registration r;
+    if (pipe(in) != 0 || pipe(out) != 0) return r;
+    r.pid = fork();
+    if (r.pid == 0) {
+      dup2(in[0], STDIN_FILENO);
+      dup2(out[1], STDOUT_FILENO);
+      execvp(argv[0], argv.data());
+      _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    r.toChild = in[1];
+    r.fromChild = out[0];
+    return r;
+  }
+  // Waits until the registration has done its start-up read.
+  static bool ready(const Registration& r) {
+    char byte = 0;
+    return read(r.fromChild, &byte, 1) == 1;
+  }
+  static void release(const Registration& r) {
+    const char byte = 'g';
+    EXPECT_EQ(1, write(r.toChild, &byte, 1));
+  }
+  // The helper's exit status (0, 1, 2 or 3), or -1 when it did not exit.
+  static int finish(Registration& r) {
+    close(r.toChild);
+    close(r.fromChild);
+    int status = 0;
+    if (waitpid(r.pid, &status, 0) != r.pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+  }
+  static int runAsNobody(const std::string& catalog, gid_t group = 0) {
+    Registration r = start(catalog, false, true, group);
+    return finish(r);
+  }
+
+  // As root, hands the private HOME to the user 65534 so that it can run
+  // registrations there; false (the test skips) when not root.
+  bool giveHomeToNobody() {
+    if (geteuid() != 0) return false;
+    EXPECT_EQ(0, chmod(root.c_str(), 0711));
+    cfgtest::makeDirs(localDir());
+    for (const std::string& dir : {home, home + "/.Qx", localDir(), tmp}) {
+      EXPECT_EQ(0, chown(dir.c_str(), kNobody, kNobody)) << dir;
+    }
+    return true;
+  }
+};
 
 TEST_F(StarterTest, LocationsUnderHome) {
   const wstring h = W(home);
@@ -260,6 +346,154 @@ TEST_F(StarterTest, TwoRegistrationsInARowSeeEachOther) {
   EXPECT_EQ((List{u"/one"}), second.tmpltsList);
   EXPECT_EQ(0, register_catalog(second, u"/two"));
   EXPECT_EQ(kKey + "/two\n" + kKey + "/one\n", readBytes(localFile()));
+}
+
+// --- what other users, other programs and other encodings left in the file ---
+
+// A file its user may write but not read (mode 0200) cannot be read whole:
+// it must not be rewritten with the catalog alone.
+TEST_F(StarterTest, UnreadableFileIsNotRewritten) {
+  if (!giveHomeToNobody()) GTEST_SKIP() << "needs root to run the registration as another user";
+  const std::string old = "Secret=1\n" + kKey + "/srv/A\n";
+  cfgtest::writeBytes(localFile(), old);
+  ASSERT_EQ(0, chown(localFile().c_str(), kNobody, kNobody));
+  ASSERT_EQ(0, chmod(localFile().c_str(), 0200));
+  EXPECT_EQ(1, runAsNobody("/srv/new"));
+  EXPECT_EQ(old, readBytes(localFile()));
+  struct stat st;
+  ASSERT_EQ(0, stat(localFile().c_str(), &st));
+  EXPECT_EQ(0200u, st.st_mode & 07777);
+}
+
+// A folder the user may not write, holding a file the user may write: the
+// file is rewritten in place.
+TEST_F(StarterTest, FileInAReadOnlyFolderIsRewrittenInPlace) {
+  if (!giveHomeToNobody()) GTEST_SKIP() << "needs root to run the registration as another user";
+  cfgtest::writeBytes(localFile(), kKey + "/srv/A\nOther=kept\n");
+  ASSERT_EQ(0, chown(localFile().c_str(), kNobody, kNobody));
+  ASSERT_EQ(0, chmod(localDir().c_str(), 0555));
+  const int rc = runAsNobody("/srv/new");
+  chmod(localDir().c_str(), 0755);
+  EXPECT_EQ(0, rc);
+  EXPECT_EQ(kKey + "/srv/new\n" + kKey + "/srv/A\nOther=kept\n", readBytes(localFile()));
+  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::listDir(localDir()));
+}
+
+// A file shared through its group (root:1234, 0660) and rewritten by a
+// member of that group still belongs to root and the group afterwards.
+TEST_F(StarterTest, GroupSharedFileKeepsItsOwnerGroupAndMode) {
+  if (!giveHomeToNobody()) GTEST_SKIP() << "needs root to run the registration as another user";
+  cfgtest::writeBytes(localFile(), kKey + "/srv/A\nOther=kept\n");
+  ASSERT_EQ(0, chown(localFile().c_str(), 0, kSharedGroup));
+  ASSERT_EQ(0, chmod(localFile().c_str(), 0660));
+  EXPECT_EQ(0, runAsNobody("/srv/new", kSharedGroup));
+  EXPECT_EQ(kKey + "/srv/new\n" + kKey + "/srv/A\nOther=kept\n", readBytes(localFile()));
+  struct stat st;
+  ASSERT_EQ(0, stat(localFile().c_str(), &st));
+  EXPECT_EQ(0u, st.st_uid);
+  EXPECT_EQ(kSharedGroup, st.st_gid);
+  EXPECT_EQ(0660u, st.st_mode & 07777);
+}
+
+TEST_F(StarterTest, HardLinkedFileStaysOneFileUnderBothNames) {
+  putFile(localDir(), localFile(), kKey + "/srv/A\nOther=kept\n");
+  const std::string other = home + "/launcher-settings";
+  ASSERT_EQ(0, link(localFile().c_str(), other.c_str()));
+  CatalogRegistration reg = read_catalog_registration();
+  EXPECT_EQ(0, register_catalog(reg, u"/srv/new"));
+  const std::string expected = kKey + "/srv/new\n" + kKey + "/srv/A\nOther=kept\n";
+  EXPECT_EQ(expected, readBytes(localFile()));
+  EXPECT_EQ(expected, readBytes(other));
+  struct stat st;
+  ASSERT_EQ(0, stat(localFile().c_str(), &st));
+  EXPECT_EQ(2u, st.st_nlink);
+}
+
+// Extended attributes and the ACL (an attribute too) stay on the file.
+TEST_F(StarterTest, ExtendedAttributesAndAclSurvive) {
+  putFile(localDir(), localFile(), kKey + "/srv/A\n");
+  const std::string label = "from the admin";
+  if (setxattr(localFile().c_str(), "user.origin", label.data(), label.size(), 0) != 0) {
+    GTEST_SKIP() << "no user extended attributes here: " << std::strerror(errno);
+  }
+  // version 2; owner rw, user 1234 r, group r, mask r, others nothing
+  const unsigned char acl[] = {2, 0, 0, 0,                                              //
+                               1, 0, 6, 0, 0xFF, 0xFF, 0xFF, 0xFF,                     //
+                               2, 0, 4, 0, 0xD2, 0x04, 0, 0,                           //
+                               4, 0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF,                     //
+                               0x10, 0, 4, 0, 0xFF, 0xFF, 0xFF, 0xFF,                  //
+                               0x20, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0xFF};
+  if (setxattr(localFile().c_str(), "system.posix_acl_access", acl, sizeof acl, 0) != 0) {
+    GTEST_SKIP() << "no ACLs here: " << std::strerror(errno);
+  }
+  CatalogRegistration reg = read_catalog_registration();
+  EXPECT_EQ(0, register_catalog(reg, u"/srv/new"));
+  EXPECT_EQ(kKey + "/srv/new\n" + kKey + "/srv/A\n", readBytes(localFile()));
+  char value[256];
+  const ssize_t n = getxattr(localFile().c_str(), "user.origin", value, sizeof value);
+  ASSERT_GE(n, 0) << "user.origin lost";
+  EXPECT_EQ(label, std::string(value, static_cast<size_t>(n)));
+  const ssize_t a = getxattr(localFile().c_str(), "system.posix_acl_access", value, sizeof value);
+  ASSERT_GE(a, 0) << "ACL lost";
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(acl), sizeof acl),
+            std::string(value, static_cast<size_t>(a)));
+}
+
+// Registrations that all read the list before any of them writes (a wizard
+// and a tool finishing together) each keep the others' catalogs.
+TEST_F(StarterTest, RegistrationsStartedTogetherKeepEveryCatalog) {
+  putFile(localDir(), localFile(), kKey + "/srv/A\nOther=kept\n");
+  const std::vector<std::string> catalogs = {"/srv/one", "/srv/two", "/srv/three"};
+  std::vector<Registration> running;
+  for (const std::string& c : catalogs) running.push_back(start(c, true, false));
+  for (const Registration& r : running) ASSERT_TRUE(ready(r)) << "helper did not start";
+  for (const Registration& r : running) release(r);
+  for (Registration& r : running) EXPECT_EQ(0, finish(r));
+  const std::string text = readBytes(localFile());
+  for (const std::string& c : catalogs) {
+    EXPECT_NE(std::string::npos, text.find(kKey + c + "\n")) << c << " lost:\n" << text;
+  }
+  EXPECT_NE(std::string::npos, text.find(kKey + "/srv/A\n")) << text;
+  EXPECT_NE(std::string::npos, text.find("Other=kept\n")) << text;
+}
+
+// A file saved as UTF-16LE: its catalogs are recognised, every other key
+// survives, and it is written back in the multibyte form.
+TEST_F(StarterTest, Utf16FileIsReadAndWrittenBackAsMultibyte) {
+  // "Name=\u0417\u043d\U0001F600\r\n" + catalog line + "Flag\n" after the mark
+  const std::u16string text = u"Name=\u0417\u043d\U0001F600\r\n"
+                              u"ConfigurationTemplatesLocation=/srv/A\nFlag\n";
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : text) {
+    bytes += static_cast<char>(unit & 0xFF);
+    bytes += static_cast<char>(unit >> 8);
+  }
+  putFile(localDir(), localFile(), bytes);
+  CatalogRegistration reg = read_catalog_registration();
+  EXPECT_EQ((List{u"/srv/A"}), reg.tmpltsList);
+  EXPECT_EQ(0, register_catalog(reg, u"/srv/new"));
+  EXPECT_EQ("Name=\xD0\x97\xD0\xBD\xF0\x9F\x98\x80\r\n" + kKey + "/srv/new\n" + kKey +
+                "/srv/A\nFlag=\n",
+            readBytes(localFile()));
+}
+
+// 16,000 lines: 8,000 keys and 8,000 catalogs. Read, merged and written in
+// well under a second; a reader or merge that went back to comparing every
+// line with every other would run into the test's time limit.
+TEST_F(StarterTest, LargeFileIsRegisteredWhole) {
+  std::string keys;
+  std::string catalogs;
+  for (int i = 0; i < 8000; ++i) {
+    keys += "Key" + std::to_string(i) + "=value " + std::to_string(i) + "\n";
+    catalogs += kKey + "/srv/catalog" + std::to_string(i) + "\n";
+  }
+  putFile(localDir(), localFile(), keys + catalogs);
+  CatalogRegistration reg = read_catalog_registration();
+  EXPECT_EQ(8000u, reg.tmpltsList.size());
+  EXPECT_EQ(0, register_catalog(reg, u"/srv/catalog7999/"));
+  EXPECT_EQ(keys + kKey + "/srv/catalog7999\n" +
+                catalogs.substr(0, catalogs.size() - (kKey + "/srv/catalog7999\n").size()),
+            readBytes(localFile()));
 }
 
 }  // namespace
