@@ -4,6 +4,7 @@
 
 #include "app/installer_dlg.h"
 #include "app/message_box.h"
+#include "install/install_failure.h"
 #include "install/installer.h"
 #include "platform/file_system.h"
 #include "res/string_table.h"
@@ -67,7 +68,13 @@ void CInstallerDlg::showProgressPage() {
   lastCode = code;
 
   if (code != 0) {
-    messageBox(this, text, kMsgBoxErrorOk);
+    // The posted text only says that the installation failed; the line
+    // below it names the file or folder and the system's reason, so that
+    // the user can tell what to mend. A run that never began has none.
+    InstallFailure failure;
+    processData.getFailure(failure);
+    const wstring detail = failure.code != 0 ? describe_failure(failure) : wstring();
+    messageBox(this, text, detail, kMsgBoxErrorOk);
     showErrorFinalPage();
   } else {
     showSuccessFinalPage();

@@ -7,6 +7,10 @@
 #include "platform/text_encoding.h"
 
 int messageBox(CWnd* owner, const wstring& text, unsigned flags) {
+  return messageBox(owner, text, wstring(), flags);
+}
+
+int messageBox(CWnd* owner, const wstring& text, const wstring& detail, unsigned flags) {
   GtkMessageType kind = GTK_MESSAGE_OTHER;
   switch (flags >> 24) {
     case 0x01: kind = GTK_MESSAGE_ERROR; break;
@@ -19,6 +23,10 @@ int messageBox(CWnd* owner, const wstring& text, unsigned flags) {
   // read as a format.
   GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, kind, buttons, "%s",
                                              message.c_str());
+  if (!detail.empty()) {
+    gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s",
+                                             narrow_lib(detail).c_str());
+  }
   if (owner != nullptr) {
     gtk_window_set_title(GTK_WINDOW(dialog), narrow_lib(owner->getWindowTitle()).c_str());
   }

@@ -28,4 +28,9 @@ inline constexpr int kMsgBoxAnswerOk = 3;
 // one of the kMsgBoxAnswer* values. GTK must be initialised; main thread.
 int messageBox(CWnd* owner, const wstring& text, unsigned flags);
 
+// The same box with `detail` as a second paragraph below `text` (GTK's
+// secondary text; `text` then reads as the box's heading). An empty detail
+// gives exactly the box above. Main thread.
+int messageBox(CWnd* owner, const wstring& text, const wstring& detail, unsigned flags);
+
 #endif  // QXR8_APP_MESSAGE_BOX_H_

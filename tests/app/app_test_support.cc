@@ -110,10 +110,14 @@ gboolean BoxAnswerer::poll(gpointer data) {
     if (!GTK_IS_MESSAGE_DIALOG(widget) || !gtk_widget_get_visible(widget)) continue;
     SeenBox box;
     gchar* text = nullptr;
+    gchar* detail = nullptr;
     GtkMessageType kind = GTK_MESSAGE_OTHER;
-    g_object_get(widget, "text", &text, "message-type", &kind, nullptr);
+    g_object_get(widget, "text", &text, "secondary-text", &detail, "message-type", &kind,
+                 nullptr);
     box.text = text != nullptr ? text : "";
+    box.detail = detail != nullptr ? detail : "";
     g_free(text);
+    g_free(detail);
     const gchar* title = gtk_window_get_title(GTK_WINDOW(widget));
     box.title = title != nullptr ? title : "";
     box.kind = kind;

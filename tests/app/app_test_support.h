@@ -82,6 +82,7 @@ std::vector<std::string> wait_for_viewer(const std::string& log, int timeoutMs);
 // What a message box showed.
 struct SeenBox {
   std::string text;
+  std::string detail;  // the secondary text below it, empty when none
   std::string title;
   GtkMessageType kind;
   GtkButtonsType buttons;

@@ -299,6 +299,15 @@ TEST_F(DialogTest, AFailedInstallationShowsTheErrorAndLeavesTheCatalogAsItWas) {
   ASSERT_EQ(answerer->seen().size(), 1u);
   EXPECT_EQ(answerer->seen()[0].text, res("IDS_INSTALL_ERROR"));
   EXPECT_EQ(answerer->seen()[0].kind, GTK_MESSAGE_ERROR);
+  // Below it the box says what failed: the file standing where the kit
+  // needs a folder, the system's reason, and the code.
+  const std::string detail = answerer->seen()[0].detail;
+  const std::string path = catalog + "sub: ";
+  const std::string code = " (" + std::to_string(dlg->lastCode) + ")";
+  ASSERT_GT(detail.size(), path.size() + code.size()) << detail;
+  EXPECT_EQ(detail.substr(0, path.size()), path) << detail;
+  EXPECT_EQ(detail.substr(detail.size() - code.size()), code) << detail;
+  EXPECT_EQ(detail.find('\n'), std::string::npos) << "one line: " << detail;
   EXPECT_EQ(dlg->curState, kStateFailure);
   EXPECT_EQ(dlg->curPage, dlg->errorPage);
   EXPECT_EQ(labelText(dlg->errorPage->label), res("IDS_ERROR_FINISH"));
