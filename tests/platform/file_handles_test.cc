@@ -21,7 +21,7 @@ namespace {
 using qxr8_test_support::exists;
 using qxr8_test_support::read_text;
 using qxr8_test_support::Sandbox;
-using qxr8_test_support::unwritable_dir;
+using qxr8_test_support::UnwritableDir;
 using qxr8_test_support::write_text;
 
 class FileHandles : public ::testing::Test {
@@ -49,8 +49,9 @@ TEST_F(FileHandles, OpeningAMissingFileForReadingGives2) {
 }
 
 TEST_F(FileHandles, CreatingInAReadOnlyDirectoryGives87) {
-  std::string dir = unwritable_dir(box);
-  if (dir.empty()) GTEST_SKIP() << "no unwritable directory available";
+  UnwritableDir unwritable(box);
+  if (unwritable.path().empty()) GTEST_SKIP() << "no unwritable directory: " << unwritable.why();
+  const std::string& dir = unwritable.path();
   void* handle = kInvalidHandleValue;
   EXPECT_EQ(FileSystem::CreateFile(widen_lib(dir + "/qxr8-f"), kGenericWrite, 0, kCreateAlways,
                                    handle),

@@ -5,7 +5,10 @@
 #ifndef QXR8_TESTS_PLATFORM_SANDBOX_H_
 #define QXR8_TESTS_PLATFORM_SANDBOX_H_
 
+#include <errno.h>
 #include <stdlib.h>
+#include <string.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -65,16 +68,41 @@ class Sandbox {
   bool m_inside = false;
 };
 
-// A directory where this process may not create files: a read-only one
-// made in the sandbox, or (root ignores permissions) sysfs, which refuses
-// new files to everyone. Empty when there is none.
-inline std::string unwritable_dir(const Sandbox& box) {
-  if (geteuid() != 0) {
-    mkdir(box.path("ro").c_str(), 0500);
-    return box.path("ro");
+// A directory inside the sandbox where this process may not create files.
+// For an ordinary user a directory of mode 0500 is enough; root ignores
+// permissions, so for root a small read-only tmpfs is mounted on it and
+// unmounted again when the object goes (before the sandbox is removed).
+// path() is "" when neither can be had (root without the right to mount,
+// as in some containers); why() then says what failed.
+class UnwritableDir {
+ public:
+  explicit UnwritableDir(const Sandbox& box) : m_path(box.path("ro")) {
+    if (mkdir(m_path.c_str(), 0500) != 0) {
+      fail("mkdir");
+    } else if (geteuid() == 0) {
+      m_mounted = mount("qxr8-ro", m_path.c_str(), "tmpfs",
+                        MS_RDONLY | MS_NOSUID | MS_NODEV | MS_NOEXEC, "size=16k,mode=0755") == 0;
+      if (!m_mounted) fail("mounting a read-only tmpfs");
+    }
   }
-  return access("/sys", F_OK) == 0 ? "/sys" : "";
-}
+  ~UnwritableDir() {
+    if (m_mounted) umount2(m_path.c_str(), MNT_DETACH);
+  }
+  UnwritableDir(const UnwritableDir&) = delete;
+  UnwritableDir& operator=(const UnwritableDir&) = delete;
+
+  const std::string& path() const { return m_path; }
+  const std::string& why() const { return m_why; }
+
+ private:
+  void fail(const char* what) {
+    m_why = std::string(what) + " on " + m_path + " failed: " + strerror(errno);
+    m_path.clear();
+  }
+  std::string m_path;
+  std::string m_why;
+  bool m_mounted = false;
+};
 
 // File names that a shell would act on: a command substitution in both
 // forms, a closing double quote followed by a command, a newline, a leading

@@ -51,7 +51,7 @@ namespace {
 using qxr8_test_support::exists;
 using qxr8_test_support::read_text;
 using qxr8_test_support::Sandbox;
-using qxr8_test_support::unwritable_dir;
+using qxr8_test_support::UnwritableDir;
 using qxr8_test_support::write_text;
 
 class TempFileName : public ::testing::Test {
@@ -140,8 +140,9 @@ TEST_F(TempFileName, MissingOrNonDirectoryGives1013AndNoName) {
 }
 
 TEST_F(TempFileName, UnwritableDirectoryGives1013) {
-  std::string dir = unwritable_dir(box);
-  if (dir.empty()) GTEST_SKIP() << "no unwritable directory available";
+  UnwritableDir unwritable(box);
+  if (unwritable.path().empty()) GTEST_SKIP() << "no unwritable directory: " << unwritable.why();
+  const std::string& dir = unwritable.path();
   wstring name = u"stale";
   EXPECT_EQ(FileSystem::GetTempFileName(widen_lib(dir), u"edf", name), 1013u);
   EXPECT_EQ(name, u"");
