@@ -21,7 +21,7 @@ esac
 
 # shellcheck source=tools/install-deps.sh
 source "$ROOT/tools/install-deps.sh"
-install_deps
+install_deps "$mode"
 
 JOBS=${JOBS:-$(nproc)}
 export LC_ALL=C.UTF-8 LANG=C.UTF-8
@@ -29,7 +29,10 @@ export LC_ALL=C.UTF-8 LANG=C.UTF-8
 configure_and_build() {  # dir, cmake args...
   local dir=$1; shift
   if [ ! -f "$dir/CMakeCache.txt" ]; then
-    cmake -S "$ROOT" -B "$dir" "$@" >/dev/null
+    cmake -S "$ROOT" -B "$dir" -DBUILD_TESTING=ON "$@" >/dev/null
+  elif grep -q '^BUILD_TESTING:BOOL=OFF' "$dir/CMakeCache.txt"; then
+    # Configured by run.sh, which builds the programs only.
+    cmake -S "$ROOT" -B "$dir" -DBUILD_TESTING=ON >/dev/null
   fi
   cmake --build "$dir" -j "$JOBS"
 }
@@ -37,8 +40,9 @@ configure_and_build() {  # dir, cmake args...
 run_ctest() {  # dir, ctest args...
   local dir=$1; shift
   # A private X server for the GUI tests; -a picks a free display number.
+  # No label summary: the output ends on CTest's own result line.
   xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset" \
-    ctest --test-dir "$dir" --output-on-failure -j "$JOBS" "$@"
+    ctest --test-dir "$dir" --output-on-failure --no-label-summary -j "$JOBS" "$@"
 }
 
 case $mode in

@@ -1,17 +1,96 @@
-# Sourced by test.sh and run.sh: installs, with apt-get, whatever of the
-# build and test dependencies is missing. Quick when all is present.
-QXR8_PACKAGES="g++ clang cmake make pkg-config libgtk2.0-dev zlib1g-dev uthash-dev \
-libgtest-dev xvfb xauth xdotool imagemagick libclang-rt-14-dev"
+# shellcheck shell=bash
+# Sourced by run.sh and test.sh: installs, with apt-get, whatever of one
+# purpose's packages is missing. Quick when all is present.
+#
+#   install_deps run        build the programs and run the wizard
+#   install_deps test       build and run the test suite
+#   install_deps sanitize   the same (g++ brings its sanitizer runtimes)
+#   install_deps fuzz       the test build plus clang and its fuzzer runtime
+#
+# No name here carries a compiler version, so the lists hold on any current
+# Debian or Ubuntu. As root apt-get runs directly, otherwise through sudo;
+# with neither, the function prints what to install and returns non-zero.
 
-install_deps() {
-  local missing=() p
-  for p in $QXR8_PACKAGES; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
+# Building and running the programs. xdg-utils gives the wizard xdg-open,
+# without which Finish cannot show the kit's description.
+QXR8_BUILD_PACKAGES="g++ cmake make pkg-config libgtk2.0-dev zlib1g-dev uthash-dev xdg-utils"
+# Showing the wizard without a display: a private X server, clicks and
+# screenshots (run.sh through tools/screenshots.sh).
+QXR8_HEADLESS_PACKAGES="xvfb xdotool imagemagick"
+# The test suite: GoogleTest, xvfb-run (which needs xauth), the manual page
+# check (groff) and the deployment example's test (ansible-core).
+QXR8_TEST_PACKAGES="libgtest-dev xvfb xauth xdotool imagemagick groff-base ansible-core"
+
+# Prints the packages of `$@` that are not installed, one per line.
+qxr8_missing_packages() {
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || echo "$p"
   done
-  [ ${#missing[@]} -eq 0 ] && return 0
-  echo "installing: ${missing[*]}" >&2
-  local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo=sudo
-  $sudo apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# Installs the packages `$@` (all of them missing). Returns non-zero, after
+# saying what to run, when this user cannot install packages.
+qxr8_apt_install() {
+  local sudo=()
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      {
+        echo "These packages are missing: $*"
+        echo "Installing them needs root, and sudo is not available. As root, run:"
+        echo "  apt-get update && apt-get install --no-install-recommends $*"
+        echo "then run this script again."
+      } >&2
+      return 1
+    fi
+    sudo=(sudo)
+  fi
+  echo "installing: $*" >&2
+  "${sudo[@]}" apt-get update -qq || return 1
+  DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends "$@" \
+    >/dev/null || return 1
+}
+
+# The package holding clang's libFuzzer runtime, by name: the distribution's
+# meta package where it has one, else the one named for the installed
+# clang's major version, else nothing (older releases ship the runtime with
+# clang itself). Needs clang installed.
+qxr8_fuzzer_runtime_package() {
+  local major
+  if apt-cache show libclang-rt-dev >/dev/null 2>&1; then
+    echo libclang-rt-dev
+    return
+  fi
+  major=$(clang -dumpversion 2>/dev/null | cut -d. -f1)
+  if [ -n "$major" ] && apt-cache show "libclang-rt-$major-dev" >/dev/null 2>&1; then
+    echo "libclang-rt-$major-dev"
+  fi
+}
+
+install_deps() {  # purpose: run | test | sanitize | fuzz
+  local purpose=${1:-test} wanted missing
+  wanted=$QXR8_BUILD_PACKAGES
+  case $purpose in
+    run) [ -n "${DISPLAY:-}" ] || wanted="$wanted $QXR8_HEADLESS_PACKAGES" ;;
+    test | sanitize) wanted="$wanted $QXR8_TEST_PACKAGES" ;;
+    fuzz) wanted="$wanted $QXR8_TEST_PACKAGES clang" ;;
+    *) echo "install_deps: unknown purpose '$purpose'" >&2; return 2 ;;
+  esac
+  # shellcheck disable=SC2086  # the lists are split on purpose
+  missing=$(qxr8_missing_packages $wanted)
+  if [ -n "$missing" ]; then
+    # shellcheck disable=SC2086
+    qxr8_apt_install $missing || return 1
+  fi
+  if [ "$purpose" = fuzz ]; then
+    # The runtime's package name depends on clang, so it is looked up once
+    # clang is there.
+    # shellcheck disable=SC2046
+    missing=$(qxr8_missing_packages $(qxr8_fuzzer_runtime_package))
+    if [ -n "$missing" ]; then
+      # shellcheck disable=SC2086
+      qxr8_apt_install $missing || return 1
+    fi
+  fi
+  return 0
 }
