@@ -3,9 +3,9 @@
 # purpose's packages is missing. Quick when all is present.
 #
 #   install_deps run        build the programs and run the wizard
-#   install_deps test       build and run the test suite
+#   install_deps normal     build and run the test suite (test.sh's modes)
 #   install_deps sanitize   the same (g++ brings its sanitizer runtimes)
-#   install_deps fuzz       the test build plus clang and its fuzzer runtime
+#   install_deps fuzz       the test build with clang and its fuzzer runtime
 #
 # No name here carries a compiler version, so the lists hold on any current
 # Debian or Ubuntu. As root apt-get runs directly, otherwise through sudo;
@@ -67,13 +67,13 @@ qxr8_fuzzer_runtime_package() {
   fi
 }
 
-install_deps() {  # purpose: run | test | sanitize | fuzz
-  local purpose=${1:-test} wanted missing
+install_deps() {  # purpose: run | normal | sanitize | fuzz
+  local purpose=${1:-normal} wanted missing
   wanted=$QXR8_BUILD_PACKAGES
   case $purpose in
     run) [ -n "${DISPLAY:-}" ] || wanted="$wanted $QXR8_HEADLESS_PACKAGES" ;;
-    test | sanitize) wanted="$wanted $QXR8_TEST_PACKAGES" ;;
-    fuzz) wanted="$wanted $QXR8_TEST_PACKAGES clang" ;;
+    normal | sanitize) wanted="$wanted $QXR8_TEST_PACKAGES" ;;
+    fuzz) wanted="$wanted libgtest-dev clang" ;;
     *) echo "install_deps: unknown purpose '$purpose'" >&2; return 2 ;;
   esac
   # shellcheck disable=SC2086  # the lists are split on purpose
