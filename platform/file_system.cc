@@ -1,13 +1,11 @@
 #include "platform/file_system.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/time.h>
 #include <sys/types.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -15,9 +13,11 @@
 #include <cerrno>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
-#include "platform/process_services.h"
+#include "platform/cross_device_move.h"
 #include "platform/text_encoding.h"
+#include "platform/tree_removal.h"
 
 std::atomic<int> ms_lastError{0};
 
@@ -47,6 +47,14 @@ unsigned code_of_errno(int err) {
   return err == ENOENT ? kErrorFileNotFound : kErrorInvalidParameter;
 }
 
+// A write's own reasons get their own codes, so that a full disk or the
+// file-size limit can be told from a bad handle.
+unsigned code_of_write_errno(int err) {
+  if (err == ENOSPC || err == EDQUOT) return kErrorDiskFull;
+  if (err == EFBIG) return kErrorFileTooLarge;
+  return code_of_errno(err);
+}
+
 bool is_invalid(void* handle) { return handle == kInvalidHandleValue; }
 
 int descriptor_of(void* handle) {
@@ -72,36 +80,15 @@ std::string base_name(const std::string& path) {
   return slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
 }
 
-// Removes every entry below the open directory `dirFd` (which it closes),
-// never following a symbolic link: a link is unlinked as itself. Failures
-// leave what could not be removed in place. Each level holds one descriptor,
-// so a tree deeper than the descriptor limit is only partly removed.
-void remove_contents(int dirFd) {
-  DIR* dir = fdopendir(dirFd);
-  if (dir == nullptr) {
-    ::close(dirFd);
-    return;
-  }
-  int fd = dirfd(dir);
-  while (struct dirent* entry = readdir(dir)) {
-    const char* name = entry->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-    struct stat info;
-    if (fstatat(fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISDIR(info.st_mode)) {
-      int child = openat(fd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (child >= 0) {
-        remove_contents(child);
-      } else if (errno == ELOOP || errno == ENOTDIR) {
-        unlinkat(fd, name, 0);  // swapped for a link or file since fstatat
-        continue;
-      }
-      unlinkat(fd, name, AT_REMOVEDIR);
-    } else {
-      unlinkat(fd, name, 0);
-    }
-  }
-  closedir(dir);
+// Adds owner write and search to the directory `path` that this process has
+// just made. 0 or errno.
+int make_searchable(const std::string& path) {
+  struct stat info;
+  if (::lstat(path.c_str(), &info) != 0) return errno;
+  if (!S_ISDIR(info.st_mode)) return ENOTDIR;  // swapped since mkdir: leave it alone
+  const mode_t wanted = (info.st_mode & 07777) | S_IWUSR | S_IXUSR;
+  if (wanted == (info.st_mode & 07777)) return 0;
+  return ::chmod(path.c_str(), wanted) == 0 ? 0 : errno;
 }
 
 // Six characters drawn from [A-Za-z0-9].
@@ -187,12 +174,18 @@ unsigned FileSystem::WriteFile(void* handle, const void* data, unsigned toWrite,
   if (written == nullptr && overlapped == nullptr) return store_last_error(kErrorInvalidParameter);
   if (is_invalid(handle)) return store_last_error(kErrorInvalidHandle);
   if (written == nullptr) return kErrorSuccess;
-  ssize_t n = ::write(descriptor_of(handle), data, toWrite);
-  *written = n < 0 ? 0u : static_cast<unsigned>(n);
-  if (n >= 0 && static_cast<unsigned>(n) == toWrite) return kErrorSuccess;
-  // A short write sets no errno of its own: the code comes from whatever
-  // errno holds, as for a failed one, so the caller sees the same two codes.
-  return setLastErrorByErrNo(errno);
+  const char* bytes = static_cast<const char*>(data);
+  *written = 0;
+  while (*written < toWrite) {
+    ssize_t n = ::write(descriptor_of(handle), bytes + *written, toWrite - *written);
+    if (n < 0 && errno == EINTR) continue;
+    // A short write is no failure yet: the next call writes the rest or
+    // fails with the reason of its own.
+    if (n < 0) return store_last_error(code_of_write_errno(errno), errno);
+    if (n == 0) return store_last_error(kErrorCantWrite);  // no progress, no reason
+    *written += static_cast<unsigned>(n);
+  }
+  return kErrorSuccess;
 }
 
 uint32_t FileSystem::SetFilePointer(void* handle, long distance, long* distanceHigh,
@@ -325,23 +318,39 @@ unsigned FileSystem::CreateDirectory(const wstring& path) {
 
   // Each missing level in turn, as mkdir -p does; a level that appears
   // meanwhile (another thread, another process) is fine if it is a directory.
+  std::vector<std::string> made;  // the levels this call created, outermost first
+  unsigned result = kErrorSuccess;
   size_t position = 0;
-  while (position < target.size()) {
+  while (position < target.size() && result == kErrorSuccess) {
     size_t slash = target.find('/', position);
     if (slash == std::string::npos) slash = target.size();
     if (slash > position) {  // skip the empty components of "//" and of a leading "/"
       std::string level = target.substr(0, slash);
       bool last = target.find_first_not_of('/', slash) == std::string::npos;
-      if (::mkdir(level.c_str(), 0777) != 0) {
-        if (errno != EEXIST || !is_directory(level)) return kErrorFileNotFound;
+      if (::mkdir(level.c_str(), 0777) == 0) {
+        made.push_back(level);
+        // A parent must let its owner go on below it whatever the umask
+        // took away (mkdir -p adds u+wx too); the last level keeps the umask.
+        if (!last && make_searchable(level) != 0) result = kErrorFileNotFound;
+      } else if (errno != EEXIST || !is_directory(level)) {
+        result = kErrorFileNotFound;
+      } else if (last) {
         // The directory itself appeared between our check and mkdir: it is
         // not ours, so it must not be reported as created now.
-        if (last) return kErrorAlreadyExists;
+        return kErrorAlreadyExists;
       }
     }
     position = slash + 1;
   }
-  return kErrorSuccess;
+  if (result != kErrorSuccess) {
+    // Nobody is told of the levels a failed call made, so nobody would ever
+    // remove them: they go now, innermost first (rmdir only takes them while
+    // they are empty, so nothing put there meanwhile is lost).
+    const int err = errno;
+    for (auto level = made.rbegin(); level != made.rend(); ++level) ::rmdir(level->c_str());
+    errno = err;
+  }
+  return result;
 }
 
 unsigned FileSystem::RemoveDirectory(const wstring& path) {
@@ -351,21 +360,18 @@ unsigned FileSystem::RemoveDirectory(const wstring& path) {
   std::string last = base_name(target);
   if (target == "/" || last == "." || last == "..") return kErrorSuccess;
 
-  struct stat info;
-  if (::lstat(target.c_str(), &info) != 0) return kErrorSuccess;
-  if (!S_ISDIR(info.st_mode)) {
-    ::unlink(target.c_str());  // a file or a link (to a directory or not): the entry itself
-    return kErrorSuccess;
+  // The walk starts from the parent, so that a link given as `path` is
+  // removed as itself. O_PATH: searching the parent is all it takes.
+  const size_t slash = target.rfind('/');
+  const std::string parent = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  const int parentFd = ::open(parent.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (parentFd < 0) {
+    return errno == ENOENT || errno == ENOTDIR ? kErrorSuccess : kErrorDirNotEmpty;
   }
-  int fd = ::open(target.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd >= 0) {
-    remove_contents(fd);
-  } else if (errno == ELOOP || errno == ENOTDIR) {
-    ::unlink(target.c_str());  // replaced by a link or file since lstat
-    return kErrorSuccess;
-  }
-  ::rmdir(target.c_str());
-  return kErrorSuccess;
+  const int err = remove_tree_at(parentFd, last);
+  ::close(parentFd);
+  errno = err;
+  return err == 0 ? kErrorSuccess : kErrorDirNotEmpty;
 }
 
 unsigned FileSystem::MoveFile(const wstring& existingPath, const wstring& newPath) {
@@ -384,19 +390,16 @@ unsigned FileSystem::MoveFile(const wstring& existingPath, const wstring& newPat
   struct stat targetInfo;
   if (::lstat(target.c_str(), &targetInfo) == 0 && targetInfo.st_dev == sourceInfo.st_dev &&
       targetInfo.st_ino == sourceInfo.st_ino) {
+    errno = EINVAL;
     return kErrorFileNotFound;  // mv refuses to move a file onto itself
   }
 
   if (::rename(source.c_str(), target.c_str()) == 0) return kErrorSuccess;
   if (errno != EXDEV) return kErrorFileNotFound;
-
-  // Another file system: the mv tool copies with mode and times kept, then
-  // removes the source. Started without a shell; the paths follow "--".
-  const char* argv[] = {"mv", "--", source.c_str(), destination.c_str(), nullptr};
-  int status = spawn_program(argv, true, true);
-  if (status == -1) return kErrorInvalidParameter;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return kErrorSuccess;
-  return kErrorFileNotFound;
+  // Another file system: copied in the process, then put in place whole,
+  // and the source removed last.
+  if (move_across_file_systems(source, target) != 0) return kErrorFileNotFound;
+  return kErrorSuccess;
 }
 
 unsigned FileSystem::DeleteFile(const wstring& path) {

@@ -37,6 +37,7 @@ enum : unsigned {
   kErrorInvalidParameter = 87,  // ERROR_INVALID_PARAMETER
   kErrorDiskFull = 112,         // ERROR_DISK_FULL
   kErrorInvalidName = 123,      // ERROR_INVALID_NAME
+  kErrorDirNotEmpty = 145,      // ERROR_DIR_NOT_EMPTY
   kErrorFileTooLarge = 223,     // ERROR_FILE_TOO_LARGE
   kErrorAlreadyExists = 183,    // ERROR_ALREADY_EXISTS
   kErrorCantWrite = 1013,       // ERROR_CANTWRITE
@@ -82,8 +83,11 @@ class FileSystem {
   // Reads until `toRead` bytes or end of file; end of file is not an error.
   static unsigned ReadFile(void* handle, void* buffer, unsigned toRead, unsigned* read,
                            _OVERLAPPED* overlapped);
-  // One write of the whole data; a short write is a failure, coded by the
-  // errno rule from the current errno. `written` gets the count written.
+  // Writes the whole data, going on after a short write. A failed write is
+  // coded from its own errno: 112 for a full disk or quota, 223 past the
+  // file-size limit (with SIGXFSZ ignored), else the errno rule; 1013 when
+  // the system writes nothing and says nothing. `written` gets the count
+  // written, also on failure.
   static unsigned WriteFile(void* handle, const void* data, unsigned toWrite,
                             unsigned* written, _OVERLAPPED* overlapped);
   // Returns the low 32 bits of the new position, 0xFFFFFFFF on failure.
@@ -117,18 +121,31 @@ class FileSystem {
   // Free bytes of the temporary directory's file system, saturating at
   // 0xFFFFFFFF. 0, 87 for a null pointer, 123 when there is no temp dir.
   static unsigned GetFreeSpaceTmpDir(unsigned* freeBytes);
-  // Like mkdir -p (mkdir of each missing level; no process started). 183
-  // when `path` already is a directory (nothing done, also when another
-  // thread made it meanwhile), 0 when created now, 2 when it cannot be
-  // created (e.g. below a regular file).
+  // Like mkdir -p (mkdir of each missing level; no process started): the
+  // parents it makes get owner write and search whatever the umask, the last
+  // level the umask's mode. 183 when `path` already is a directory (nothing
+  // done, also when another thread made it meanwhile), 0 when created now,
+  // 2 when it cannot be created (e.g. below a regular file), with errno set
+  // to the failing call's; a failed call removes the levels it made. The
+  // last error is not touched.
   static unsigned CreateDirectory(const wstring& path);
   // Like rm -rf, never following links: a link (also one given as `path`,
   // trailing "/" or not) is removed as itself, never its target's content.
-  // Refuses "/" and a last component of "." or "..". Always 0.
+  // Any depth, with a bounded number of descriptors (see tree_removal.h).
+  // Refuses "/" and a last component of "." or ".." (0, nothing done).
+  // 0 when nothing is left at `path` (a missing path included); 145 when
+  // something could not be removed (the rest is removed), with errno set to
+  // the first failure's. The last error is not touched.
   static unsigned RemoveDirectory(const wstring& path);
-  // Like mv: rename(2), into `newPath` when that is an existing directory;
-  // across file systems the mv tool, started without a shell. 0, 2 for a
-  // missing source or any failed move, 87 when the tool cannot be started.
+  // Like mv: rename(2), into `newPath` when that is an existing directory.
+  // Across file systems the move is made in the process, no program started
+  // (cross_device_move.h): a file, a link (as itself) or a directory tree is
+  // copied under a hidden temporary name beside the target, keeping mode,
+  // times and, where allowed, owner; renamed into place when complete; the
+  // source removed last. A failed move leaves no temporary, keeps the source
+  // and (for a file or a link) leaves the target as it was.
+  // 0, or 2 for a missing source or any failed move, with errno set to the
+  // failing call's errno. The last error is not touched.
   static unsigned MoveFile(const wstring& existingPath, const wstring& newPath);
   // Like rm -f: unlink (a link is removed as itself). Always 0.
   static unsigned DeleteFile(const wstring& path);

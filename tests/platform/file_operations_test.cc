@@ -1,6 +1,8 @@
 // Directory and file operations (create, remove, move, delete) on the real
 // file system: their results, their effect, names that a shell would act
 // on, links that must not be followed, and moves across file systems.
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <atomic>
 #include <cstdlib>
 #include <string>
@@ -25,7 +28,9 @@ using qxr8_test_support::is_dir;
 using qxr8_test_support::kHostileNames;
 using qxr8_test_support::make_temp_dir;
 using qxr8_test_support::read_text;
+using qxr8_test_support::run_in_child;
 using qxr8_test_support::Sandbox;
+using qxr8_test_support::SmallTmpfs;
 using qxr8_test_support::write_text;
 
 class FileOperations : public ::testing::Test {
@@ -35,6 +40,15 @@ class FileOperations : public ::testing::Test {
   void expectNoShellRan() {
     EXPECT_FALSE(exists(box.path("PWNED")));
     EXPECT_FALSE(exists(box.path("home/PWNED")));
+  }
+  // The directory "open", where a child run as another user (see
+  // run_in_child) may work; true when children should change user.
+  bool makeOpenDirectory() {
+    const bool asNobody = geteuid() == 0;
+    EXPECT_EQ(chmod(box.root().c_str(), 0711), 0);
+    EXPECT_EQ(mkdir(box.path("open").c_str(), 0777), 0);
+    EXPECT_EQ(chmod(box.path("open").c_str(), 0777), 0);
+    return asNobody;
   }
   Sandbox box;
 };
@@ -69,6 +83,25 @@ TEST_F(FileOperations, CreateDirectoryBelowOrOnAFileGives2) {
   EXPECT_EQ(FileSystem::CreateDirectory(box.wpath("f")), 2u);
   EXPECT_EQ(FileSystem::CreateDirectory(u""), 2u);
   EXPECT_EQ(read_text(box.path("f")), "x");
+  // A failure after a parent was made: nobody would ever remove that parent.
+  EXPECT_EQ(FileSystem::CreateDirectory(box.wpath("made/" + std::string(NAME_MAX + 1, 'n'))), 2u);
+  EXPECT_FALSE(exists(box.path("made")));
+}
+
+// mkdir -p gives the parents it makes owner write and search whatever the
+// umask, or it could not go on below them; the last level keeps the umask.
+TEST_F(FileOperations, CreateDirectoryParentsStayUsableUnderAnyUmask) {
+  const bool asNobody = makeOpenDirectory();
+  const int status = run_in_child(asNobody, [&] {
+    umask(0277);
+    return static_cast<int>(FileSystem::CreateDirectory(box.wpath("open/a/b/c")));
+  });
+  if (status == 77) GTEST_SKIP() << "cannot switch to uid 65534";
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(is_dir(box.path("open/a/b/c")));
+  struct stat info;
+  ASSERT_EQ(stat(box.path("open/a/b/c").c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0500u);
 }
 
 TEST_F(FileOperations, CreateDirectoryRaceHasExactlyOneCreator) {
@@ -144,13 +177,37 @@ TEST_F(FileOperations, RemoveDirectoryRefusesDotAndDotDot) {
   EXPECT_EQ(read_text(box.path("d/sub/f")), "x");
 }
 
+// Deeper than the descriptors a process may hold: the walk must not keep
+// one per level. In a child, so that the limit stays there.
 TEST_F(FileOperations, RemoveDirectoryHandlesADeepTree) {
   std::string deep = "deep";
-  for (int i = 0; i < 200; ++i) deep += "/n";
+  for (int i = 0; i < 400; ++i) deep += "/n";
   ASSERT_EQ(FileSystem::CreateDirectory(box.wpath(deep)), 0u);
   write_text(box.path(deep + "/leaf"), "x");
-  EXPECT_EQ(FileSystem::RemoveDirectory(box.wpath("deep")), 0u);
+  write_text(box.path("deep/n/n/side"), "x");
+  const int status = run_in_child(false, [&] {
+    struct rlimit limit = {256, 256};
+    if (setrlimit(RLIMIT_NOFILE, &limit) != 0) return 99;
+    return static_cast<int>(FileSystem::RemoveDirectory(box.wpath("deep")));
+  });
+  EXPECT_EQ(status, 0);
   EXPECT_FALSE(exists(box.path("deep")));
+}
+
+// What cannot be removed is reported, and everything else still goes.
+TEST_F(FileOperations, RemoveDirectoryReportsWhatItCouldNotRemove) {
+  const bool asNobody = makeOpenDirectory();
+  const int status = run_in_child(asNobody, [&] {
+    if (FileSystem::CreateDirectory(box.wpath("open/t/locked")) != 0) return 98;
+    write_text(box.path("open/t/locked/kept"), "x");
+    write_text(box.path("open/t/gone"), "x");
+    chmod(box.path("open/t/locked").c_str(), 0500);
+    return static_cast<int>(FileSystem::RemoveDirectory(box.wpath("open/t")));
+  });
+  if (status == 77) GTEST_SKIP() << "cannot switch to uid 65534";
+  EXPECT_EQ(status, 145);
+  EXPECT_TRUE(exists(box.path("open/t/locked/kept")));
+  EXPECT_FALSE(exists(box.path("open/t/gone")));
 }
 
 // --- DeleteFile ----------------------------------------------------------------
@@ -347,8 +404,15 @@ class CrossDevice : public FileOperations {
 TEST_F(CrossDevice, MoveKeepsBytesModeAndTimeBothWays) {
   const std::string content = binary_content();
   make_file(other.path("f"), content, 0640, 1234567890);
+  const struct timespec times[2] = {{1234567000, 123456789}, {1234567890, 987654321}};
+  ASSERT_EQ(utimensat(AT_FDCWD, other.path("f").c_str(), times, 0), 0);
   EXPECT_EQ(FileSystem::MoveFile(other.wpath("f"), box.wpath("f")), 0u);
   EXPECT_FALSE(exists(other.path("f")));
+  struct stat info;  // before reading it, which may change the access time
+  ASSERT_EQ(stat(box.path("f").c_str(), &info), 0);
+  EXPECT_EQ(info.st_atim.tv_sec, 1234567000);
+  EXPECT_EQ(info.st_atim.tv_nsec, 123456789);
+  EXPECT_EQ(info.st_mtim.tv_nsec, 987654321);
   expect_file(box.path("f"), content, 0640, 1234567890);
 
   ASSERT_EQ(chmod(box.path("f").c_str(), 0604), 0);
@@ -376,19 +440,42 @@ TEST_F(CrossDevice, FailedMoveGives2AndKeepsTheSource) {
   expect_file(other.path("f"), "keep", 0600, 1000000000);
 }
 
-TEST_F(CrossDevice, MoveWithoutTheToolGives87AndKeepsTheSource) {
-  make_file(other.path("f"), "keep", 0600, 1000000000);
+// The move is made in the process: with no program to be found it works all
+// the same.
+TEST_F(CrossDevice, MoveStartsNoProgram) {
+  make_file(other.path("f"), "moved", 0600, 1000000000);
   const char* path = getenv("PATH");
   std::string saved = path != nullptr ? path : "";
-  setenv("PATH", box.path("home").c_str(), 1);  // no mv there
+  setenv("PATH", box.path("home").c_str(), 1);  // no program there
   unsigned result = FileSystem::MoveFile(other.wpath("f"), box.wpath("f"));
   setenv("PATH", saved.c_str(), 1);
-  EXPECT_EQ(result, 87u);
-  expect_file(other.path("f"), "keep", 0600, 1000000000);
-  EXPECT_FALSE(exists(box.path("f")));
+  EXPECT_EQ(result, 0u);
+  expect_file(box.path("f"), "moved", 0600, 1000000000);
+  EXPECT_FALSE(exists(other.path("f")));
 }
 
-TEST_F(CrossDevice, HostileNamesReachTheToolLiterally) {
+TEST_F(CrossDevice, MoveCarriesALinkAsItself) {
+  ASSERT_EQ(symlink("nowhere/at all", other.path("link").c_str()), 0);
+  EXPECT_EQ(FileSystem::MoveFile(other.wpath("link"), box.wpath("link")), 0u);
+  char text[64] = {};
+  ASSERT_EQ(readlink(box.path("link").c_str(), text, sizeof text - 1), 14);
+  EXPECT_STREQ(text, "nowhere/at all");
+  struct stat info;
+  EXPECT_NE(lstat(other.path("link").c_str(), &info), 0);
+}
+
+TEST_F(CrossDevice, MoveKeepsTheOwnerWhereAllowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "only root may give a file to another user";
+  make_file(other.path("f"), "x", 0644, 1000000000);
+  ASSERT_EQ(chown(other.path("f").c_str(), 65534, 65534), 0);
+  EXPECT_EQ(FileSystem::MoveFile(other.wpath("f"), box.wpath("f")), 0u);
+  struct stat info;
+  ASSERT_EQ(stat(box.path("f").c_str(), &info), 0);
+  EXPECT_EQ(info.st_uid, 65534u);
+  EXPECT_EQ(info.st_gid, 65534u);
+}
+
+TEST_F(CrossDevice, HostileNamesAreTakenLiterally) {
   // Relative names from inside the other file system: a leading "-" must
   // not become an option of the tool.
   ASSERT_EQ(chdir(other.root().c_str()), 0);
@@ -404,6 +491,28 @@ TEST_F(CrossDevice, HostileNamesReachTheToolLiterally) {
   }
   ASSERT_EQ(chdir(box.root().c_str()), 0);
   expectNoShellRan();
+}
+
+// A move into a file system that fills halfway through the copy: the file
+// it was to replace stays exactly as it was, and no partial copy is left
+// anywhere in its directory.
+TEST_F(FileOperations, MoveIntoAFullFileSystemKeepsTheTarget) {
+  SmallTmpfs small(box.path("small"), 1024 * 1024);
+  if (!small.ok()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
+  make_file(small.path("f"), "the user's original", 0640, 1100000000);
+  small.fillLeaving(64 * 1024);
+  const std::string content = binary_content();  // larger than what is left
+  make_file(box.path("new"), content, 0600, 1200000000);
+
+  EXPECT_EQ(FileSystem::MoveFile(box.wpath("new"), widen_lib(small.path("f"))), 2u);
+  expect_file(small.path("f"), "the user's original", 0640, 1100000000);
+  expect_file(box.path("new"), content, 0600, 1200000000);
+  std::vector<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(box.path("small"))) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"f", "filler"}));
 }
 
 }  // namespace

@@ -6,14 +6,18 @@
 #define QXR8_TESTS_PLATFORM_SANDBOX_H_
 
 #include <errno.h>
+#include <grp.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/types.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include "platform/text_encoding.h"
@@ -103,6 +107,55 @@ class UnwritableDir {
   std::string m_why;
   bool m_mounted = false;
 };
+
+// A tmpfs of `bytes` mounted on the fresh directory `dir`: a file system
+// small enough to fill. Mounting needs root; ok() is false where it is
+// refused. Unmounted when the object goes (before the sandbox is removed,
+// when declared after it).
+class SmallTmpfs {
+ public:
+  SmallTmpfs(const std::string& dir, size_t bytes) : m_dir(dir) {
+    if (mkdir(dir.c_str(), 0755) != 0) return;
+    const std::string options = "size=" + std::to_string(bytes) + ",mode=0755";
+    m_mounted = mount("tmpfs", dir.c_str(), "tmpfs", MS_NOSUID | MS_NODEV, options.c_str()) == 0;
+  }
+  ~SmallTmpfs() {
+    if (m_mounted) umount2(m_dir.c_str(), MNT_DETACH);
+  }
+  SmallTmpfs(const SmallTmpfs&) = delete;
+  SmallTmpfs& operator=(const SmallTmpfs&) = delete;
+  bool ok() const { return m_mounted; }
+  std::string path(const std::string& relative) const { return m_dir + "/" + relative; }
+  // Writes the file "filler" until no more than about `leave` bytes are free.
+  void fillLeaving(size_t leave) const {
+    struct statvfs info;
+    if (statvfs(m_dir.c_str(), &info) != 0) return;
+    const size_t free = static_cast<size_t>(info.f_bavail) * info.f_frsize;
+    if (free > leave) write_text(path("filler"), std::string(free - leave, 'f'));
+  }
+
+ private:
+  std::string m_dir;
+  bool m_mounted = false;
+};
+
+// Runs `body` in a child process and returns its exit status (0..255), so
+// that limits, umask and user changes stay in the child; -1 when the child
+// did not exit normally. With `asNobody` (only as root) the child first
+// becomes uid and gid 65534, for which permissions apply; 77 when it could
+// not.
+inline int run_in_child(bool asNobody, const std::function<int()>& body) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (asNobody && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+      _exit(77);
+    }
+    _exit(body());
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
 
 // File names that a shell would act on: a command substitution in both
 // forms, a closing double quote followed by a command, a newline, a leading
