@@ -73,9 +73,11 @@ class InstallData {
   // is open. Otherwise returns the code of the failed step: FileSystem's
   // code (2 for a missing kit), 1013 when no temporary file can be made,
   // 13 for a stream that is not raw deflate and for every kind of damage
-  // (a field or record that runs past the data or its record, a record size
-  // below 4, an entry whose bytes reach past the data, an entry name that
-  // would leave the catalog). After a failure `entries` is empty,
+  // (an integrity trailer that does not match the unpacked bytes or the
+  // end of the stream, bytes after the stream that are not a trailer, as
+  // LZCompressor::unpackTo checks them; a field or record that runs past
+  // the data or its record, a record size below 4, an entry whose bytes
+  // reach past the data, an entry name that would leave the catalog). After a failure `entries` is empty,
   // `tempHandle` is invalid and no temporary file exists; `productInfo`
   // keeps what was appended before the failure. In no case does a
   // temporary file remain on disk after `open` returns.

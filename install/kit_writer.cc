@@ -99,6 +99,10 @@ RawDeflater::~RawDeflater() {
 
 bool RawDeflater::write(const void* data, size_t size) {
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
+  if (m_ok && size != 0) {
+    m_trailer.crc = static_cast<uint32_t>(crc32_z(m_trailer.crc, bytes, size));
+    m_trailer.length += size;
+  }
   // avail_in is 32-bit: feed large blocks in slices.
   while (m_ok && size != 0) {
     const uInt slice = size > (1u << 30) ? (1u << 30) : static_cast<uInt>(size);
@@ -144,6 +148,13 @@ std::string deflate_raw(const std::string& data, int level) {
   return out;
 }
 
+std::string deflate_raw_with_trailer(const std::string& data, int level) {
+  const KitTrailer trailer{static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(data.data()),
+                                                         data.size())),
+                           data.size()};
+  return deflate_raw(data, level) + encode_kit_trailer(trailer);
+}
+
 namespace {
 
 std::string errno_text(int err) { return std::strerror(err); }
@@ -163,6 +174,8 @@ bool write_all(int fd, const uint8_t* data, size_t size) {
 }
 
 // Streams one file into the deflater; it must hold exactly `size` bytes.
+// False with `error` set when the file fails, with `error` empty when the
+// kit could not be written.
 bool pack_file_contents(RawDeflater& deflater, const KitSourceFile& file, std::string& error) {
   const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -183,10 +196,9 @@ bool pack_file_contents(RawDeflater& deflater, const KitSourceFile& file, std::s
     if (n == 0) break;
     total += static_cast<uint64_t>(n);
     if (total > file.size) break;
-    if (!deflater.write(buffer.get(), static_cast<size_t>(n))) {
-      error = "cannot write the kit";
-      ok = false;
-    }
+    // A failed write of the kit leaves `error` empty: the caller knows the
+    // kit's path and the system's reason.
+    if (!deflater.write(buffer.get(), static_cast<size_t>(n))) ok = false;
   }
   ::close(fd);
   if (ok && total != file.size) {
@@ -194,6 +206,34 @@ bool pack_file_contents(RawDeflater& deflater, const KitSourceFile& file, std::s
     ok = false;
   }
   return ok;
+}
+
+// A temporary file beside `outputPath`, created exclusively with mode 0644
+// (less the umask); -1 with errno set when none can be made.
+int create_beside(const std::string& outputPath, std::string& tempPath) {
+  const size_t slash = outputPath.rfind('/');
+  const std::string directory = slash == std::string::npos ? "" : outputPath.substr(0, slash + 1);
+  const std::string base = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
+  static unsigned counter = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    tempPath = directory + "." + base + ".tmp" + std::to_string(getpid()) + "-" +
+               std::to_string(counter++);
+    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd >= 0 || errno != EEXIST) return fd;
+  }
+  return -1;
+}
+
+// Makes a finished rename survive a power loss; a directory that cannot be
+// synced costs nothing but that guarantee.
+void sync_directory_of(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string directory =
+      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  ::close(fd);
 }
 
 }  // namespace
@@ -218,7 +258,8 @@ bool write_kit(const std::string& outputPath, const std::string& header,
     return false;
   }
 
-  const int fd = ::open(outputPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  std::string tempPath;
+  const int fd = create_beside(outputPath, tempPath);
   if (fd < 0) {
     error = "cannot create " + outputPath + ": " + errno_text(errno);
     return false;
@@ -234,6 +275,15 @@ bool write_kit(const std::string& outputPath, const std::string& header,
     ok = deflater.write(header.data(), header.size()) && deflater.write(table.data(), table.size());
     for (size_t i = 0; ok && i < files.size(); ++i) ok = pack_file_contents(deflater, files[i], error);
     if (ok) ok = deflater.finish();
+    if (ok) {
+      const std::string trailer = encode_kit_trailer(deflater.trailer());
+      ok = write_all(fd, reinterpret_cast<const uint8_t*>(trailer.data()), trailer.size());
+      if (!ok) writeErr = errno;
+    }
+    if (ok && fsync(fd) != 0) {
+      writeErr = errno;
+      ok = false;
+    }
     if (!ok && error.empty()) {
       error = "cannot write " + outputPath + (writeErr ? ": " + errno_text(writeErr) : "");
     }
@@ -242,8 +292,16 @@ bool write_kit(const std::string& outputPath, const std::string& header,
     error = "cannot write " + outputPath + ": " + errno_text(errno);
     ok = false;
   }
-  if (!ok) ::unlink(outputPath.c_str());
-  return ok;
+  if (ok && ::rename(tempPath.c_str(), outputPath.c_str()) != 0) {
+    error = "cannot replace " + outputPath + ": " + errno_text(errno);
+    ok = false;
+  }
+  if (!ok) {
+    ::unlink(tempPath.c_str());
+    return false;
+  }
+  sync_directory_of(outputPath);
+  return true;
 }
 
 }  // namespace config

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "install/install_data.h"
+#include "install/kit_trailer.h"
 #include "platform/wstring.h"
 
 namespace config {
@@ -52,6 +53,10 @@ class RawDeflater {
   // Ends the stream with its final block.
   bool finish();
 
+  // The CRC-32 and the number of the bytes given to `write` so far: what
+  // the kit's integrity trailer records.
+  KitTrailer trailer() const { return m_trailer; }
+
  private:
   bool run(int flush);
 
@@ -59,10 +64,14 @@ class RawDeflater {
   State* m_state;
   Sink m_sink;
   bool m_ok;
+  KitTrailer m_trailer;
 };
 
 // Compresses `data` as one raw deflate stream.
 std::string deflate_raw(const std::string& data, int level = 9);
+// The same stream followed by the integrity trailer of `data`: a kit file
+// as write_kit makes it.
+std::string deflate_raw_with_trailer(const std::string& data, int level = 9);
 
 // One file to be packed: its name in the kit, its time, the file it is read
 // from (a narrow path) and its size, which must not change while packing.
@@ -75,8 +84,14 @@ struct KitSourceFile {
 
 // Writes the kit `header` (an encoded single- or multi-language header), the
 // file table of `files` (offsets in list order) and their contents to
-// `outputPath`, raw deflated at `level`. Returns true, or false with a
-// message in `error` and no output file left.
+// `outputPath`, raw deflated at `level` and followed by the integrity
+// trailer. The kit is written to a temporary file beside `outputPath`
+// (".NAME.tmp…", created with mode 0644 less the umask), flushed to disk
+// and renamed over `outputPath` only when complete, so a previous kit there
+// stays as it was until the new one replaces it whole. Returns true, or
+// false with a message naming the path and the system's reason in `error`;
+// the temporary file is removed then and `outputPath` is untouched. A
+// crash may leave the temporary file, never a partial kit at `outputPath`.
 bool write_kit(const std::string& outputPath, const std::string& header,
                const std::vector<KitSourceFile>& files, int level, std::string& error);
 

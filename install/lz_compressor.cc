@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "install/kit_trailer.h"
 #include "install/path_status.h"
 #include "platform/file_system.h"
 
@@ -58,8 +59,10 @@ class ReadOnlyMapping {
   size_t m_released = 0;
 };
 
-// Inflates the whole of the open `source` into `destination`.
-unsigned inflate_file(void* source, void* destination) {
+// Inflates the whole of the open `source` into `destination`. `checked`:
+// the kit reader's reading, which checks a trailer and refuses bytes after
+// the end of the stream that are not one (see lz_compressor.h).
+unsigned inflate_file(void* source, void* destination, bool checked) {
   const uint32_t size = FileSystem::SetFilePointer(source, 0, nullptr, kFileEnd);
   // The 32-bit size must be the whole file: a directory, a device or a kit
   // of 4 GiB or more cannot be read as one mapping.
@@ -79,10 +82,17 @@ unsigned inflate_file(void* source, void* destination) {
   unsigned code = mapping.map(descriptor_of(source), size);
   if (code != kErrorSuccess) return code;
 
+  // With a trailer the stream is only what comes before it.
+  config::KitTrailer trailer;
+  const bool hasTrailer = checked && config::find_kit_trailer(mapping.data(), size, trailer);
+  const uint32_t streamSize =
+      hasTrailer ? size - static_cast<uint32_t>(config::kKitTrailerSize) : size;
+
   z_stream stream = {};
   if (inflateInit2(&stream, -15) != Z_OK) return kErrorInvalidData;
   stream.next_in = const_cast<Bytef*>(mapping.data());
-  stream.avail_in = size;
+  stream.avail_in = streamSize;
+  uLong crc = crc32(0L, Z_NULL, 0);
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kBufferSize]);
 
   int answer = Z_OK;
@@ -95,13 +105,14 @@ unsigned inflate_file(void* source, void* destination) {
     answer = inflate(&stream, Z_NO_FLUSH);
     // No input left is the normal end of a stream without its final block.
     if (answer == Z_BUF_ERROR && stream.avail_in == 0) answer = Z_OK;
-    mapping.releaseBelow(size - stream.avail_in);
+    mapping.releaseBelow(streamSize - stream.avail_in);
     if (stream.total_out > kMaxUnpackedKitSize) {
       tooLarge = true;
       break;
     }
     const unsigned produced = static_cast<unsigned>(stream.total_out - before);
     if (produced != 0) {
+      if (hasTrailer) crc = crc32(crc, buffer.get(), produced);
       unsigned written = 0;
       writeCode = FileSystem::WriteFile(destination, buffer.get(), produced, &written, nullptr);
       if (writeCode != kErrorSuccess) break;
@@ -111,6 +122,18 @@ unsigned inflate_file(void* source, void* destination) {
 
   if (writeCode != kErrorSuccess) return writeCode;
   if (tooLarge || answer < 0) return kErrorInvalidData;
+  if (hasTrailer) {
+    // The stream must end exactly where the trailer begins, and unpack to
+    // the bytes the trailer describes.
+    if (answer != Z_STREAM_END || stream.avail_in != 0 || stream.total_out != trailer.length ||
+        crc != trailer.crc) {
+      return kErrorInvalidData;
+    }
+  } else if (checked && answer == Z_STREAM_END && stream.avail_in != 0) {
+    // Bytes after the stream that are not a trailer: a trailer whose magic
+    // was damaged looks like this, so they are damage, not padding.
+    return kErrorInvalidData;
+  }
   return kErrorSuccess;
 }
 
@@ -136,7 +159,7 @@ unsigned LZCompressor::unpack(const wstring& source, const wstring& destination)
     FileSystem::CloseHandle(in);
     return code;
   }
-  code = inflate_file(in, out);
+  code = inflate_file(in, out, false);
   FileSystem::CloseHandle(out);
   FileSystem::CloseHandle(in);
   return code;
@@ -146,7 +169,7 @@ unsigned LZCompressor::unpackTo(const wstring& source, void* destination) const 
   void* in = kInvalidHandleValue;
   unsigned code = open_source(source, in);
   if (code != kErrorSuccess) return code;
-  code = inflate_file(in, destination);
+  code = inflate_file(in, destination, true);
   FileSystem::CloseHandle(in);
   return code;
 }

@@ -20,18 +20,29 @@ class LZCompressor {
  public:
   // Inflates the raw deflate stream in `source` (read through a read-only
   // private mapping) into `destination`, which is opened with CREATE_ALWAYS
-  // (an existing longer file is not shortened). Returns 0 on success (also
-  // for an empty source, giving an empty destination, and for a stream that
-  // ends before its end-of-stream block: the bytes decoded so far are kept);
+  // (an existing longer file is not shortened). This is the format's plain
+  // reading: it stops at the end of the stream and ignores what follows, so
+  // an integrity trailer (kit_trailer.h) is neither needed nor checked.
+  // Returns 0 on success (also for an empty source, giving an empty
+  // destination, and for a stream that ends before its end-of-stream block:
+  // the bytes decoded so far are kept);
   // the code of a failed open or write; 13 for data that is not raw deflate
   // or that would unpack beyond kMaxUnpackedKitSize; 87 (or the errno code)
   // when the source is not a regular file or cannot be mapped. Everything it
   // opened is closed before it returns.
   unsigned unpack(const wstring& source, const wstring& destination) const;
 
-  // Like unpack, but writes to `destination`, a FileSystem handle opened for
-  // writing that stays owned (and open) by the caller. Bytes are written
-  // from the handle's current position.
+  // The kit reader's reading: like unpack, but writes to `destination`, a
+  // FileSystem handle opened for writing that stays owned (and open) by the
+  // caller (bytes are written from its current position), and checks the
+  // kit's integrity. When the source ends with a trailer (kit_trailer.h),
+  // the stream is what precedes it and must end, with its end-of-stream
+  // block, exactly where the trailer begins, and unpack to the trailer's
+  // length and CRC-32; otherwise 13. Without a trailer the kit is read as
+  // by unpack, except that bytes after the end of the stream are refused
+  // with 13 (they are not part of a kit, and a trailer whose magic was
+  // damaged looks like them). The destination may hold bytes written
+  // before a failure was found.
   unsigned unpackTo(const wstring& source, void* destination) const;
 
   // Compression is not done here (the kit tool writes kits). Always 1;

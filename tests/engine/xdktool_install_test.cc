@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "config/catalog_registration.h"
+#include "install/kit_writer.h"
 #include "platform/text_encoding.h"
 #include "tests/engine/engine_test_util.h"
 
@@ -134,6 +135,17 @@ TEST_F(XdktoolInstallTest, InstallsAndExitsZero) {
   EXPECT_EQ(1700000001, mtime_of(catalog / "templates/forms/b.frm"));
   EXPECT_EQ("read me", read_file(catalog / "readme.txt"));
   EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(XdktoolInstallTest, AKitWithoutATrailerFromAnotherToolStillInstalls) {
+  const std::string unpacked =
+      config::encode_single_header(u"P", u"V", u"") +
+      config::encode_file_table({{u"t\\a.tpl", file_time_of(1700000000), 0, 3}}) + "abc";
+  write_file(work / "plain.xdk", config::deflate_raw(unpacked), 1000);
+  const ToolResult r = run_tool({"install", work / "plain.xdk", catalog.path()}, scratch);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("abc", read_file(catalog / "t/a.tpl"));
+  EXPECT_EQ(1700000000, mtime_of(catalog / "t/a.tpl"));
 }
 
 TEST_F(XdktoolInstallTest, AFailureReportsTheCodeAndLeavesTheCatalogUnchanged) {

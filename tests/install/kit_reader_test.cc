@@ -14,6 +14,7 @@
 #include "install/install_data.h"
 #include "install/kit_format.h"
 #include "install/kit_writer.h"
+#include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "tests/install/kit_test_support.h"
 
@@ -327,6 +328,50 @@ TEST_F(KitOpen, EveryShorterPrefixOfAKitIsDamaged) {
     const unsigned code = openUnpacked(kit.substr(0, length));
     expectCleanFailure(code, "prefix of " + std::to_string(length));
   }
+}
+
+// Everything the reader unpacked, read back through its handle.
+std::string unpacked_bytes(KitReader& opened) {
+  std::string out;
+  if (FileSystem::SetFilePointer(opened.tempHandle, 0, nullptr, kFileBegin) != 0) return "<seek>";
+  char buffer[4096];
+  for (;;) {
+    unsigned got = 0;
+    if (FileSystem::ReadFile(opened.tempHandle, buffer, sizeof buffer, &got, nullptr) != 0) {
+      return "<read>";
+    }
+    if (got == 0) return out;
+    out.append(buffer, got);
+  }
+}
+
+TEST_F(KitOpen, EverySingleByteChangeOfAPackedKitIsRefusedOrChangesNothing) {
+  const std::string unpacked =
+      kit_test::single_language_kit({"a.tpl", "dir/b.frm"}, {"alpha", "beta beta beta"});
+  // Stored blocks (level 0) decode any payload byte without complaint, so
+  // only the trailer can notice; level 9 exercises the Huffman-coded form.
+  for (int level : {0, 9}) {
+    const std::string kit = config::deflate_raw_with_trailer(unpacked, level);
+    write_file(sandbox.work("kit.xdk"), kit);
+    ASSERT_EQ(reader.open(sandbox.wwork("kit.xdk")), 0u);
+    ASSERT_EQ(unpacked_bytes(reader), unpacked);
+    // Three changes per byte (lowest bit, highest bit, all bits) keep the
+    // test quick; every one of the 255 other values passes as well.
+    for (size_t offset = 0; offset < kit.size(); ++offset) {
+      for (int flip : {0x01, 0x80, 0xFF}) {
+        std::string changed = kit;
+        changed[offset] = static_cast<char>(changed[offset] ^ flip);
+        write_file(sandbox.work("kit.xdk"), changed);
+        KitReader damaged;
+        if (damaged.open(sandbox.wwork("kit.xdk")) == 0) {
+          ASSERT_EQ(unpacked_bytes(damaged), unpacked)
+              << "level " << level << ", byte " << offset << " of " << kit.size() << " xor "
+              << flip;
+        }
+      }
+    }
+  }
+  EXPECT_TRUE(sandbox.tmpEntries().empty());
 }
 
 TEST_F(KitOpen, TruncatedStreamThatLosesEntryDataIsRefused) {

@@ -4,6 +4,7 @@
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <iterator>
@@ -17,6 +18,7 @@
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "tests/install/kit_test_support.h"
+#include "tests/support/small_tmpfs.h"
 
 namespace {
 
@@ -225,6 +227,72 @@ TEST_F(XdkTool, PackFailuresLeaveNoKit) {
   r = run({"pack", sandbox.work("src"), sandbox.work("missing/k.xdk")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("missing/k.xdk"), std::string::npos);
+}
+
+TEST_F(XdkTool, APackedKitIsOneRawDeflateStreamFollowedByItsTrailer) {
+  source("a.tpl", "alpha", 1000);
+  source("d/b.tpl", "beta", 2000);
+  ASSERT_EQ(run({"pack", "--product", "P", sandbox.work("src"), sandbox.work("k.xdk")}).status, 0);
+  const std::string kit = read_file(sandbox.work("k.xdk"));
+
+  // A reader that knows only the format: inflate until the stream ends.
+  std::string unpacked;
+  z_stream stream = {};
+  ASSERT_EQ(inflateInit2(&stream, -15), Z_OK);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(kit.data()));
+  stream.avail_in = static_cast<uInt>(kit.size());
+  int answer = Z_OK;
+  while (answer == Z_OK) {
+    char piece[256];
+    stream.next_out = reinterpret_cast<Bytef*>(piece);
+    stream.avail_out = sizeof piece;
+    answer = inflate(&stream, Z_NO_FLUSH);
+    unpacked.append(piece, sizeof piece - stream.avail_out);
+  }
+  const size_t streamEnd = kit.size() - stream.avail_in;
+  inflateEnd(&stream);
+  ASSERT_EQ(answer, Z_STREAM_END);
+  EXPECT_EQ(unpacked, config::encode_single_header(u"P", u"", u"") +
+                          config::encode_file_table({{u"a.tpl", EpochToFileTime(1000), 0, 5},
+                                                     {u"d/b.tpl", EpochToFileTime(2000), 5, 4}}) +
+                          "alphabeta");
+
+  // What follows: the magic, the CRC-32 and the length, little-endian.
+  const std::string trailer = kit.substr(streamEnd);
+  ASSERT_EQ(trailer.size(), 20u);
+  EXPECT_EQ(trailer.substr(0, 8), "XDKCRC01");
+  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(unpacked.data()),
+                          static_cast<uInt>(unpacked.size()));
+  std::string expected;
+  config::append_u32_le(expected, static_cast<uint32_t>(crc));
+  config::append_u32_le(expected, static_cast<uint32_t>(unpacked.size()));
+  config::append_u32_le(expected, 0);
+  EXPECT_EQ(trailer.substr(8), expected);
+}
+
+TEST_F(XdkTool, APackThatFailsKeepsThePreviousKit) {
+  mkdir(sandbox.work("out").c_str(), 0700);
+  test_support::SmallTmpfs disk(sandbox.work("out"), 64);
+  if (!disk.ok()) GTEST_SKIP() << disk.reason();
+  source("a.tpl", "old template", 1000);
+  const std::string kit = sandbox.work("out/k.xdk");
+  ASSERT_EQ(run({"pack", sandbox.work("src"), kit}).status, 0);
+  const std::string previous = read_file(kit);
+
+  // Stored and incompressible: the new kit cannot fit on the small disk.
+  std::string noise(300000, '\0');
+  uint32_t state = 12345;
+  for (char& c : noise) {
+    state = state * 1103515245u + 12345u;
+    c = static_cast<char>(state >> 24);
+  }
+  source("noise.bin", noise, 1000);
+  const RunResult r = run({"pack", "-0", sandbox.work("src"), kit});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("cannot write " + kit + ": No space left on device"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(read_file(kit), previous);
+  EXPECT_EQ(test_support::list_dir(sandbox.work("out")), std::vector<std::string>{"k.xdk"});
 }
 
 TEST_F(XdkTool, ListShowsControlCharactersAndPartsOfASecond) {
