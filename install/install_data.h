@@ -77,9 +77,10 @@ class InstallData {
   // end of the stream, bytes after the stream that are not a trailer, as
   // LZCompressor::unpackTo checks them; a field or record that runs past
   // the data or its record, a record size below 4, an entry whose bytes
-  // reach past the data, an entry name that would leave the catalog). After a failure `entries` is empty,
-  // `tempHandle` is invalid and no temporary file exists; `productInfo`
-  // keeps what was appended before the failure. In no case does a
+  // reach past the data, an entry name that would leave the catalog).
+  // After a failure `entries` is empty, `tempHandle` is invalid and no
+  // temporary file exists; `productInfo` keeps what was appended before
+  // the failure. In no case does a
   // temporary file remain on disk after `open` returns.
   unsigned open(const wstring& kitPath);
 

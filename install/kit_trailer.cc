@@ -11,7 +11,9 @@ namespace config {
 
 std::string encode_kit_trailer(const KitTrailer& trailer) {
   std::string out(kKitTrailerMagic, sizeof kKitTrailerMagic);
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(trailer.crc >> shift));
+  for (int shift = 0; shift < 32; shift += 8) {
+    out.push_back(static_cast<char>(trailer.crc >> shift));
+  }
   for (int shift = 0; shift < 64; shift += 8) {
     out.push_back(static_cast<char>(trailer.length >> shift));
   }

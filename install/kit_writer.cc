@@ -149,9 +149,8 @@ std::string deflate_raw(const std::string& data, int level) {
 }
 
 std::string deflate_raw_with_trailer(const std::string& data, int level) {
-  const KitTrailer trailer{static_cast<uint32_t>(crc32_z(0, reinterpret_cast<const Bytef*>(data.data()),
-                                                         data.size())),
-                           data.size()};
+  const auto* bytes = reinterpret_cast<const Bytef*>(data.data());
+  const KitTrailer trailer{static_cast<uint32_t>(crc32_z(0, bytes, data.size())), data.size()};
   return deflate_raw(data, level) + encode_kit_trailer(trailer);
 }
 

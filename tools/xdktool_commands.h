@@ -1,7 +1,7 @@
 // The commands of xdktool, the kit tool. Each takes the command's own
 // arguments (argv[0] is the command name) and returns the process exit
-// status: 0 success, 1 failure, 2 wrong usage. Messages go to stderr.
-// Main thread only.
+// status: 0 success, 1 failure, 2 wrong usage. Messages go to stderr;
+// results (listings, plans, summaries) to stdout. Main thread only.
 #ifndef QXR8_TOOLS_XDKTOOL_COMMANDS_H_
 #define QXR8_TOOLS_XDKTOOL_COMMANDS_H_
 
@@ -13,7 +13,19 @@ inline constexpr int kExitUsage = 2;
 int xdktool_pack(int argc, char** argv);
 // xdktool list KIT
 int xdktool_list(int argc, char** argv);
-// xdktool install [--register] KIT CATALOG
+// xdktool verify KIT
+int xdktool_verify(int argc, char** argv);
+// xdktool install [--register] [--dry-run] KIT CATALOG
 int xdktool_install(int argc, char** argv);
+
+// Each command's help text, as `xdktool help CMD` and `CMD --help` print it.
+extern const char kPackUsage[];
+extern const char kListUsage[];
+extern const char kVerifyUsage[];
+extern const char kInstallUsage[];
+
+// Prints "xdktool COMMAND: MESSAGE" and the hint to the command's help on
+// stderr; returns kExitUsage. One message per wrong command line.
+int usage_error(const char* command, const char* message);
 
 #endif  // QXR8_TOOLS_XDKTOOL_COMMANDS_H_

@@ -13,16 +13,17 @@
 #include "config/catalog_registration.h"
 #include "install/headless_install.h"
 #include "install/install_data.h"
+#include "install/install_failure.h"
+#include "install/install_plan.h"
 #include "install/path_status.h"
 #include "platform/file_system.h"
 #include "platform/string_utils.h"
 #include "platform/text_encoding.h"
 #include "tools/xdktool_commands.h"
-
-namespace {
+#include "tools/xdktool_messages.h"
 
 const char kInstallUsage[] =
-    "usage: xdktool install [--register] KIT CATALOG\n"
+    "usage: xdktool install [--register] [--dry-run] KIT CATALOG\n"
     "\n"
     "Installs every file of KIT into the templates catalog CATALOG that is\n"
     "missing there or older than the kit's copy, with the kit's time stamps.\n"
@@ -31,10 +32,25 @@ const char kInstallUsage[] =
     "\n"
     "  --register   after a success, record CATALOG first in the launcher's\n"
     "               list of template catalogs, as the setup wizard does\n"
+    "  --dry-run    write nothing; print, tab-separated, 'new PATH' or\n"
+    "               'replace PATH' for each file that would be written, then\n"
+    "               xdktool install: dry run: N files would be written\n"
+    "               (A new, B replaced), C up to date\n"
+    "               (--register is not acted on)\n"
+    "  -h, --help   show this text\n"
+    "  --           end of options\n"
+    "\n"
+    "A successful installation ends with one line on standard output:\n"
+    "  xdktool install: N files written (A new, B replaced), C up to date,\n"
+    "  D bytes written\n"
+    "A failure names the file or folder, the system's reason and the code:\n"
+    "  xdktool install: cannot write PATH: REASON (code N)\n"
     "\n"
     "An interrupt (SIGINT, SIGTERM, SIGHUP) cancels the run and restores the\n"
-    "catalog. Exit status: 0 installed, 1 failed or cancelled (the catalog is\n"
-    "unchanged), 2 usage.\n";
+    "catalog. Exit status: 0 installed (or planned), 1 failed or cancelled\n"
+    "(the catalog is unchanged), 2 usage.\n";
+
+namespace {
 
 // The wizard demands three times the kit's size in the temporary directory
 // (the unpacked kit plus the backups of replaced files).
@@ -135,16 +151,6 @@ wstring absolute_catalog(const char* argument) {
   return catalog;
 }
 
-const char* reason_of_open(unsigned code) {
-  switch (code) {
-    case kErrorFileNotFound: return "the kit does not exist";
-    case kErrorPathNotFound: return "the kit's directory does not exist";
-    case kErrorInvalidData: return "the kit is damaged or not a kit";
-    case kErrorCantWrite: return "no temporary file can be made";
-    default: return "the kit cannot be read";
-  }
-}
-
 // Set by SIGINT, SIGTERM and SIGHUP: an interrupted run is cancelled and
 // rolled back instead of leaving the catalog half written.
 volatile sig_atomic_t g_interrupted = 0;
@@ -165,15 +171,65 @@ void catch_interrupts() {
   }
 }
 
-int usage_error(const char* message) {
-  std::fprintf(stderr, "xdktool install: %s\nTry 'xdktool install --help'.\n", message);
-  return kExitUsage;
+// Kit names with control characters made visible, so that each plan line
+// stays one line of tab-separated fields.
+std::string plan_field(const wstring& text) {
+  std::string out;
+  for (unsigned char c : narrow_lib(text)) {
+    if (c < 0x20 || c == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      out += escaped;
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
+// "PATH: REASON (code N)" or "REASON (code N)", from the engine's own
+// description "PATH: REASON (N)".
+std::string failure_text(const InstallFailure& failure) {
+  std::string text = printable(describe_failure(failure));
+  const std::string number = " (" + std::to_string(failure.code) + ")";
+  if (text.size() >= number.size() &&
+      text.compare(text.size() - number.size(), number.size(), number) == 0) {
+    text.resize(text.size() - number.size());
+  }
+  return text + " (code " + std::to_string(failure.code) + ")";
+}
+
+// Prints the plan of installing `kit` into `catalog`; writes nothing.
+int dry_run(KitReader& kit, const wstring& catalog) {
+  InstallPlan plan;
+  InstallFailure failure;
+  const unsigned code = plan_install(kit, catalog, plan, failure);
+  for (const PlannedWrite& write : plan.writes) {
+    std::printf("%s\t%s\n", write.replaces ? "replace" : "new",
+                plan_field(write.destination).c_str());
+  }
+  if (code != kErrorSuccess) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "xdktool install: dry run: cannot write %s\n",
+                 failure_text(failure).c_str());
+    return kExitFailure;
+  }
+  std::printf(
+      "xdktool install: dry run: %lu files would be written (%lu new, %lu replaced), "
+      "%lu up to date\n",
+      plan.filesNew + plan.filesReplaced, plan.filesNew, plan.filesReplaced, plan.upToDate);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fputs("xdktool install: cannot write the plan\n", stderr);
+    return kExitFailure;
+  }
+  return kExitSuccess;
 }
 
 }  // namespace
 
 int xdktool_install(int argc, char** argv) {
   bool registerCatalog = false;
+  bool dryRun = false;
   const char* kitArg = nullptr;
   const char* catalogArg = nullptr;
   bool optionsEnded = false;
@@ -186,19 +242,22 @@ int xdktool_install(int argc, char** argv) {
       return kExitSuccess;
     } else if (!optionsEnded && std::strcmp(arg, "--register") == 0) {
       registerCatalog = true;
+    } else if (!optionsEnded && std::strcmp(arg, "--dry-run") == 0) {
+      dryRun = true;
     } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
-      std::fprintf(stderr, "xdktool install: unknown option '%s'\n", arg);
-      return usage_error("expected KIT and CATALOG");
+      return usage_error("install", (std::string("unknown option '") + arg + "'").c_str());
     } else if (kitArg == nullptr) {
       kitArg = arg;
     } else if (catalogArg == nullptr) {
       catalogArg = arg;
     } else {
-      return usage_error("expected KIT and CATALOG");
+      return usage_error("install", "expected KIT and CATALOG");
     }
   }
-  if (kitArg == nullptr || catalogArg == nullptr) return usage_error("expected KIT and CATALOG");
-  if (catalogArg[0] == '\0') return usage_error("CATALOG is empty");
+  if (kitArg == nullptr || catalogArg == nullptr) {
+    return usage_error("install", "expected KIT and CATALOG");
+  }
+  if (catalogArg[0] == '\0') return usage_error("install", "CATALOG is empty");
 
   // The wizard's checks, in its order: the kit exists, the temporary
   // directory has room, the kit opens.
@@ -221,12 +280,13 @@ int xdktool_install(int argc, char** argv) {
   KitReader kit;
   const unsigned openCode = kit.open(kitPath);
   if (openCode != kErrorSuccess) {
-    std::fprintf(stderr, "xdktool install: %s: %s (code %u)\n", kitArg, reason_of_open(openCode),
+    std::fprintf(stderr, "xdktool install: %s: %s (code %u)\n", kitArg, kit_open_reason(openCode),
                  openCode);
     return kExitFailure;
   }
 
   const wstring catalog = absolute_catalog(catalogArg);
+  if (dryRun) return dry_run(kit, catalog);
   // Read before the installation, as the wizard reads it at start-up.
   CatalogRegistration registration;
   if (registerCatalog) registration = read_catalog_registration();
@@ -245,8 +305,13 @@ int xdktool_install(int argc, char** argv) {
   bar.finish();
 
   if (outcome.code != kErrorSuccess) {
-    std::fprintf(stderr, "xdktool install: %s (code %u)\n", printable(outcome.text).c_str(),
-                 outcome.code);
+    if (outcome.failure.code == outcome.code && !outcome.failure.path.empty()) {
+      std::fprintf(stderr, "xdktool install: cannot write %s\n",
+                   failure_text(outcome.failure).c_str());
+    } else {
+      std::fprintf(stderr, "xdktool install: %s (code %u)\n", printable(outcome.text).c_str(),
+                   outcome.code);
+    }
     std::fprintf(stderr, "xdktool install: %s is unchanged\n", printable(catalog).c_str());
     return kExitFailure;
   }
@@ -262,5 +327,14 @@ int xdktool_install(int argc, char** argv) {
       // told about them does not undo a finished installation.
     }
   }
+  // The last line, in a fixed form that scripts read: a non-zero number
+  // before " files written" means the catalog changed.
+  const InstallStats& stats = outcome.stats;
+  std::printf(
+      "xdktool install: %lu files written (%lu new, %lu replaced), %lu up to date, "
+      "%llu bytes written\n",
+      stats.filesNew + stats.filesReplaced, stats.filesNew, stats.filesReplaced,
+      stats.filesUpToDate, stats.bytesWritten);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return kExitFailure;
   return kExitSuccess;
 }

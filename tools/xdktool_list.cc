@@ -9,8 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "tools/xdktool_commands.h"
-
-namespace {
+#include "tools/xdktool_messages.h"
 
 const char kListUsage[] =
     "usage: xdktool list KIT\n"
@@ -18,7 +17,13 @@ const char kListUsage[] =
     "Opens KIT as the setup wizard does and prints, tab-separated,\n"
     "  record LANGUAGE PRODUCT VENDOR DESCRIPTION   for each product record\n"
     "  file NAME TIME SIZE                          for each file, in kit order\n"
-    "with NAME as stored and TIME in UTC. Control characters are shown as \\xNN.\n";
+    "with NAME as stored and TIME in UTC. Control characters are shown as \\xNN.\n"
+    "\n"
+    "  -h, --help   show this text\n"
+    "\n"
+    "Exit status: 0 listed, 1 the kit cannot be read or is damaged, 2 usage.\n";
+
+namespace {
 
 // Narrow text with control characters made visible, so that every record
 // and every entry stays on one line of tab-separated fields.
@@ -58,17 +63,6 @@ std::string format_file_time(const _FILETIME& time) {
   return out + "Z";
 }
 
-const char* reason_of(unsigned code) {
-  switch (code) {
-    case kErrorFileNotFound: return "the kit does not exist";
-    case kErrorPathNotFound: return "the kit's directory does not exist";
-    case kErrorInvalidData: return "the kit is damaged or not a kit";
-    case kErrorInvalidParameter: return "the kit cannot be read";
-    case kErrorCantWrite: return "no temporary file can be made";
-    default: return "the kit cannot be opened";
-  }
-}
-
 }  // namespace
 
 int xdktool_list(int argc, char** argv) {
@@ -82,24 +76,19 @@ int xdktool_list(int argc, char** argv) {
       std::fputs(kListUsage, stdout);
       return kExitSuccess;
     } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
-      std::fprintf(stderr, "xdktool list: unknown option '%s'\nTry 'xdktool list --help'.\n", arg);
-      return kExitUsage;
+      return usage_error("list", (std::string("unknown option '") + arg + "'").c_str());
     } else if (kitPath != nullptr) {
-      std::fputs("xdktool list: expected one KIT\nTry 'xdktool list --help'.\n", stderr);
-      return kExitUsage;
+      return usage_error("list", "expected one KIT");
     } else {
       kitPath = arg;
     }
   }
-  if (kitPath == nullptr) {
-    std::fputs("xdktool list: expected one KIT\nTry 'xdktool list --help'.\n", stderr);
-    return kExitUsage;
-  }
+  if (kitPath == nullptr) return usage_error("list", "expected one KIT");
 
   KitReader reader;
   const unsigned code = reader.open(widen_lib(kitPath));
   if (code != kErrorSuccess) {
-    std::fprintf(stderr, "xdktool list: %s: %s (code %u)\n", kitPath, reason_of(code), code);
+    std::fprintf(stderr, "xdktool list: %s: %s (code %u)\n", kitPath, kit_open_reason(code), code);
     return kExitFailure;
   }
   for (const config::KitProductInfo& record : reader.productInfo) {

@@ -1,42 +1,90 @@
-// xdktool: makes and inspects distribution kits.
+// xdktool: makes, checks and installs distribution kits.
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "tools/xdktool_commands.h"
 
 namespace {
 
-void print_usage(FILE* out) {
-  std::fputs(
-      "usage: xdktool COMMAND [ARGS...]\n"
-      "\n"
-      "commands:\n"
-      "  pack [options] DIR OUT.xdk   pack every regular file below DIR into a kit\n"
-      "  list KIT                     show a kit's product records and files\n"
-      "  install [--register] KIT CATALOG\n"
-      "                               install a kit into a templates catalog\n"
-      "\n"
-      "'xdktool COMMAND --help' describes a command.\n",
-      out);
+const char kUsage[] =
+    "usage: xdktool COMMAND [ARGS...]\n"
+    "\n"
+    "commands:\n"
+    "  pack [options] DIR OUT.xdk   pack every regular file below DIR into a kit\n"
+    "  list KIT                     show a kit's product records and files\n"
+    "  verify KIT                   check a kit's structure and checksum\n"
+    "  install [--register] [--dry-run] KIT CATALOG\n"
+    "                               install a kit into a templates catalog\n"
+    "  help [COMMAND]               show this text, or a command's\n"
+    "\n"
+    "options:\n"
+    "  -h, --help                   show this text\n"
+    "  --version                    show the version\n"
+    "\n"
+    "'xdktool help COMMAND' or 'xdktool COMMAND --help' describes a command.\n";
+
+struct Command {
+  const char* name;
+  int (*run)(int, char**);
+  const char* usage;
+};
+
+const Command kCommands[] = {
+    {"pack", xdktool_pack, kPackUsage},
+    {"list", xdktool_list, kListUsage},
+    {"verify", xdktool_verify, kVerifyUsage},
+    {"install", xdktool_install, kInstallUsage},
+};
+
+const Command* find_command(const char* name) {
+  for (const Command& command : kCommands) {
+    if (std::strcmp(command.name, name) == 0) return &command;
+  }
+  return nullptr;
+}
+
+int main_usage_error(const char* message) {
+  std::fprintf(stderr, "xdktool: %s\nTry 'xdktool --help'.\n", message);
+  return kExitUsage;
 }
 
 }  // namespace
 
+int usage_error(const char* command, const char* message) {
+  std::fprintf(stderr, "xdktool %s: %s\nTry 'xdktool %s --help'.\n", command, message, command);
+  return kExitUsage;
+}
+
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    print_usage(stderr);
-    return kExitUsage;
-  }
-  const char* command = argv[1];
-  if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0 ||
-      std::strcmp(command, "help") == 0) {
-    print_usage(stdout);
+  if (argc < 2) return main_usage_error("expected a COMMAND");
+  const char* name = argv[1];
+  if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0) {
+    std::fputs(kUsage, stdout);
     return kExitSuccess;
   }
-  if (std::strcmp(command, "pack") == 0) return xdktool_pack(argc - 1, argv + 1);
-  if (std::strcmp(command, "list") == 0) return xdktool_list(argc - 1, argv + 1);
-  if (std::strcmp(command, "install") == 0) return xdktool_install(argc - 1, argv + 1);
-  std::fprintf(stderr, "xdktool: unknown command '%s'\n", command);
-  print_usage(stderr);
-  return kExitUsage;
+  if (std::strcmp(name, "--version") == 0) {
+    std::puts("xdktool " QXR8_VERSION);
+    return kExitSuccess;
+  }
+  if (std::strcmp(name, "help") == 0) {
+    if (argc == 2) {
+      std::fputs(kUsage, stdout);
+      return kExitSuccess;
+    }
+    if (argc > 3) return main_usage_error("help takes one COMMAND");
+    const Command* command = find_command(argv[2]);
+    if (command == nullptr) {
+      const std::string message = std::string("unknown command '") + argv[2] + "'";
+      return main_usage_error(message.c_str());
+    }
+    std::fputs(command->usage, stdout);
+    return kExitSuccess;
+  }
+  const Command* command = find_command(name);
+  if (command == nullptr) {
+    const std::string message = std::string("unknown command '") + name + "'";
+    return main_usage_error(message.c_str());
+  }
+  return command->run(argc - 1, argv + 1);
 }

@@ -1,8 +1,10 @@
 // xdktool pack: every regular file below a directory into one kit.
 #include <dirent.h>
+#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,8 +16,6 @@
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "tools/xdktool_commands.h"
-
-namespace {
 
 const char kPackUsage[] =
     "usage: xdktool pack [options] DIR OUT.xdk\n"
@@ -30,15 +30,23 @@ const char kPackUsage[] =
     "  --description PATH    description document, relative to the catalog\n"
     "Header, one record per language (repeat; excludes the options above):\n"
     "  --record CODE PRODUCT VENDOR DESCRIPTION\n"
+    "                        exactly four values; CODE is a language code\n"
+    "                        such as en or pt-BR, each language once\n"
     "\n"
     "Other options:\n"
-    "  -1 ... -9, --level N  deflate level, 0 (stored) to 9 (smallest; default)\n"
+    "  -0 ... -9, --level N  deflate level, 0 (stored) to 9 (smallest; default)\n"
     "  --time SECONDS        give every file this time (seconds since\n"
     "                        1970-01-01 UTC) instead of its modification time\n"
     "  -h, --help            show this text\n"
     "  --                    end of options\n"
     "\n"
-    "File times are whole seconds, as the installer stores them.\n";
+    "File times are whole seconds, as the installer stores them. The kit ends\n"
+    "with a checksum of its contents that the installer checks; readers that\n"
+    "know only the deflate format ignore it. The kit is written beside OUT.xdk\n"
+    "and replaces it only when complete: a failed pack leaves OUT.xdk as it\n"
+    "was. Exit status: 0 packed, 1 failed, 2 usage.\n";
+
+namespace {
 
 struct PackOptions {
   wstring product, vendor, description;
@@ -50,10 +58,44 @@ struct PackOptions {
   std::vector<std::string> operands;
 };
 
-int usage_error(const std::string& message) {
-  std::fprintf(stderr, "xdktool pack: %s\n", message.c_str());
-  std::fputs("Try 'xdktool pack --help'.\n", stderr);
-  return kExitUsage;
+int pack_usage_error(const std::string& message) {
+  return ::usage_error("pack", message.c_str());
+}
+
+// A language code as records carry it: a letter, then letters, digits,
+// "-" or "_", at most 15 in all ("en", "pt-BR", "zh_Hant").
+bool is_language_code(const std::string& code) {
+  if (code.empty() || code.size() > 15 || !std::isalpha(static_cast<unsigned char>(code[0]))) {
+    return false;
+  }
+  for (unsigned char c : code) {
+    if (!std::isalnum(c) && c != '-' && c != '_') return false;
+  }
+  return true;
+}
+
+// Checks the four values of the --record at argv[i]; an empty result
+// means they are fine.
+std::string check_record(int argc, char** argv, int i, const PackOptions& options) {
+  if (i + 4 >= argc) return "--record needs four values: CODE PRODUCT VENDOR DESCRIPTION";
+  for (int k = 1; k <= 4; ++k) {
+    // An option among the values means that some value was left out.
+    const char* value = argv[i + k];
+    if (value[0] == '-' && value[1] == '-') {
+      return std::string("--record needs four values: CODE PRODUCT VENDOR DESCRIPTION; '") +
+             value + "' is an option";
+    }
+  }
+  const std::string code = argv[i + 1];
+  if (!is_language_code(code)) {
+    return "--record: '" + code + "' is not a language code (for example en or pt-BR)";
+  }
+  for (const config::KitProductInfo& record : options.records) {
+    if (strcasecmp(narrow_lib(record.language).c_str(), code.c_str()) == 0) {
+      return "--record: language '" + code + "' is given twice";
+    }
+  }
+  return std::string();
 }
 
 bool parse_integer(const char* text, long long& value) {
@@ -101,24 +143,28 @@ int parse_options(int argc, char** argv, PackOptions& options) {
       options.level = arg[1] - '0';
     } else if (matches(arg, "--level")) {
       long long level = 0;
-      if (!option_value(argc, argv, i, "--level", value)) return usage_error("--level needs a value");
+      if (!option_value(argc, argv, i, "--level", value)) {
+        return pack_usage_error("--level needs a value");
+      }
       if (!parse_integer(value.c_str(), level) || level < 0 || level > 9) {
-        return usage_error("--level takes 0 to 9, not '" + value + "'");
+        return pack_usage_error("--level takes 0 to 9, not '" + value + "'");
       }
       options.level = static_cast<int>(level);
     } else if (matches(arg, "--time")) {
-      if (!option_value(argc, argv, i, "--time", value)) return usage_error("--time needs a value");
+      if (!option_value(argc, argv, i, "--time", value)) {
+        return pack_usage_error("--time needs a value");
+      }
       // From 1601-01-01 (file time 0) to far beyond any real date.
       if (!parse_integer(value.c_str(), options.time) || options.time < -11644473600LL ||
           options.time > 100000000000LL) {
-        return usage_error("--time takes seconds since 1970-01-01 UTC, not '" + value + "'");
+        return pack_usage_error("--time takes seconds since 1970-01-01 UTC, not '" + value + "'");
       }
       options.fixedTime = true;
     } else if (matches(arg, "--product") || matches(arg, "--vendor") ||
                matches(arg, "--description")) {
       const std::string name(arg, std::strcspn(arg, "="));
       if (!option_value(argc, argv, i, name.c_str(), value)) {
-        return usage_error(name + " needs a value");
+        return pack_usage_error(name + " needs a value");
       }
       wstring& field = name == "--product" ? options.product
                        : name == "--vendor" ? options.vendor
@@ -126,17 +172,25 @@ int parse_options(int argc, char** argv, PackOptions& options) {
       field = widen_lib(value);
       options.singleGiven = true;
     } else if (std::strcmp(arg, "--record") == 0) {
-      if (i + 4 >= argc) return usage_error("--record needs CODE PRODUCT VENDOR DESCRIPTION");
+      const std::string problem = check_record(argc, argv, i, options);
+      if (!problem.empty()) return pack_usage_error(problem);
       options.records.push_back(config::KitProductInfo{widen_lib(argv[i + 1]), widen_lib(argv[i + 2]),
                                                        widen_lib(argv[i + 3]), widen_lib(argv[i + 4])});
       i += 4;
     } else {
-      return usage_error(std::string("unknown option '") + arg + "'");
+      return pack_usage_error(std::string("unknown option '") + arg + "'");
     }
   }
-  if (options.operands.size() != 2) return usage_error("expected DIR and OUT.xdk");
+  if (options.operands.size() != 2) {
+    // A --record short of a value takes an operand in its place.
+    return pack_usage_error(options.records.empty() || options.operands.size() > 2
+                           ? "expected DIR and OUT.xdk"
+                           : "expected DIR and OUT.xdk (each --record takes exactly four "
+                             "values: CODE PRODUCT VENDOR DESCRIPTION)");
+  }
   if (options.singleGiven && !options.records.empty()) {
-    return usage_error("--record cannot be combined with --product, --vendor or --description");
+    return pack_usage_error(
+        "--record cannot be combined with --product, --vendor or --description");
   }
   return -1;
 }

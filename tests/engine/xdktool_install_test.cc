@@ -16,6 +16,7 @@
 #include "install/kit_writer.h"
 #include "platform/text_encoding.h"
 #include "tests/engine/engine_test_util.h"
+#include "tests/support/small_tmpfs.h"
 
 using namespace enginetest;
 
@@ -154,10 +155,58 @@ TEST_F(XdktoolInstallTest, AFailureReportsTheCodeAndLeavesTheCatalogUnchanged) {
   const auto before = snapshot_tree(catalog.path());
   const ToolResult r = run_tool({"install", kit(), catalog.path()}, scratch);
   EXPECT_EQ(1, r.status);
-  EXPECT_NE(std::string::npos, r.err.find("Installation error (code 183)")) << r.err;
+  // What failed and why: the folder of the user's that stands in the way.
+  EXPECT_NE(std::string::npos,
+            r.err.find("xdktool install: cannot write " + catalog / "readme.txt: "))
+      << r.err;
+  EXPECT_NE(std::string::npos, r.err.find(" (code 183)\n")) << r.err;
   // The tool has ended: the rollback must be complete by now.
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
   EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(XdktoolInstallTest, ADryRunPrintsThePlanAndWritesNothing) {
+  write_file(catalog / "templates/reports/a.tpl", "older report", 1000);
+  write_file(catalog / "readme.txt", "kept", 1800000000);
+  const std::string kitPath = kit();
+  const auto before = snapshot_tree(catalog.path());
+  ToolResult r = run_tool({"install", "--dry-run", kitPath, catalog.path()}, scratch);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("replace\t" + catalog / "templates/reports/a.tpl\n" +
+                "new\t" + catalog / "templates/forms/b.frm\n" +
+                "xdktool install: dry run: 2 files would be written (1 new, 1 replaced), "
+                "1 up to date\n",
+            r.out);
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  // Not even the backup tree of a replaced file was made.
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+
+  // The run then does what was planned, and says so in its last line.
+  r = run_tool({"install", kitPath, catalog.path()}, scratch);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("xdktool install: 2 files written (1 new, 1 replaced), 1 up to date, "
+            "14 bytes written\n",
+            r.out);
+  EXPECT_EQ("kept", read_file(catalog / "readme.txt"));
+}
+
+TEST_F(XdktoolInstallTest, AFullDiskNamesTheFileAndTheCode) {
+  test_support::SmallTmpfs disk(catalog.path(), 64);
+  if (!disk.ok()) GTEST_SKIP() << disk.reason();
+  const std::string kitPath =
+      make_kit(work, "big", {{"forms/order.frm", std::string(200000, 'o'), 1700000000}});
+  const ToolResult r = run_tool({"install", kitPath, catalog.path()}, scratch);
+  EXPECT_EQ(1, r.status);
+  // "xdktool install: cannot write PATH: REASON (code N)", then the note
+  // that the catalog is unchanged.
+  const std::string first = r.err.substr(0, r.err.find('\n'));
+  const std::string expected = "xdktool install: cannot write " + catalog / "forms/order.frm: ";
+  EXPECT_EQ(0u, first.find(expected)) << r.err;
+  const size_t code = first.rfind(" (code ");
+  ASSERT_NE(std::string::npos, code) << r.err;
+  EXPECT_GT(code, expected.size()) << "no reason given: " << r.err;
+  EXPECT_EQ(')', first.back()) << r.err;
+  EXPECT_TRUE(list_tree(catalog.path()).empty());
 }
 
 TEST_F(XdktoolInstallTest, TheProgressLineOnATerminalFitsItAndNeverSplitsACharacter) {
@@ -200,7 +249,11 @@ TEST_F(XdktoolInstallTest, TheProgressLineOnATerminalFitsItAndNeverSplitsACharac
 TEST_F(XdktoolInstallTest, RefusesBadUsageAndBadKits) {
   EXPECT_EQ(2, run_tool({"install"}, scratch).status);
   EXPECT_EQ(2, run_tool({"install", "only-kit"}, scratch).status);
-  EXPECT_EQ(2, run_tool({"install", "--bogus", "k", "c"}, scratch).status);
+  const ToolResult bogus = run_tool({"install", "--bogus", "k", "c"}, scratch);
+  EXPECT_EQ(2, bogus.status);
+  // One message, the one that is true.
+  EXPECT_EQ("xdktool install: unknown option '--bogus'\nTry 'xdktool install --help'.\n",
+            bogus.err);
   EXPECT_EQ(2, run_tool({"install", "a", "b", "c"}, scratch).status);
   const ToolResult help = run_tool({"install", "--help"}, scratch);
   EXPECT_EQ(0, help.status);

@@ -95,7 +95,19 @@ TEST_F(XdkTool, CommandLineConventions) {
   r = run({"pack", "--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("--record CODE PRODUCT VENDOR DESCRIPTION"), std::string::npos);
+  EXPECT_NE(r.out.find("-0 ... -9, --level N"), std::string::npos);
   EXPECT_EQ(run({"list", "--help"}).status, 0);
+  // Help per command, the same text either way.
+  for (const char* command : {"pack", "list", "verify", "install"}) {
+    const RunResult viaHelp = run({"help", command});
+    EXPECT_EQ(viaHelp.status, 0) << command;
+    EXPECT_EQ(viaHelp.out, run({command, "--help"}).out) << command;
+    EXPECT_EQ(viaHelp.out.find(std::string("usage: xdktool ") + command), 0u) << command;
+  }
+  EXPECT_EQ(run({"help", "frobnicate"}).status, 2);
+  r = run({"--version"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "xdktool " QXR8_VERSION "\n");
 
   const std::string src = sandbox.work("src"), out = sandbox.work("k.xdk");
   const std::vector<std::vector<std::string>> usageErrors = {
@@ -107,16 +119,53 @@ TEST_F(XdkTool, CommandLineConventions) {
       {"pack", "--frob", src, out},
       {"pack", src, out, "--record", "en", "P", "V"},
       {"pack", "--product", "P", "--record", "en", "P", "V", "D", src, out},
+      {"pack", "--record", "e n", "P", "V", "D", src, out},
+      {"pack", "--record", "en", "P", "V", "D", "--record", "EN", "P", "V", "D", src, out},
+      {"pack", "--record", "en", "P", "V", "--level", "9", src, out},
       {"list"},
       {"list", out, out},
       {"list", "--frob", out},
+      {"verify"},
+      {"verify", "--frob", out},
   };
   for (const auto& args : usageErrors) {
     r = run(args);
     EXPECT_EQ(r.status, 2) << args.size() << " " << args.back();
-    EXPECT_FALSE(r.err.empty());
+    // One message and the hint, never a second, contradicting one.
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+    EXPECT_NE(r.err.find("Try 'xdktool " + args[0] + " --help'."), std::string::npos) << r.err;
     EXPECT_FALSE(file_exists(out));
   }
+  // A --record short of a value has taken an operand: the message says so.
+  r = run({"pack", "--record", "en", "P", "V", src, out});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("each --record takes exactly four values"), std::string::npos) << r.err;
+}
+
+TEST_F(XdkTool, VerifyRefusesADamagedKitAndSaysWhetherThereIsAChecksum) {
+  source("t.tpl", std::string(100, 't'), 1000);
+  ASSERT_EQ(run({"pack", "-0", sandbox.work("src"), sandbox.work("k.xdk")}).status, 0);
+  RunResult r = run({"verify", sandbox.work("k.xdk")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, sandbox.work("k.xdk") + ": ok, 1 files, checksum verified\n");
+
+  // One payload byte changed in a stored kit still decodes: only the
+  // checksum can tell.
+  std::string kit = read_file(sandbox.work("k.xdk"));
+  const size_t payload = kit.find(std::string(100, 't'));
+  ASSERT_NE(payload, std::string::npos);
+  kit[payload + 50] = 'u';
+  write_file(sandbox.work("damaged.xdk"), kit);
+  r = run({"verify", sandbox.work("damaged.xdk")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.out.empty());
+  EXPECT_NE(r.err.find("damaged or not a kit (code 13)"), std::string::npos) << r.err;
+
+  write_file(sandbox.work("plain.xdk"), config::deflate_raw(kit_test::worked_example_kit()));
+  r = run({"verify", sandbox.work("plain.xdk")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(": ok, 1 files, no checksum"), std::string::npos) << r.out;
+  EXPECT_TRUE(sandbox.tmpEntries().empty());
 }
 
 TEST_F(XdkTool, PackListsSortedRelativeNamesWithTheirTimesAndSizes) {
