@@ -305,8 +305,9 @@ int xdktool_install(int argc, char** argv) {
   bar.finish();
 
   if (outcome.code != kErrorSuccess) {
-    if (outcome.failure.code == outcome.code && !outcome.failure.path.empty()) {
-      std::fprintf(stderr, "xdktool install: cannot write %s\n",
+    if (outcome.failure.code == outcome.code) {
+      std::fprintf(stderr, "xdktool install: %s%s\n",
+                   outcome.failure.path.empty() ? "" : "cannot write ",
                    failure_text(outcome.failure).c_str());
     } else {
       std::fprintf(stderr, "xdktool install: %s (code %u)\n", printable(outcome.text).c_str(),
