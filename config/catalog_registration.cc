@@ -12,18 +12,34 @@ bool fileExists(const wstring& path) {
   return finder.reset(path);
 }
 
+// The start-up read on the two Starters (ordinary and base locations); a
+// Starter whose files were read has `loaded` set, so that a registration
+// writes back exactly what it read.
+void readInto(Starter& ordinary, bool& ordinaryLoaded, Starter& base, bool& baseLoaded,
+              std::vector<wstring>& tmpltsList, bool& hasBaseCfg, bool& listFromBaseCfg) {
+  hasBaseCfg = fileExists(get_local_config_file_path_base());
+  listFromBaseCfg = false;
+  if (fileExists(get_local_config_file_path())) {
+    ordinary.loadConfig();
+    ordinaryLoaded = true;
+    ordinary.listLoaded(tmpltsList, true);
+  } else if (hasBaseCfg) {
+    base.loadConfig();
+    baseLoaded = true;
+    base.listLoaded(tmpltsList, true);
+    listFromBaseCfg = !tmpltsList.empty();
+  }
+}
+
 }  // namespace
 
 void read_catalog_registration(std::vector<wstring>& tmpltsList, bool& hasBaseCfg,
                                bool& listFromBaseCfg) {
-  hasBaseCfg = fileExists(get_local_config_file_path_base());
-  listFromBaseCfg = false;
-  if (fileExists(get_local_config_file_path())) {
-    get_tmplts_list(tmpltsList, true, false);
-  } else if (hasBaseCfg) {
-    get_tmplts_list(tmpltsList, true, true);
-    listFromBaseCfg = !tmpltsList.empty();
-  }
+  Starter ordinary(false);
+  Starter base(true);
+  bool ordinaryLoaded = false;
+  bool baseLoaded = false;
+  readInto(ordinary, ordinaryLoaded, base, baseLoaded, tmpltsList, hasBaseCfg, listFromBaseCfg);
 }
 
 CatalogRegistration read_catalog_registration() {
@@ -40,13 +56,25 @@ int register_catalog(CatalogRegistration& reg, const wstring& catalogPath) {
     }
     // The list and the flags of the start-up read may be stale by now (a
     // registration of another process may have ended since): they are read
-    // again while no other registration can write.
+    // again while no other registration can write, and what is written is
+    // that same read with the list changed.
     RegistrationLock lock;
+    Starter ordinary(false);
+    Starter base(true);
+    bool ordinaryLoaded = false;
+    bool baseLoaded = false;
     reg.tmpltsList.clear();
-    read_catalog_registration(reg.tmpltsList, reg.hasBaseCfg, reg.listFromBaseCfg);
+    readInto(ordinary, ordinaryLoaded, base, baseLoaded, reg.tmpltsList, reg.hasBaseCfg,
+             reg.listFromBaseCfg);
     reg.tmpltsList.insert(reg.tmpltsList.begin(), p);
-    if (!reg.listFromBaseCfg) set_tmplts_list(reg.tmpltsList, false);
-    if (reg.hasBaseCfg) set_tmplts_list(reg.tmpltsList, true);
+    if (!reg.listFromBaseCfg) {
+      if (!ordinaryLoaded) ordinary.loadConfig();
+      ordinary.storeLoaded(reg.tmpltsList);
+    }
+    if (reg.hasBaseCfg) {
+      if (!baseLoaded) base.loadConfig();
+      base.storeLoaded(reg.tmpltsList);
+    }
   } catch (int code) {
     return code;
   } catch (...) {

@@ -62,6 +62,10 @@ void Starter::getConfigFilesValues(bool localFirst, const char16_t* key, std::ve
 
 void Starter::getTmpltsList(std::vector<wstring>& out, bool localFirst) {
   loadConfig();
+  listLoaded(out, localFirst);
+}
+
+void Starter::listLoaded(std::vector<wstring>& out, bool localFirst) const {
   getConfigFilesValues(localFirst, kConfigFileFieldTemplatesLocation, out, localFirst);
   replaceWrongSeparators(out);
   removePathDuplicates(out);
@@ -69,6 +73,10 @@ void Starter::getTmpltsList(std::vector<wstring>& out, bool localFirst) {
 
 void Starter::setTmpltsList(const std::vector<wstring>& catalogs) {
   loadConfig();
+  storeLoaded(catalogs);
+}
+
+void Starter::storeLoaded(const std::vector<wstring>& catalogs) {
   // Writing back what was only partly read would drop the rest of the
   // user's settings.
   if (!localReadWhole) throw kUnreadableFile;

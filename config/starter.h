@@ -28,6 +28,12 @@ class Starter {
   // localFirst, else all-users only) with "/" separators and no duplicates.
   void getTmpltsList(std::vector<wstring>& out, bool localFirst);
 
+  // getTmpltsList and setTmpltsList without loading the files first: they
+  // work on what the last loadConfig read, so that a registration can read
+  // once and write what it read.
+  void listLoaded(std::vector<wstring>& out, bool localFirst) const;
+  void storeLoaded(const std::vector<wstring>& catalogs);
+
   // Loads the files, replaces the per-user catalog list by `catalogs` (less
   // duplicates) keeping every other key, and saves. Throws the writer's int;
   // 1, with nothing written, when the per-user file exists but cannot be
