@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Runs the Ansible example against this machine (-c local) with a private
+# HOME, deploying the sample kit with the freshly built xdktool:
+#   1. the first run installs and registers the catalog and reports the
+#      install as changed;
+#   2. a second run reports nothing changed;
+#   3. a run whose install xdktool fails (the catalog lies below a regular
+#      file) fails the play.
+#   ansible_deploy_test.sh EXAMPLE_DIR BIN_DIR
+set -euo pipefail
+EXAMPLE=$1
+BIN=$2
+
+if ! command -v ansible-playbook >/dev/null 2>&1; then
+  echo "SKIP: ansible-playbook is not installed (./test.sh installs ansible-core)"
+  exit 77
+fi
+
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+export HOME=$WORK/home TMPDIR=$WORK/tmp
+mkdir -p "$HOME" "$TMPDIR"
+cd "$WORK"  # no ansible.cfg of the caller's is read
+unset ANSIBLE_CONFIG
+export ANSIBLE_STDOUT_CALLBACK=default ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 \
+  ANSIBLE_LOCALHOST_WARNING=0 ANSIBLE_INVENTORY_UNPARSED_WARNING=0 \
+  ANSIBLE_PYTHON_INTERPRETER=auto_silent ANSIBLE_PIPELINING=1
+
+# play OUTPUT [ansible-playbook args]; prints nothing, returns its status.
+play() {
+  local out=$1; shift
+  ansible-playbook -i localhost, -c local -e "qxr8_kit_src=$BIN/qxr8.xdk" \
+    -e "qxr8_xdktool=$BIN/xdktool" "$@" "$EXAMPLE/site.yml" >"$out" 2>"$out.err"
+}
+
+# result OUTPUT: "CHANGED FAILED INSTALL", the play recap's counts for
+# localhost and the install task's own outcome (changed, ok, fatal or
+# missing), read from the default callback's text.
+result() {
+  python3 - "$1" <<'PY'
+import re, sys
+text = open(sys.argv[1]).read()
+recap = re.search(r"^localhost\s*:.*\bchanged=(\d+).*\bfailed=(\d+)", text, re.M)
+task = re.search(r"^TASK \[[^\]]*Install the kit[^\]]*\].*?^(changed|ok|fatal):", text, re.M | re.S)
+print(recap.group(1) if recap else "?", recap.group(2) if recap else "?",
+      task.group(1) if task else "missing")
+PY
+}
+
+fail() {
+  echo "FAIL: $*"
+  for f in "$WORK"/run*.out; do echo "--- $f"; cat "$f" "$f.err"; done
+  exit 1
+}
+
+CATALOG=$HOME/.qxr8/Qx/qxr8/tmplts
+play run1.out || fail "the first run failed"
+read -r changed failures install <<<"$(result run1.out)"
+[ "$install" = changed ] || fail "first run: the install task was $install, not changed"
+[ -f "$CATALOG/templates/forms/order_entry.frm" ] || fail "first run: nothing installed in $CATALOG"
+grep -qF "$CATALOG" "$HOME/.Qx/qxlaunch/qxlaunch.cfg" || fail "first run: the catalog is not registered"
+
+play run2.out || fail "the second run failed"
+read -r changed failures install <<<"$(result run2.out)"
+if [ "$changed" != 0 ] || [ "$install" != ok ]; then
+  fail "second run: $changed tasks changed (install task: $install), expected none"
+fi
+
+: >"$WORK/not-a-dir"
+if play run3.out -e "qxr8_catalog=$WORK/not-a-dir/catalog" --start-at-task "Install the kit into the catalog and register the catalog"; then
+  fail "a run whose install fails succeeded"
+fi
+read -r changed failures install <<<"$(result run3.out)"
+if [ "$install" != fatal ] || [ "$failures" = 0 ]; then
+  fail "failing install: the install task was $install ($failures failed), not fatal"
+fi
+echo "first run changed, second run unchanged, failing install fails the play"
