@@ -20,6 +20,7 @@ const char kListUsage[] =
     "with NAME as stored and TIME in UTC. Control characters are shown as \\xNN.\n"
     "\n"
     "  -h, --help   show this text\n"
+    "  --           end of options\n"
     "\n"
     "Exit status: 0 listed, 1 the kit cannot be read or is damaged, 2 usage.\n";
 

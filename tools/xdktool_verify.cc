@@ -24,6 +24,7 @@ const char kVerifyUsage[] =
     "  cannot be detected)\n"
     "\n"
     "  -h, --help   show this text\n"
+    "  --           end of options\n"
     "\n"
     "Exit status: 0 the kit can be installed, 1 it cannot be read or is\n"
     "damaged, 2 usage.\n";
