@@ -6,7 +6,11 @@
 #   tools/screenshots.sh [BUILD_DIR [OUT_DIR]]
 #       Every page and message box in English and Russian, for the README:
 #       OUT_DIR/{en,ru}-{welcome,catalog,cancel-question,progress,success,
-#       error-box,failure}.png. Defaults: build/ and docs/screenshots/.
+#       error-box,failure}.png; and the welcome and the catalog page in each
+#       of the twelve interface languages, one contact sheet per page:
+#       OUT_DIR/all-welcome.png and OUT_DIR/all-catalog.png (the single
+#       pictures stay in OUT_DIR/languages/, which git ignores, for a close
+#       look). Defaults: build/ and docs/screenshots/.
 #
 #   tools/screenshots.sh --demo BUILD_DIR OUT_DIR HOME_DIR [ARG...]
 #       One installation of BUILD_DIR/bin/qxr8.xdk with HOME=HOME_DIR, the
@@ -106,10 +110,23 @@ key_to() {  # window key
 }
 
 shot() {  # window name
+  shot_to "$1" "$OUT/$2.png"
+}
+
+shot_to() {  # window file
   xdotool mousemove 1023 767  # keep the pointer off the buttons
   sleep 0.3
-  import -window "$1" "$OUT/$2.png"
-  echo "  $OUT/$2.png"
+  import -window "$1" "$2"
+  small_png "$2"
+  echo "  $2"
+}
+
+# These pictures go into git: a palette of 256 colours without dithering
+# (the pages have few more colours, and dither noise compresses badly), 8
+# bits a channel and the strongest compression keep them small.
+small_png() {  # file
+  convert "$1" -strip +dither -colors 256 -depth 8 -define png:compression-level=9 \
+    -define png:compression-filter=5 -define png:exclude-chunks=date,time "$1"
 }
 
 wizard_end() {
@@ -232,6 +249,40 @@ shoot_language() {  # lang
   rm -rf "$home"
 }
 
+# The interface languages, in the order of the string tables, with the names
+# the contact sheets give them.
+LANGUAGES=(ru:Russian uk:Ukrainian en:English lv:Latvian lt:Lithuanian bg:Bulgarian
+           de:German ro:Romanian ka:Georgian kk:Kazakh vi:Vietnamese tr:Turkish)
+
+# The welcome and the catalog page in every language, each page's twelve
+# pictures put on one contact sheet (3 x 4, labelled with the language).
+shoot_contact_sheets() {
+  local entry lang home page args
+  local dir=$OUT/languages
+  mkdir -p "$dir"
+  echo "every language:"
+  for entry in "${LANGUAGES[@]}"; do
+    lang=${entry%%:*}
+    home=$(fresh_home)
+    wizard_start "$home" "$KITDIR" "-L$lang"
+    shot_to "$WIN" "$dir/$lang-welcome.png"
+    click "$NEXT_X" "$BUTTONS_Y"
+    shot_to "$WIN" "$dir/$lang-catalog.png"
+    kill "$SETUP_PID"
+    wizard_end
+  done
+  for page in welcome catalog; do
+    args=()
+    for entry in "${LANGUAGES[@]}"; do
+      args+=(-label "${entry%%:*} (${entry#*:})" "$dir/${entry%%:*}-$page.png")
+    done
+    montage -font DejaVu-Sans -pointsize 15 -background '#d6d6d6' -tile 3x4 \
+      -geometry +8+6 "${args[@]}" "$OUT/all-$page.png"
+    small_png "$OUT/all-$page.png"
+    echo "  $OUT/all-$page.png"
+  done
+}
+
 # The walk of run.sh: install the sample kit into HOME's default catalog,
 # the wizard started with the given arguments. An unattended run (-S) needs
 # no clicks and ends by itself; each step first looks whether the wizard is
@@ -298,6 +349,7 @@ main() {
   make_slow_kit "$SLOWKIT"
   shoot_language en
   shoot_language ru
+  shoot_contact_sheets
 }
 
 main "$@"
