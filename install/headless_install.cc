@@ -70,6 +70,7 @@ InstallOutcome HeadlessInstall::run(const ProgressCallback& progress, int pollMs
   // Both were stored before the final state was posted.
   data.getFailure(outcome.failure);
   data.getStats(outcome.stats);
+  data.getRollbackResult(outcome.catalogRestored, outcome.keptBackups);
   return outcome;
 }
 

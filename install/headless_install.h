@@ -22,6 +22,10 @@ struct InstallOutcome {
   int percent = 0;
   InstallFailure failure;  // what failed (code 0 after a success)
   InstallStats stats;      // what the run did before it ended
+  // After a failure: false when a replaced file could not be put back;
+  // `keptBackups` is then the backup tree that holds it.
+  bool catalogRestored = true;
+  wstring keptBackups;
 };
 
 class HeadlessInstall : private IInstallWorker {

@@ -12,7 +12,7 @@ InstallProcessData::Guard::Guard(sem_t& sem) : m_sem(sem) {
 InstallProcessData::Guard::~Guard() { sem_post(&m_sem); }
 
 InstallProcessData::InstallProcessData()
-    : kit(nullptr), cancelled(false), stateCode(0), percent(0) {
+    : kit(nullptr), cancelled(false), stateCode(0), percent(0), restored(true) {
   sem_init(&lock, 0, 1);
 }
 
@@ -24,6 +24,8 @@ void InstallProcessData::init(KitReader* newKit, const wstring& newTargetDir) {
   cancelled = false;
   failure = InstallFailure();
   stats = InstallStats();
+  restored = true;
+  keptBackups.clear();
   stateCode = 0;
   percent = 0;
   targetDir = newTargetDir;
@@ -84,6 +86,18 @@ void InstallProcessData::setStats(const InstallStats& value) {
 void InstallProcessData::getStats(InstallStats& out) {
   Guard guard(lock);
   out = stats;
+}
+
+void InstallProcessData::setRollbackResult(bool value, const wstring& backups) {
+  Guard guard(lock);
+  restored = value;
+  keptBackups = backups;
+}
+
+void InstallProcessData::getRollbackResult(bool& value, wstring& backups) {
+  Guard guard(lock);
+  value = restored;
+  backups = keptBackups;
 }
 
 void InstallProcessData::setStateListener(StateListener newListener) {

@@ -60,6 +60,12 @@ class InstallProcessData {
   void setStats(const InstallStats& stats);
   void getStats(InstallStats& stats);
 
+  // How the rollback of a failed run ended: whether every replaced file
+  // was put back, and otherwise the backup tree that keeps them. Stored
+  // after the rollback, so final once the worker has ended.
+  void setRollbackResult(bool restored, const wstring& keptBackups);
+  void getRollbackResult(bool& restored, wstring& keptBackups);
+
   // Replaces the listener (an empty one removes it). Call only while no run
   // is going: the worker reads it without the lock.
   void setStateListener(StateListener listener);
@@ -86,6 +92,8 @@ class InstallProcessData {
   int percent;
   InstallFailure failure;
   InstallStats stats;
+  bool restored;
+  wstring keptBackups;
   StateListener listener;
 };
 

@@ -7,6 +7,11 @@
 #ifndef QXR8_INSTALL_INSTALLER_H_
 #define QXR8_INSTALL_INSTALLER_H_
 
+#include <set>
+#include <utility>
+#include <vector>
+
+#include "install/catalog_lock.h"
 #include "install/install_process_data.h"
 #include "install/rollback.h"
 #include "platform/file_system.h"
@@ -16,14 +21,23 @@ class Installer {
  public:
   Installer();
 
-  // Installs the kit armed in `processData` into its catalog. Returns 0
+  // Installs the kit armed in `processData` into its catalog. Before its
+  // first write it takes the catalog's lock (another run holding it ends
+  // this one at once with 32, nothing touched), rolls back any dead run
+  // into the same catalog whose journal it finds in the temporary
+  // directory, and checks that the catalog's file system has room for
+  // every entry it will write (else 112, nothing touched). Each file is
+  // written beside its destination and renamed over it when complete.
+  // Returns 0
   // after a complete installation (the state (0, "IDS_INSTALL_FINISH" text,
   // 100) was posted, then the thread paused one second); 1223 after a
   // cancel request (the journal was rolled back, then (1223,
   // "IDS_CANCEL_FINISH" text, percent of the entry) was posted); otherwise
   // the code of the failing step, posted with the "IDS_INSTALL_ERROR" text
   // before the rollback ran. A destination that exists and is neither a
-  // regular file nor a link to one ends the run with 183. When run returns
+  // regular file, a link to one nor a dangling link ends the run with 183;
+  // a link inside the catalog that belongs to another user (not root) on
+  // the way to a destination ends it with 5. When run returns
   // the rollback, if any, is complete; after its last post it touches no
   // shared object, so the caller need not wait out the pause.
   unsigned run(InstallProcessData* processData);
@@ -41,9 +55,16 @@ class Installer {
                        int systemError = 0);
 
  private:
+  // 112 (posted, rolled back) when the entries to be written do not fit.
+  unsigned checkSpace(const KitReader& kit, const wstring& targetDir, const wstring& tempDir,
+                      const std::vector<wstring>& names);
+
   Rollback rollback;
+  CatalogLock catalogLock;
   InstallProcessData* processData;
   InstallStats stats;
+  // Device and inode of every file this run placed.
+  std::set<std::pair<unsigned long long, unsigned long long>> placed;
 };
 
 #endif  // QXR8_INSTALL_INSTALLER_H_

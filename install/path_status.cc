@@ -44,8 +44,11 @@ bool is_replaceable_file(const wstring& path) {
   switch (path_kind(path, false)) {
     case PathKind::kRegular:
       return true;
-    case PathKind::kSymlink:
-      return path_kind(path, true) == PathKind::kRegular;
+    case PathKind::kSymlink: {
+      // A dangling link is replaced (and put back) like a file.
+      const PathKind target = path_kind(path, true);
+      return target == PathKind::kRegular || target == PathKind::kMissing;
+    }
     default:
       return false;
   }

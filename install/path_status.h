@@ -24,8 +24,8 @@ enum class PathKind {
 // with a trailing slash is still the link. Never blocks on a FIFO.
 PathKind path_kind(const wstring& path, bool followLinks);
 
-// True when `path` is a regular file, or a symbolic link to one: the only
-// things the installer may back up and replace.
+// True when `path` is a regular file, a symbolic link to one or a dangling
+// link: the only things the installer may back up and replace.
 bool is_replaceable_file(const wstring& path);
 
 struct DirectoryEntry {

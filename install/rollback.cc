@@ -49,7 +49,7 @@ unsigned Rollback::start(const wstring& targetDir) {
     if (mkdir(narrow_lib(candidate).c_str(), 0700) == 0) {
       journal.back().backupDir = candidate + kPathSeparator;
       addRBCatalog(journal.back().backupDir);
-      return kErrorSuccess;
+      return runJournal.create(journal.back().backupDir, targetDir);
     }
     if (errno != EEXIST) return setLastErrorByErrNo(errno);
   }
@@ -140,26 +140,37 @@ unsigned Rollback::makeTree(const wstring& path, bool journalCreated) {
 }
 
 unsigned Rollback::rollback(unsigned code) {
+  m_restoreFailed = false;
   if (journal.empty()) return code;
   const RollbackRecord record = journal.back();
+  // What the run added goes first: on a full disk that frees the room the
+  // restored files need.
+  for (const wstring& file : record.temporaries) FileSystem::DeleteFile(file);
+  for (const wstring& file : record.addedFiles) FileSystem::DeleteFile(file);
   bool restored = true;
   if (!record.targetDir.empty() && !record.backupDir.empty()) {
     restored = restoreFiles(record.targetDir, record.backupDir);
   }
-  // A backup that could not be moved back is the only copy of the user's
-  // file: the tree then stays in the temporary directory.
-  if (!record.backupDir.empty() && restored) removeDirectoryTree(record.backupDir);
   for (const wstring& dir : record.createdDirs) {
     if (dir != record.backupDir) removeDirectoryTree(dir);
   }
-  for (const wstring& file : record.addedFiles) FileSystem::DeleteFile(file);
+  // A backup that could not be moved back is the only copy of the user's
+  // file: the tree then stays in the temporary directory, journal and all.
+  m_restoreFailed = !restored;
+  if (!record.backupDir.empty() && restored) {
+    runJournal.discard();
+    removeDirectoryTree(record.backupDir);
+  }
   return code;
 }
 
 unsigned Rollback::stop() {
   if (journal.empty()) return kErrorSuccess;
+  runJournal.discard();
   return removeDirectoryTree(journal.back().backupDir);
 }
+
+void Rollback::adopt(const RollbackRecord& record) { journal.push_back(record); }
 
 void Rollback::rollbackFiles(const wstring& targetDir, const wstring& backupDir) {
   restoreFiles(targetDir, backupDir);
@@ -170,6 +181,7 @@ bool Rollback::restoreFiles(const wstring& targetDir, const wstring& backupDir) 
   if (!list_directory(backupDir, entries)) return false;
   bool allMoved = true;
   for (const DirectoryEntry& entry : entries) {
+    if (entry.name == widen_lib(kRunJournalName)) continue;
     if (entry.isDirectory) {
       allMoved &= restoreFiles(targetDir + entry.name + kPathSeparator,
                                backupDir + entry.name + kPathSeparator);
@@ -207,12 +219,26 @@ unsigned Rollback::removeDirectoryTree(const wstring& path) {
   return FileSystem::RemoveDirectory(dir);
 }
 
-void Rollback::addRBCatalog(const wstring& path) {
-  if (!journal.empty()) journal.back().createdDirs.push_back(path);
+void Rollback::addRBCatalog(const wstring& path) { recordCreatedDir(path); }
+
+void Rollback::addRBFile(const wstring& path) { recordAddedFile(path); }
+
+unsigned Rollback::recordCreatedDir(const wstring& path) {
+  if (journal.empty()) return kErrorSuccess;
+  journal.back().createdDirs.push_back(path);
+  return runJournal.append(JournalKind::kCreatedDir, path);
 }
 
-void Rollback::addRBFile(const wstring& path) {
-  if (!journal.empty()) journal.back().addedFiles.push_back(path);
+unsigned Rollback::recordAddedFile(const wstring& path) {
+  if (journal.empty()) return kErrorSuccess;
+  journal.back().addedFiles.push_back(path);
+  return runJournal.append(JournalKind::kAddedFile, path);
+}
+
+unsigned Rollback::recordTemporary(const wstring& path) {
+  if (journal.empty()) return kErrorSuccess;
+  journal.back().temporaries.push_back(path);
+  return runJournal.append(JournalKind::kTemporary, path);
 }
 
 void Rollback::removeRBFile(const wstring& path) {

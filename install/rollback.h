@@ -12,6 +12,7 @@
 
 #include <vector>
 
+#include "install/run_journal.h"
 #include "platform/wstring.h"
 
 struct RollbackRecord {
@@ -24,6 +25,8 @@ struct RollbackRecord {
   std::vector<wstring> createdDirs;
   // Files this run added where nothing stood before; deleted on rollback.
   std::vector<wstring> addedFiles;
+  // Hidden temporaries the run was about to write; deleted on rollback.
+  std::vector<wstring> temporaries;
 };
 
 class Rollback {
@@ -32,8 +35,9 @@ class Rollback {
   // "<temp>r8stp<N>/" with an exclusive mkdir of mode 0700, taking the first
   // number whose name is free at the moment of creation (a name that exists,
   // or appears meanwhile, moves on to the next). The tree is journaled in
-  // createdDirs. An empty `targetDir` creates no tree. Returns 0 or the
-  // first failing code.
+  // createdDirs, and gets the run's on-disk journal (run_journal.h), locked
+  // until stop, rollback or the end of this object. An empty `targetDir`
+  // creates no tree. Returns 0 or the first failing code.
   unsigned start(const wstring& targetDir);
 
   // Moves the file at `path` (which begins with targetDir) to the same
@@ -62,15 +66,27 @@ class Rollback {
   unsigned makeBackupDirectoryTree(const wstring& path);
 
   // Undoes the last record, best effort (every step is tried whatever the
-  // others did): moves every backed-up file back, removes the backup tree
-  // (kept instead when a file could not be moved back, since it then holds
-  // the only copy), removes every created directory with its contents,
-  // deletes every added file. Symbolic links are moved or removed as themselves; nothing they
-  // point to is touched. Returns `code` unchanged.
+  // others did): deletes every added file and temporary first (freeing
+  // space for what comes back), moves every backed-up file back, removes
+  // every created directory with its contents, and removes the backup tree
+  // with its journal, unless a file could not be moved back: the tree
+  // then holds the only copy and stays, with its journal, so that the next
+  // run into the catalog tries again (see restoreFailed). Symbolic links are
+  // moved or removed as themselves; nothing they point to is touched.
+  // Returns `code` unchanged.
   unsigned rollback(unsigned code);
 
-  // Ends a successful run: removes the last record's backup tree. The
-  // created directories stay. Returns the removal's code (0).
+  // After rollback: whether a backup could not be moved back, and the tree
+  // that then keeps the user's files.
+  bool restoreFailed() const { return m_restoreFailed; }
+  wstring keptBackupDir() const { return m_restoreFailed ? journal.back().backupDir : wstring(); }
+
+  // Takes over `record`, the journal of a run that died, so that rollback
+  // undoes it. The dead run's on-disk journal is removed with its tree.
+  void adopt(const RollbackRecord& record);
+
+  // Ends a successful run: removes the last record's journal and backup
+  // tree. The created directories stay. Returns the removal's code (0).
   unsigned stop();
 
   // Moves every file (and link) of the backup tree `backupDir` back to the
@@ -89,6 +105,14 @@ class Rollback {
   void addRBFile(const wstring& path);
   void removeRBFile(const wstring& path);
 
+  // The same edits, written ahead to the on-disk journal as well: 0, or the
+  // code of the failed journal write (the journal in memory has the entry
+  // all the same, and the action must not be taken). recordTemporary
+  // journals a hidden temporary about to be created.
+  unsigned recordCreatedDir(const wstring& path);
+  unsigned recordAddedFile(const wstring& path);
+  unsigned recordTemporary(const wstring& path);
+
   // The journal, oldest record first (for inspection).
   const std::vector<RollbackRecord>& records() const { return journal; }
 
@@ -99,6 +123,8 @@ class Rollback {
   bool isAddedFile(const wstring& path) const;
 
   std::vector<RollbackRecord> journal;
+  RunJournal runJournal;
+  bool m_restoreFailed = false;
 };
 
 #endif  // QXR8_INSTALL_ROLLBACK_H_

@@ -224,8 +224,6 @@ TEST_F(InstallerTest, WhatIsNotAFileAtADestinationEndsTheRunUntouched) {
       {"fifo", [](const std::string& p) { ASSERT_EQ(0, mkfifo(p.c_str(), 0644)); }},
       {"link to a directory",
        [&outside](const std::string& p) { ASSERT_EQ(0, symlink((outside / "dir").c_str(), p.c_str())); }},
-      {"dangling link",
-       [&outside](const std::string& p) { ASSERT_EQ(0, symlink((outside / "none").c_str(), p.c_str())); }},
   };
   const std::string kit =
       make_kit(work, "kit", {{"first.txt", "first", 5000}, {"target", "kit bytes", 5000}});
@@ -249,6 +247,25 @@ TEST_F(InstallerTest, WhatIsNotAFileAtADestinationEndsTheRunUntouched) {
     EXPECT_FALSE(exists_nofollow(outside / "none"));
     EXPECT_TRUE(list_tree(env.tmp().path()).empty());
   }
+}
+
+TEST_F(InstallerTest, ADanglingLinkAtADestinationIsReplacedLikeAFileAndPutBack) {
+  TempDir outside;
+  ASSERT_EQ(0, symlink((outside / "none").c_str(), dest("target").c_str()));
+  const auto before = snapshot_tree(catalog.path());
+  const std::string kit =
+      make_kit(work, "kit", {{"target", "kit bytes", 5000}, {"second.txt", "s", 5000}});
+  const RunResult failed = install(kit, [](KitReader& reader, InstallProcessData&) {
+    reader.entries[1].size = 0x7FFFFFF0u;
+  });
+  EXPECT_EQ(13u, failed.code);
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+
+  EXPECT_EQ(0u, install(kit).code);
+  EXPECT_TRUE(S_ISREG(lstat_of(dest("target")).st_mode));
+  EXPECT_EQ("kit bytes", read_file(dest("target")));
+  EXPECT_FALSE(exists_nofollow(outside / "none"));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
 }
 
 TEST_F(InstallerTest, ALinkToAnOlderFileIsReplacedAsALinkAndRestoredAsOne) {

@@ -142,10 +142,12 @@ TEST_F(RollbackTest, StoreRefusesWhatIsNotAFileAndNeverMovesIt) {
   EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "dir")));
   EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "fifo")));
   EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "dirlink")));
-  EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "dangling")));
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
   // Nothing outside the catalog is taken for one of its files.
   EXPECT_EQ(87u, journal.storeRBFile(W(env.home() / "file")));
+  // A dangling link is kept like a file, and comes back as a link.
+  EXPECT_EQ(0u, journal.storeRBFile(W(catalog / "dangling")));
+  EXPECT_FALSE(exists_nofollow(catalog / "dangling"));
 
   journal.rollback(1);
   EXPECT_EQ(before, snapshot_tree(catalog.path()));

@@ -1,0 +1,96 @@
+#include "install/run_recovery.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "install/rollback.h"
+#include "install/run_journal.h"
+#include "platform/text_encoding.h"
+
+namespace {
+
+bool is_backup_tree_name(const char* name) {
+  if (std::strncmp(name, "r8stp", 5) != 0 || name[5] == '\0') return false;
+  for (const char* p = name + 5; *p != '\0'; ++p) {
+    if (*p < '0' || *p > '9') return false;
+  }
+  return true;
+}
+
+// A journal path may only name something below the catalog, with no "."
+// or ".." component that could lead out of it.
+bool inside(const wstring& catalog, const wstring& path) {
+  if (path.size() <= catalog.size() || path.compare(0, catalog.size(), catalog) != 0) {
+    return false;
+  }
+  const wstring rest = u"/" + path.substr(catalog.size()) + u"/";
+  return rest.find(u"/../") == wstring::npos && rest.find(u"/./") == wstring::npos &&
+         rest.find(u"//") == wstring::npos;
+}
+
+}  // namespace
+
+unsigned recover_dead_runs(const wstring& tempDir, int catalogFd) {
+  struct stat catalogStatus;
+  if (::fstat(catalogFd, &catalogStatus) != 0) return 0;
+  const std::string temp = narrow_lib(tempDir);
+  DIR* dir = ::opendir(temp.c_str());
+  if (dir == nullptr) return 0;
+  unsigned recovered = 0;
+  const uid_t me = ::geteuid();
+  while (struct dirent* entry = ::readdir(dir)) {
+    if (!is_backup_tree_name(entry->d_name)) continue;
+    struct stat tree;
+    if (::fstatat(::dirfd(dir), entry->d_name, &tree, AT_SYMLINK_NOFOLLOW) != 0 ||
+        !S_ISDIR(tree.st_mode) || tree.st_uid != me || (tree.st_mode & 077) != 0) {
+      continue;
+    }
+    const std::string treePath = temp + entry->d_name + "/";
+    const int fd = ::open((treePath + kRunJournalName).c_str(),
+                          O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) continue;
+    struct stat journalStatus;
+    // The lock is free only once its run has ended; a journal unlinked
+    // meanwhile belongs to a run that ended well and must not be replayed.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &journalStatus) != 0 ||
+        !S_ISREG(journalStatus.st_mode) || journalStatus.st_uid != me ||
+        journalStatus.st_nlink == 0) {
+      ::close(fd);
+      continue;
+    }
+    JournalContents contents;
+    struct stat recorded;
+    if (!RunJournal::read(fd, contents) ||
+        ::stat(narrow_lib(contents.catalog).c_str(), &recorded) != 0 ||
+        recorded.st_dev != catalogStatus.st_dev || recorded.st_ino != catalogStatus.st_ino) {
+      ::close(fd);
+      continue;
+    }
+    RollbackRecord record;
+    record.targetDir = contents.catalog;
+    if (record.targetDir.empty() || record.targetDir.back() != u'/') record.targetDir += u"/";
+    record.backupDir = widen_lib(treePath);
+    for (const wstring& path : contents.createdDirs) {
+      if (inside(record.targetDir, path)) record.createdDirs.push_back(path);
+    }
+    for (const wstring& path : contents.addedFiles) {
+      if (inside(record.targetDir, path)) record.addedFiles.push_back(path);
+    }
+    for (const wstring& path : contents.temporaries) {
+      if (inside(record.targetDir, path)) record.temporaries.push_back(path);
+    }
+    Rollback rollback;
+    rollback.adopt(record);
+    rollback.rollback(0);
+    ::close(fd);  // the tree, journal included, is gone unless a restore failed
+    ++recovered;
+  }
+  ::closedir(dir);
+  return recovered;
+}
