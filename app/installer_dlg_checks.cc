@@ -12,6 +12,7 @@
 #include "app/installer_dlg.h"
 #include "app/message_box.h"
 #include "config/catalog_registration.h"
+#include "install/install_codes.h"
 #include "config/config_file.h"
 #include "config/config_locations.h"
 #include "config/write_permission.h"
@@ -135,6 +136,12 @@ bool CInstallerDlg::OnInitDialog() {
     // more memory than there is ends in std::bad_alloc: that kit is just
     // as unusable, and the user is told so instead of the program dying.
     code = kErrorInvalidData;
+  }
+  // A kit that would fill the temporary directory is not damaged: the
+  // user can make room and try again.
+  if (code == kErrorDiskFull || code == kErrorFileTooLarge) {
+    messageBox(this, LoadResString("IDS_ERROR_NOSPACE"), kMsgBoxErrorOk);
+    return false;
   }
   if (code != kErrorSuccess) {
     messageBox(this, LoadResString("IDS_ERROR_DAMAGEDSOURCE"), kMsgBoxErrorOk);

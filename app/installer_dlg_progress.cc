@@ -4,6 +4,7 @@
 
 #include "app/installer_dlg.h"
 #include "app/message_box.h"
+#include "app/termination_signals.h"
 #include "install/install_failure.h"
 #include "install/installer.h"
 #include "platform/file_system.h"
@@ -26,8 +27,10 @@ void CInstallerDlg::showProgressPage() {
   curState = kStateInstall;
   m_abortRequested = false;
   m_runBegun.store(false);
+  set_install_active(true);
   const int startError = installThread.start(this);
   if (startError != 0) {
+    set_install_active(false);
     // Nothing will ever post a final state: end the run as a failure here,
     // or the loop below would wait for ever.
     processData.setInstallState(static_cast<unsigned>(startError),
@@ -54,6 +57,9 @@ void CInstallerDlg::showProgressPage() {
     } else {
       g_usleep(kIdlePollMicroseconds);
     }
+    // Told to end: the run is cancelled and rolls back after the file it
+    // is writing; the process ends once that is done.
+    if (termination_signal() != 0 && code == 0 && percent <= 99) processData.setCancel(true);
     if (m_abortRequested && !m_runBegun.load() && code == 0 && percent <= 99) {
       // A stop that came before the worker began leaves nobody to post the
       // end. Joining is immediate then (in the instant between the
@@ -66,6 +72,13 @@ void CInstallerDlg::showProgressPage() {
     }
   }
   lastCode = code;
+
+  if (termination_signal() != 0) {
+    // Neither a message nor a final page: nobody is there to read them.
+    installThread.wait();
+    set_install_active(false);
+    end_by_termination_signal();
+  }
 
   if (code != 0) {
     // The posted text only says that the installation failed; the line
@@ -86,6 +99,8 @@ bool CInstallerDlg::updateProgress() {
   m_runBegun.store(true);
   Installer installer;
   installer.run(&processData);
+  // The rollback is complete: a signal may now end the process.
+  set_install_active(false);
   // Nothing of this object is touched after the run: once the final state
   // is posted the dialog may already be gone.
   return false;

@@ -3,6 +3,7 @@
 #include <glib.h>
 
 #include "app/installer_app.h"
+#include "app/termination_signals.h"
 
 int main(int argc, char** argv) {
   // Current GLib is always ready for threads and marks these calls
@@ -13,6 +14,8 @@ int main(int argc, char** argv) {
   g_thread_init(nullptr);
   gdk_threads_init();
 #pragma GCC diagnostic pop
+  // Before the worker exists, so that every thread inherits the dispositions.
+  catch_termination_signals();
   CInstallerApp app(argc, argv);
   app.InitInstance();
   return 0;

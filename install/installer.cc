@@ -219,6 +219,7 @@ unsigned Installer::run(InstallProcessData* data) {
 
     if (processData->isCancelled()) {
       rollback.rollback(kErrorCancelled);
+      processData->setRollbackResult(!rollback.restoreFailed(), rollback.keptBackupDir());
       catalogLock.release();
       processData->setStats(stats);
       InstallFailure cancelled;

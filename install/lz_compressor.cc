@@ -9,7 +9,9 @@
 #include <memory>
 
 #include "install/kit_trailer.h"
+#include "install/install_codes.h"
 #include "install/path_status.h"
+#include "install/space_check.h"
 #include "platform/file_system.h"
 
 namespace {
@@ -111,6 +113,13 @@ unsigned inflate_file(void* source, void* destination, bool checked) {
       break;
     }
     const unsigned produced = static_cast<unsigned>(stream.total_out - before);
+    // Stop before the temporary directory's file system is full rather
+    // than fill it for everyone: a small kit may unpack to gigabytes.
+    if (produced != 0 && check_space(descriptor_of(destination), std::string(), produced) !=
+                             kErrorSuccess) {
+      writeCode = kErrorDiskFull;
+      break;
+    }
     if (produced != 0) {
       if (hasTrailer) crc = crc32(crc, buffer.get(), produced);
       unsigned written = 0;

@@ -26,7 +26,9 @@ class LZCompressor {
   // Returns 0 on success (also for an empty source, giving an empty
   // destination, and for a stream that ends before its end-of-stream block:
   // the bytes decoded so far are kept);
-  // the code of a failed open or write; 13 for data that is not raw deflate
+  // the code of a failed open or write; 112 when the next piece would not
+  // fit on the destination's file system (nothing of it is written); 13 for
+  // data that is not raw deflate
   // or that would unpack beyond kMaxUnpackedKitSize; 87 (or the errno code)
   // when the source is not a regular file or cannot be mapped. Everything it
   // opened is closed before it returns.

@@ -12,6 +12,7 @@
 
 #include "config/catalog_registration.h"
 #include "install/headless_install.h"
+#include "install/install_codes.h"
 #include "install/install_data.h"
 #include "install/install_failure.h"
 #include "install/install_plan.h"
@@ -305,6 +306,13 @@ int xdktool_install(int argc, char** argv) {
   bar.finish();
 
   if (outcome.code != kErrorSuccess) {
+    if (outcome.code == kErrorSharingViolation) {
+      std::fprintf(stderr,
+                   "xdktool install: another installation is writing into %s; nothing was "
+                   "changed (code %u)\n",
+                   printable(catalog).c_str(), outcome.code);
+      return kExitFailure;
+    }
     if (outcome.failure.code == outcome.code) {
       std::fprintf(stderr, "xdktool install: %s%s\n",
                    outcome.failure.path.empty() ? "" : "cannot write ",
@@ -313,7 +321,14 @@ int xdktool_install(int argc, char** argv) {
       std::fprintf(stderr, "xdktool install: %s (code %u)\n", printable(outcome.text).c_str(),
                    outcome.code);
     }
-    std::fprintf(stderr, "xdktool install: %s is unchanged\n", printable(catalog).c_str());
+    if (!outcome.catalogRestored) {
+      std::fprintf(stderr,
+                   "xdktool install: %s could not be restored; the replaced files are kept "
+                   "in %s\n",
+                   printable(catalog).c_str(), printable(outcome.keptBackups).c_str());
+    } else {
+      std::fprintf(stderr, "xdktool install: %s is unchanged\n", printable(catalog).c_str());
+    }
     return kExitFailure;
   }
 

@@ -1,4 +1,6 @@
 // xdktool: makes, checks and installs distribution kits.
+#include <signal.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -53,6 +55,8 @@ int main_usage_error(const char* message) {
 
 int usage_error(const char* command, const char* message) {
   std::fprintf(stderr, "xdktool %s: %s\nTry 'xdktool %s --help'.\n", command, message, command);
+#include <signal.h>
+
   return kExitUsage;
 }
 

@@ -9,6 +9,8 @@ const char* kit_open_reason(unsigned code) {
     case kErrorInvalidData: return "the kit is damaged or not a kit";
     case kErrorInvalidParameter: return "the kit cannot be read";
     case kErrorCantWrite: return "no temporary file can be made";
+    case kErrorDiskFull:
+    case kErrorFileTooLarge: return "the unpacked kit does not fit in the temporary directory";
     default: return "the kit cannot be opened";
   }
 }
