@@ -47,9 +47,14 @@ unsigned Rollback::start(const wstring& targetDir) {
   for (unsigned n = 0; n < kMaxBackupNumber; ++n) {
     const wstring candidate = tempDir + u"r8stp" + string_uito(n, 10);
     if (mkdir(narrow_lib(candidate).c_str(), 0700) == 0) {
-      journal.back().backupDir = candidate + kPathSeparator;
-      addRBCatalog(journal.back().backupDir);
-      return runJournal.create(journal.back().backupDir, targetDir);
+      const wstring backupDir = candidate + kPathSeparator;
+      const unsigned rc = runJournal.create(backupDir, targetDir);
+      // Another run's recovery took the tree for a dead run's empty one in
+      // the instant before the journal existed: take the next number.
+      if (rc == kErrorFileNotFound) continue;
+      journal.back().backupDir = backupDir;
+      addRBCatalog(backupDir);
+      return rc;
     }
     if (errno != EEXIST) return setLastErrorByErrNo(errno);
   }
@@ -157,17 +162,35 @@ unsigned Rollback::rollback(unsigned code) {
   // A backup that could not be moved back is the only copy of the user's
   // file: the tree then stays in the temporary directory, journal and all.
   m_restoreFailed = !restored;
-  if (!record.backupDir.empty() && restored) {
-    runJournal.discard();
-    removeDirectoryTree(record.backupDir);
-  }
+  if (!record.backupDir.empty() && restored) removeTreeJournalLast(record.backupDir);
   return code;
 }
 
 unsigned Rollback::stop() {
   if (journal.empty()) return kErrorSuccess;
-  runJournal.discard();
-  return removeDirectoryTree(journal.back().backupDir);
+  runJournal.append(JournalKind::kCommitted, journal.back().targetDir);
+  removeTreeJournalLast(journal.back().backupDir);
+  return kErrorSuccess;
+}
+
+void Rollback::removeBackupTree() {
+  if (!journal.empty()) removeTreeJournalLast(journal.back().backupDir);
+}
+
+void Rollback::removeTreeJournalLast(const wstring& backupDir) {
+  if (backupDir.empty()) return;
+  const wstring journalName = widen_lib(kRunJournalName);
+  std::vector<DirectoryEntry> entries;
+  list_directory(backupDir, entries);
+  for (const DirectoryEntry& entry : entries) {
+    if (entry.name != journalName) removeDirectoryTree(backupDir + entry.name);
+  }
+  if (runJournal.isOpen()) {
+    runJournal.discard();
+  } else {
+    FileSystem::DeleteFile(backupDir + journalName);
+  }
+  removeDirectoryTree(backupDir);
 }
 
 void Rollback::adopt(const RollbackRecord& record) { journal.push_back(record); }

@@ -85,8 +85,14 @@ class Rollback {
   // undoes it. The dead run's on-disk journal is removed with its tree.
   void adopt(const RollbackRecord& record);
 
-  // Ends a successful run: removes the last record's journal and backup
-  // tree. The created directories stay. Returns the removal's code (0).
+  // Removes the last record's backup tree, its journal last (for a dead
+  // run that had already committed).
+  void removeBackupTree();
+
+  // Ends a successful run: marks the journal committed, then removes the
+  // last record's backup tree, the journal last, so that a run killed
+  // meanwhile is never rolled back, only tidied. The created directories
+  // stay. Returns 0.
   unsigned stop();
 
   // Moves every file (and link) of the backup tree `backupDir` back to the
@@ -118,6 +124,9 @@ class Rollback {
 
  private:
   unsigned makeTree(const wstring& path, bool journalCreated);
+  // Everything of the tree `backupDir` but the journal, then the journal,
+  // then the tree itself.
+  void removeTreeJournalLast(const wstring& backupDir);
   // rollbackFiles, answering whether every file could be moved back.
   bool restoreFiles(const wstring& targetDir, const wstring& backupDir);
   bool isAddedFile(const wstring& path) const;

@@ -106,6 +106,7 @@ bool RunJournal::read(int fd, JournalContents& contents) {
       case JournalKind::kCreatedDir: contents.createdDirs.push_back(path); break;
       case JournalKind::kAddedFile: contents.addedFiles.push_back(path); break;
       case JournalKind::kTemporary: contents.temporaries.push_back(path); break;
+      case JournalKind::kCommitted: contents.committed = true; break;
       default: break;
     }
   }

@@ -32,6 +32,7 @@ enum class JournalKind : char {
   kCreatedDir = 'D',  // a directory the run created, after it was made
   kAddedFile = 'A',   // a file about to be placed where nothing stood
   kTemporary = 'T',   // a hidden temporary about to be created
+  kCommitted = 'S',   // the run succeeded: only the tree is left to remove
 };
 
 struct JournalContents {
@@ -39,6 +40,7 @@ struct JournalContents {
   std::vector<wstring> createdDirs;
   std::vector<wstring> addedFiles;
   std::vector<wstring> temporaries;
+  bool committed = false;
 };
 
 class RunJournal {

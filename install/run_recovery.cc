@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 #include <string>
 
@@ -54,7 +55,13 @@ unsigned recover_dead_runs(const wstring& tempDir, int catalogFd) {
     const std::string treePath = temp + entry->d_name + "/";
     const int fd = ::open((treePath + kRunJournalName).c_str(),
                           O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) continue;
+    if (fd < 0) {
+      // A run killed between making its tree and its journal leaves the
+      // tree empty; rmdir takes only an empty one (a live run in that
+      // instant picks another number).
+      if (errno == ENOENT) ::unlinkat(::dirfd(dir), entry->d_name, AT_REMOVEDIR);
+      continue;
+    }
     struct stat journalStatus;
     // The lock is free only once its run has ended; a journal unlinked
     // meanwhile belongs to a run that ended well and must not be replayed.
@@ -87,7 +94,11 @@ unsigned recover_dead_runs(const wstring& tempDir, int catalogFd) {
     }
     Rollback rollback;
     rollback.adopt(record);
-    rollback.rollback(0);
+    if (contents.committed) {
+      rollback.removeBackupTree();
+    } else {
+      rollback.rollback(0);
+    }
     ::close(fd);  // the tree, journal included, is gone unless a restore failed
     ++recovered;
   }

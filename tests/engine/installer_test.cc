@@ -3,6 +3,7 @@
 #include "install/installer.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -266,6 +267,77 @@ TEST_F(InstallerTest, ADanglingLinkAtADestinationIsReplacedLikeAFileAndPutBack) 
   EXPECT_EQ("kit bytes", read_file(dest("target")));
   EXPECT_FALSE(exists_nofollow(outside / "none"));
   EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(InstallerTest, OneFileUnderTwoNamesIsBackedUpOnceAndComesBack) {
+  write_file(dest("sub/f"), "the user's only copy", 1000);
+  ASSERT_EQ(0, symlink("sub", dest("dl").c_str()));
+  const auto before = snapshot_tree(catalog.path());
+  // The second name is newer than the run's own first copy, so the run
+  // writes the same file twice; the third entry fails.
+  const std::string kit = make_kit(
+      work, "kit", {{"dl/f", "first", 5000}, {"sub/f", "second", 6000}, {"z.txt", "z", 5000}});
+  const RunResult failed = install(kit, [](KitReader& reader, InstallProcessData&) {
+    reader.entries[2].size = 0x7FFFFFF0u;
+  });
+  EXPECT_EQ(13u, failed.code);
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(InstallerTest, ADotInAKitNameLeavesNoDirectoryBehindAfterAFailure) {
+  const std::string kit = make_kit(work, "kit", {{"n/x", "x", 5000}, {"z.txt", "z", 5000}});
+  const RunResult failed = install(kit, [](KitReader& reader, InstallProcessData&) {
+    reader.entries[0].name = u"n/./x";
+    reader.entries[1].size = 0x7FFFFFF0u;
+  });
+  EXPECT_EQ(13u, failed.code);
+  EXPECT_TRUE(list_tree(catalog.path()).empty());
+}
+
+// Runs `argv` as uid/gid 65534 through setpriv; true when it exited 0.
+bool run_as_nobody(const std::vector<std::string>& args) {
+  std::vector<std::string> full = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+  full.insert(full.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : full) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+TEST_F(InstallerTest, ALinkPlantedByAnotherUserIsNeverFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second user";
+  // A catalog shared with a co-user, as a sticky world-writable directory.
+  ASSERT_EQ(0, chmod(catalog.path().c_str(), 01777));
+  TempDir outside;
+  ASSERT_EQ(0, chmod(outside.path().c_str(), 0777));
+  write_file(outside / "target.txt", "not the kit's", 1000);
+  ASSERT_EQ(0, chmod((outside / "target.txt").c_str(), 0666));
+  if (!run_as_nobody({"ln", "-s", outside / "target.txt", dest("file.txt")}) ||
+      !run_as_nobody({"ln", "-s", outside.path(), dest("dir")})) {
+    GTEST_SKIP() << "setpriv could not run a command as uid 65534";
+  }
+  const auto outsideBefore = snapshot_tree(outside.path());
+
+  // A file link of the co-user is replaced as a link, never written through.
+  const std::string fileKit = make_kit(work, "file", {{"file.txt", "kit bytes", 5000}});
+  EXPECT_EQ(0u, install(fileKit).code);
+  EXPECT_TRUE(S_ISREG(lstat_of(dest("file.txt")).st_mode));
+  EXPECT_EQ("kit bytes", read_file(dest("file.txt")));
+
+  // A directory link of the co-user does not lead the run out of the catalog.
+  const std::string dirKit = make_kit(work, "dir", {{"dir/new.txt", "kit bytes", 5000}});
+  const RunResult refused = install(dirKit);
+  EXPECT_EQ(5u, refused.code);
+  EXPECT_EQ(outsideBefore, snapshot_tree(outside.path()));
+  EXPECT_TRUE(S_ISLNK(lstat_of(dest("dir")).st_mode));
 }
 
 TEST_F(InstallerTest, ALinkToAnOlderFileIsReplacedAsALinkAndRestoredAsOne) {

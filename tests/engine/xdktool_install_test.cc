@@ -2,10 +2,17 @@
 // failure, and the registration, each run with a private HOME and TMPDIR.
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <functional>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -28,10 +35,10 @@ struct ToolResult {
   std::string err;
 };
 
-// Runs build/bin/xdktool with `args` (no shell) in `cwd`, the environment
-// being this process's (with the private HOME and TMPDIR).
-ToolResult run_tool(const std::vector<std::string>& args, const TempDir& scratch,
-                    const std::string& cwd = "") {
+// Starts build/bin/xdktool with `args` (no shell) in `cwd`, its output in
+// `scratch`; with `fileSizeLimit`, under that RLIMIT_FSIZE. Returns its pid.
+pid_t start_tool(const std::vector<std::string>& args, const TempDir& scratch,
+                 const std::string& cwd = "", rlim_t fileSizeLimit = 0) {
   const std::string tool = std::string(QXR8_BINARY_DIR) + "/bin/xdktool";
   const std::string outPath = scratch / "stdout";
   const std::string errPath = scratch / "stderr";
@@ -48,16 +55,32 @@ ToolResult run_tool(const std::vector<std::string>& args, const TempDir& scratch
     dup2(out, 1);
     dup2(err, 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    if (fileSizeLimit != 0) {
+      const struct rlimit limit = {fileSizeLimit, fileSizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+    }
     execv(tool.c_str(), argv.data());
     _exit(127);
   }
+  return pid;
+}
+
+// Waits for a tool started by start_tool and collects its output.
+ToolResult finish_tool(pid_t pid, const TempDir& scratch) {
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   ToolResult result;
   result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  result.out = read_file(outPath);
-  result.err = read_file(errPath);
+  result.out = read_file(scratch / "stdout");
+  result.err = read_file(scratch / "stderr");
   return result;
+}
+
+// Runs build/bin/xdktool with `args` (no shell) in `cwd`, the environment
+// being this process's (with the private HOME and TMPDIR).
+ToolResult run_tool(const std::vector<std::string>& args, const TempDir& scratch,
+                    const std::string& cwd = "", rlim_t fileSizeLimit = 0) {
+  return finish_tool(start_tool(args, scratch, cwd, fileSizeLimit), scratch);
 }
 
 // Runs build/bin/xdktool with `args` on a terminal of `columns` columns
@@ -298,6 +321,201 @@ TEST_F(XdktoolInstallTest, RegistrationThatCannotBeWrittenStillSucceeds) {
   EXPECT_NE(std::string::npos, r.err.find("could not be written")) << r.err;
   EXPECT_EQ("read me", read_file(catalog / "readme.txt"));
   EXPECT_EQ("not a folder", read_file(env.home() / ".Qx"));
+}
+
+// Everything below `root` whose name starts as the run's hidden temporaries.
+std::vector<std::string> stray_temporaries(const std::string& root) {
+  std::vector<std::string> found;
+  for (const std::string& name : list_tree(root)) {
+    const size_t slash = name.find_last_of('/', name.size() - 2);
+    const std::string base = name.substr(slash == std::string::npos ? 0 : slash + 1);
+    if (base.rfind(".r8", 0) == 0) found.push_back(name);
+  }
+  return found;
+}
+
+// True when any backup tree below `tmp` has `relative`.
+bool backup_holds(const std::string& tmp, const std::string& relative) {
+  for (const std::string& name : test_support::list_dir(tmp)) {
+    if (name.rfind("r8stp", 0) == 0 && exists_nofollow(tmp + "/" + name + "/" + relative)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+TEST_F(XdktoolInstallTest, AKilledUpdateIsUndoneOrCompletedByTheNextRun) {
+  std::vector<KitFile> files;
+  for (int i = 0; i < 6; ++i) {
+    files.push_back({"big/f" + std::to_string(i) + ".bin",
+                     std::string(1024 * 1024 + i, static_cast<char>('a' + i)),
+                     1700000000 + i});
+  }
+  const std::string update = make_kit(work, "update", files);
+  // A run that recovers the dead one, then fails on its own first entry.
+  const std::string blocked = make_kit(work, "blocked", {{"blocker/x", "x", 1700000000}});
+
+  struct stat tmpStatus, shmStatus;
+  const bool otherShm = stat("/dev/shm", &shmStatus) == 0 && S_ISDIR(shmStatus.st_mode) &&
+                        stat(env.tmp().path().c_str(), &tmpStatus) == 0 &&
+                        tmpStatus.st_dev != shmStatus.st_dev;
+  const std::vector<std::pair<const char*, std::function<bool(const std::string&)>>> moments = {
+      {"backup tree made", [](const std::string& tmp) { return backup_holds(tmp, ""); }},
+      {"second file backed up",
+       [](const std::string& tmp) { return backup_holds(tmp, "big/f1.bin"); }},
+      {"fourth file backed up",
+       [](const std::string& tmp) { return backup_holds(tmp, "big/f3.bin"); }},
+      {"last file backed up",
+       [](const std::string& tmp) { return backup_holds(tmp, "big/f5.bin"); }},
+  };
+  int round = 0;
+  for (const bool onShm : {false, true}) {
+    if (onShm && !otherShm) {
+      std::printf("[ SKIPPED ] /dev/shm is not another file system: TMPDIR stays with the catalog\n");
+      continue;
+    }
+    std::unique_ptr<TempDir> shm(onShm ? new TempDir("/dev/shm") : nullptr);
+    test_support::EnvironmentGuard tmpdir;
+    if (onShm) tmpdir.set("TMPDIR", shm->path());
+    const std::string tmp = onShm ? shm->path() : env.tmp().path();
+    for (const auto& moment : moments) {
+      SCOPED_TRACE(std::string(moment.first) + (onShm ? ", TMPDIR on another file system" : ""));
+      TempDir target;
+      for (int i = 0; i < 6; ++i) {
+        write_file(target / files[i].name, std::string(512 * 1024 + i, 'o'), 1000 + i);
+      }
+      write_file(target / "blocker", "in the way", 1000);
+      const auto before = snapshot_tree(target.path());
+
+      const pid_t pid = start_tool({"install", update, target.path()}, scratch);
+      bool ended = false;
+      for (int i = 0; i < 20000 && !moment.second(tmp); ++i) {
+        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+          ended = true;  // finished before the moment was seen: nothing to kill
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+      if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+
+      if (++round % 2 == 1 && !ended) {
+        // The next run rolls the dead one back before it fails itself: the
+        // catalog is as before, or complete if the kill came after the
+        // killed run had finished its work.
+        const ToolResult r = run_tool({"install", blocked, target.path()}, scratch);
+        EXPECT_EQ(1, r.status) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("(code 3)")) << r.err;
+        // A restore from another file system is a copy: a new inode, the
+        // same bytes and time.
+        auto after = snapshot_tree(target.path());
+        auto expected = before;
+        if (onShm) {
+          for (auto& node : after) node.second.inode = 0;
+          for (auto& node : expected) node.second.inode = 0;
+        }
+        bool complete = true;
+        for (const KitFile& f : files) {
+          complete = complete && read_file(target / f.name) == f.content &&
+                     mtime_of(target / f.name) == f.mtime;
+        }
+        if (!complete) {
+          EXPECT_EQ(expected, after);
+        }
+      } else {
+        const ToolResult r = run_tool({"install", update, target.path()}, scratch);
+        EXPECT_EQ(0, r.status) << r.err;
+        for (const KitFile& f : files) {
+          EXPECT_EQ(f.content, read_file(target / f.name)) << f.name;
+          EXPECT_EQ(f.mtime, mtime_of(target / f.name)) << f.name;
+        }
+      }
+      EXPECT_EQ(std::vector<std::string>(), stray_temporaries(target.path()));
+      EXPECT_EQ(std::vector<std::string>(), list_tree(tmp));
+    }
+  }
+}
+
+TEST_F(XdktoolInstallTest, ASecondRunIntoABusyCatalogFailsAtOnceAndTouchesNothing) {
+  write_file(catalog / "readme.txt", "older", 1000);
+  const auto before = snapshot_tree(catalog.path());
+  // Another installation holds the catalog.
+  const int held = open(catalog.path().c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(0, flock(held, LOCK_EX));
+  const ToolResult r = run_tool({"install", kit(), catalog.path()}, scratch);
+  close(held);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("another installation is writing into")) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("(code 32)")) << r.err;
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+// A small memory file system mounted for the test's life, or none when
+// mounting is not allowed here.
+class SmallTmpfs {
+ public:
+  explicit SmallTmpfs(const char* size) {
+    const std::string options = std::string("size=") + size + ",mode=0700";
+    m_mounted = mount("tmpfs", m_dir.path().c_str(), "tmpfs", 0, options.c_str()) == 0;
+  }
+  ~SmallTmpfs() {
+    if (m_mounted) umount2(m_dir.path().c_str(), MNT_DETACH);
+  }
+  bool mounted() const { return m_mounted; }
+  std::string operator/(const std::string& relative) const { return m_dir / relative; }
+  const std::string& path() const { return m_dir.path(); }
+
+ private:
+  TempDir m_dir;
+  bool m_mounted = false;
+};
+
+TEST_F(XdktoolInstallTest, ACatalogWithoutRoomFailsWith112BeforeAnythingIsWritten) {
+  SmallTmpfs disk("1m");
+  if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+  write_file(disk / "cat/a.bin", "older a", 1000);
+  const auto before = snapshot_tree(disk / "cat");
+  // A small kit (it compresses well) whose entries would need more room
+  // than the catalog's file system has.
+  const std::string kitPath = make_kit(work, "big",
+                                       {{"a.bin", std::string(400 * 1024, 'a'), 5000},
+                                        {"b.bin", std::string(400 * 1024, 'b'), 5000},
+                                        {"c.bin", std::string(400 * 1024, 'c'), 5000}});
+  const ToolResult r = run_tool({"install", kitPath, disk / "cat"}, scratch);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("(code 112)")) << r.err;
+  EXPECT_NE(std::string::npos, r.err.find("is unchanged")) << r.err;
+  EXPECT_EQ(before, snapshot_tree(disk / "cat"));
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+}
+
+TEST_F(XdktoolInstallTest, AKitThatWouldFillTheTemporaryDirectoryStopsCleanly) {
+  SmallTmpfs disk("1m");
+  if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+  // A few kilobytes of kit that unpack to 4 MiB.
+  const std::string kitPath =
+      make_kit(work, "bomb", {{"zeros.bin", std::string(4 * 1024 * 1024, '\0'), 5000}});
+  test_support::EnvironmentGuard tmpdir;
+  tmpdir.set("TMPDIR", disk.path());
+  const ToolResult r = run_tool({"install", kitPath, catalog.path()}, scratch);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("does not fit in the temporary directory")) << r.err;
+  EXPECT_TRUE(list_tree(disk.path()).empty());
+  EXPECT_TRUE(list_tree(catalog.path()).empty());
+}
+
+TEST_F(XdktoolInstallTest, AWritePastTheFileSizeLimitIsAFailureNotADeath) {
+  const std::string kitPath =
+      make_kit(work, "large", {{"large.bin", std::string(512 * 1024, 'x'), 5000}});
+  const ToolResult r = run_tool({"install", kitPath, catalog.path()}, scratch, "", 64 * 1024);
+  EXPECT_EQ(1, r.status) << "ended by a signal instead of a message";
+  EXPECT_NE(std::string::npos, r.err.find("xdktool install: ")) << r.err;
+  EXPECT_TRUE(list_tree(catalog.path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
 }
 
 }  // namespace
