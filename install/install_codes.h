@@ -6,8 +6,6 @@
 enum : unsigned {
   kErrorAccessDenied = 5,        // ERROR_ACCESS_DENIED: a link planted by someone else
   kErrorSharingViolation = 32,   // ERROR_SHARING_VIOLATION: another run holds the catalog
-  kErrorDiskFull = 112,  // TEMP until the platform layer has it
-  kErrorFileTooLarge = 223,
 };
 
 #endif  // QXR8_INSTALL_INSTALL_CODES_H_

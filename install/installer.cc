@@ -96,7 +96,9 @@ unsigned Installer::run(InstallProcessData* data) {
   recover_dead_runs(tempDir, catalogLock.fd());
 
   const unsigned startCode = rollback.start(targetDir);
-  if (startCode != kErrorSuccess) return stopOnError(startCode, 0, tempDir);
+  if (startCode != kErrorSuccess) {
+    return stopOnError(startCode, 0, tempDir, FileSystem::GetLastSystemError());
+  }
   if (madeCatalog == kErrorSuccess) rollback.recordCreatedDir(targetDir);
 
   const unsigned long count = kit->entries.size();
@@ -181,7 +183,7 @@ unsigned Installer::run(InstallProcessData* data) {
         const unsigned journalCode = rollback.recordAddedFile(destination);
         if (journalCode != kErrorSuccess) return stopOnError(journalCode, percent, tempDir);
       } else if (storeCode != kErrorSuccess) {
-        return stopOnError(storeCode, percent, destination);
+        return stopOnError(storeCode, percent, destination, FileSystem::GetLastSystemError());
       }
     }
 
