@@ -247,6 +247,8 @@ unsigned Installer::checkSpace(const KitReader& kit, const wstring& targetDir,
                                const wstring& tempDir, const std::vector<wstring>& names) {
   // Every entry that will be written counts in full, however many entries
   // share bytes of the kit: what bounds a run is what it writes.
+  uint64_t available = 0;
+  const bool knowsRoom = available_space(catalogLock.fd(), std::string(), available);
   uint64_t catalogBytes = 0;
   uint64_t backupBytes = 0;
   for (size_t i = 0; i < names.size(); ++i) {
@@ -256,9 +258,10 @@ unsigned Installer::checkSpace(const KitReader& kit, const wstring& targetDir,
     if (present && !older_than_kit(status.st_mtime, kit.entries[i].lastWriteTime)) continue;
     catalogBytes += kit.entries[i].size;
     if (present) backupBytes += static_cast<uint64_t>(status.st_size);
-  }
-  if (check_space(catalogLock.fd(), std::string(), catalogBytes) != kErrorSuccess) {
-    return stopOnError(kErrorDiskFull, 0, targetDir);
+    // Named after the first file that would not fit.
+    if (knowsRoom && catalogBytes > available) {
+      return stopOnError(kErrorDiskFull, 0, targetDir + names[i]);
+    }
   }
   // Backups are renames on the catalog's own file system; elsewhere they
   // are copies that need room of their own.

@@ -8,8 +8,11 @@
 
 #include <cerrno>
 #include <cstring>
+#include <set>
 #include <string>
+#include <vector>
 
+#include "install/path_status.h"
 #include "install/rollback.h"
 #include "install/run_journal.h"
 #include "platform/text_encoding.h"
@@ -33,6 +36,47 @@ bool inside(const wstring& catalog, const wstring& path) {
   const wstring rest = u"/" + path.substr(catalog.size()) + u"/";
   return rest.find(u"/../") == wstring::npos && rest.find(u"/./") == wstring::npos &&
          rest.find(u"//") == wstring::npos;
+}
+
+// The hidden temporaries of this system (".r8" and twelve characters of
+// [a-z0-9]): a copy in the making that a killed move or placement left.
+bool is_hidden_temporary(const char* name) {
+  if (std::strncmp(name, ".r8", 3) != 0 || std::strlen(name) != 15) return false;
+  for (const char* p = name + 3; *p != '\0'; ++p) {
+    if (!((*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9'))) return false;
+  }
+  return true;
+}
+
+// The catalog directories a dead run worked in: where it placed files and
+// where its backups came from.
+void collect_directories(const std::string& backupDir, const std::string& catalogDir,
+                         std::set<std::string>& out) {
+  out.insert(catalogDir);
+  std::vector<DirectoryEntry> entries;
+  if (!list_directory(widen_lib(backupDir), entries)) return;
+  for (const DirectoryEntry& entry : entries) {
+    if (!entry.isDirectory) continue;
+    const std::string name = narrow_lib(entry.name);
+    collect_directories(backupDir + name + "/", catalogDir + name + "/", out);
+  }
+}
+
+// Removes this user's hidden temporaries from `directory` (no link is
+// followed: only regular files are removed).
+void remove_hidden_temporaries(const std::string& directory) {
+  DIR* dir = ::opendir(directory.c_str());
+  if (dir == nullptr) return;
+  const uid_t me = ::geteuid();
+  while (struct dirent* entry = ::readdir(dir)) {
+    if (!is_hidden_temporary(entry->d_name)) continue;
+    struct stat status;
+    if (::fstatat(::dirfd(dir), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(status.st_mode) && status.st_uid == me) {
+      ::unlinkat(::dirfd(dir), entry->d_name, 0);
+    }
+  }
+  ::closedir(dir);
 }
 
 }  // namespace
@@ -92,6 +136,14 @@ unsigned recover_dead_runs(const wstring& tempDir, int catalogFd) {
     for (const wstring& path : contents.temporaries) {
       if (inside(record.targetDir, path)) record.temporaries.push_back(path);
     }
+    // A move killed halfway leaves its copy under a hidden name that the
+    // journal may not hold; the places the run worked in are swept for it.
+    std::set<std::string> places;
+    collect_directories(treePath, narrow_lib(record.targetDir), places);
+    for (const wstring& path : record.temporaries) {
+      const std::string narrow = narrow_lib(path);
+      places.insert(narrow.substr(0, narrow.rfind('/') + 1));
+    }
     Rollback rollback;
     rollback.adopt(record);
     if (contents.committed) {
@@ -99,6 +151,7 @@ unsigned recover_dead_runs(const wstring& tempDir, int catalogFd) {
     } else {
       rollback.rollback(0);
     }
+    for (const std::string& place : places) remove_hidden_temporaries(place);
     ::close(fd);  // the tree, journal included, is gone unless a restore failed
     ++recovered;
   }

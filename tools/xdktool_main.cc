@@ -61,6 +61,9 @@ int usage_error(const char* command, const char* message) {
 }
 
 int main(int argc, char** argv) {
+  // A write past the file-size limit then fails with a code (and an
+  // installation rolls back) instead of killing the process unannounced.
+  signal(SIGXFSZ, SIG_IGN);
   if (argc < 2) return main_usage_error("expected a COMMAND");
   const char* name = argv[1];
   if (std::strcmp(name, "--help") == 0 || std::strcmp(name, "-h") == 0) {

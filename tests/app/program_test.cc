@@ -117,6 +117,21 @@ class SetupProcess {
     return -1;
   }
 
+  // The raw wait status, or -1 when the process was still running after
+  // `timeoutMs`.
+  int waitStatus(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_exited = true;
+        return status;
+      }
+      sleep_ms(20);
+    }
+    return -1;
+  }
+
   // The visible windows of this process with their sizes.
   struct Window {
     std::string id;
@@ -362,6 +377,44 @@ TEST_F(ProgramTest, FailureDuringTheInstallationEndsOnTheFailurePageWithTheCatal
   EXPECT_EQ(list_dir(catalog), (std::vector<std::string>{"readme.txt", "sub"}));
   EXPECT_FALSE(file_exists(box->launcherFile()));
   EXPECT_TRUE(wait_for_viewer(box->viewerLog(), 500).empty());
+}
+
+TEST_F(ProgramTest, SigtermDuringASilentInstallEndsTheProgramOnlyAfterTheRollback) {
+  files.clear();
+  for (int i = 0; i < 6; ++i) {
+    files.push_back({"big/f" + std::to_string(i) + ".bin",
+                     std::string(1024 * 1024, static_cast<char>('a' + i)), 1600000000});
+  }
+  writeKit();
+  const std::string catalog = box->defaultCatalog();
+  for (const KitFile& f : files) {
+    make_dirs(catalog + "big");
+    write_file(catalog + f.name, "old " + f.name);
+    set_mtime(catalog + f.name, 1400000000);
+  }
+  SetupProcess setup(*box, {"usecwd", "-S"}, box->kitDir());
+  // The run is under way once its backup tree exists.
+  bool started = false;
+  for (int i = 0; i < 30000 && !started; ++i) {
+    for (const std::string& name : list_dir(box->tmp())) started |= name.rfind("r8stp", 0) == 0;
+    if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  ASSERT_TRUE(started) << setup.stderrText();
+  kill(setup.pid(), SIGTERM);
+  const int status = setup.waitStatus(30000);
+  ASSERT_NE(-1, status) << "still running";
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  // Rolled back, or complete if the signal came after the last file; no
+  // backup tree and no unpacked kit left behind.
+  bool allOld = true, allNew = true;
+  for (const KitFile& f : files) {
+    allOld = allOld && read_file(catalog + f.name) == "old " + f.name &&
+             get_mtime(catalog + f.name) == 1400000000;
+    allNew = allNew && read_file(catalog + f.name) == f.content &&
+             get_mtime(catalog + f.name) == f.unixTime;
+  }
+  EXPECT_TRUE(allOld || allNew);
+  EXPECT_EQ(std::vector<std::string>(), list_dir(box->tmp()));
 }
 
 TEST_F(ProgramTest, WithoutADisplayItSaysSoOnOneLineAndExitsWithZero) {
