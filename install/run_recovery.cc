@@ -116,9 +116,19 @@ unsigned recover_dead_runs(const wstring& tempDir, int catalogFd) {
       continue;
     }
     JournalContents contents;
+    if (!RunJournal::read(fd, contents)) {
+      // Died before its first record: it did nothing yet, whatever catalog
+      // it meant. Only its empty tree is left to remove.
+      RollbackRecord empty;
+      empty.backupDir = widen_lib(treePath);
+      Rollback tidy;
+      tidy.adopt(empty);
+      tidy.removeBackupTree();
+      ::close(fd);
+      continue;
+    }
     struct stat recorded;
-    if (!RunJournal::read(fd, contents) ||
-        ::stat(narrow_lib(contents.catalog).c_str(), &recorded) != 0 ||
+    if (::stat(narrow_lib(contents.catalog).c_str(), &recorded) != 0 ||
         recorded.st_dev != catalogStatus.st_dev || recorded.st_ino != catalogStatus.st_ino) {
       ::close(fd);
       continue;
