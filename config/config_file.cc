@@ -10,7 +10,7 @@
 #include <string>
 
 #include "config/ascii_identity.h"
-#include "config/byte_escape.h"
+#include "platform/byte_escape.h"
 
 // Escaped bytes compare as the bytes they stand for, so two values that the
 // locale cannot decode are not taken for duplicates of each other. An

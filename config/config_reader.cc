@@ -7,11 +7,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <cwchar>
 #include <string>
 
-#include "config/ascii_identity.h"
-#include "config/byte_escape.h"
+#include "platform/byte_escape.h"
+#include "platform/system_path.h"
 #include "config/utf16_text.h"
 #include "platform/text_encoding.h"
 
@@ -63,48 +62,14 @@ class LineScanner {
   wstring m_value;
 };
 
-// Escapes `count` bytes one by one.
-void putEscaped(const char* bytes, size_t count, LineScanner& scanner) {
-  for (size_t i = 0; i < count; ++i) scanner.put(escape_byte(static_cast<unsigned char>(bytes[i])));
-}
-
-// Decodes the whole text, character by character, in one pass. Bytes the
-// locale cannot decode, an incomplete sequence at the end, zero bytes and
-// characters beyond 16 bits (which one unit cannot hold) are escaped byte by
-// byte so that they survive a rewrite. ASCII bytes skip the system
-// library's decoder where the locale keeps them as they are.
+// Decodes the whole text in one pass with the lossless conversion: bytes
+// that do not decode, an incomplete sequence at the end and zero bytes are
+// carried as escaped bytes (platform/byte_escape.h), so that they survive a
+// rewrite; a character above U+FFFF is a surrogate pair.
 void decodeAll(const std::string& bytes, LineScanner& scanner) {
-  const bool asciiAsIs = locale_keeps_ascii();
-  const char* p = bytes.data();
-  const size_t n = bytes.size();
-  std::mbstate_t state{};
-  size_t pos = 0;
-  while (pos < n) {
-    const unsigned char b = static_cast<unsigned char>(p[pos]);
-    if (asciiAsIs && b != 0 && b < 0x80 && std::mbsinit(&state)) {
-      scanner.put(static_cast<char16_t>(b));
-      ++pos;
-      continue;
-    }
-    wchar_t wide = 0;
-    const size_t r = std::mbrtowc(&wide, p + pos, n - pos, &state);
-    if (r == static_cast<size_t>(-2)) {
-      putEscaped(p + pos, n - pos, scanner);
-      break;
-    }
-    if (r == static_cast<size_t>(-1) || r == 0) {
-      putEscaped(p + pos, 1, scanner);
-      ++pos;
-      state = std::mbstate_t{};
-      continue;
-    }
-    if (static_cast<unsigned long>(wide) > 0xFFFFu) {
-      putEscaped(p + pos, r, scanner);
-    } else {
-      scanner.put(static_cast<char16_t>(wide));
-    }
-    pos += r;
-  }
+  wstring units;
+  decode_keeping_bytes(bytes.data(), bytes.size(), true, units);
+  for (char16_t unit : units) scanner.put(unit);
   scanner.finish();
 }
 
@@ -138,9 +103,9 @@ struct DescriptorCloser {
 }  // namespace
 
 bool read_config_file(const wstring& path, ConfigFile& config) {
-  // Narrowing the path selects the locale if nothing has yet; the boundary
-  // scan below must see the same one as the decoder.
-  const std::string name = narrow_lib(path);
+  // The path's exact name; a path the system cannot name is not read.
+  std::string name;
+  if (!to_system_path(path, name)) return false;
   // Only a regular file (possibly through links) holds settings. A pipe
   // would block the open until some writer came, a device such as /dev/zero
   // would never end; neither is a launcher file, so neither is opened.
@@ -168,9 +133,12 @@ bool read_config_file(const wstring& path, ConfigFile& config) {
 }
 
 bool is_ansi_encoded(const wstring& path) {
+  std::string name;
   struct stat st;
-  if (stat(narrow_lib(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  FILE* f = std::fopen(narrow_lib(path).c_str(), "r");
+  if (!to_system_path(path, name) || stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    return false;
+  }
+  FILE* f = std::fopen(name.c_str(), "r");
   if (f == nullptr) return false;
   unsigned char head[2];
   const size_t got = std::fread(head, 1, 2, f);

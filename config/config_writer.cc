@@ -9,7 +9,8 @@
 #include <string>
 
 #include "config/ascii_identity.h"
-#include "config/byte_escape.h"
+#include "platform/byte_escape.h"
+#include "platform/system_path.h"
 #include "config/file_attributes.h"
 #include "config/temporary_file.h"
 #include "platform/text_encoding.h"
@@ -182,7 +183,8 @@ void write_config_file(const wstring& path, const ConfigFile& config) {
   const std::string text = textOf(config);
 
   std::string target;
-  if (!resolveLinks(narrow_lib(path), target)) throw kCannotCreate;
+  std::string name;
+  if (!to_system_path(path, name) || !resolveLinks(name, target)) throw kCannotCreate;
   remove_stale_temporaries(directoryOf(target));
   struct stat old;
   if (stat(target.c_str(), &old) != 0) {

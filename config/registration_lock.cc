@@ -9,12 +9,13 @@
 #include <string>
 
 #include "platform/process_services.h"
-#include "platform/text_encoding.h"
+#include "platform/system_path.h"
 
 RegistrationLock::RegistrationLock() {
   const wstring home = home_dir();
   if (home.empty()) return;
-  const std::string folder = narrow_lib(home + u"/.Qx");
+  std::string folder;
+  if (!to_system_path(home + u"/.Qx", folder)) return;
   mkdir(folder.c_str(), 0777);  // the umask decides, as for any new folder
   const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return;

@@ -1,11 +1,12 @@
 #include "platform/text_encoding.h"
 
-#include <climits>
+#include <langinfo.h>
+
 #include <clocale>
 #include <cstring>
-#include <cwchar>
 #include <mutex>
-#include <vector>
+
+#include "platform/byte_escape.h"
 
 namespace {
 
@@ -17,132 +18,80 @@ void ensure_locale() {
   std::call_once(once, [] { std::setlocale(LC_ALL, ""); });
 }
 
-// The units of `source` (at most `length`, or up to the 0 unit when `length`
-// is negative) zero-extended into a 0-terminated wide array.
-std::vector<wchar_t> to_wide_array(const char16_t* source, int length) {
-  std::vector<wchar_t> wide;
-  if (source == nullptr) {
-    wide.push_back(L'\0');
-    return wide;
-  }
-  if (length >= 0) wide.reserve(static_cast<size_t>(length) + 1);
+// The units of `source` up to `length` (or up to the 0 unit when `length`
+// is negative), stopping at a 0 unit.
+wstring units_of(const char16_t* source, int length) {
+  wstring text;
+  if (source == nullptr) return text;
   for (int i = 0; length < 0 || i < length; ++i) {
     if (source[i] == 0) break;
-    wide.push_back(static_cast<wchar_t>(source[i]));
+    text.push_back(source[i]);
   }
-  wide.push_back(L'\0');
-  return wide;
+  return text;
 }
 
 }  // namespace
 
+bool conversion_is_utf8() {
+  ensure_locale();
+  const char* codeset = nl_langinfo(CODESET);
+  if (codeset == nullptr) return true;
+  return std::strcmp(codeset, "UTF-8") == 0 || std::strcmp(codeset, "ANSI_X3.4-1968") == 0 ||
+         std::strcmp(codeset, "ASCII") == 0 || std::strcmp(codeset, "US-ASCII") == 0 ||
+         std::strcmp(codeset, "utf8") == 0;
+}
+
 int WideCharToMultiByte(unsigned /*codePage*/, unsigned /*flags*/, const char16_t* source,
                         int sourceLength, char* destination, int destinationSize,
                         const char* /*defaultChar*/, int* /*usedDefault*/) {
-  ensure_locale();
-  std::vector<wchar_t> wide = to_wide_array(source, sourceLength);
-
-  const wchar_t* cursor = wide.data();
-  std::mbstate_t state{};
-  size_t measure = std::wcsrtombs(nullptr, &cursor, 0, &state);
-  int result = measure == static_cast<size_t>(-1) ? -1 : static_cast<int>(measure);
+  const wstring text = units_of(source, sourceLength);
+  std::string encoded;
+  size_t failedAt = 0;
+  const bool whole = encode_keeping_bytes(text, encoded, &failedAt);
+  const int result = whole ? static_cast<int>(encoded.size()) : -1;
 
   if (result != 0 && destination != nullptr && destinationSize > 0) {
     std::memset(destination, 0, static_cast<size_t>(destinationSize));
-    cursor = wide.data();
-    state = std::mbstate_t{};
-    // Stops before a unit it cannot encode, leaving the prefix converted.
-    std::wcsrtombs(destination, &cursor, static_cast<size_t>(destinationSize), &state);
+    // Whole characters only: stop before the first that would not fit.
+    size_t stored = 0;
+    std::string one;
+    for (size_t i = 0; i < text.size();) {
+      one.clear();
+      const size_t used = encode_character(text, i, one);
+      if (used == 0 || stored + one.size() > static_cast<size_t>(destinationSize)) break;
+      std::memcpy(destination + stored, one.data(), one.size());
+      stored += one.size();
+      i += used;
+    }
   }
   return result;
 }
 
 int MultiByteToWideChar(unsigned /*codePage*/, unsigned /*flags*/, const char* source,
                         int /*sourceLength*/, char16_t* destination, int destinationLength) {
-  ensure_locale();
   if (source == nullptr) return 0;
-
-  const char* cursor = source;
-  std::mbstate_t state{};
-  size_t measure = std::mbsrtowcs(nullptr, &cursor, 0, &state);
-  if (measure == static_cast<size_t>(-1)) return -1;
-  if (measure == 0) return 0;
-
-  std::vector<wchar_t> wide(measure + 1, L'\0');
-  cursor = source;
-  state = std::mbstate_t{};
-  std::mbsrtowcs(wide.data(), &cursor, measure, &state);
-  if (destination != nullptr && destinationLength > 0) {
-    size_t count = measure < static_cast<size_t>(destinationLength)
-                       ? measure
-                       : static_cast<size_t>(destinationLength);
-    for (size_t i = 0; i < count; ++i) {
-      destination[i] = static_cast<char16_t>(static_cast<unsigned long>(wide[i]) & 0xFFFFu);
-    }
-  }
-  return static_cast<int>(measure);
-}
-
-std::string narrow_lib(const wstring& text) {
-  std::vector<char> buffer(4 * text.length() + 1, '\0');
-  int n = WideCharToMultiByte(0, 0, text.c_str(), static_cast<int>(text.length()), buffer.data(),
-                              static_cast<int>(buffer.size()), nullptr, nullptr);
-  if (n >= 0) {
-    size_t length = static_cast<size_t>(n) < buffer.size() ? static_cast<size_t>(n) : buffer.size();
-    return std::string(buffer.data(), length);
-  }
-
-  // Some unit has no encoding in this locale: convert unit by unit so that
-  // only the bad ones turn into "?".
-  std::string out;
-  out.reserve(text.length());
-  std::mbstate_t state{};
-  char bytes[MB_LEN_MAX];
+  const wstring text = decode_keeping_bytes(std::string(source));
   for (char16_t unit : text) {
-    if (unit == 0) break;
-    size_t count = std::wcrtomb(bytes, static_cast<wchar_t>(unit), &state);
-    if (count == static_cast<size_t>(-1)) {
-      out.push_back('?');
-      state = std::mbstate_t{};
-    } else {
-      out.append(bytes, count);
-    }
+    if (is_escaped_byte(unit)) return -1;
   }
-  return out;
+  if (destination != nullptr && destinationLength > 0) {
+    const size_t count =
+        text.size() < static_cast<size_t>(destinationLength) ? text.size()
+                                                             : static_cast<size_t>(destinationLength);
+    std::memcpy(destination, text.data(), count * sizeof(char16_t));
+  }
+  return static_cast<int>(text.size());
 }
 
 wstring widen_lib(const std::string& text) {
-  std::vector<char16_t> buffer(4 * text.length() + 1, u'\0');
-  int n = MultiByteToWideChar(0, 0, text.c_str(), static_cast<int>(text.length()), buffer.data(),
-                              static_cast<int>(text.length() + 1));
-  if (n >= 0) {
-    size_t length = static_cast<size_t>(n) < buffer.size() ? static_cast<size_t>(n) : buffer.size();
-    return wstring(buffer.data(), length);
-  }
+  return decode_keeping_bytes(std::string(text.c_str()));
+}
 
-  // An invalid byte sequence: decode what is valid and turn each byte that
-  // does not begin a valid character into "?".
-  wstring out;
-  out.reserve(text.length());
-  std::mbstate_t state{};
-  const char* cursor = text.c_str();
-  size_t remaining = std::strlen(cursor);
-  while (remaining > 0) {
-    wchar_t wide = 0;
-    size_t count = std::mbrtowc(&wide, cursor, remaining, &state);
-    if (count == static_cast<size_t>(-1) || count == static_cast<size_t>(-2)) {
-      // -2 is a truncated sequence at the very end: its bytes are bad too.
-      out.push_back(u'?');
-      state = std::mbstate_t{};
-      ++cursor;
-      --remaining;
-    } else if (count == 0) {
-      break;
-    } else {
-      out.push_back(static_cast<char16_t>(static_cast<unsigned long>(wide) & 0xFFFFu));
-      cursor += count;
-      remaining -= count;
-    }
+std::string narrow_lib(const wstring& text) {
+  wstring units(text.c_str());
+  // An escaped zero byte has no place in a C string.
+  for (char16_t& unit : units) {
+    if (unit == escape_byte(0)) unit = u'?';
   }
-  return out;
+  return narrow_keeping_bytes(units);
 }

@@ -1,6 +1,7 @@
-// The text type of every path, key and user-visible text: 16-bit units.
-// The conversions treat each unit as one character (UCS-2); no surrogate
-// pairs are ever formed or joined.
+// The text type of every path, key and user-visible text: 16-bit units
+// (UTF-16: a character above U+FFFF is a surrogate pair). A name read from
+// the system may also hold lone surrogates U+DC80-U+DCFF that carry bytes
+// which do not decode (platform/byte_escape.h).
 #ifndef QXR8_PLATFORM_WSTRING_H_
 #define QXR8_PLATFORM_WSTRING_H_
 
