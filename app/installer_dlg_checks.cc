@@ -20,7 +20,7 @@
 #include "platform/file_system.h"
 #include "platform/process_services.h"
 #include "platform/string_utils.h"
-#include "platform/text_encoding.h"
+#include "platform/system_path.h"
 #include "res/string_table.h"
 
 namespace {
@@ -92,7 +92,7 @@ wstring CInstallerDlg::getXdkFullPath() const {
     const size_t slash = exe.rfind('/');
     directory = slash == std::string::npos ? std::string() : exe.substr(0, slash);
   }
-  return widen_lib(directory + kKitFileName);
+  return from_system_path(directory + kKitFileName);
 }
 
 bool CInstallerDlg::OnInitDialog() {
@@ -213,10 +213,12 @@ void CInstallerDlg::finalize() {
       file_exists(full)) {
     // No shell: the path reaches the opener as one word, whatever it holds.
     // A relative path that starts with "-" would read as an option.
-    std::string document = narrow_lib(full);
-    if (!document.empty() && document[0] == '-') document = "./" + document;
-    const char* const argv[] = {"xdg-open", document.c_str(), nullptr};
-    spawn_program(argv, true, false);
+    std::string document;
+    if (to_system_path(full, document)) {
+      if (!document.empty() && document[0] == '-') document = "./" + document;
+      const char* const argv[] = {"xdg-open", document.c_str(), nullptr};
+      spawn_program(argv, true, false);
+    }
   }
   if (window != nullptr) gtk_widget_destroy(window);
 }

@@ -16,6 +16,7 @@
 #include "install/sleep.h"
 #include "install/space_check.h"
 #include "platform/string_utils.h"
+#include "platform/system_path.h"
 #include "platform/text_encoding.h"
 #include "res/string_table.h"
 
@@ -117,6 +118,14 @@ unsigned Installer::run(InstallProcessData* data) {
     const unsigned long percent = i * 100UL / count;
     processData->setInstallState(0, destination, static_cast<int>(percent));
     if (name.empty()) return stopOnError(kErrorInvalidName, percent, destination);
+
+    // A name the system cannot take exactly is refused, never replaced:
+    // a look-alike name could be another entry's file. The parts of a name
+    // that passes convert exactly as well.
+    std::string systemName;
+    if (!to_system_path(destination, systemName)) {
+      return stopOnError(kErrorInvalidName, percent, destination);
+    }
 
     const size_t slash = name.rfind(kPathSeparatorChar);
     const wstring relativeDir = slash == wstring::npos ? wstring() : name.substr(0, slash);

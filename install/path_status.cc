@@ -8,16 +8,17 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/text_encoding.h"
+#include "platform/system_path.h"
 
 namespace {
 
-// The narrowed path without trailing slashes (but "/" stays "/"), so that a
-// status query without link following really looks at the last component.
-std::string narrow_without_trailing_slash(const wstring& path) {
-  std::string narrow = narrow_lib(path);
+// The path's system name without trailing slashes (but "/" stays "/"), so
+// that a status query without link following really looks at the last
+// component. False when the path has no exact name on the system.
+bool system_name_without_trailing_slash(const wstring& path, std::string& narrow) {
+  if (!to_system_path(path, narrow)) return false;
   while (narrow.size() > 1 && narrow.back() == '/') narrow.pop_back();
-  return narrow;
+  return true;
 }
 
 PathKind kind_of_mode(mode_t mode) {
@@ -31,7 +32,8 @@ PathKind kind_of_mode(mode_t mode) {
 
 PathKind path_kind(const wstring& path, bool followLinks) {
   if (path.empty()) return PathKind::kMissing;
-  const std::string narrow = narrow_without_trailing_slash(path);
+  std::string narrow;
+  if (!system_name_without_trailing_slash(path, narrow)) return PathKind::kUnknown;
   struct stat st;
   const int rc = followLinks ? stat(narrow.c_str(), &st) : lstat(narrow.c_str(), &st);
   if (rc != 0) {
@@ -56,7 +58,8 @@ bool is_replaceable_file(const wstring& path) {
 
 bool list_directory(const wstring& directory, std::vector<DirectoryEntry>& entries) {
   entries.clear();
-  const std::string narrow = narrow_without_trailing_slash(directory);
+  std::string narrow;
+  if (!system_name_without_trailing_slash(directory, narrow)) return false;
   // O_NOFOLLOW: a link standing where a directory is expected is not walked.
   const int fd = open(narrow.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
   if (fd < 0) return false;
@@ -73,7 +76,7 @@ bool list_directory(const wstring& directory, std::vector<DirectoryEntry>& entri
     if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       isDirectory = S_ISDIR(st.st_mode);
     }
-    entries.push_back(DirectoryEntry{widen_lib(name), isDirectory});
+    entries.push_back(DirectoryEntry{from_system_path(name), isDirectory});
   }
   closedir(dir);
   return true;

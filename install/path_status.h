@@ -15,7 +15,7 @@ enum class PathKind {
   kDirectory,     // a directory
   kSymlink,       // a symbolic link (only when links are not followed)
   kOther,         // a FIFO, socket or device
-  kUnknown,       // the status could not be read (for example no permission)
+  kUnknown,       // the status could not be read (no permission, no exact system name)
 };
 
 // The kind of `path`. With `followLinks`, a link reports what it points to

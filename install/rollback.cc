@@ -9,7 +9,7 @@
 #include "platform/file_system.h"
 #include "platform/process_services.h"
 #include "platform/string_utils.h"
-#include "platform/text_encoding.h"
+#include "platform/system_path.h"
 
 namespace {
 
@@ -46,7 +46,9 @@ unsigned Rollback::start(const wstring& targetDir) {
   // name that appears between a check and the creation cannot be taken.
   for (unsigned n = 0; n < kMaxBackupNumber; ++n) {
     const wstring candidate = tempDir + u"r8stp" + string_uito(n, 10);
-    if (mkdir(narrow_lib(candidate).c_str(), 0700) == 0) {
+    std::string name;
+    if (!to_system_path(candidate, name)) return kErrorInvalidName;
+    if (mkdir(name.c_str(), 0700) == 0) {
       const wstring backupDir = candidate + kPathSeparator;
       const unsigned rc = runJournal.create(backupDir, targetDir);
       // Another run's recovery took the tree for a dead run's empty one in

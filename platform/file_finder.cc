@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "platform/text_encoding.h"
+#include "platform/system_path.h"
 
 FileFinder::FileFinder() : m_dir(nullptr) { std::memset(&m_stat, 0, sizeof m_stat); }
 
@@ -12,7 +12,9 @@ FileFinder::~FileFinder() { close(); }
 
 bool FileFinder::reset(const wstring& searchPath) {
   close();  // an earlier search must not keep its descriptor
-  m_searchPath = narrow_lib(searchPath);
+  // A path with no exact name on the system finds nothing (rather than
+  // the file of a look-alike name).
+  if (!to_system_path(searchPath, m_searchPath)) return false;
   size_t slash = m_searchPath.rfind('/');
   if (slash == std::string::npos) {
     m_directory = m_searchPath;
@@ -42,7 +44,7 @@ bool FileFinder::next() {
   return false;
 }
 
-wstring FileFinder::name() const { return m_dir == nullptr ? wstring() : widen_lib(m_name); }
+wstring FileFinder::name() const { return m_dir == nullptr ? wstring() : from_system_path(m_name); }
 
 unsigned FileFinder::attributes() const {
   if (m_dir == nullptr) return 0;

@@ -23,7 +23,8 @@ class FileFinder {
   // Starts a new search (closing one still open). `searchPath` is split at
   // its last "/" into directory and fnmatch pattern (FNM_NOESCAPE); without
   // a "/" both are the whole text, and "/name" searches the root. Returns
-  // the result of next(), false when the directory cannot be opened.
+  // the result of next(), false when the directory cannot be opened or the
+  // path has no exact name on the system (to_system_path).
   bool reset(const wstring& searchPath);
   // Advances to the next matching entry ("." and ".." included) and returns
   // whether its status could be read: links are followed, and a link whose

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "platform/cross_device_move.h"
-#include "platform/text_encoding.h"
+#include "platform/system_path.h"
 #include "platform/tree_removal.h"
 
 std::atomic<int> ms_lastError{0};
@@ -140,8 +140,10 @@ unsigned FileSystem::CreateFile(const wstring& path, unsigned access, unsigned /
   if (access & kGenericWrite) flags = (access & kGenericRead) ? O_RDWR : O_WRONLY;
   if (disposition == kCreateAlways) flags |= O_CREAT;
   if (disposition == kTruncateExisting) flags |= O_TRUNC;
+  std::string name;
+  if (!to_system_path(path, name)) return store_last_error(kErrorInvalidName);
   // Close-on-exec keeps our files out of the programs we start.
-  int fd = ::open(narrow_lib(path).c_str(), flags | O_CLOEXEC, 0660);
+  int fd = ::open(name.c_str(), flags | O_CLOEXEC, 0660);
   if (fd < 0) return setLastErrorByErrNo(errno);
   handle = reinterpret_cast<void*>(static_cast<intptr_t>(fd));
   return kErrorSuccess;
@@ -257,8 +259,9 @@ unsigned FileSystem::SetFileTime(void* handle, const _FILETIME* /*creation*/,
 
 unsigned FileSystem::GetFileSize(const wstring& path, unsigned* size) {
   if (size == nullptr) return 1;
+  std::string name;
   struct stat info;
-  if (::stat(narrow_lib(path).c_str(), &info) != 0) return 1;
+  if (!to_system_path(path, name) || ::stat(name.c_str(), &info) != 0) return 1;
   *size = static_cast<unsigned>(static_cast<uint64_t>(info.st_size) & 0xFFFFFFFFu);
   return 0;
 }
@@ -267,7 +270,7 @@ unsigned FileSystem::GetTempPath(wstring& path) {
   const char* tmpdir = std::getenv("TMPDIR");
   std::string chosen = "/tmp";
   if (tmpdir != nullptr && is_directory(tmpdir)) chosen = tmpdir;
-  path = widen_lib(chosen);
+  path = from_system_path(chosen);
   if (!path.empty() && path.back() != kPathSeparatorChar) path += kPathSeparator;
   return kErrorSuccess;
 }
@@ -275,10 +278,13 @@ unsigned FileSystem::GetTempPath(wstring& path) {
 unsigned FileSystem::GetTempFileName(const wstring& directory, const wstring& prefix,
                                      wstring& name) {
   name.clear();
-  std::string dir = without_trailing_slashes(narrow_lib(directory));
+  std::string dir;
+  std::string stem = "file";
+  if (!to_system_path(directory, dir)) return kErrorInvalidName;
+  if (!prefix.empty() && !to_system_path(prefix.substr(0, 5), stem)) return kErrorInvalidName;
+  dir = without_trailing_slashes(dir);
   if (dir.empty() || !is_directory(dir)) return kErrorCantWrite;
   if (dir != "/") dir += '/';
-  std::string stem = prefix.empty() ? std::string("file") : narrow_lib(prefix.substr(0, 5));
 
   // O_EXCL|O_NOFOLLOW: never open a name that exists, nor a planted link.
   for (int attempt = 0; attempt < 1000; ++attempt) {
@@ -286,7 +292,7 @@ unsigned FileSystem::GetTempFileName(const wstring& directory, const wstring& pr
     int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
-      name = widen_lib(candidate);
+      name = from_system_path(candidate);
       return kErrorSuccess;
     }
     if (errno != EEXIST && errno != EINTR) break;
@@ -299,8 +305,10 @@ unsigned FileSystem::GetFreeSpaceTmpDir(unsigned* freeBytes) {
   *freeBytes = 0;
   wstring tempDir;
   if (GetTempPath(tempDir) != kErrorSuccess) return kErrorInvalidName;
+  std::string tempName;
+  if (!to_system_path(tempDir, tempName)) return kErrorInvalidName;
   struct statvfs info;
-  if (::statvfs(narrow_lib(tempDir).c_str(), &info) == 0) {
+  if (::statvfs(tempName.c_str(), &info) == 0) {
     uint64_t fragment = info.f_frsize;
     uint64_t blocks = info.f_bfree;
     const uint64_t kMax = 0xFFFFFFFFu;
@@ -312,7 +320,8 @@ unsigned FileSystem::GetFreeSpaceTmpDir(unsigned* freeBytes) {
 }
 
 unsigned FileSystem::CreateDirectory(const wstring& path) {
-  std::string target = narrow_lib(path);
+  std::string target;
+  if (!to_system_path(path, target)) return kErrorInvalidName;
   if (is_directory(target)) return kErrorAlreadyExists;
   if (target.empty()) return kErrorFileNotFound;
 
@@ -354,7 +363,9 @@ unsigned FileSystem::CreateDirectory(const wstring& path) {
 }
 
 unsigned FileSystem::RemoveDirectory(const wstring& path) {
-  std::string target = without_trailing_slashes(narrow_lib(path));
+  std::string target;
+  if (!to_system_path(path, target)) return kErrorInvalidName;
+  target = without_trailing_slashes(target);
   if (target.empty()) return kErrorSuccess;
   // As rm refuses to: the root, and a last component of "." or "..".
   std::string last = base_name(target);
@@ -375,8 +386,11 @@ unsigned FileSystem::RemoveDirectory(const wstring& path) {
 }
 
 unsigned FileSystem::MoveFile(const wstring& existingPath, const wstring& newPath) {
-  std::string source = narrow_lib(existingPath);
-  std::string destination = narrow_lib(newPath);
+  std::string source;
+  std::string destination;
+  if (!to_system_path(existingPath, source) || !to_system_path(newPath, destination)) {
+    return kErrorInvalidName;
+  }
   struct stat sourceInfo;
   if (::lstat(source.c_str(), &sourceInfo) != 0) return kErrorFileNotFound;
 
@@ -403,7 +417,9 @@ unsigned FileSystem::MoveFile(const wstring& existingPath, const wstring& newPat
 }
 
 unsigned FileSystem::DeleteFile(const wstring& path) {
-  ::unlink(narrow_lib(path).c_str());
+  std::string name;
+  if (!to_system_path(path, name)) return kErrorInvalidName;
+  ::unlink(name.c_str());
   return kErrorSuccess;
 }
 

@@ -4,6 +4,11 @@
 //
 // Thread safety: every operation may be called from any thread. A handle is
 // used by one thread at a time.
+//
+// Paths reach the system through to_system_path (platform/system_path.h),
+// exactly: an operation given a path that has no exact name on the system
+// touches nothing and fails with 123 (ERROR_INVALID_NAME); CreateFile also
+// stores it as the last error, GetFileSize reports it as 1.
 #ifndef QXR8_PLATFORM_FILE_SYSTEM_H_
 #define QXR8_PLATFORM_FILE_SYSTEM_H_
 
@@ -114,8 +119,8 @@ class FileSystem {
   // link; mode 0600) in `directory` itself, whatever TMPDIR says. The name is
   // the directory, "/", at most five units of `prefix` ("file" when empty),
   // then six random characters of [A-Za-z0-9]. Returns 0 with the new name,
-  // or 1013 when the directory is missing or not writable; `name` is then
-  // empty, so a caller that cleans up after a failure removes nothing.
+  // or 1013 when the directory is missing or not writable (123 when it or
+  // the prefix has no exact name on the system); `name` is then empty, so a caller that cleans up after a failure removes nothing.
   static unsigned GetTempFileName(const wstring& directory, const wstring& prefix,
                                   wstring& name);
   // Free bytes of the temporary directory's file system, saturating at
@@ -126,8 +131,8 @@ class FileSystem {
   // level the umask's mode. 183 when `path` already is a directory (nothing
   // done, also when another thread made it meanwhile), 0 when created now,
   // 2 when it cannot be created (e.g. below a regular file), with errno set
-  // to the failing call's; a failed call removes the levels it made. The
-  // last error is not touched.
+  // to the failing call's; a failed call removes the levels it made; 123 for
+  // a name the system cannot take. The last error is not touched.
   static unsigned CreateDirectory(const wstring& path);
   // Like rm -rf, never following links: a link (also one given as `path`,
   // trailing "/" or not) is removed as itself, never its target's content.
@@ -135,7 +140,8 @@ class FileSystem {
   // Refuses "/" and a last component of "." or ".." (0, nothing done).
   // 0 when nothing is left at `path` (a missing path included); 145 when
   // something could not be removed (the rest is removed), with errno set to
-  // the first failure's. The last error is not touched.
+  // the first failure's; 123 for a name the system cannot take. The last
+  // error is not touched.
   static unsigned RemoveDirectory(const wstring& path);
   // Like mv: rename(2), into `newPath` when that is an existing directory.
   // Across file systems the move is made in the process, no program started
@@ -145,9 +151,10 @@ class FileSystem {
   // source removed last. A failed move leaves no temporary, keeps the source
   // and (for a file or a link) leaves the target as it was.
   // 0, or 2 for a missing source or any failed move, with errno set to the
-  // failing call's errno. The last error is not touched.
+  // failing call's errno; 123 when either path has no exact name on the
+  // system. The last error is not touched.
   static unsigned MoveFile(const wstring& existingPath, const wstring& newPath);
-  // Like rm -f: unlink (a link is removed as itself). Always 0.
+  // Like rm -f: unlink (a link is removed as itself). 0, or 123.
   static unsigned DeleteFile(const wstring& path);
   // The process-wide last error: set by the latest failing call of any
   // thread, cleared on entry by the handle operations (CreateFile, ReadFile,

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/system_path.h"
 #include "platform/text_encoding.h"
 
 extern char** environ;
@@ -27,7 +28,7 @@ wstring home_dir() {
   } else if (rc == WRDE_NOSPACE) {
     wordfree(&words);
   }
-  return widen_lib(home);
+  return from_system_path(home);
 }
 
 wstring app_data_dir(bool /*create*/) {
@@ -39,7 +40,12 @@ FILE* _wfopen(const char16_t* path, const char16_t* mode) {
     errno = EINVAL;
     return nullptr;
   }
-  return std::fopen(narrow_lib(path).c_str(), narrow_lib(mode).c_str());
+  std::string name;
+  if (!to_system_path(path, name)) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  return std::fopen(name.c_str(), narrow_lib(mode).c_str());
 }
 
 bool isDiskRoot(const wstring& path) { return path == kPathSeparator; }

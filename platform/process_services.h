@@ -19,7 +19,9 @@ wstring home_dir();
 // home_dir() + "/.qxr8/". The argument has no effect.
 wstring app_data_dir(bool create);
 
-// fopen with the narrowed path and mode; null on failure (errno from fopen).
+// fopen with the path's exact system name (to_system_path) and the narrowed
+// mode; null on failure (errno from fopen, EINVAL for a path the system
+// cannot name).
 // Mode text is passed through unchanged ("rt, ccs=UNICODE" acts as "r").
 FILE* _wfopen(const char16_t* path, const char16_t* mode);
 

@@ -19,6 +19,7 @@
 #include "install/path_status.h"
 #include "platform/file_system.h"
 #include "platform/string_utils.h"
+#include "platform/system_path.h"
 #include "platform/text_encoding.h"
 #include "tools/xdktool_commands.h"
 #include "tools/xdktool_messages.h"
@@ -57,10 +58,11 @@ namespace {
 // (the unpacked kit plus the backups of replaced files).
 constexpr unsigned long long kSpaceReg = 3;
 
-// Text for a terminal: control characters shown as "?", so that a file
-// name cannot move the cursor or end the progress line.
+// Text for a terminal, in the locale's encoding: control characters shown
+// as "?", so that a file name cannot move the cursor or end the progress
+// line.
 std::string printable(const wstring& text) {
-  std::string out = narrow_lib(text);
+  std::string out = to_terminal_text(text);
   for (char& c : out) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
   }
@@ -136,14 +138,15 @@ class ProgressBar {
 
 // The catalog as the engine will use it: backslashes made slashes, and a
 // relative path anchored at the current directory, so that what is
-// registered names the same place from anywhere.
+// registered names the same place from anywhere. The argument's bytes are
+// kept exactly, whatever the locale.
 wstring absolute_catalog(const char* argument) {
-  wstring catalog = widen_lib(argument);
+  wstring catalog = from_system_path(argument);
   replace_all(catalog, kBadPathSeparator, kPathSeparator);
   if (!catalog.empty() && catalog[0] != kPathSeparatorChar) {
     char* cwd = getcwd(nullptr, 0);
     if (cwd != nullptr) {
-      wstring base = widen_lib(cwd);
+      wstring base = from_system_path(cwd);
       std::free(cwd);
       if (base.empty() || base.back() != kPathSeparatorChar) base += kPathSeparator;
       catalog = base + catalog;
@@ -262,7 +265,7 @@ int xdktool_install(int argc, char** argv) {
 
   // The wizard's checks, in its order: the kit exists, the temporary
   // directory has room, the kit opens.
-  const wstring kitPath = widen_lib(kitArg);
+  const wstring kitPath = from_system_path(kitArg);
   if (path_kind(kitPath, true) == PathKind::kMissing) {
     std::fprintf(stderr, "xdktool install: %s: the kit does not exist\n", kitArg);
     return kExitFailure;

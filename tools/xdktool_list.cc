@@ -7,6 +7,7 @@
 
 #include "install/install_data.h"
 #include "platform/file_system.h"
+#include "platform/system_path.h"
 #include "platform/text_encoding.h"
 #include "tools/xdktool_commands.h"
 #include "tools/xdktool_messages.h"
@@ -30,7 +31,7 @@ namespace {
 // and every entry stays on one line of tab-separated fields.
 std::string printable(const wstring& text) {
   std::string out;
-  for (unsigned char c : narrow_lib(text)) {
+  for (unsigned char c : to_terminal_text(text)) {
     if (c < 0x20 || c == 0x7F) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
@@ -87,7 +88,7 @@ int xdktool_list(int argc, char** argv) {
   if (kitPath == nullptr) return usage_error("list", "expected one KIT");
 
   KitReader reader;
-  const unsigned code = reader.open(widen_lib(kitPath));
+  const unsigned code = reader.open(from_system_path(kitPath));
   if (code != kErrorSuccess) {
     std::fprintf(stderr, "xdktool list: %s: %s (code %u)\n", kitPath, kit_open_reason(code), code);
     return kExitFailure;

@@ -14,6 +14,7 @@
 
 #include "install/kit_writer.h"
 #include "platform/file_system.h"
+#include "platform/system_path.h"
 #include "platform/text_encoding.h"
 #include "tools/xdktool_commands.h"
 
@@ -248,12 +249,9 @@ bool collect_files(const PackOptions& options, Walk& walk, std::vector<config::K
   std::sort(walk.relativePaths.begin(), walk.relativePaths.end());
   for (const std::string& relative : walk.relativePaths) {
     const std::string path = walk.root + "/" + relative;
-    const wstring name = widen_lib(relative);
-    // A name the locale cannot carry faithfully would install elsewhere.
-    if (narrow_lib(name) != relative) {
-      walk.error = "cannot pack " + path + ": its name is not valid text in this locale";
-      return false;
-    }
+    // Exact: bytes that do not decode travel as escaped bytes and are
+    // installed under the same bytes.
+    const wstring name = from_system_path(relative);
     if (name.find(kBadPathSeparatorChar) != wstring::npos) {
       walk.error = "cannot pack " + path + ": a backslash in a name separates directories in a kit";
       return false;

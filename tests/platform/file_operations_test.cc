@@ -53,6 +53,38 @@ class FileOperations : public ::testing::Test {
   Sandbox box;
 };
 
+// --- Names without an exact system name --------------------------------------
+
+// A lone surrogate once became "?" on its way to the system, so DeleteFile
+// removed the user's "x?" and CreateFile opened "y?". Every operation now
+// refuses such a name with 123 and touches nothing.
+TEST_F(FileOperations, ANameWithALoneSurrogateIsRefusedWith123AndTouchesNothing) {
+  write_text(box.path("x?"), "keep x");
+  write_text(box.path("y?"), "keep y");
+  ASSERT_EQ(mkdir(box.path("z?").c_str(), 0700), 0);
+  const wstring x = box.wpath("x") + u'\xD800';
+  const wstring y = box.wpath("y") + u'\xDFFF';
+  const wstring z = box.wpath("z") + u'\xD800';
+  EXPECT_EQ(FileSystem::DeleteFile(x), 123u);
+  void* handle = kInvalidHandleValue;
+  EXPECT_EQ(FileSystem::CreateFile(y, kGenericWrite, 0, kCreateAlways, handle), 123u);
+  EXPECT_EQ(FileSystem::GetLastError(), 123u);
+  EXPECT_EQ(handle, kInvalidHandleValue);
+  EXPECT_EQ(FileSystem::MoveFile(box.wpath("x?"), y), 123u);
+  EXPECT_EQ(FileSystem::MoveFile(x, box.wpath("moved")), 123u);
+  EXPECT_EQ(FileSystem::CreateDirectory(z + u"/sub"), 123u);
+  EXPECT_EQ(FileSystem::RemoveDirectory(z), 123u);
+  unsigned size = 0;
+  EXPECT_EQ(FileSystem::GetFileSize(y, &size), 1u);
+  EXPECT_FALSE(FileFinder().reset(x));
+
+  EXPECT_EQ(read_text(box.path("x?")), "keep x");
+  EXPECT_EQ(read_text(box.path("y?")), "keep y");
+  EXPECT_TRUE(is_dir(box.path("z?")));
+  EXPECT_FALSE(exists(box.path("z?/sub")));
+  EXPECT_FALSE(exists(box.path("moved")));
+}
+
 // --- CreateDirectory ---------------------------------------------------------
 
 TEST_F(FileOperations, CreateDirectoryReports183ForAnExistingDirectory) {
