@@ -1,7 +1,9 @@
 #include "app/dir_select_page.h"
 
 #include "app/button_label_fit.h"
-#include "platform/text_encoding.h"
+#include "app/ui_text.h"
+#include "platform/system_path.h"
+#include "platform/utf8.h"
 #include "res/string_table.h"
 
 namespace {
@@ -35,9 +37,9 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture)
   promptLabel = createMainAreaLabel(parent);
   widgets.push_back(promptLabel);
   gtk_label_set_text(GTK_LABEL(promptLabel),
-                     narrow_lib(LoadResString("IDS_DESTINATION_PROMPT")).c_str());
+                     to_ui_text(LoadResString("IDS_DESTINATION_PROMPT")).c_str());
 
-  catalogLabel = gtk_label_new(narrow_lib(LoadResString("IDS_TEMPLATE_CATALOG")).c_str());
+  catalogLabel = gtk_label_new(to_ui_text(LoadResString("IDS_TEMPLATE_CATALOG")).c_str());
   widgets.push_back(catalogLabel);
   gtk_fixed_put(GTK_FIXED(parent), catalogLabel, kCatalogLabelX, kCatalogLabelY);
 
@@ -54,15 +56,24 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture)
   g_signal_connect(browseButton, "clicked", G_CALLBACK(on_browse_clicked), this);
 }
 
-void DirSelectPage::setPath(const wstring& path) { setPath(narrow_lib(path)); }
+void DirSelectPage::setPath(const wstring& path) {
+  const std::string text = path_to_ui_text(path);
+  setPath(text);
+  m_shownPath = path;
+  m_shownText = text;
+}
 
 void DirSelectPage::setPath(const std::string& path) {
   gtk_entry_set_text(GTK_ENTRY(entry), path.c_str());
+  m_shownPath.clear();
+  m_shownText.clear();
 }
 
 wstring DirSelectPage::getPath() const {
   const gchar* text = gtk_entry_get_text(GTK_ENTRY(entry));
-  return text != nullptr ? widen_lib(text) : wstring();
+  if (text == nullptr) return wstring();
+  if (!m_shownPath.empty() && m_shownText == text) return m_shownPath;
+  return utf8_to_wide(text);
 }
 
 void DirSelectPage::showDirDialog() {
@@ -73,7 +84,8 @@ void DirSelectPage::showDirDialog() {
   if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
     gchar* folder = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
     if (folder != nullptr) {
-      setPath(std::string(folder));
+      // The chooser's name is the folder's bytes on the disk.
+      setPath(from_system_path(folder));
       g_free(folder);
     }
   }

@@ -20,12 +20,15 @@ class DirSelectPage : public WizardDialogPage {
   // Nothing to do when the page appears; the dialog fills the entry.
   void onShow() override {}
 
-  // Put a path into the entry: a wstring (narrowed), or narrow text as GTK
-  // and the file chooser give it. Main thread.
+  // Put a path into the entry: a wstring, shown as GTK shows file names
+  // (path_to_ui_text), or UTF-8 text as GTK gives it. Main thread.
   void setPath(const wstring& path);
   void setPath(const std::string& path);
-  // The entry's text as typed, widened; empty when GTK has none. The page
-  // leaves cleaning and checking it to the dialog. Main thread.
+  // The entry's text as typed, decoded from UTF-8; empty when GTK has none.
+  // While the entry still shows the text that setPath(wstring) put there,
+  // that path itself, exactly: its display form may have lost bytes that do
+  // not decode. The page leaves cleaning and checking it to the dialog.
+  // Main thread.
   wstring getPath() const;
 
   // Runs a modal folder chooser; only an accepted folder replaces the
@@ -37,6 +40,11 @@ class DirSelectPage : public WizardDialogPage {
   GtkWidget* promptLabel;
   GtkWidget* catalogLabel;
   GtkWidget* browseButton;
+
+ private:
+  // The last path given to setPath(wstring) and the text shown for it.
+  wstring m_shownPath;
+  std::string m_shownText;
 };
 
 // "clicked" handler of the Browse button; `page` is the DirSelectPage (a

@@ -6,6 +6,7 @@
 
 #include "app/installer_dlg.h"
 #include "platform/text_encoding.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ void CInstallerApp::InitInstance() {
   appTitle = LoadResString("IDR_MAINFRAME");
 
   std::unique_ptr<CInstallerDlg> dialog(new CInstallerDlg(
-      argc, argv, options.silentMode, narrow_lib(appTitle), options.langCode,
+      argc, argv, options.silentMode, to_ui_text(appTitle), options.langCode,
       options.useCurrentDir));
   dialog->DoModal();
 }

@@ -9,7 +9,7 @@
 #include "app/artwork.h"
 #include "app/button_label_fit.h"
 #include "app/message_box.h"
-#include "platform/text_encoding.h"
+#include "platform/utf8.h"
 #include "res/string_table.h"
 
 namespace {
@@ -47,7 +47,7 @@ void on_window_destroy(GtkWidget* /*widget*/, gpointer data) {
 }
 
 GtkWidget* make_button(const char* textId, GtkWidget* fixed, int x) {
-  GtkWidget* button = gtk_button_new_with_label(narrow_lib(LoadResString(textId)).c_str());
+  GtkWidget* button = gtk_button_new_with_label(to_ui_text(LoadResString(textId)).c_str());
   gtk_widget_set_size_request(button, kButtonWidth, kButtonHeight);
   gtk_fixed_put(GTK_FIXED(fixed), button, x, kButtonY);
   return button;
@@ -120,7 +120,7 @@ CInstallerDlg::~CInstallerDlg() {
   if (icon != nullptr) g_object_unref(icon);
 }
 
-wstring CInstallerDlg::getWindowTitle() const { return widen_lib(title); }
+wstring CInstallerDlg::getWindowTitle() const { return utf8_to_wide(title); }
 
 void CInstallerDlg::DoModal() {
   if (!gtkReady) return;
@@ -252,7 +252,7 @@ void CInstallerDlg::setFinishButtons() {
   // could press Finish there, so the button stays hidden as on every page.
   if (!silentMode) gtk_widget_show(buttonNext);
   gtk_button_set_label(GTK_BUTTON(buttonNext),
-                       narrow_lib(LoadResString("IDS_WIZARD_FINISH")).c_str());
+                       to_ui_text(LoadResString("IDS_WIZARD_FINISH")).c_str());
   gtk_widget_set_can_default(buttonNext, TRUE);
   gtk_widget_grab_default(buttonNext);
   fit_button_label(buttonNext);  // the new text has a new label widget

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "platform/text_encoding.h"
+#include "platform/utf8.h"
 
 int messageBox(CWnd* owner, const wstring& text, unsigned flags) {
   return messageBox(owner, text, wstring(), flags);
@@ -18,17 +18,17 @@ int messageBox(CWnd* owner, const wstring& text, const wstring& detail, unsigned
     default: break;
   }
   const GtkButtonsType buttons = (flags & 0xFFu) == 2 ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK;
-  const std::string message = narrow_lib(text);
+  const std::string message = to_ui_text(text);
   // "%s" keeps a text with "%" in it (a path, a translation) from being
   // read as a format.
   GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, kind, buttons, "%s",
                                              message.c_str());
   if (!detail.empty()) {
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s",
-                                             narrow_lib(detail).c_str());
+                                             to_ui_text(detail).c_str());
   }
   if (owner != nullptr) {
-    gtk_window_set_title(GTK_WINDOW(dialog), narrow_lib(owner->getWindowTitle()).c_str());
+    gtk_window_set_title(GTK_WINDOW(dialog), to_ui_text(owner->getWindowTitle()).c_str());
   }
   const gint response = gtk_dialog_run(GTK_DIALOG(dialog));
   gtk_widget_destroy(dialog);

@@ -1,6 +1,6 @@
 #include "app/message_page.h"
 
-#include "platform/text_encoding.h"
+#include "platform/utf8.h"
 
 MessagePage::MessagePage(GtkWidget* parent, GdkPixbuf* picture, const wstring& message)
     : WizardDialogPage(parent), image(nullptr), label(nullptr) {
@@ -13,5 +13,5 @@ MessagePage::MessagePage(GtkWidget* parent, GdkPixbuf* picture, const wstring& m
 }
 
 void MessagePage::setMessage(const wstring& message) {
-  gtk_label_set_text(GTK_LABEL(label), narrow_lib(message).c_str());
+  gtk_label_set_text(GTK_LABEL(label), to_ui_text(message).c_str());
 }

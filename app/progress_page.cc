@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/text_encoding.h"
+#include "platform/utf8.h"
 #include "res/string_table.h"
 
 namespace {
@@ -22,8 +22,8 @@ ProgressPage::ProgressPage(GtkWidget* parent, int barWidth)
   widgets.push_back(bar);
   gtk_widget_set_size_request(bar, barWidth, kBarHeight);
   gtk_fixed_put(GTK_FIXED(parent), bar, kBarX, kBarY);
-  startText = narrow_lib(LoadResString("IDS_PROGRESS_START"));
-  finishText = narrow_lib(LoadResString("IDS_INSTALL_FINISH"));
+  startText = to_ui_text(LoadResString("IDS_PROGRESS_START"));
+  finishText = to_ui_text(LoadResString("IDS_INSTALL_FINISH"));
   setProgress(0);
 }
 

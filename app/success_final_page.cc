@@ -1,13 +1,13 @@
 #include "app/success_final_page.h"
 
-#include "platform/text_encoding.h"
+#include "platform/utf8.h"
 #include "res/string_table.h"
 
 SuccessFinalPage::SuccessFinalPage(GtkWidget* parent, GdkPixbuf* picture,
                                    const wstring& message)
     : MessagePage(parent, picture, message), openDescrCheck(nullptr) {
   openDescrCheck =
-      gtk_check_button_new_with_label(narrow_lib(LoadResString("IDS_SUCCESS_OPENDESCR")).c_str());
+      gtk_check_button_new_with_label(to_ui_text(LoadResString("IDS_SUCCESS_OPENDESCR")).c_str());
   widgets.push_back(openDescrCheck);
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(openDescrCheck), TRUE);
   gtk_fixed_put(GTK_FIXED(parent), openDescrCheck, kOpenDescrX, kOpenDescrY);

@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/text_encoding.h"
+#include "platform/utf8.h"
 #include "res/lang_tables.h"
 
 namespace {
@@ -79,5 +79,8 @@ wstring LoadResString(const std::string& id) {
   if (text == lang->second.texts.end()) {
     return wstring();
   }
-  return widen_lib(text->second);
+  // The tables are UTF-8 source text: decoded as UTF-8 whatever the
+  // locale, and without touching the locale, so that a static object may
+  // ask for a text before main.
+  return utf8_to_wide(text->second);
 }

@@ -68,7 +68,7 @@ LangIdType get_lang_id_by_lang_code(const std::string& code);
 std::string get_lang_code_by_id(LangIdType lang);
 
 // The text of identifier `id` (exact, case-sensitive) in the current
-// language, widened with widen_lib. Returns the empty string when the
+// language, decoded from UTF-8 whatever the locale (utf8_to_wide). Returns the empty string when the
 // current language has no table or the identifier is not in it; no other
 // language is consulted. Any thread.
 wstring LoadResString(const std::string& id);

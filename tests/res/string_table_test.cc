@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "platform/text_encoding.h"
 #include "res/lang_tables.h"
+#include "tests/support/private_env.h"
+#include "tests/support/test_locale.h"
 
 namespace {
 
@@ -240,16 +244,32 @@ const Sample kSamples[] = {
     {"tr", "IDS_TEMPLATE_CATALOG", u"Şablon klasörü:"},
 };
 
-TEST_F(StringTableTest, SampleTextsOfEveryLanguageMatchAsUtf16) {
-  std::set<std::string> covered;
-  for (const Sample& sample : kSamples) {
-    const LangIdType lang = get_lang_id_by_lang_code(sample.code);
-    ASSERT_NE(lang, kLangNone) << sample.code;
-    set_resource_lang(lang);
-    EXPECT_EQ(LoadResString(sample.id), wstring(sample.text)) << sample.code << " " << sample.id;
-    covered.insert(sample.code);
+// The tables are UTF-8 whatever the locale: also under the C locale and a
+// single-byte one, where decoding them by the locale garbled all but the
+// ASCII texts.
+TEST_F(StringTableTest, SampleTextsOfEveryLanguageMatchAsUtf16InEveryLocale) {
+  (void)narrow_lib(u"");  // the first conversion selects the environment's locale
+  const std::string singleByteDir = test_support::single_byte_locale_dir();
+  test_support::EnvironmentGuard env;
+  if (!singleByteDir.empty()) env.set("LOCPATH", singleByteDir);
+  for (const char* locale : {"C.UTF-8", "C", test_support::kSingleByteLocale}) {
+    test_support::ScopedLocale scope(locale);
+    if (!scope.ok()) {
+      ASSERT_STREQ(locale, test_support::kSingleByteLocale);
+      std::cout << "[  SKIPPED ] localedef cannot build " << locale << "\n";
+      continue;
+    }
+    std::set<std::string> covered;
+    for (const Sample& sample : kSamples) {
+      const LangIdType lang = get_lang_id_by_lang_code(sample.code);
+      ASSERT_NE(lang, kLangNone) << sample.code;
+      set_resource_lang(lang);
+      EXPECT_EQ(LoadResString(sample.id), wstring(sample.text))
+          << locale << " " << sample.code << " " << sample.id;
+      covered.insert(sample.code);
+    }
+    EXPECT_EQ(covered.size(), 12u);
   }
-  EXPECT_EQ(covered.size(), 12u);
 }
 
 TEST_F(StringTableTest, GeorgianNextHasNoBlankBeforeTheArrow) {
