@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "app_test_support.h"
+#include "tests/support/test_locale.h"
 
 namespace app_test {
 namespace {
@@ -265,6 +266,20 @@ TEST_F(ProgramTest, SilentInstallFindsTheKitBesideAnExecutableInADeepDirectory) 
   EXPECT_EQ(read_file(box->defaultCatalog() + "readme.txt"), "hello\n");
 }
 
+// A folder name that is not valid in the locale (a Latin-1 byte under
+// UTF-8) once made the kit beside the executable "not found".
+TEST_F(ProgramTest, SilentInstallFindsTheKitBesideAnExecutableInALatin1Folder) {
+  const std::string folder = box->root() + "/caf\xE9";
+  make_dirs(folder);
+  ASSERT_TRUE(write_kit(folder + "/qxr8.xdk", records, files));
+  const std::string copy = folder + "/setup";
+  write_file(copy, read_file(kSetup));
+  chmod(copy.c_str(), 0755);
+  SetupProcess setup(*box, {"-S"}, box->work(), true, copy);
+  EXPECT_EQ(setup.waitExit(30000), 0);
+  EXPECT_EQ(read_file(box->defaultCatalog() + "readme.txt"), "hello\n");
+}
+
 TEST_F(ProgramTest, InteractiveInstallWithNextNextFinishOpensTheDescription) {
   writeKit();
   SetupProcess setup(*box, {"usecwd"}, box->kitDir());
@@ -283,9 +298,12 @@ TEST_F(ProgramTest, InteractiveInstallWithNextNextFinishOpensTheDescription) {
             (std::vector<std::string>{"argc=1", box->defaultCatalog() + "docs/en.html"}));
 }
 
+// Under the C locale too (services, ssh without a locale): the texts reach
+// GTK as UTF-8, not as question marks.
 TEST_F(ProgramTest, RussianOptionGivesRussianTextsAndTheRussianDescription) {
   writeKit();
-  SetupProcess setup(*box, {"usecwd", "-Lru"}, box->kitDir());
+  SetupProcess setup(*box, {"usecwd", "-Lru"}, box->kitDir(), true, kSetup,
+                     {"LC_ALL=C", "LANG=C"});
   const std::string window = setup.waitForWindow(true, 15000);
   ASSERT_FALSE(window.empty());
   EXPECT_EQ(run_capture({"xdotool", "getwindowname", window}), "Установка конфигурации\n");
@@ -327,6 +345,21 @@ TEST_F(ProgramTest, LanguageComesFromTheLocaleUnlessAKnownOptionIsGiven) {
     key(message, "Escape");
     EXPECT_EQ(setup.waitExit(10000), 0);
   }
+}
+
+// In a locale whose encoding is not UTF-8 the texts reached GTK in that
+// encoding; GTK takes UTF-8 only.
+TEST_F(ProgramTest, TextsReachGtkAsUtf8InASingleByteLocale) {
+  const std::string locales = test_support::single_byte_locale_dir();
+  if (locales.empty()) GTEST_SKIP() << "localedef cannot build " << test_support::kSingleByteLocale;
+  const std::string name = test_support::kSingleByteLocale;
+  SetupProcess setup(*box, {"usecwd"}, box->work(), true, kSetup,
+                     {"LC_ALL=" + name, "LANG=" + name, "LOCPATH=" + locales});
+  const std::string message = setup.waitForWindow(false, 15000);
+  ASSERT_FALSE(message.empty()) << "no error box; " << setup.stderrText();
+  EXPECT_EQ(run_capture({"xdotool", "getwindowname", message}), "Установка конфигурации\n");
+  key(message, "Escape");
+  EXPECT_EQ(setup.waitExit(10000), 0);
 }
 
 TEST_F(ProgramTest, MissingKitShowsOnlyAnErrorBoxAndExitsWithZero) {

@@ -113,7 +113,8 @@ std::string make_kit(const TempDir& work, const std::string& name,
     // Numbered staging files: a kit may name one file twice.
     const std::string path = staging + "/" + std::to_string(index++);
     write_file(path, file.content, file.mtime);
-    sources.push_back(config::KitSourceFile{widen_lib(file.name), file_time_of(file.mtime), path,
+    const wstring name = file.wideName.empty() ? widen_lib(file.name) : file.wideName;
+    sources.push_back(config::KitSourceFile{name, file_time_of(file.mtime), path,
                                             file.content.size()});
   }
   const std::string kitPath = work / (name + ".xdk");

@@ -86,6 +86,7 @@ struct KitFile {
   std::string name;  // as stored in the kit ("\" or "/")
   std::string content;
   long mtime;  // Unix seconds
+  wstring wideName = wstring();  // stored instead of `name` when not empty
 };
 
 // Writes the files to a staging directory below `work`, packs them with the

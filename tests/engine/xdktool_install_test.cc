@@ -23,6 +23,7 @@
 #include "install/kit_writer.h"
 #include "platform/text_encoding.h"
 #include "tests/engine/engine_test_util.h"
+#include "tests/support/private_env.h"
 #include "tests/support/small_tmpfs.h"
 
 using namespace enginetest;
@@ -267,6 +268,43 @@ TEST_F(XdktoolInstallTest, TheProgressLineOnATerminalFitsItAndNeverSplitsACharac
   }
   EXPECT_TRUE(sawEntry) << r.out;
   EXPECT_NE(std::string::npos, lines.back().find("100%")) << r.out;
+}
+
+// Under the C locale Cyrillic names became "????.txt" (two entries, one
+// file) and a character above U+FFFF two "?": names and the catalog must
+// arrive byte for byte, and the registered catalog too.
+TEST_F(XdktoolInstallTest, CyrillicAndAstralNamesAreInstalledExactlyInTheCLocale) {
+  const std::string file = "\xD1\x84\xD0\xB0\xD0\xB9\xD0\xBB.txt";       // файл.txt
+  const std::string daughter = "\xD0\xB4\xD0\xBE\xD1\x87\xD1\x8C.txt";  // дочь.txt
+  const std::string smile = "smile\xF0\x9F\x98\x80.txt";
+  const std::string kitPath = make_kit(
+      work, "names", {{file, "f", 1700000000}, {daughter, "d", 1700000000}, {smile, "s", 1700000000}});
+  const std::string target = catalog / "\xD0\xBA\xD0\xB0\xD1\x82\xF0\x9F\x98\x80";
+  test_support::EnvironmentGuard locale;
+  locale.set("LC_ALL", "C");
+  locale.set("LANG", "C");
+  const ToolResult r = run_tool({"install", "--register", kitPath, target}, scratch);
+  ASSERT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("f", read_file(target + "/" + file));
+  EXPECT_EQ("d", read_file(target + "/" + daughter));
+  EXPECT_EQ("s", read_file(target + "/" + smile));
+  // The catalog folder and its three files, nothing under another name.
+  EXPECT_EQ(4u, list_tree(catalog.path()).size());
+  EXPECT_EQ(target, narrow_lib(read_catalog_registration().tmpltsList.front()));
+}
+
+// A kit entry with a lone surrogate once became "b?.txt" and overwrote the
+// user's file of that name; now the run fails with 123, names the entry and
+// puts back what it had written.
+TEST_F(XdktoolInstallTest, AnEntryWithoutAnExactNameFailsWith123AndRollsBack) {
+  write_file(catalog / "b?.txt", "the user's", 1000);
+  const auto before = snapshot_tree(catalog.path());
+  const std::string kitPath =
+      make_kit(work, "lone", {{"a.txt", "a", 1700000000}, {"", "b", 1700000000, u"b\xD800.txt"}});
+  const ToolResult r = run_tool({"install", kitPath, catalog.path()}, scratch);
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos, r.err.find("/b?.txt: The name is not valid (code 123)")) << r.err;
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
 }
 
 TEST_F(XdktoolInstallTest, RefusesBadUsageAndBadKits) {
