@@ -179,7 +179,7 @@ void catch_interrupts() {
 // stays one line of tab-separated fields.
 std::string plan_field(const wstring& text) {
   std::string out;
-  for (unsigned char c : narrow_lib(text)) {
+  for (unsigned char c : to_terminal_text(text)) {
     if (c < 0x20 || c == 0x7F) {
       char escaped[8];
       std::snprintf(escaped, sizeof escaped, "\\x%02X", c);

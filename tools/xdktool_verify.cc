@@ -7,6 +7,7 @@
 #include "install/install_data.h"
 #include "install/kit_trailer.h"
 #include "platform/file_system.h"
+#include "platform/system_path.h"
 #include "platform/text_encoding.h"
 #include "tools/xdktool_commands.h"
 #include "tools/xdktool_messages.h"
@@ -50,7 +51,7 @@ int xdktool_verify(int argc, char** argv) {
   if (kitPath == nullptr) return usage_error("verify", "expected one KIT");
 
   KitReader reader;
-  const unsigned code = reader.open(widen_lib(kitPath));
+  const unsigned code = reader.open(from_system_path(kitPath));
   if (code != kErrorSuccess) {
     std::fprintf(stderr, "xdktool verify: %s: %s (code %u)\n", kitPath, kit_open_reason(code),
                  code);
