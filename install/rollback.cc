@@ -10,6 +10,7 @@
 #include "platform/process_services.h"
 #include "platform/string_utils.h"
 #include "platform/system_path.h"
+#include "platform/text_encoding.h"
 
 namespace {
 
