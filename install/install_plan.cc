@@ -3,7 +3,6 @@
 #include "install/install_process_data.h"
 #include "install/installer.h"
 #include "install/path_status.h"
-#include "platform/string_utils.h"
 
 unsigned plan_install(KitReader& kit, const wstring& catalog, InstallPlan& plan,
                       InstallFailure& failure) {
@@ -18,9 +17,7 @@ unsigned plan_install(KitReader& kit, const wstring& catalog, InstallPlan& plan,
 
   Installer installer;  // only asked; its journal is never started
   for (const config::KitEntry& entry : kit.entries) {
-    wstring name = entry.name;
-    replace_all(name, kBadPathSeparator, kPathSeparator);
-    const wstring destination = targetDir + name;
+    const wstring destination = targetDir + normalised_kit_name(entry.name);
     const PathKind kind = path_kind(destination, false);
     if (kind != PathKind::kMissing && kind != PathKind::kUnknown &&
         !is_replaceable_file(destination)) {

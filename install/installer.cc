@@ -29,28 +29,6 @@ uint64_t file_time_value(const _FILETIME& time) {
   return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
 
-// A kit name as a path below the catalog: "\" read as "/", and empty and
-// "." components dropped, so that every directory the run makes is one the
-// journal names (the reader has refused ".." and absolute names).
-wstring normalised_name(const wstring& name) {
-  wstring out;
-  size_t start = 0;
-  while (start <= name.size()) {
-    size_t end = start;
-    while (end < name.size() && name[end] != kPathSeparatorChar &&
-           name[end] != kBadPathSeparatorChar) {
-      ++end;
-    }
-    const wstring component = name.substr(start, end - start);
-    if (!component.empty() && component != u".") {
-      if (!out.empty()) out += kPathSeparator;
-      out += component;
-    }
-    start = end + 1;
-  }
-  return out;
-}
-
 // True when an installed copy with modification time `mtime` is older
 // than the kit's time (kept to the second, the kit's time in full).
 bool older_than_kit(time_t mtime, const _FILETIME& kitTime) {
@@ -68,6 +46,25 @@ struct FdCloser {
 };
 
 }  // namespace
+
+wstring normalised_kit_name(const wstring& name) {
+  wstring out;
+  size_t start = 0;
+  while (start <= name.size()) {
+    size_t end = start;
+    while (end < name.size() && name[end] != kPathSeparatorChar &&
+           name[end] != kBadPathSeparatorChar) {
+      ++end;
+    }
+    const wstring component = name.substr(start, end - start);
+    if (!component.empty() && component != u".") {
+      if (!out.empty()) out += kPathSeparator;
+      out += component;
+    }
+    start = end + 1;
+  }
+  return out;
+}
 
 Installer::Installer() : processData(nullptr) {}
 
@@ -104,7 +101,7 @@ unsigned Installer::run(InstallProcessData* data) {
 
   const unsigned long count = kit->entries.size();
   std::vector<wstring> names(count);
-  for (unsigned long i = 0; i < count; ++i) names[i] = normalised_name(kit->entries[i].name);
+  for (unsigned long i = 0; i < count; ++i) names[i] = normalised_kit_name(kit->entries[i].name);
 
   const unsigned spaceCode = checkSpace(*kit, targetDir, tempDir, names);
   if (spaceCode != kErrorSuccess) return spaceCode;

@@ -17,6 +17,13 @@
 #include "platform/file_system.h"
 #include "platform/wstring.h"
 
+// A kit name as a path below the catalog: "\" read as "/", and empty and
+// "." components dropped, so that every directory a run makes is one its
+// journal names (the reader has already refused ".." and absolute names).
+// The run and the dry-run plan both place an entry at catalog + this name.
+// Pure; any thread.
+wstring normalised_kit_name(const wstring& name);
+
 class Installer {
  public:
   Installer();

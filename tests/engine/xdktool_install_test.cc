@@ -212,6 +212,13 @@ TEST_F(XdktoolInstallTest, ADryRunPrintsThePlanAndWritesNothing) {
             "14 bytes written\n",
             r.out);
   EXPECT_EQ("kept", read_file(catalog / "readme.txt"));
+
+  // The plan names the file where the run puts it: "." components and
+  // doubled separators of a kit name are dropped by both.
+  const std::string dotted = make_kit(work, "dotted", {{"n/./x//y.txt", "y", 1700000000}});
+  r = run_tool({"install", "--dry-run", dotted, catalog.path()}, scratch);
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(0u, r.out.find("new\t" + catalog / "n/x/y.txt\n")) << r.out;
 }
 
 TEST_F(XdktoolInstallTest, AFullDiskNamesTheFileAndTheCode) {
