@@ -28,4 +28,11 @@ extern const char kInstallUsage[];
 // stderr; returns kExitUsage. One message per wrong command line.
 int usage_error(const char* command, const char* message);
 
+// Reads the command line of COMMAND when it takes one KIT and no option but
+// -h/--help and "--". Returns -1 with `kitPath` pointing into argv when the
+// command goes on; otherwise the status it must exit with (its `usage` was
+// printed, or one usage error was reported).
+int read_kit_argument(const char* command, const char* usage, int argc, char** argv,
+                      const char*& kitPath);
+
 #endif  // QXR8_TOOLS_XDKTOOL_COMMANDS_H_

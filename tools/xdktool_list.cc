@@ -69,23 +69,8 @@ std::string format_file_time(const _FILETIME& time) {
 
 int xdktool_list(int argc, char** argv) {
   const char* kitPath = nullptr;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-    } else if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
-      std::fputs(kListUsage, stdout);
-      return kExitSuccess;
-    } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
-      return usage_error("list", (std::string("unknown option '") + arg + "'").c_str());
-    } else if (kitPath != nullptr) {
-      return usage_error("list", "expected one KIT");
-    } else {
-      kitPath = arg;
-    }
-  }
-  if (kitPath == nullptr) return usage_error("list", "expected one KIT");
+  const int status = read_kit_argument("list", kListUsage, argc, argv, kitPath);
+  if (status >= 0) return status;
 
   KitReader reader;
   const unsigned code = reader.open(from_system_path(kitPath));

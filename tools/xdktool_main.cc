@@ -60,6 +60,29 @@ int usage_error(const char* command, const char* message) {
   return kExitUsage;
 }
 
+int read_kit_argument(const char* command, const char* usage, int argc, char** argv,
+                      const char*& kitPath) {
+  kitPath = nullptr;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+    } else if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
+      std::fputs(usage, stdout);
+      return kExitSuccess;
+    } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
+      return usage_error(command, (std::string("unknown option '") + arg + "'").c_str());
+    } else if (kitPath != nullptr) {
+      return usage_error(command, "expected one KIT");
+    } else {
+      kitPath = arg;
+    }
+  }
+  if (kitPath == nullptr) return usage_error(command, "expected one KIT");
+  return -1;
+}
+
 int main(int argc, char** argv) {
   // A write past the file-size limit then fails with a code (and an
   // installation rolls back) instead of killing the process unannounced.

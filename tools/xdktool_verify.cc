@@ -32,23 +32,8 @@ const char kVerifyUsage[] =
 
 int xdktool_verify(int argc, char** argv) {
   const char* kitPath = nullptr;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-    } else if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
-      std::fputs(kVerifyUsage, stdout);
-      return kExitSuccess;
-    } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
-      return usage_error("verify", (std::string("unknown option '") + arg + "'").c_str());
-    } else if (kitPath != nullptr) {
-      return usage_error("verify", "expected one KIT");
-    } else {
-      kitPath = arg;
-    }
-  }
-  if (kitPath == nullptr) return usage_error("verify", "expected one KIT");
+  const int status = read_kit_argument("verify", kVerifyUsage, argc, argv, kitPath);
+  if (status >= 0) return status;
 
   KitReader reader;
   const unsigned code = reader.open(from_system_path(kitPath));
