@@ -175,22 +175,6 @@ void catch_interrupts() {
   }
 }
 
-// Kit names with control characters made visible, so that each plan line
-// stays one line of tab-separated fields.
-std::string plan_field(const wstring& text) {
-  std::string out;
-  for (unsigned char c : to_terminal_text(text)) {
-    if (c < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      out += escaped;
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  return out;
-}
-
 // "PATH: REASON (code N)" or "REASON (code N)", from the engine's own
 // description "PATH: REASON (N)".
 std::string failure_text(const InstallFailure& failure) {
@@ -210,7 +194,7 @@ int dry_run(KitReader& kit, const wstring& catalog) {
   const unsigned code = plan_install(kit, catalog, plan, failure);
   for (const PlannedWrite& write : plan.writes) {
     std::printf("%s\t%s\n", write.replaces ? "replace" : "new",
-                plan_field(write.destination).c_str());
+                tab_field(write.destination).c_str());
   }
   if (code != kErrorSuccess) {
     std::fflush(stdout);

@@ -27,22 +27,6 @@ const char kListUsage[] =
 
 namespace {
 
-// Narrow text with control characters made visible, so that every record
-// and every entry stays on one line of tab-separated fields.
-std::string printable(const wstring& text) {
-  std::string out;
-  for (unsigned char c : to_terminal_text(text)) {
-    if (c < 0x20 || c == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-      out += escaped;
-    } else {
-      out.push_back(static_cast<char>(c));
-    }
-  }
-  return out;
-}
-
 // A file time as an ISO 8601 UTC date-time; parts of a second only when
 // the time has them.
 std::string format_file_time(const _FILETIME& time) {
@@ -79,12 +63,12 @@ int xdktool_list(int argc, char** argv) {
     return kExitFailure;
   }
   for (const config::KitProductInfo& record : reader.productInfo) {
-    std::printf("record\t%s\t%s\t%s\t%s\n", printable(record.language).c_str(),
-                printable(record.product).c_str(), printable(record.vendor).c_str(),
-                printable(record.description).c_str());
+    std::printf("record\t%s\t%s\t%s\t%s\n", tab_field(record.language).c_str(),
+                tab_field(record.product).c_str(), tab_field(record.vendor).c_str(),
+                tab_field(record.description).c_str());
   }
   for (const config::KitEntry& entry : reader.entries) {
-    std::printf("file\t%s\t%s\t%" PRIu32 "\n", printable(entry.name).c_str(),
+    std::printf("file\t%s\t%s\t%" PRIu32 "\n", tab_field(entry.name).c_str(),
                 format_file_time(entry.lastWriteTime).c_str(), entry.size);
   }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
