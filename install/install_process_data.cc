@@ -51,7 +51,8 @@ bool InstallProcessData::isCancelled() {
   return cancelled;
 }
 
-void InstallProcessData::setInstallState(unsigned code, const wstring& text, int newPercent) {
+void InstallProcessData::setInstallState(unsigned code, const wstring& text, int newPercent,
+                                         const InstallPosition& newPosition) {
   // Told before the state is visible: once a poller can see a final state,
   // its owner may destroy this object, so nothing of it is read after that.
   if (listener) listener(code, text, newPercent);
@@ -59,13 +60,21 @@ void InstallProcessData::setInstallState(unsigned code, const wstring& text, int
   stateCode = code;
   stateText = text;
   percent = newPercent;
+  position = newPosition;
 }
 
 void InstallProcessData::getInstallState(unsigned& code, wstring& text, int& outPercent) {
+  InstallPosition ignored;
+  getInstallState(code, text, outPercent, ignored);
+}
+
+void InstallProcessData::getInstallState(unsigned& code, wstring& text, int& outPercent,
+                                         InstallPosition& outPosition) {
   Guard guard(lock);
   code = stateCode;
   text = stateText;
   outPercent = percent;
+  outPosition = position;
 }
 
 void InstallProcessData::setFailure(const InstallFailure& value) {

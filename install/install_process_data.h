@@ -16,6 +16,14 @@
 #include "install/install_failure.h"
 #include "platform/wstring.h"
 
+// Where a run is in the kit's file table: the entry being handled, counted
+// from 1, and the number of entries; 0 of 0 before the first entry and in
+// the final states.
+struct InstallPosition {
+  unsigned long entry = 0;
+  unsigned long entries = 0;
+};
+
 class InstallProcessData {
  public:
   // Called on the posting thread by each setInstallState, outside the lock,
@@ -43,12 +51,15 @@ class InstallProcessData {
   void setCancel(bool cancelled);
   bool isCancelled();
 
-  // Posts all three values at once.
-  void setInstallState(unsigned code, const wstring& text, int percent);
+  // Posts all three values at once, with the run's position (0 of 0 when
+  // not given).
+  void setInstallState(unsigned code, const wstring& text, int percent,
+                       const InstallPosition& position = InstallPosition());
 
-  // Copies all three values out at once: a reader never sees the code of
-  // one post with the text of another.
+  // Copies all values out at once: a reader never sees the code of one
+  // post with the text or position of another.
   void getInstallState(unsigned& code, wstring& text, int& percent);
+  void getInstallState(unsigned& code, wstring& text, int& percent, InstallPosition& position);
 
   // The failure detail of the run. The worker stores it before it posts the
   // failing state, so whoever sees a nonzero code reads the matching detail.
@@ -90,6 +101,7 @@ class InstallProcessData {
   unsigned stateCode;
   wstring stateText;
   int percent;
+  InstallPosition position;
   InstallFailure failure;
   InstallStats stats;
   bool restored;

@@ -113,7 +113,8 @@ unsigned Installer::run(InstallProcessData* data) {
     const wstring destination = targetDir + name;
     // 64-bit product: no overflow for any table a 32-bit kit can hold.
     const unsigned long percent = i * 100UL / count;
-    processData->setInstallState(0, destination, static_cast<int>(percent));
+    processData->setInstallState(0, destination, static_cast<int>(percent),
+                                 InstallPosition{i + 1, count});
     if (name.empty()) return stopOnError(kErrorInvalidName, percent, destination);
 
     // A name the system cannot take exactly is refused, never replaced:
