@@ -87,6 +87,7 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silentMode, const std::
       fixed(nullptr),
       icon(nullptr),
       installThread(),
+      installRun(processData, installThread),
       gtkReady(false),
       lastCode(0) {
   // gtk_init may remove the options it knows from the vector, so it gets a

@@ -24,6 +24,7 @@
 #include "app/wizard_dialog_page.h"
 #include "install/install_data.h"
 #include "install/install_process_data.h"
+#include "install/install_run.h"
 #include "install/install_thread.h"
 #include "platform/wstring.h"
 
@@ -49,9 +50,6 @@ inline constexpr int kButtonY = 320;
 inline constexpr int kButtonPrevX = 230;
 inline constexpr int kButtonNextX = 310;
 inline constexpr int kButtonCancelX = 410;
-
-// Free space the temporary directory needs, in multiples of the kit's size.
-inline constexpr int kSpaceReg = 3;
 
 class CInstallerDlg : public CWnd, public IInstallWorker {
  public:
@@ -153,6 +151,9 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   // reports the end or a failure, then shows the final page (and registers
   // the catalog after a success).
   void showProgressPage();
+  // The end of the run: the error box and the failure page, or the success
+  // page and the registration; a termination signal ends the process.
+  void endProgressPage(const InstallState& state);
   // The worker's body: one Installer run over processData. Returns false,
   // so the worker runs it once. Worker thread.
   bool updateProgress() override;
@@ -190,6 +191,8 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   GtkWidget* fixed;
   GdkPixbuf* icon;
   InstallThread installThread;
+  // The life cycle of the installation over processData and installThread.
+  InstallRun installRun;
 
   // Beyond the framework's fields: whether GTK could open a display, and
   // the last install code the polling loop read (nonzero: a failure whose
@@ -198,9 +201,6 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   unsigned lastCode;
 
  private:
-  // Cancel was pressed during this run, and the worker has begun it.
-  bool m_abortRequested = false;
-  std::atomic<bool> m_runBegun{false};
   std::vector<std::string> m_argStore;  // owns the strings gtkArgv points to
   std::vector<char*> m_argPointers;
 };

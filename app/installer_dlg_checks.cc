@@ -12,10 +12,10 @@
 #include "app/installer_dlg.h"
 #include "app/message_box.h"
 #include "config/catalog_registration.h"
-#include "install/install_codes.h"
 #include "config/config_file.h"
 #include "config/config_locations.h"
 #include "config/write_permission.h"
+#include "install/preinstall_checks.h"
 #include "platform/file_finder.h"
 #include "platform/file_system.h"
 #include "platform/process_services.h"
@@ -31,11 +31,6 @@ constexpr size_t kLinkBufferSize = 260;
 // Longest executable path looked at; far beyond any real installation.
 constexpr size_t kLinkBufferLimit = 1 << 16;
 
-bool file_exists(const wstring& path) {
-  FileFinder finder;
-  return finder.reset(path);
-}
-
 // The executable's path. The link is read into a 260-byte buffer first; a
 // link that fills it may have been cut, so it is read again into a larger
 // one until it fits, so that a deep installation directory still works.
@@ -49,6 +44,11 @@ std::string executable_path() {
     }
   }
   return std::string();
+}
+
+bool file_exists(const wstring& path) {
+  FileFinder finder;
+  return finder.reset(path);
 }
 
 bool contains(const wstring& text, const char16_t* part) {
@@ -97,7 +97,7 @@ wstring CInstallerDlg::getXdkFullPath() const {
 
 bool CInstallerDlg::OnInitDialog() {
   const wstring path = getXdkFullPath();
-  if (path.empty() || !file_exists(path)) {
+  if (!kit_exists(path)) {
     messageBox(this, LoadResString("IDS_ERROR_NOSOURCE"), kMsgBoxErrorOk);
     return false;
   }
@@ -119,35 +119,24 @@ bool CInstallerDlg::OnInitDialog() {
   if (catalogPath.empty()) catalogPath = r8_app_data_dir(false) + u"tmplts" + kPathSeparator;
   catalogPath = clean_default_catalog(catalogPath);
 
-  unsigned kitSize = 0;
-  unsigned freeBytes = 0;
-  if (FileSystem::GetFileSize(kitPath, &kitSize) == kErrorSuccess &&
-      FileSystem::GetFreeSpaceTmpDir(&freeBytes) == kErrorSuccess &&
-      static_cast<uint64_t>(freeBytes) < static_cast<uint64_t>(kSpaceReg) * kitSize) {
+  uint64_t freeBytes = 0;
+  uint64_t neededBytes = 0;
+  if (!temporary_space_suffices(kitPath, freeBytes, neededBytes)) {
     messageBox(this, LoadResString("IDS_ERROR_NOSPACE"), kMsgBoxErrorOk);
     return false;
   }
-
   unsigned code = kErrorSuccess;
-  try {
-    code = kitReader.open(kitPath);
-  } catch (...) {
-    // The reader reports damage as codes, but a kit whose tables ask for
-    // more memory than there is ends in std::bad_alloc: that kit is just
-    // as unusable, and the user is told so instead of the program dying.
-    code = kErrorInvalidData;
+  switch (open_kit(kitPath, kitReader, code)) {
+    case KitOpenResult::kOpened: return true;
+    // A kit that would fill the temporary directory is not damaged: the
+    // user can make room and try again.
+    case KitOpenResult::kNoSpace:
+      messageBox(this, LoadResString("IDS_ERROR_NOSPACE"), kMsgBoxErrorOk);
+      return false;
+    case KitOpenResult::kDamaged: break;
   }
-  // A kit that would fill the temporary directory is not damaged: the
-  // user can make room and try again.
-  if (code == kErrorDiskFull || code == kErrorFileTooLarge) {
-    messageBox(this, LoadResString("IDS_ERROR_NOSPACE"), kMsgBoxErrorOk);
-    return false;
-  }
-  if (code != kErrorSuccess) {
-    messageBox(this, LoadResString("IDS_ERROR_DAMAGEDSOURCE"), kMsgBoxErrorOk);
-    return false;
-  }
-  return true;
+  messageBox(this, LoadResString("IDS_ERROR_DAMAGEDSOURCE"), kMsgBoxErrorOk);
+  return false;
 }
 
 void CInstallerDlg::titles(wstring& product, wstring& vendor) const {

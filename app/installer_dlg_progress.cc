@@ -1,13 +1,12 @@
-// The installation as the wizard runs it: the start of the worker, the
-// polling loop of the progress page, and the end of the run.
+// The installation as the wizard runs it: the run's life cycle
+// (install/install_run.h) driven from the progress page, with the GTK main
+// loop kept alive between polls.
 #include <glib.h>
 
 #include "app/installer_dlg.h"
 #include "app/message_box.h"
-#include "app/termination_signals.h"
 #include "install/install_failure.h"
-#include "install/installer.h"
-#include "platform/file_system.h"
+#include "platform/termination_signals.h"
 #include "res/string_table.h"
 
 namespace {
@@ -22,32 +21,16 @@ void CInstallerDlg::showProgressPage() {
     gtk_widget_set_sensitive(buttonPrev, FALSE);
     gtk_widget_set_sensitive(buttonNext, FALSE);
   }
-  processData.init(&kitReader, catalogPath);
   setCurPage(progressPage);
   curState = kStateInstall;
-  m_abortRequested = false;
-  m_runBegun.store(false);
-  set_install_active(true);
-  const int startError = installThread.start(this);
-  if (startError != 0) {
-    set_install_active(false);
-    // Nothing will ever post a final state: end the run as a failure here,
-    // or the loop below would wait for ever.
-    processData.setInstallState(static_cast<unsigned>(startError),
-                                LoadResString("IDS_INSTALL_ERROR"), 0);
-  }
+  installRun.start(kitReader, catalogPath, *this);
 
-  unsigned code = 0;
-  wstring text;
-  int percent = 0;
-  int shownPercent = -1;
-  while (code == 0 && percent <= 99) {
-    processData.getInstallState(code, text, percent);
+  InstallState state;
+  do {
     // Only a changed value is handed to the page: setting the same text
     // again queues a relayout each time and would keep the loop busy.
-    if (percent != shownPercent && window != nullptr && progressPage != nullptr) {
-      progressPage->setProgress(percent);
-      shownPercent = percent;
+    if (installRun.poll(state) && window != nullptr && progressPage != nullptr) {
+      progressPage->setProgress(state.percent);
     }
     // A blocking iteration with nothing queued would wait for the next X
     // event, while the worker may be copying one large file: dispatch what
@@ -59,35 +42,27 @@ void CInstallerDlg::showProgressPage() {
     }
     // Told to end: the run is cancelled and rolls back after the file it
     // is writing; the process ends once that is done.
-    if (termination_signal() != 0 && code == 0 && percent <= 99) processData.setCancel(true);
-    if (m_abortRequested && !m_runBegun.load() && code == 0 && percent <= 99) {
-      // A stop that came before the worker began leaves nobody to post the
-      // end. Joining is immediate then (in the instant between the
-      // worker's look at the request and the start of its run, the join
-      // lasts the whole run, which then posts its own end).
-      installThread.wait();
-      if (!m_runBegun.load()) {
-        processData.setInstallState(kErrorCancelled, LoadResString("IDS_CANCEL_FINISH"), percent);
-      }
-    }
-  }
-  lastCode = code;
+    if (termination_signal() != 0) installRun.cancel();
+  } while (!state.final());
+  lastCode = state.code;
+  endProgressPage(state);
+}
 
+void CInstallerDlg::endProgressPage(const InstallState& state) {
   if (termination_signal() != 0) {
     // Neither a message nor a final page: nobody is there to read them.
-    installThread.wait();
+    installRun.waitForWorker();
     set_install_active(false);
     end_by_termination_signal();
   }
-
-  if (code != 0) {
+  if (state.code != 0) {
     // The posted text only says that the installation failed; the line
     // below it names the file or folder and the system's reason, so that
     // the user can tell what to mend. A run that never began has none.
-    InstallFailure failure;
-    processData.getFailure(failure);
-    const wstring detail = failure.code != 0 ? describe_failure(failure) : wstring();
-    messageBox(this, text, detail, kMsgBoxErrorOk);
+    const InstallOutcome outcome = installRun.outcome();
+    const wstring detail =
+        outcome.failure.code != 0 ? describe_failure(outcome.failure) : wstring();
+    messageBox(this, state.text, detail, kMsgBoxErrorOk);
     showErrorFinalPage();
   } else {
     showSuccessFinalPage();
@@ -96,20 +71,13 @@ void CInstallerDlg::showProgressPage() {
 }
 
 bool CInstallerDlg::updateProgress() {
-  m_runBegun.store(true);
-  Installer installer;
-  installer.run(&processData);
-  // The rollback is complete: a signal may now end the process.
-  set_install_active(false);
   // Nothing of this object is touched after the run: once the final state
   // is posted the dialog may already be gone.
+  installRun.work();
   return false;
 }
 
-void CInstallerDlg::abortInstall() {
-  m_abortRequested = true;
-  installThread.stop();
-}
+void CInstallerDlg::abortInstall() { installRun.stop(); }
 
 void CInstallerDlg::waitForRollback() {
   if (lastCode != 0) installThread.wait();

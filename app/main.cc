@@ -3,7 +3,8 @@
 #include <glib.h>
 
 #include "app/installer_app.h"
-#include "app/termination_signals.h"
+#include "app/signal_watch.h"
+#include "platform/termination_signals.h"
 
 int main(int argc, char** argv) {
   // Current GLib is always ready for threads and marks these calls
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
 #pragma GCC diagnostic pop
   // Before the worker exists, so that every thread inherits the dispositions.
   catch_termination_signals();
+  watch_termination_signals();
   CInstallerApp app(argc, argv);
   app.InitInstance();
   return 0;

@@ -7,28 +7,27 @@
 #ifndef QXR8_INSTALL_CATALOG_LOCK_H_
 #define QXR8_INSTALL_CATALOG_LOCK_H_
 
+#include "platform/directory.h"
+#include "platform/status.h"
 #include "platform/wstring.h"
 
 class CatalogLock {
  public:
-  CatalogLock() = default;
-  ~CatalogLock() { release(); }
-  CatalogLock(const CatalogLock&) = delete;
-  CatalogLock& operator=(const CatalogLock&) = delete;
-
   // Opens the existing directory `catalog` and locks it without waiting.
-  // Returns 0; 32 (ERROR_SHARING_VIOLATION) when another run holds it; or
-  // the code of the failed open (`systemError` gets its errno).
-  unsigned acquire(const wstring& catalog, int& systemError);
+  // Fails with 32 (ERROR_SHARING_VIOLATION) when another run holds it, or
+  // with the Status of the failed open (3 for a path that is not a folder).
+  Status acquire(const wstring& catalog);
 
   // Unlocks and closes; nothing when not held.
-  void release();
+  void release() { m_directory = Directory(); }
 
-  // The locked catalog's descriptor, or -1.
-  int fd() const { return m_fd; }
+  bool held() const { return m_directory.isOpen(); }
+
+  // The locked catalog (its path ends with "/").
+  const Directory& directory() const { return m_directory; }
 
  private:
-  int m_fd = -1;
+  Directory m_directory;
 };
 
 #endif  // QXR8_INSTALL_CATALOG_LOCK_H_

@@ -1,114 +1,91 @@
 #include "install/catalog_walk.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 
-#include "install/install_codes.h"
-#include "install/install_codes.h"
-#include "platform/file_system.h"
+#include "platform/error_codes.h"
 
 bool link_owner_trusted(unsigned uid) { return uid == 0 || uid == ::geteuid(); }
 
 namespace {
 
-constexpr int kDirFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+// Mode of a level the walk makes; the umask applies.
+constexpr unsigned kNewLevelMode = 0777;
+// What the owner needs on a level to make the next one below it.
+constexpr unsigned kOwnerWriteSearch = 0300;
+
+Status refused(unsigned code, const Directory& parent, const wstring& name) {
+  return error_status(code, parent.pathOf(name));
+}
 
 // Opens `name` below `parent` as a directory; a link only when trusted.
-// -1 with errno set otherwise (ELOOP for an untrusted link, ENOTDIR for
-// something that is not a directory).
-int open_level(int parent, const char* name, bool& untrustedLink) {
-  untrustedLink = false;
-  const int fd = ::openat(parent, name, kDirFlags | O_NOFOLLOW);
-  if (fd >= 0 || (errno != ELOOP && errno != ENOTDIR)) return fd;
-  struct stat link;
-  if (::fstatat(parent, name, &link, AT_SYMLINK_NOFOLLOW) != 0) return -1;
-  if (!S_ISLNK(link.st_mode)) {
-    errno = ENOTDIR;
-    return -1;
+Status open_level(const Directory& parent, const wstring& name, Directory& out) {
+  Status status = parent.openDirectory(name, FollowLinks::kNo, out);
+  if (status.ok() || (status.systemError != ELOOP && status.systemError != ENOTDIR)) {
+    return status;
   }
-  if (!link_owner_trusted(link.st_uid)) {
-    untrustedLink = true;
-    errno = ELOOP;
-    return -1;
-  }
-  const int followed = ::openat(parent, name, kDirFlags);
-  if (followed < 0) return -1;
+  FileInfo link;
+  const Status looked = parent.info(name, FollowLinks::kNo, link);
+  if (!looked.ok()) return looked;
+  if (link.kind == PathKind::kMissing) return status_of_errno(ENOENT, parent.pathOf(name));
+  if (link.kind != PathKind::kSymlink) return refused(kErrorPathNotFound, parent, name);
+  if (!link_owner_trusted(link.owner)) return refused(kErrorAccessDenied, parent, name);
+  status = parent.openDirectory(name, FollowLinks::kYes, out);
+  if (!status.ok()) return status;
   // The link that was checked must be the one that was followed: a link
   // swapped in meanwhile is a new inode.
-  struct stat again;
-  if (::fstatat(parent, name, &again, AT_SYMLINK_NOFOLLOW) != 0 || again.st_ino != link.st_ino ||
-      again.st_dev != link.st_dev || !link_owner_trusted(again.st_uid)) {
-    ::close(followed);
-    untrustedLink = true;
-    errno = ELOOP;
-    return -1;
+  FileInfo again;
+  if (!parent.info(name, FollowLinks::kNo, again).ok() || !again.sameFile(link) ||
+      !link_owner_trusted(again.owner)) {
+    out = Directory();
+    return refused(kErrorAccessDenied, parent, name);
   }
-  return followed;
+  return Status();
+}
+
+// Makes the missing level `name` below `parent`; a level that appeared
+// meanwhile is fine.
+Status make_level(const Directory& parent, const wstring& name, bool& made) {
+  made = false;
+  const Status status = parent.makeDirectory(name, kNewLevelMode);
+  if (status.code == kErrorAlreadyExists) return Status();
+  if (!status.ok()) return status;
+  made = true;
+  FileInfo info;
+  // Under a strict umask the owner could not make the next level.
+  if (parent.info(name, FollowLinks::kNo, info).ok() && info.kind == PathKind::kDirectory &&
+      (info.mode & kOwnerWriteSearch) != kOwnerWriteSearch) {
+    parent.setMode(name, info.mode | kOwnerWriteSearch);
+  }
+  return Status();
 }
 
 }  // namespace
 
-int open_catalog_directory(int rootFd, const std::string& relative, bool create,
-                           const std::function<void(const std::string&)>& onCreated,
-                           WalkResult& result) {
-  result = WalkResult();
-  int current = ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0);
-  if (current < 0) {
-    result.systemError = errno;
-    result.code = setLastErrorByErrNo(errno);
-    return -1;
-  }
+Status open_catalog_directory(const Directory& root, const wstring& relative, bool create,
+                              const std::function<void(const wstring&)>& onCreated,
+                              Directory& out) {
+  Directory current;
+  Status status = root.duplicate(current);
   size_t start = 0;
-  while (start < relative.size()) {
-    size_t end = relative.find('/', start);
-    if (end == std::string::npos) end = relative.size();
-    const std::string name = relative.substr(start, end - start);
-    const std::string level = relative.substr(0, end);
+  while (status.ok() && start < relative.size()) {
+    size_t end = relative.find(kPathSeparatorChar, start);
+    if (end == wstring::npos) end = relative.size();
+    const wstring name = relative.substr(start, end - start);
     start = end + 1;
 
-    bool untrusted = false;
-    int next = open_level(current, name.c_str(), untrusted);
-    if (next < 0 && errno == ENOENT && create) {
-      if (::mkdirat(current, name.c_str(), 0777) == 0) {
-        struct stat made;
-        // Under a strict umask the owner could not make the next level.
-        if (::fstatat(current, name.c_str(), &made, AT_SYMLINK_NOFOLLOW) == 0 &&
-            (made.st_mode & 0300) != 0300) {
-          ::fchmodat(current, name.c_str(), (made.st_mode & 07777) | 0300, 0);
-        }
-        if (onCreated) onCreated(level);
-      } else if (errno != EEXIST) {
-        result.systemError = errno;
-        result.code = result.systemError == ENOSPC || result.systemError == EDQUOT
-                          ? kErrorDiskFull
-                          : setLastErrorByErrNo(result.systemError);
-        result.failedLevel = level;
-        ::close(current);
-        return -1;
-      }
-      next = open_level(current, name.c_str(), untrusted);
+    Directory next;
+    status = open_level(current, name, next);
+    if (!status.ok() && status.systemError == ENOENT && create) {
+      bool made = false;
+      status = make_level(current, name, made);
+      if (status.ok() && made && onCreated) onCreated(relative.substr(0, end));
+      if (status.ok()) status = open_level(current, name, next);
     }
-    if (next < 0) {
-      const int err = errno;
-      result.failedLevel = level;
-      if (untrusted) {
-        result.code = kErrorAccessDenied;
-      } else if (err == ENOENT) {
-        result.code = kErrorFileNotFound;
-      } else if (err == ENOTDIR) {
-        result.code = kErrorPathNotFound;
-      } else {
-        result.systemError = err;
-        result.code = setLastErrorByErrNo(err);
-      }
-      ::close(current);
-      return -1;
-    }
-    ::close(current);
-    current = next;
+    if (status.ok()) current = std::move(next);
   }
-  return current;
+  if (!status.ok()) return status;
+  out = std::move(current);
+  return Status();
 }

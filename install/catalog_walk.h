@@ -9,26 +9,25 @@
 #define QXR8_INSTALL_CATALOG_WALK_H_
 
 #include <functional>
-#include <string>
+
+#include "platform/directory.h"
+#include "platform/status.h"
+#include "platform/wstring.h"
 
 // True when a link with owner `uid` may be followed by this process.
 bool link_owner_trusted(unsigned uid);
 
-struct WalkResult {
-  unsigned code = 0;       // 0, 2 missing level, 3 a level is not a directory, 5 untrusted link, other
-  int systemError = 0;     // errno behind the code, 0 when none
-  std::string failedLevel; // relative path of the level that stopped the walk
-};
-
 // Opens directory `relative` (components separated by "/", none of them
-// "", "." or "..") below the open directory `rootFd`. An empty `relative`
-// is `rootFd` itself (a new descriptor). With `create`, missing levels are
-// made (mode 0777 less the umask, plus owner write and search so that the
-// next level can be made) and `onCreated` is called with each level's
-// relative path right after it was made. Returns the new descriptor (the
-// caller closes it) or -1 with `result` filled.
-int open_catalog_directory(int rootFd, const std::string& relative, bool create,
-                           const std::function<void(const std::string&)>& onCreated,
-                           WalkResult& result);
+// "", "." or "..") below `root` into `out`. An empty `relative` is `root`
+// itself (a new descriptor). With `create`, missing levels are made (mode
+// 0777 less the umask, plus owner write and search so that the next level
+// can be made) and `onCreated` is called with each level's relative path
+// right after it was made. Fails with the Status of the level that stopped
+// the walk (its full path): 2 a missing level, 3 a level that is not a
+// directory, 5 a link of an untrusted owner, 112 no room for a new level,
+// else the code of the failed call.
+Status open_catalog_directory(const Directory& root, const wstring& relative, bool create,
+                              const std::function<void(const wstring&)>& onCreated,
+                              Directory& out);
 
 #endif  // QXR8_INSTALL_CATALOG_WALK_H_

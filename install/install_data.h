@@ -1,20 +1,24 @@
 // The reader of the distribution kit. `open` decompresses the whole kit into
 // an anonymous temporary file, reads the product records and the file table
-// into memory and keeps the file open; `copy` then writes single entries out
-// of it by position.
+// into memory and keeps the file open; `writeEntry` (and `copy`, built on
+// it) then write single entries out of it by position.
 //
 // Threads: one thread at a time uses an InstallData. The dialog opens it on
 // the GUI thread before the worker exists; during an installation only the
-// worker calls `copy`, and nobody else touches the object until it is done.
+// worker writes entries, and nobody else touches the object until it is
+// done.
 #ifndef QXR8_INSTALL_INSTALL_DATA_H_
 #define QXR8_INSTALL_INSTALL_DATA_H_
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "install/kit_format.h"
 #include "install/lz_compressor.h"
+#include "platform/byte_copy.h"
+#include "platform/file.h"
 #include "platform/file_system.h"
 #include "platform/wstring.h"
 
@@ -43,20 +47,11 @@ struct KitEntry {
 template <class Compressor, class FS>
 class InstallData {
  public:
-  // Records in kit order.
+  // What `open` read, for its callers to read (never to change): the
+  // product records in kit order, and the entries in kit order, an entry's
+  // index being its identity for `copy` and `writeEntry`.
   std::vector<KitProductInfo> productInfo;
-  // Entries in kit order; the index is an entry's identity for `copy`.
   std::vector<KitEntry> entries;
-  // Name of the unpacked temporary file while a name exists on disk: it is
-  // removed as soon as `open` holds the file open, so outside `open` this
-  // is always empty.
-  wstring tempFile;
-  // The open unpacked kit, or kInvalidHandleValue.
-  void* tempHandle;
-  Compressor compressor;
-  // Chunk size of `copy`.
-  uint32_t bufferSize;
-  std::unique_ptr<uint8_t[]> buffer;
 
   InstallData()
       : tempHandle(kInvalidHandleValue),
@@ -69,7 +64,7 @@ class InstallData {
 
   // Decompresses the kit at `kitPath` and reads its header and file table.
   // Returns 0 on success: `productInfo` has the kit's records appended,
-  // `entries` holds the file table with absolute offsets, and `tempHandle`
+  // `entries` holds the file table with absolute offsets, and the reader
   // is open. Otherwise returns the code of the failed step: FileSystem's
   // code (2 for a missing kit), 1013 when no temporary file can be made,
   // 13 for a stream that is not raw deflate and for every kind of damage
@@ -78,11 +73,21 @@ class InstallData {
   // LZCompressor::unpackTo checks them; a field or record that runs past
   // the data or its record, a record size below 4, an entry whose bytes
   // reach past the data, an entry name that would leave the catalog).
-  // After a failure `entries` is empty, `tempHandle` is invalid and no
-  // temporary file exists; `productInfo` keeps what was appended before
-  // the failure. In no case does a
-  // temporary file remain on disk after `open` returns.
+  // After a failure `entries` is empty and the reader is closed;
+  // `productInfo` keeps what was appended before the failure. In no case
+  // does a temporary file remain on disk after `open` returns.
   unsigned open(const wstring& kitPath);
+
+  // Whether a successful `open` holds the unpacked kit.
+  bool isOpen() const { return tempHandle != kInvalidHandleValue; }
+
+  // Writes the bytes of entry `index` to the open descriptor `out` from its
+  // current position (the descriptor stays the caller's): the one way an
+  // entry's content leaves the kit. Returns 0; 87 for an index out of range
+  // or a reader that is not open; 13 when the unpacked kit ends before the
+  // entry's last byte; else the failed write's code, with its errno in
+  // `systemError`. Uses the reader's own buffer: one caller at a time.
+  unsigned writeEntry(unsigned long index, int out, int& systemError);
 
   // Writes entry `index` to `destination` (created if missing, cut to the
   // entry's size if longer) and gives it the entry's time. Returns 0, the
@@ -90,6 +95,11 @@ class InstallData {
   // reader that is not open, or 13 when the unpacked kit ends before the
   // entry's last byte. The destination is closed in every case.
   unsigned copy(unsigned long index, const wstring& destination);
+
+  // Reads up to `size` bytes of the unpacked kit from `position` (counted
+  // from its first byte) into `data`; `got` tells how many (fewer only at
+  // its end). 0, 87 when the reader is not open, or the read's code.
+  unsigned readUnpacked(uint64_t position, void* data, size_t size, size_t& got) const;
 
  private:
   static constexpr uint32_t kCopyBufferSize = 0x100000;
@@ -112,6 +122,17 @@ class InstallData {
   unsigned lastErrorOr(unsigned fallback);
   // Closes the unpacked kit and removes a name still on disk.
   void release();
+
+  // Name of the unpacked temporary file while a name exists on disk: it is
+  // removed as soon as `open` holds the file open, so outside `open` this
+  // is always empty.
+  wstring tempFile;
+  // The open unpacked kit, or kInvalidHandleValue.
+  void* tempHandle;
+  Compressor compressor;
+  // Chunk size of the buffered copies.
+  uint32_t bufferSize;
+  std::unique_ptr<uint8_t[]> buffer;
 };
 
 // ---------------------------------------------------------------------------
@@ -278,48 +299,42 @@ unsigned InstallData<Compressor, FS>::readFileTable(uint32_t& remaining) {
 }
 
 template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::writeEntry(unsigned long index, int out, int& systemError) {
+  systemError = 0;
+  if (index >= entries.size() || !isOpen()) return kErrorInvalidParameter;
+  const KitEntry& entry = entries[index];
+  const int err = copy_bytes(descriptor_of_handle(tempHandle), entry.offset, entry.size, out,
+                             buffer.get(), bufferSize);
+  // The unpacked kit ended before the entry did.
+  if (err == ENODATA) return kErrorInvalidData;
+  if (err == 0) return kErrorSuccess;
+  systemError = err;
+  return code_of_system_error(err);
+}
+
+template <class Compressor, class FS>
 unsigned InstallData<Compressor, FS>::copy(unsigned long index, const wstring& destination) {
-  if (index >= entries.size() || tempHandle == kInvalidHandleValue) {
-    return kErrorInvalidParameter;
-  }
+  if (index >= entries.size() || !isOpen()) return kErrorInvalidParameter;
   const KitEntry& entry = entries[index];
   void* out = kInvalidHandleValue;
   unsigned code = FS::CreateFile(destination, kGenericWrite, 0, kCreateAlways, out);
   if (code != kErrorSuccess) return code;
   if (out == kInvalidHandleValue) return kErrorInvalidHandle;
-
-  if (FS::SetFilePointer(tempHandle, static_cast<long>(entry.offset), nullptr, kFileBegin) ==
-      0xFFFFFFFFu) {
-    code = lastErrorOr(kErrorInvalidData);
-  }
-  uint32_t remaining = entry.size;
-  while (code == kErrorSuccess && remaining != 0) {
-    const unsigned wanted = remaining < bufferSize ? remaining : bufferSize;
-    unsigned got = 0;
-    code = FS::ReadFile(tempHandle, buffer.get(), wanted, &got, nullptr);
-    if (code != kErrorSuccess) {
-      code = lastErrorOr(code);
-      break;
-    }
-    // The unpacked kit ended before the entry did: without this the loop
-    // would read nothing forever.
-    if (got == 0) {
-      code = kErrorInvalidData;
-      break;
-    }
-    unsigned written = 0;
-    code = FS::WriteFile(out, buffer.get(), got, &written, nullptr);
-    if (code != kErrorSuccess) {
-      code = lastErrorOr(code);
-      break;
-    }
-    remaining -= got;
-  }
+  int systemError = 0;
+  code = writeEntry(index, descriptor_of_handle(out), systemError);
   // CREATE_ALWAYS keeps an existing file's length: cut a longer old content.
   if (code == kErrorSuccess) code = FS::SetEndOfFile(out);
   if (code == kErrorSuccess) code = FS::SetFileTime(out, nullptr, nullptr, &entry.lastWriteTime);
   const unsigned closeCode = FS::CloseHandle(out);
   return code != kErrorSuccess ? code : closeCode;
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::readUnpacked(uint64_t position, void* data, size_t size,
+                                                   size_t& got) const {
+  got = 0;
+  if (!isOpen()) return kErrorInvalidParameter;
+  return descriptor_read_at(descriptor_of_handle(tempHandle), position, data, size, got).code;
 }
 
 template <class Compressor, class FS>

@@ -4,19 +4,15 @@
 #ifndef QXR8_INSTALL_INSTALL_FAILURE_H_
 #define QXR8_INSTALL_INSTALL_FAILURE_H_
 
+#include "platform/status.h"
 #include "platform/wstring.h"
 
-struct InstallFailure {
-  unsigned code = 0;     // the Windows-style code posted with "IDS_INSTALL_ERROR"
-  wstring path;          // the file or folder whose operation failed (may be empty)
-  int systemError = 0;   // errno behind it, 0 when none
-};
+// The code posted with "IDS_INSTALL_ERROR", the file or folder whose
+// operation failed and the errno behind it: the layer's Status.
+using InstallFailure = Status;
 
-// "PATH: REASON (CODE)" for people, for example
-// "/home/u/t/forms/order.frm: No space left on device (112)". REASON is the
-// system's text for systemError when there is one, else a short English
-// text for the code; without a path just "REASON (CODE)". Any thread.
-wstring describe_failure(const InstallFailure& failure);
+// "PATH: REASON (CODE)" for people (describe_status). Any thread.
+inline wstring describe_failure(const InstallFailure& failure) { return describe_status(failure); }
 
 struct InstallStats {
   unsigned long filesNew = 0;        // written where nothing stood

@@ -1,37 +1,122 @@
 #include "install/install_plan.h"
 
-#include "install/install_process_data.h"
-#include "install/installer.h"
-#include "install/path_status.h"
+#include <map>
+#include <set>
+#include <string>
 
-unsigned plan_install(KitReader& kit, const wstring& catalog, InstallPlan& plan,
-                      InstallFailure& failure) {
-  plan = InstallPlan();
-  failure = InstallFailure();
-  // The catalog as a run receives it from the shared state.
-  InstallProcessData data;
-  data.init(&kit, catalog);
-  KitReader* armed = nullptr;
-  wstring targetDir;
-  data.get(armed, targetDir);
+namespace {
 
-  Installer installer;  // only asked; its journal is never started
-  for (const config::KitEntry& entry : kit.entries) {
-    const wstring destination = targetDir + normalised_kit_name(entry.name);
-    const PathKind kind = path_kind(destination, false);
-    if (kind != PathKind::kMissing && kind != PathKind::kUnknown &&
-        !is_replaceable_file(destination)) {
-      failure.code = kErrorAlreadyExists;
-      failure.path = destination;
-      return failure.code;
+// What the plan has already decided to write: files by name and by the
+// identity of their folder, and the folders it will make.
+class PlannedWrites {
+ public:
+  // Applies the plan so far to what the disk showed for `name`: a refusal
+  // when an earlier entry puts a file where this one needs a folder, or
+  // needs a folder where this one is a file; else the file an earlier entry
+  // placed there, if any.
+  Status apply(const wstring& name, const wstring& destination, const FileInfo& parent,
+               ExistingCopy& existing) const {
+    for (size_t slash = name.find(kPathSeparatorChar); slash != wstring::npos;
+         slash = name.find(kPathSeparatorChar, slash + 1)) {
+      if (m_byName.count(name.substr(0, slash)) != 0) {
+        return error_status(kErrorPathNotFound, destination.substr(0, destination.size() -
+                                                                          name.size() + slash));
+      }
     }
-    if (!installer.compareFiles(destination, entry.lastWriteTime)) {
-      ++plan.upToDate;
-      continue;
+    if (m_folders.count(name) != 0) return error_status(kErrorAlreadyExists, destination);
+    const ExistingCopy* placed = find(m_byName, name);
+    if (placed == nullptr && parent.kind == PathKind::kDirectory) {
+      placed = find(m_byIdentity, identity(parent, name));
     }
-    const bool replaces = kind != PathKind::kMissing;
-    plan.writes.push_back(PlannedWrite{destination, replaces});
-    ++(replaces ? plan.filesReplaced : plan.filesNew);
+    if (placed != nullptr) existing = *placed;
+    return Status();
   }
-  return kErrorSuccess;
+
+  void add(const wstring& name, const FileInfo& parent, const config::KitEntry& entry) {
+    ExistingCopy placed;
+    placed.kind = ExistingCopy::Kind::kFile;
+    placed.size = entry.size;
+    // The time the placement gives it: the kit's, to the second.
+    placed.modified = FileTimeToEpoch(entry.lastWriteTime);
+    placed.backupBytes = entry.size;
+    placed.placedByThisRun = true;
+    m_byName[name] = placed;
+    if (parent.kind == PathKind::kDirectory) m_byIdentity[identity(parent, name)] = placed;
+    for (size_t slash = name.find(kPathSeparatorChar); slash != wstring::npos;
+         slash = name.find(kPathSeparatorChar, slash + 1)) {
+      m_folders.insert(name.substr(0, slash));
+    }
+  }
+
+ private:
+  using Files = std::map<wstring, ExistingCopy>;
+
+  static const ExistingCopy* find(const Files& files, const wstring& key) {
+    const auto found = files.find(key);
+    return found == files.end() ? nullptr : &found->second;
+  }
+
+  static wstring identity(const FileInfo& parent, const wstring& name) {
+    const size_t slash = name.rfind(kPathSeparatorChar);
+    const std::string folder = std::to_string(parent.device) + ":" + std::to_string(parent.inode);
+    return wstring(folder.begin(), folder.end()) + u"/" +
+           (slash == wstring::npos ? name : name.substr(slash + 1));
+  }
+
+  Files m_byName;
+  Files m_byIdentity;
+  std::set<wstring> m_folders;
+};
+
+}  // namespace
+
+InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wstring& catalogPath,
+                         const Directory* catalog) {
+  InstallPlan plan;
+  PlannedWrites written;
+  plan.entries.reserve(entries.size());
+  for (const config::KitEntry& entry : entries) {
+    PlannedEntry planned;
+    planned.name = normalised_kit_name(entry.name);
+    FileInfo parent;
+    if (catalog != nullptr) {
+      planned.refusal = probe_destination(*catalog, planned.name, planned.existing, parent);
+    }
+    const wstring destination = catalogPath + planned.name;
+    if (planned.refusal.ok()) {
+      planned.refusal = written.apply(planned.name, destination, parent, planned.existing);
+    }
+    planned.action = planned.refusal.ok() ? decide_entry(planned.existing, entry.lastWriteTime)
+                                          : EntryAction::kRefuse;
+    switch (planned.action) {
+      case EntryAction::kWriteNew: ++plan.filesNew; break;
+      case EntryAction::kReplace: ++plan.filesReplaced; break;
+      case EntryAction::kKeep: ++plan.upToDate; break;
+      case EntryAction::kRefuse: break;
+    }
+    if (planned.action == EntryAction::kWriteNew || planned.action == EntryAction::kReplace) {
+      written.add(planned.name, parent, entry);
+    }
+    plan.entries.push_back(std::move(planned));
+    if (plan.refused()) break;
+  }
+  return plan;
+}
+
+unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan& plan,
+                      Status& failure) {
+  failure = Status();
+  wstring path = catalog;
+  if (!path.empty() && path.back() == kBadPathSeparatorChar) path.back() = kPathSeparatorChar;
+  Directory opened;
+  const Status status = Directory::open(path, opened);
+  if (!status.ok() && status.code != kErrorFileNotFound) {
+    failure = status;
+    plan = InstallPlan();
+    return failure.code;
+  }
+  if (path.empty() || path.back() != kPathSeparatorChar) path += kPathSeparator;
+  plan = plan_entries(kit.entries, path, status.ok() ? &opened : nullptr);
+  if (plan.refused()) failure = plan.entries.back().refusal;
+  return failure.code;
 }

@@ -1,40 +1,56 @@
-// What an installation would do, decided without doing it: for each entry
-// of an opened kit, whether the run would write it where nothing stands,
-// write it over an older copy, keep the installed copy, or stop because
-// something that is not a file stands in the way. The decisions are the
-// engine's own (Installer::compareFiles, the catalog path as the shared
-// install state forms it), so the plan cannot drift from a real run on an
-// unchanged catalog. For `xdktool install --dry-run`.
+// What an installation does with each entry of a kit, decided before
+// anything is written: the run executes its plan, checks the room it needs
+// from it, and the dry run prints it, so the three cannot drift apart.
 //
-// Reads the catalog, writes nothing: no file, no folder, no backup tree.
-// The caller's thread; the kit must not be used by another thread meanwhile.
+// Reads the catalog, writes nothing. The caller's thread; the kit must not
+// be used by another thread meanwhile.
 #ifndef QXR8_INSTALL_INSTALL_PLAN_H_
 #define QXR8_INSTALL_INSTALL_PLAN_H_
 
 #include <vector>
 
+#include "install/entry_decision.h"
 #include "install/install_data.h"
-#include "install/install_failure.h"
+#include "platform/directory.h"
+#include "platform/status.h"
 #include "platform/wstring.h"
 
-struct PlannedWrite {
-  wstring destination;  // the catalog path followed by the entry's name, "/" between folders
-  bool replaces;        // true: over an older copy; false: where nothing stands
+struct PlannedEntry {
+  wstring name;  // normalised, relative to the catalog
+  EntryAction action = EntryAction::kKeep;
+  ExistingCopy existing;
+  Status refusal;  // the code and path a kRefuse stops the run with
 };
 
 struct InstallPlan {
-  std::vector<PlannedWrite> writes;  // in kit order
-  unsigned long upToDate = 0;        // entries whose installed copy is kept
+  // In kit order; a refusal is the last one planned (the run stops there).
+  std::vector<PlannedEntry> entries;
   unsigned long filesNew = 0;
   unsigned long filesReplaced = 0;
+  unsigned long upToDate = 0;
+
+  bool refused() const {
+    return !entries.empty() && entries.back().action == EntryAction::kRefuse;
+  }
 };
 
-// Fills `plan` for installing `kit` (opened) into `catalog`. Returns 0, or
-// the code a real run would stop with before writing anything of the
-// entry concerned: 183 when something that is not a file (nor a link to
-// one) stands at an entry's destination, with that path in `failure`. The
-// plan then holds the entries before it.
-unsigned plan_install(KitReader& kit, const wstring& catalog, InstallPlan& plan,
-                      InstallFailure& failure);
+// Decides every entry of `entries` in kit order, as the run meets them:
+// an entry planned to be written counts, for the entries after it, as the
+// file this run placed there (under its name and under any other name that
+// reaches the same folder), and the folders it needs as made, so that two
+// names of one file, or a file where a later entry needs a folder, are
+// planned as the run will do them. `catalogPath` (ends with "/") names the
+// catalog in refusals; `catalog` is the catalog open, or null when it does
+// not exist yet. Stops after the first refusal.
+InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wstring& catalogPath,
+                         const Directory* catalog);
+
+// The dry run's plan of installing `kit` (opened) into `catalog`, the path
+// as a run receives it (a final "/" added when missing). Returns 0, or the
+// refusal the run would stop with (its code and path in `failure`; the plan
+// then ends with it), or the Status of a catalog that exists but cannot be
+// opened as a folder.
+unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan& plan,
+                      Status& failure);
 
 #endif  // QXR8_INSTALL_INSTALL_PLAN_H_

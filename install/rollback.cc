@@ -1,11 +1,10 @@
 #include "install/rollback.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <string>
 
-#include "install/path_status.h"
+#include "platform/path_status.h"
+#include "platform/directory.h"
 #include "platform/file_system.h"
 #include "platform/process_services.h"
 #include "platform/string_utils.h"
@@ -17,6 +16,8 @@ namespace {
 // More backup trees than anyone keeps; the bound only stops a loop over a
 // temporary directory where mkdir keeps answering EEXIST.
 constexpr unsigned kMaxBackupNumber = 1000000;
+// The backup tree holds the user's files: nobody else may read it.
+constexpr unsigned kBackupTreeMode = 0700;
 
 bool ends_with_separator(const wstring& path) {
   return !path.empty() &&
@@ -30,38 +31,42 @@ wstring without_trailing_separators(wstring path) {
 
 }  // namespace
 
-unsigned Rollback::start(const wstring& targetDir) {
+unsigned Rollback::start(const wstring& targetDir) { return startRun(targetDir).code; }
+
+Status Rollback::startRun(const wstring& targetDir) {
   journal.emplace_back();
   journal.back().targetDir = targetDir;
-  if (targetDir.empty()) return kErrorSuccess;
+  if (targetDir.empty()) return Status();
 
   wstring tempDir;
   unsigned rc = FileSystem::GetTempPath(tempDir);
-  if (rc != kErrorSuccess) return rc;
+  if (rc != kErrorSuccess) return error_status(rc, tempDir);
   rc = makeDirectoryTree(tempDir);
-  if (rc != kErrorSuccess) return rc;
-  if (!ends_with_separator(tempDir)) tempDir += kPathSeparator;
+  if (rc != kErrorSuccess) return error_status(rc, tempDir);
+  Directory temp;
+  Status status = Directory::open(tempDir, temp);
+  if (!status.ok()) return status;
 
   // The tree holds the user's old files: it must be a fresh directory that
   // nobody else can read or has prepared. mkdir is the existence test, so a
   // name that appears between a check and the creation cannot be taken.
   for (unsigned n = 0; n < kMaxBackupNumber; ++n) {
-    const wstring candidate = tempDir + u"r8stp" + string_uito(n, 10);
-    std::string name;
-    if (!to_system_path(candidate, name)) return kErrorInvalidName;
-    if (mkdir(name.c_str(), 0700) == 0) {
-      const wstring backupDir = candidate + kPathSeparator;
-      const unsigned rc = runJournal.create(backupDir, targetDir);
-      // Another run's recovery took the tree for a dead run's empty one in
-      // the instant before the journal existed: take the next number.
-      if (rc == kErrorFileNotFound) continue;
-      journal.back().backupDir = backupDir;
-      addRBCatalog(backupDir);
-      return rc;
-    }
-    if (errno != EEXIST) return setLastErrorByErrNo(errno);
+    const wstring name = u"r8stp" + string_uito(n, 10);
+    status = temp.makeDirectory(name, kBackupTreeMode);
+    if (status.code == kErrorAlreadyExists) continue;
+    if (!status.ok()) return status;
+    const wstring backupDir = temp.pathOf(name) + kPathSeparator;
+    Directory tree;
+    status = temp.openDirectory(name, FollowLinks::kNo, tree);
+    if (status.ok()) status = runJournal.create(tree, targetDir);
+    // Another run's recovery took the tree for a dead run's empty one in
+    // the instant before the journal existed: take the next number.
+    if (status.code == kErrorFileNotFound) continue;
+    journal.back().backupDir = backupDir;
+    addRBCatalog(backupDir);
+    return status;
   }
-  return kErrorAlreadyExists;
+  return error_status(kErrorAlreadyExists, tempDir);
 }
 
 bool Rollback::isAddedFile(const wstring& path) const {
@@ -72,54 +77,64 @@ bool Rollback::isAddedFile(const wstring& path) const {
   return false;
 }
 
-unsigned Rollback::storeRBFile(const wstring& path) {
-  if (journal.empty()) return kErrorInvalidParameter;
+unsigned Rollback::storeRBFile(const wstring& path) { return storeBackup(path).code; }
+
+Status Rollback::storeBackup(const wstring& path) {
+  if (journal.empty()) return error_status(kErrorInvalidParameter, path);
   const RollbackRecord& record = journal.back();
   // A backup path is only ever computed inside the backup tree.
   if (record.backupDir.empty() || path.size() <= record.targetDir.size() ||
       path.compare(0, record.targetDir.size(), record.targetDir) != 0) {
-    return kErrorInvalidParameter;
+    return error_status(kErrorInvalidParameter, path);
   }
 
   const PathKind kind = path_kind(path, false);
-  if (kind == PathKind::kUnknown) return kErrorInvalidParameter;
+  if (kind == PathKind::kUnknown) return error_status(kErrorInvalidParameter, path);
   const bool exists = kind != PathKind::kMissing;
   // A directory, FIFO, device or a link to one is the user's and is never
   // moved: the run cannot put a file there.
-  if (exists && !is_replaceable_file(path)) return kErrorAlreadyExists;
+  if (exists && !is_replaceable_file(path)) return error_status(kErrorAlreadyExists, path);
 
   const wstring backupPath = record.backupDir + path.substr(record.targetDir.size());
   // What stands at the path is the run's own copy when the run added it or
   // has already backed up the original; the first backup is the one kept.
   if (exists && (isAddedFile(path) || path_kind(backupPath, false) != PathKind::kMissing)) {
-    return kErrorSuccess;
+    return Status();
   }
 
   const size_t slash = backupPath.rfind(kPathSeparatorChar);
   if (slash != wstring::npos) {
-    const unsigned rc = makeBackupDirectoryTree(backupPath.substr(0, slash));
+    const wstring backupFolder = backupPath.substr(0, slash);
+    const unsigned rc = makeBackupDirectoryTree(backupFolder);
+    const int err = errno;
     // The caller reads 2 and 3 as "nothing to back up" and then overwrites
     // the path: for a file that is there, a backup directory that cannot be
     // made must not say so, or the file would be replaced without a copy
     // and deleted by a rollback.
     if (rc != kErrorSuccess) {
       const bool readAsNothing = rc == kErrorFileNotFound || rc == kErrorPathNotFound;
-      return exists && readAsNothing ? kErrorInvalidParameter : rc;
+      Status failed = error_status(exists && readAsNothing ? kErrorInvalidParameter : rc,
+                                   backupFolder);
+      failed.systemError = err;
+      return failed;
     }
   }
-  if (!exists) return kErrorFileNotFound;
+  if (!exists) return error_status(kErrorFileNotFound, path);
 
-  if (FileSystem::MoveFile(path, backupPath) == kErrorSuccess) return kErrorSuccess;
+  if (FileSystem::MoveFile(path, backupPath) == kErrorSuccess) return Status();
+  // MoveFile leaves the failing call's errno.
+  Status failed = error_status(kErrorInvalidParameter, path);
+  failed.systemError = errno;
   // The caller reads 2 as "nothing to back up" and would then overwrite the
   // file without a copy to restore: a file that is still there was not
   // moved, and that is a failure of its own.
-  if (path_kind(path, false) == PathKind::kMissing) return kErrorFileNotFound;
+  if (path_kind(path, false) == PathKind::kMissing) return error_status(kErrorFileNotFound, path);
   // A move to another file system copies first: one that failed or was
   // killed halfway can leave part of a copy in the backup tree, where
   // nothing stood before, and the rollback would move that part back over
   // the intact original.
   if (path_kind(backupPath, false) != PathKind::kDirectory) FileSystem::DeleteFile(backupPath);
-  return kErrorInvalidParameter;
+  return failed;
 }
 
 unsigned Rollback::makeDirectoryTree(const wstring& path) { return makeTree(path, true); }
@@ -182,7 +197,7 @@ void Rollback::removeBackupTree() {
 
 void Rollback::removeTreeJournalLast(const wstring& backupDir) {
   if (backupDir.empty()) return;
-  const wstring journalName = widen_lib(kRunJournalName);
+  const wstring journalName = kRunJournalName;
   std::vector<DirectoryEntry> entries;
   list_directory(backupDir, entries);
   for (const DirectoryEntry& entry : entries) {
@@ -207,7 +222,7 @@ bool Rollback::restoreFiles(const wstring& targetDir, const wstring& backupDir) 
   if (!list_directory(backupDir, entries)) return false;
   bool allMoved = true;
   for (const DirectoryEntry& entry : entries) {
-    if (entry.name == widen_lib(kRunJournalName)) continue;
+    if (entry.name == kRunJournalName) continue;
     if (entry.isDirectory) {
       allMoved &= restoreFiles(targetDir + entry.name + kPathSeparator,
                                backupDir + entry.name + kPathSeparator);
@@ -249,20 +264,20 @@ void Rollback::addRBCatalog(const wstring& path) { recordCreatedDir(path); }
 
 void Rollback::addRBFile(const wstring& path) { recordAddedFile(path); }
 
-unsigned Rollback::recordCreatedDir(const wstring& path) {
-  if (journal.empty()) return kErrorSuccess;
+Status Rollback::recordCreatedDir(const wstring& path) {
+  if (journal.empty()) return Status();
   journal.back().createdDirs.push_back(path);
   return runJournal.append(JournalKind::kCreatedDir, path);
 }
 
-unsigned Rollback::recordAddedFile(const wstring& path) {
-  if (journal.empty()) return kErrorSuccess;
+Status Rollback::recordAddedFile(const wstring& path) {
+  if (journal.empty()) return Status();
   journal.back().addedFiles.push_back(path);
   return runJournal.append(JournalKind::kAddedFile, path);
 }
 
-unsigned Rollback::recordTemporary(const wstring& path) {
-  if (journal.empty()) return kErrorSuccess;
+Status Rollback::recordTemporary(const wstring& path) {
+  if (journal.empty()) return Status();
   journal.back().temporaries.push_back(path);
   return runJournal.append(JournalKind::kTemporary, path);
 }

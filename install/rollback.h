@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "install/run_journal.h"
+#include "platform/status.h"
 #include "platform/wstring.h"
 
 struct RollbackRecord {
@@ -39,6 +40,8 @@ class Rollback {
   // until stop, rollback or the end of this object. An empty `targetDir`
   // creates no tree. Returns 0 or the first failing code.
   unsigned start(const wstring& targetDir);
+  // The same, with the errno and path of what failed.
+  Status startRun(const wstring& targetDir);
 
   // Moves the file at `path` (which begins with targetDir) to the same
   // relative place in the backup tree, creating the backup's directories.
@@ -54,6 +57,8 @@ class Rollback {
   // stands at `path`); or, when
   // nothing stands there, the code of a failed backup directory creation.
   unsigned storeRBFile(const wstring& path);
+  // The same, with the errno and path of a failed move or directory.
+  Status storeBackup(const wstring& path);
 
   // Makes sure directory `path` exists; journals it in createdDirs when this
   // call created it (never when it was there before). Parents made on the
@@ -111,13 +116,13 @@ class Rollback {
   void addRBFile(const wstring& path);
   void removeRBFile(const wstring& path);
 
-  // The same edits, written ahead to the on-disk journal as well: 0, or the
-  // code of the failed journal write (the journal in memory has the entry
-  // all the same, and the action must not be taken). recordTemporary
-  // journals a hidden temporary about to be created.
-  unsigned recordCreatedDir(const wstring& path);
-  unsigned recordAddedFile(const wstring& path);
-  unsigned recordTemporary(const wstring& path);
+  // The same edits, written ahead to the on-disk journal as well: success,
+  // or the Status of the failed journal write (the journal in memory has
+  // the entry all the same, and the action must not be taken).
+  // recordTemporary journals a hidden temporary about to be created.
+  Status recordCreatedDir(const wstring& path);
+  Status recordAddedFile(const wstring& path);
+  Status recordTemporary(const wstring& path);
 
   // The journal, oldest record first (for inspection).
   const std::vector<RollbackRecord>& records() const { return journal; }

@@ -20,12 +20,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/directory.h"
+#include "platform/file.h"
+#include "platform/status.h"
 #include "platform/wstring.h"
 
 // The journal's name inside the backup tree. No kit name can produce it:
 // a backslash in a kit name is a separator, so the mirrored catalog never
 // holds a component with one.
-inline constexpr char kRunJournalName[] = "\\journal";
+inline constexpr char16_t kRunJournalName[] = u"\\journal";
 
 enum class JournalKind : char {
   kCatalog = 'C',     // the catalog of the run (first record)
@@ -45,32 +48,27 @@ struct JournalContents {
 
 class RunJournal {
  public:
-  RunJournal() = default;
-  ~RunJournal();  // closes (the lock goes with it); the file stays
-  RunJournal(const RunJournal&) = delete;
-  RunJournal& operator=(const RunJournal&) = delete;
+  // Creates the journal in `backupDir` (open; its path ends with "/"):
+  // exclusive creation, mode 0600, never through a link; takes its lock and
+  // writes the catalog record. Fails with the Status of the failing call.
+  Status create(const Directory& backupDir, const wstring& catalog);
 
-  // Creates the journal in `backupDir` (which ends with "/"): exclusive
-  // creation, mode 0600, never through a link; takes its lock and writes
-  // the catalog record. Returns 0 or the code of the failing call.
-  unsigned create(const wstring& backupDir, const wstring& catalog);
-
-  // Appends one record; 0, or the code of the failed write (the action it
-  // announces must then not be taken). Without an open journal, 0.
-  unsigned append(JournalKind kind, const wstring& path);
+  // Appends one record; a failed write's Status means the action it
+  // announces must not be taken. Without an open journal, success.
+  Status append(JournalKind kind, const wstring& path);
 
   // Removes the journal file while still holding its lock, then closes it,
   // so that no other run can take it for a dead run's journal.
   void discard();
 
-  bool isOpen() const { return m_fd >= 0; }
+  bool isOpen() const { return m_file.isOpen(); }
 
-  // Parses the journal open at `fd`. False when it has no catalog record.
-  static bool read(int fd, JournalContents& contents);
+  // Parses the journal open as `file`. False when it has no catalog record.
+  static bool read(const File& file, JournalContents& contents);
 
  private:
-  int m_fd = -1;
-  std::string m_path;
+  File m_file;
+  Directory m_directory;
 };
 
 #endif  // QXR8_INSTALL_RUN_JOURNAL_H_

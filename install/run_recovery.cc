@@ -1,28 +1,28 @@
 #include "install/run_recovery.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "install/path_status.h"
 #include "install/rollback.h"
 #include "install/run_journal.h"
-#include "platform/text_encoding.h"
+#include "platform/path_status.h"
+#include "platform/random_name.h"
+#include "platform/system_path.h"
 
 namespace {
 
-bool is_backup_tree_name(const char* name) {
-  if (std::strncmp(name, "r8stp", 5) != 0 || name[5] == '\0') return false;
-  for (const char* p = name + 5; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
+// Permission bits of group and others: a backup tree has none.
+constexpr unsigned kGroupOtherBits = 077;
+
+bool is_backup_tree_name(const wstring& name) {
+  const wstring prefix = u"r8stp";
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return false;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    if (name[i] < u'0' || name[i] > u'9') return false;
   }
   return true;
 }
@@ -38,133 +38,137 @@ bool inside(const wstring& catalog, const wstring& path) {
          rest.find(u"//") == wstring::npos;
 }
 
-// The hidden temporaries of this system (".r8" and twelve characters of
-// [a-z0-9]): a copy in the making that a killed move or placement left.
-bool is_hidden_temporary(const char* name) {
-  if (std::strncmp(name, ".r8", 3) != 0 || std::strlen(name) != 15) return false;
-  for (const char* p = name + 3; *p != '\0'; ++p) {
-    if (!((*p >= 'a' && *p <= 'z') || (*p >= '0' && *p <= '9'))) return false;
-  }
-  return true;
-}
-
 // The catalog directories a dead run worked in: where it placed files and
 // where its backups came from.
-void collect_directories(const std::string& backupDir, const std::string& catalogDir,
-                         std::set<std::string>& out) {
+void collect_directories(const wstring& backupDir, const wstring& catalogDir,
+                         std::set<wstring>& out) {
   out.insert(catalogDir);
   std::vector<DirectoryEntry> entries;
-  if (!list_directory(widen_lib(backupDir), entries)) return;
+  if (!list_directory(backupDir, entries)) return;
   for (const DirectoryEntry& entry : entries) {
     if (!entry.isDirectory) continue;
-    const std::string name = narrow_lib(entry.name);
-    collect_directories(backupDir + name + "/", catalogDir + name + "/", out);
+    collect_directories(backupDir + entry.name + u"/", catalogDir + entry.name + u"/", out);
   }
 }
 
-// Removes this user's hidden temporaries from `directory` (no link is
-// followed: only regular files are removed).
-void remove_hidden_temporaries(const std::string& directory) {
-  DIR* dir = ::opendir(directory.c_str());
-  if (dir == nullptr) return;
-  const uid_t me = ::geteuid();
-  while (struct dirent* entry = ::readdir(dir)) {
-    if (!is_hidden_temporary(entry->d_name)) continue;
-    struct stat status;
-    if (::fstatat(::dirfd(dir), entry->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(status.st_mode) && status.st_uid == me) {
-      ::unlinkat(::dirfd(dir), entry->d_name, 0);
+// Removes this user's hidden temporaries from `path` (no link is followed:
+// only regular files are removed).
+void remove_hidden_temporaries(const wstring& path) {
+  Directory directory;
+  std::vector<DirectoryEntry> entries;
+  if (!Directory::open(path, directory).ok() || !directory.list(entries).ok()) return;
+  for (const DirectoryEntry& entry : entries) {
+    std::string name;
+    FileInfo info;
+    if (to_system_path(entry.name, name) && is_hidden_temporary_name(name) &&
+        directory.info(entry.name, FollowLinks::kNo, info).ok() &&
+        info.kind == PathKind::kRegular && info.owner == ::geteuid()) {
+      directory.remove(entry.name);
     }
   }
-  ::closedir(dir);
+}
+
+// The dead run's record, with every path its journal names checked to lie
+// inside the catalog it names.
+RollbackRecord record_of(const JournalContents& contents, const wstring& treePath) {
+  RollbackRecord record;
+  record.targetDir = contents.catalog;
+  if (record.targetDir.empty() || record.targetDir.back() != u'/') record.targetDir += u"/";
+  record.backupDir = treePath;
+  for (const wstring& path : contents.createdDirs) {
+    if (inside(record.targetDir, path)) record.createdDirs.push_back(path);
+  }
+  for (const wstring& path : contents.addedFiles) {
+    if (inside(record.targetDir, path)) record.addedFiles.push_back(path);
+  }
+  for (const wstring& path : contents.temporaries) {
+    if (inside(record.targetDir, path)) record.temporaries.push_back(path);
+  }
+  return record;
+}
+
+// Undoes (or, when it had committed, tidies) the dead run of `contents`.
+void undo_dead_run(const JournalContents& contents, const wstring& treePath) {
+  const RollbackRecord record = record_of(contents, treePath);
+  // A move killed halfway leaves its copy under a hidden name that the
+  // journal may not hold; the places the run worked in are swept for it.
+  std::set<wstring> places;
+  collect_directories(treePath, record.targetDir, places);
+  for (const wstring& path : record.temporaries) {
+    places.insert(path.substr(0, path.rfind(u'/') + 1));
+  }
+  Rollback rollback;
+  rollback.adopt(record);
+  if (contents.committed) {
+    rollback.removeBackupTree();
+  } else {
+    rollback.rollback(kErrorSuccess);
+  }
+  for (const wstring& place : places) remove_hidden_temporaries(place);
+}
+
+// Opens the journal of the tree `name` when it belongs to a dead run of
+// this user; false for a live run's, another user's or a finished run's.
+bool open_dead_journal(const Directory& temp, const wstring& name, Directory& tree, File& journal) {
+  FileInfo info;
+  if (!temp.info(name, FollowLinks::kNo, info).ok() || info.kind != PathKind::kDirectory ||
+      info.owner != ::geteuid() || (info.mode & kGroupOtherBits) != 0 ||
+      !temp.openDirectory(name, FollowLinks::kNo, tree).ok()) {
+    return false;
+  }
+  const Status opened =
+      tree.openFile(kRunJournalName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, journal);
+  if (!opened.ok()) {
+    // A run killed between making its tree and its journal leaves the
+    // tree empty; rmdir takes only an empty one (a live run in that
+    // instant picks another number).
+    if (opened.code == kErrorFileNotFound) temp.removeDirectory(name);
+    return false;
+  }
+  // The lock is free only once its run has ended; a journal unlinked
+  // meanwhile belongs to a run that ended well and must not be replayed.
+  FileInfo status;
+  return journal.lock(LockMode::kExclusive, LockWait::kNo).ok() && journal.info(status).ok() &&
+         status.kind == PathKind::kRegular && status.owner == ::geteuid() && status.links != 0;
 }
 
 }  // namespace
 
-unsigned recover_dead_runs(const wstring& tempDir, int catalogFd) {
-  struct stat catalogStatus;
-  if (::fstat(catalogFd, &catalogStatus) != 0) return 0;
-  const std::string temp = narrow_lib(tempDir);
-  DIR* dir = ::opendir(temp.c_str());
-  if (dir == nullptr) return 0;
+unsigned recover_dead_runs(const wstring& tempDir, const Directory& catalog) {
+  FileInfo catalogInfo;
+  Directory temp;
+  std::vector<DirectoryEntry> entries;
+  if (!catalog.info(catalogInfo).ok() || !Directory::open(tempDir, temp).ok() ||
+      !temp.list(entries).ok()) {
+    return 0;
+  }
   unsigned recovered = 0;
-  const uid_t me = ::geteuid();
-  while (struct dirent* entry = ::readdir(dir)) {
-    if (!is_backup_tree_name(entry->d_name)) continue;
-    struct stat tree;
-    if (::fstatat(::dirfd(dir), entry->d_name, &tree, AT_SYMLINK_NOFOLLOW) != 0 ||
-        !S_ISDIR(tree.st_mode) || tree.st_uid != me || (tree.st_mode & 077) != 0) {
+  for (const DirectoryEntry& entry : entries) {
+    Directory tree;
+    File journal;
+    if (!is_backup_tree_name(entry.name) || !open_dead_journal(temp, entry.name, tree, journal)) {
       continue;
     }
-    const std::string treePath = temp + entry->d_name + "/";
-    const int fd = ::open((treePath + kRunJournalName).c_str(),
-                          O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-      // A run killed between making its tree and its journal leaves the
-      // tree empty; rmdir takes only an empty one (a live run in that
-      // instant picks another number).
-      if (errno == ENOENT) ::unlinkat(::dirfd(dir), entry->d_name, AT_REMOVEDIR);
-      continue;
-    }
-    struct stat journalStatus;
-    // The lock is free only once its run has ended; a journal unlinked
-    // meanwhile belongs to a run that ended well and must not be replayed.
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &journalStatus) != 0 ||
-        !S_ISREG(journalStatus.st_mode) || journalStatus.st_uid != me ||
-        journalStatus.st_nlink == 0) {
-      ::close(fd);
-      continue;
-    }
+    const wstring treePath = tree.path();
     JournalContents contents;
-    if (!RunJournal::read(fd, contents)) {
+    if (!RunJournal::read(journal, contents)) {
       // Died before its first record: it did nothing yet, whatever catalog
       // it meant. Only its empty tree is left to remove.
       RollbackRecord empty;
-      empty.backupDir = widen_lib(treePath);
+      empty.backupDir = treePath;
       Rollback tidy;
       tidy.adopt(empty);
       tidy.removeBackupTree();
-      ::close(fd);
       continue;
     }
-    struct stat recorded;
-    if (::stat(narrow_lib(contents.catalog).c_str(), &recorded) != 0 ||
-        recorded.st_dev != catalogStatus.st_dev || recorded.st_ino != catalogStatus.st_ino) {
-      ::close(fd);
+    Directory recorded;
+    FileInfo recordedInfo;
+    if (!Directory::open(contents.catalog, recorded).ok() ||
+        !recorded.info(recordedInfo).ok() || !recordedInfo.sameFile(catalogInfo)) {
       continue;
     }
-    RollbackRecord record;
-    record.targetDir = contents.catalog;
-    if (record.targetDir.empty() || record.targetDir.back() != u'/') record.targetDir += u"/";
-    record.backupDir = widen_lib(treePath);
-    for (const wstring& path : contents.createdDirs) {
-      if (inside(record.targetDir, path)) record.createdDirs.push_back(path);
-    }
-    for (const wstring& path : contents.addedFiles) {
-      if (inside(record.targetDir, path)) record.addedFiles.push_back(path);
-    }
-    for (const wstring& path : contents.temporaries) {
-      if (inside(record.targetDir, path)) record.temporaries.push_back(path);
-    }
-    // A move killed halfway leaves its copy under a hidden name that the
-    // journal may not hold; the places the run worked in are swept for it.
-    std::set<std::string> places;
-    collect_directories(treePath, narrow_lib(record.targetDir), places);
-    for (const wstring& path : record.temporaries) {
-      const std::string narrow = narrow_lib(path);
-      places.insert(narrow.substr(0, narrow.rfind('/') + 1));
-    }
-    Rollback rollback;
-    rollback.adopt(record);
-    if (contents.committed) {
-      rollback.removeBackupTree();
-    } else {
-      rollback.rollback(0);
-    }
-    for (const std::string& place : places) remove_hidden_temporaries(place);
-    ::close(fd);  // the tree, journal included, is gone unless a restore failed
-    ++recovered;
+    undo_dead_run(contents, treePath);
+    ++recovered;  // the tree, journal included, is gone unless a restore failed
   }
-  ::closedir(dir);
   return recovered;
 }

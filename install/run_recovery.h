@@ -8,15 +8,16 @@
 #ifndef QXR8_INSTALL_RUN_RECOVERY_H_
 #define QXR8_INSTALL_RUN_RECOVERY_H_
 
+#include "platform/directory.h"
 #include "platform/wstring.h"
 
 // Looks in `tempDir` (ends with "/") for backup trees "r8stp<N>" of this
 // user (directories of the effective user, closed to others) whose journal
-// is not locked by a live run and names the catalog open at `catalogFd`
+// is not locked by a live run and names the catalog open as `catalog`
 // (same device and inode), and rolls each back. A tree whose restore fails
 // stays for the next run. Trees of other catalogs, of live runs, of other
 // users and trees without a journal are left alone. Returns the number of
 // runs rolled back.
-unsigned recover_dead_runs(const wstring& tempDir, int catalogFd);
+unsigned recover_dead_runs(const wstring& tempDir, const Directory& catalog);
 
 #endif  // QXR8_INSTALL_RUN_RECOVERY_H_

@@ -1,23 +1,30 @@
 #include "install/space_check.h"
 
-#include <sys/statvfs.h>
-
-#include "install/install_codes.h"
-#include "platform/file_system.h"
-
-bool available_space(int fd, const std::string& path, uint64_t& bytes) {
-  struct statvfs info;
-  const int rc = fd >= 0 ? ::fstatvfs(fd, &info) : ::statvfs(path.c_str(), &info);
-  if (rc != 0) return false;
-  const uint64_t fragment = info.f_frsize != 0 ? info.f_frsize : info.f_bsize;
-  const uint64_t blocks = info.f_bavail;
-  bytes = fragment != 0 && blocks > UINT64_MAX / fragment ? UINT64_MAX : fragment * blocks;
-  return true;
-}
-
-unsigned check_space(int fd, const std::string& path, uint64_t needed) {
+Status check_space(const InstallPlan& plan, const std::vector<config::KitEntry>& entries,
+                   const Directory& catalog, const wstring& tempDir) {
   uint64_t available = 0;
-  if (!available_space(fd, path, available)) return kErrorSuccess;
-  if (needed > available) return kErrorDiskFull;
-  return kErrorSuccess;
+  const bool knowsRoom = catalog.availableSpace(available);
+  uint64_t catalogBytes = 0;
+  uint64_t backupBytes = 0;
+  for (size_t i = 0; i < plan.entries.size(); ++i) {
+    const PlannedEntry& planned = plan.entries[i];
+    if (planned.action != EntryAction::kWriteNew && planned.action != EntryAction::kReplace) {
+      continue;
+    }
+    catalogBytes += entries[i].size;
+    if (!planned.existing.placedByThisRun) backupBytes += planned.existing.backupBytes;
+    if (knowsRoom && catalogBytes > available) {
+      return error_status(kErrorDiskFull, catalog.pathOf(planned.name));
+    }
+  }
+  Directory temp;
+  FileInfo catalogInfo;
+  FileInfo tempInfo;
+  uint64_t tempRoom = 0;
+  if (backupBytes != 0 && catalog.info(catalogInfo).ok() && Directory::open(tempDir, temp).ok() &&
+      temp.info(tempInfo).ok() && catalogInfo.device != tempInfo.device &&
+      temp.availableSpace(tempRoom) && backupBytes > tempRoom) {
+    return error_status(kErrorDiskFull, tempDir);
+  }
+  return Status();
 }

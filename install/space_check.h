@@ -1,21 +1,27 @@
-// Room on a file system, asked before anything is written, so that a run
-// that cannot complete fails at once with the catalog untouched instead of
+// Room for a run, asked before anything is written, so that a run that
+// cannot complete fails at once with the catalog untouched instead of
 // filling the disk and rolling back.
 //
 // No shared state; any thread.
 #ifndef QXR8_INSTALL_SPACE_CHECK_H_
 #define QXR8_INSTALL_SPACE_CHECK_H_
 
-#include <cstdint>
-#include <string>
+#include <vector>
 
-// Bytes an unprivileged writer may still use on the file system that holds
-// the open `fd` (or `path` when fd is -1): f_bavail blocks of f_frsize.
-// False when the system cannot tell (then nothing is refused).
-bool available_space(int fd, const std::string& path, uint64_t& bytes);
+#include "install/install_data.h"
+#include "install/install_plan.h"
+#include "platform/directory.h"
+#include "platform/status.h"
+#include "platform/wstring.h"
 
-// 0 when `needed` bytes fit in what available_space reports; 112
-// (ERROR_DISK_FULL) when they do not; 0 when the room cannot be read.
-unsigned check_space(int fd, const std::string& path, uint64_t needed);
+// Success when what `plan` writes fits: every entry it writes counts in
+// full (however many entries share bytes of the kit), against the room an
+// unprivileged writer has on the catalog's file system; and the backups of
+// the copies it replaces fit in `tempDir` when that is on another file
+// system (where a backup is a copy, not a rename). Otherwise 112, named
+// after the first file that would not fit, or after `tempDir`. Room that
+// cannot be read refuses nothing.
+Status check_space(const InstallPlan& plan, const std::vector<config::KitEntry>& entries,
+                   const Directory& catalog, const wstring& tempDir);
 
 #endif  // QXR8_INSTALL_SPACE_CHECK_H_

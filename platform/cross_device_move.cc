@@ -2,62 +2,22 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/random.h>
-#include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
-#include <memory>
 
+#include "platform/byte_copy.h"
+#include "platform/random_name.h"
 #include "platform/tree_removal.h"
+#include "platform/unique_fd.h"
 
 namespace {
 
-constexpr size_t kChunk = 1u << 30;          // per copy call; the kernel may do less
-constexpr size_t kBufferSize = 128u * 1024;  // only when the kernel cannot copy
 constexpr int kNameAttempts = 100;           // exclusive creation settles clashes
 
-// Closes a descriptor when it goes out of scope.
-class Descriptor {
- public:
-  explicit Descriptor(int fd = -1) : m_fd(fd) {}
-  ~Descriptor() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return m_fd; }
-  int release() {
-    int fd = m_fd;
-    m_fd = -1;
-    return fd;
-  }
 
- private:
-  int m_fd;
-};
-
-// ".r8" and twelve characters of [a-z0-9]: hidden, and of the same form as
-// the other temporaries an installation leaves only while it runs.
-std::string temporary_name() {
-  static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char bytes[12];
-  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    uint64_t mix = static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(getpid()) << 32;
-    for (unsigned char& b : bytes) {
-      mix = mix * 6364136223846793005ull + 1442695040888963407ull;
-      b = static_cast<unsigned char>(mix >> 56);
-    }
-  }
-  std::string name = ".r8";
-  for (unsigned char b : bytes) name.push_back(kAlphabet[b % 36]);
-  return name;
-}
 
 // Splits `path` into its directory ("." for a bare name) and last component;
 // trailing slashes are ignored. EINVAL when there is no usable last
@@ -73,46 +33,7 @@ int split_path(const std::string& path, std::string& dir, std::string& base) {
   return 0;
 }
 
-bool kernel_cannot_copy(int err) {
-  return err == EXDEV || err == EINVAL || err == ENOSYS || err == EOPNOTSUPP || err == EPERM;
-}
 
-// Copies `in` from its position to its end into `out` at its position.
-// The kernel copies by itself where it can; the buffer is the last resort.
-int copy_bytes(int in, int out) {
-  enum { kCopyRange, kSendFile, kBuffer } how = kCopyRange;
-  std::unique_ptr<char[]> buffer;
-  while (true) {
-    ssize_t n = 0;
-    if (how == kCopyRange) {
-      n = ::copy_file_range(in, nullptr, out, nullptr, kChunk, 0);
-      if (n < 0 && kernel_cannot_copy(errno)) {
-        how = kSendFile;
-        continue;
-      }
-    } else if (how == kSendFile) {
-      n = ::sendfile(out, in, nullptr, kChunk);
-      if (n < 0 && (errno == EINVAL || errno == ENOSYS)) {
-        how = kBuffer;
-        continue;
-      }
-    } else {
-      if (!buffer) buffer.reset(new char[kBufferSize]);
-      n = ::read(in, buffer.get(), kBufferSize);
-      for (ssize_t done = 0; n > 0 && done < n;) {
-        const ssize_t put = ::write(out, buffer.get() + done, static_cast<size_t>(n - done));
-        if (put < 0 && errno == EINTR) continue;
-        if (put <= 0) return put < 0 ? errno : EIO;
-        done += put;
-      }
-    }
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return errno;
-    }
-    if (n == 0) return 0;  // the end of the source
-  }
-}
 
 // Owner and group where the system lets us; a set-user or set-group bit is
 // dropped from `mode` when they could not both be kept, as it would then
@@ -140,17 +61,17 @@ int copy_entry(int srcDir, const char* srcName, const struct stat& info, int dst
 
 int copy_file(int srcDir, const char* srcName, const struct stat& info, int dstDir,
               const char* dstName, bool& created) {
-  Descriptor in(::openat(srcDir, srcName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  UniqueFd in(::openat(srcDir, srcName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (in.get() < 0) return errno;
   struct stat opened;
   if (::fstat(in.get(), &opened) != 0) return errno;
   // Replaced between the look and the open: not the file that was meant.
   if (opened.st_dev != info.st_dev || opened.st_ino != info.st_ino) return EAGAIN;
-  Descriptor out(
+  UniqueFd out(
       ::openat(dstDir, dstName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (out.get() < 0) return errno;
   created = true;
-  int err = copy_bytes(in.get(), out.get());
+  int err = copy_bytes(in.get(), 0, kCopyToEnd, out.get(), nullptr, 0);
   if (err == 0) err = keep_attributes(out.get(), opened);
   // A failed close can be the first news of a write that did not happen.
   if (::close(out.release()) != 0 && err == 0) err = errno;
@@ -183,14 +104,14 @@ int copy_link(int srcDir, const char* srcName, const struct stat& info, int dstD
 
 int copy_directory(int srcDir, const char* srcName, const struct stat& info, int dstDir,
                    const char* dstName, bool& created) {
-  Descriptor in(::openat(srcDir, srcName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd in(::openat(srcDir, srcName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (in.get() < 0) return errno;
   struct stat opened;
   if (::fstat(in.get(), &opened) != 0) return errno;
   if (opened.st_dev != info.st_dev || opened.st_ino != info.st_ino) return EAGAIN;
   if (::mkdirat(dstDir, dstName, 0700) != 0) return errno;
   created = true;
-  Descriptor out(::openat(dstDir, dstName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  UniqueFd out(::openat(dstDir, dstName, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (out.get() < 0) return errno;
 
   DIR* dir = ::fdopendir(in.get());
@@ -298,9 +219,9 @@ int move_entry(const std::string& source, const std::string& target,
   int err = split_path(source, srcDirName, srcBase);
   if (err == 0) err = split_path(target, dstDirName, base);
   if (err != 0) return err;
-  Descriptor srcDir(::open(srcDirName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd srcDir(::open(srcDirName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (srcDir.get() < 0) return errno;
-  Descriptor dstDir(::open(dstDirName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  UniqueFd dstDir(::open(dstDirName.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (dstDir.get() < 0) return errno;
 
   struct stat info;
@@ -315,7 +236,7 @@ int move_entry(const std::string& source, const std::string& target,
   std::string temporary;
   bool created = false;
   for (int attempt = 0; attempt < kNameAttempts; ++attempt) {
-    temporary = temporary_name();
+    temporary = hidden_temporary_name();
     const std::string separator = dstDirName.back() == '/' ? "" : "/";
     if (beforeTemporary && !beforeTemporary(dstDirName + separator + temporary)) return ECANCELED;
     err = copy_entry(srcDir.get(), srcBase.c_str(), info, dstDir.get(), temporary.c_str(),

@@ -1,7 +1,6 @@
 #include "platform/file_system.h"
 
 #include <fcntl.h>
-#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/time.h>
@@ -16,6 +15,7 @@
 #include <vector>
 
 #include "platform/cross_device_move.h"
+#include "platform/random_name.h"
 #include "platform/system_path.h"
 #include "platform/tree_removal.h"
 
@@ -57,9 +57,6 @@ unsigned code_of_write_errno(int err) {
 
 bool is_invalid(void* handle) { return handle == kInvalidHandleValue; }
 
-int descriptor_of(void* handle) {
-  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
-}
 
 bool is_directory(const std::string& path) {
   struct stat info;
@@ -93,27 +90,14 @@ int make_searchable(const std::string& path) {
 
 // Six characters drawn from [A-Za-z0-9].
 std::string random_suffix() {
-  static const char kAlphabet[] =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  unsigned char bytes[6];
-  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
-    // No entropy source: a clock/pid mix is enough, exclusive creation
-    // keeps a guessed name from being reused.
-    struct timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    uint64_t mix = static_cast<uint64_t>(now.tv_nsec) * 6364136223846793005ull ^
-                   static_cast<uint64_t>(getpid()) << 20 ^ static_cast<uint64_t>(now.tv_sec);
-    for (unsigned char& b : bytes) {
-      mix = mix * 6364136223846793005ull + 1442695040888963407ull;
-      b = static_cast<unsigned char>(mix >> 56);
-    }
-  }
-  std::string out;
-  for (unsigned char b : bytes) out.push_back(kAlphabet[b % 62]);
-  return out;
+  return random_characters("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789", 6);
 }
 
 }  // namespace
+
+int descriptor_of_handle(void* handle) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
 
 unsigned setLastErrorByErrNo(int err) {
   return store_last_error(code_of_errno(err), err);
@@ -159,7 +143,7 @@ unsigned FileSystem::ReadFile(void* handle, void* buffer, unsigned toRead, unsig
   *read = 0;
   char* bytes = static_cast<char*>(buffer);
   while (*read < toRead) {
-    ssize_t n = ::read(descriptor_of(handle), bytes + *read, toRead - *read);
+    ssize_t n = ::read(descriptor_of_handle(handle), bytes + *read, toRead - *read);
     if (n < 0) {
       if (errno == EINTR) continue;
       return setLastErrorByErrNo(errno);
@@ -179,7 +163,7 @@ unsigned FileSystem::WriteFile(void* handle, const void* data, unsigned toWrite,
   const char* bytes = static_cast<const char*>(data);
   *written = 0;
   while (*written < toWrite) {
-    ssize_t n = ::write(descriptor_of(handle), bytes + *written, toWrite - *written);
+    ssize_t n = ::write(descriptor_of_handle(handle), bytes + *written, toWrite - *written);
     if (n < 0 && errno == EINTR) continue;
     // A short write is no failure yet: the next call writes the rest or
     // fails with the reason of its own.
@@ -203,7 +187,7 @@ uint32_t FileSystem::SetFilePointer(void* handle, long distance, long* distanceH
     offset = static_cast<off_t>(static_cast<uint64_t>(distance) +
                                 (static_cast<uint64_t>(*distanceHigh) << 32));
   }
-  off_t position = ::lseek(descriptor_of(handle), offset, origin);
+  off_t position = ::lseek(descriptor_of_handle(handle), offset, origin);
   if (position < 0) {
     setLastErrorByErrNo(errno);
     return 0xFFFFFFFFu;
@@ -216,14 +200,14 @@ uint32_t FileSystem::SetFilePointer(void* handle, long distance, long* distanceH
 
 unsigned FileSystem::SetEndOfFile(void* handle) {
   reset_last_error();
-  int fd = descriptor_of(handle);
+  int fd = descriptor_of_handle(handle);
   off_t position = ::lseek(fd, 0, SEEK_CUR);
   if (position < 0 || ::ftruncate(fd, position) != 0) return setLastErrorByErrNo(errno);
   return kErrorSuccess;
 }
 
 unsigned FileSystem::CloseHandle(void* handle) {
-  if (::close(descriptor_of(handle)) != 0) return setLastErrorByErrNo(errno);
+  if (::close(descriptor_of_handle(handle)) != 0) return setLastErrorByErrNo(errno);
   return kErrorSuccess;
 }
 
@@ -232,7 +216,7 @@ unsigned FileSystem::GetFileTime(void* handle, _FILETIME* creation, _FILETIME* l
   reset_last_error();
   struct stat info;
   if (is_invalid(handle)) return store_last_error(kErrorInvalidHandle);
-  if (::fstat(descriptor_of(handle), &info) != 0) {
+  if (::fstat(descriptor_of_handle(handle), &info) != 0) {
     return store_last_error(kErrorInvalidHandle, errno);
   }
   if (creation != nullptr) *creation = EpochToFileTime(static_cast<long>(info.st_ctime));
@@ -253,7 +237,7 @@ unsigned FileSystem::SetFileTime(void* handle, const _FILETIME* /*creation*/,
   times[0].tv_sec = static_cast<time_t>(FileTimeToEpoch(*lastWrite));
   times[0].tv_usec = 0;
   times[1] = times[0];
-  if (::futimes(descriptor_of(handle), times) != 0) return setLastErrorByErrNo(errno);
+  if (::futimes(descriptor_of_handle(handle), times) != 0) return setLastErrorByErrNo(errno);
   return kErrorSuccess;
 }
 

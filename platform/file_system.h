@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/error_codes.h"
 #include "platform/wstring.h"
 
 // A Windows file time: 100-ns intervals since 1601-01-01 UTC, low half first.
@@ -32,22 +33,6 @@ struct _OVERLAPPED {
   void* hEvent;
 };
 
-// Windows error numbers used by this layer and the engine.
-enum : unsigned {
-  kErrorSuccess = 0,
-  kErrorFileNotFound = 2,       // ERROR_FILE_NOT_FOUND
-  kErrorPathNotFound = 3,       // ERROR_PATH_NOT_FOUND
-  kErrorInvalidHandle = 6,      // ERROR_INVALID_HANDLE
-  kErrorInvalidData = 13,       // ERROR_INVALID_DATA
-  kErrorInvalidParameter = 87,  // ERROR_INVALID_PARAMETER
-  kErrorDiskFull = 112,         // ERROR_DISK_FULL
-  kErrorInvalidName = 123,      // ERROR_INVALID_NAME
-  kErrorDirNotEmpty = 145,      // ERROR_DIR_NOT_EMPTY
-  kErrorFileTooLarge = 223,     // ERROR_FILE_TOO_LARGE
-  kErrorAlreadyExists = 183,    // ERROR_ALREADY_EXISTS
-  kErrorCantWrite = 1013,       // ERROR_CANTWRITE
-  kErrorCancelled = 1223,       // ERROR_CANCELLED
-};
 
 // Access masks and creation dispositions of CreateFile.
 enum : unsigned {
@@ -65,6 +50,11 @@ enum : unsigned { kFileBegin = 0, kFileCurrent = 1, kFileEnd = 2 };
 
 // The invalid handle (Windows INVALID_HANDLE_VALUE).
 inline void* const kInvalidHandleValue = reinterpret_cast<void*>(static_cast<intptr_t>(-1));
+
+// The descriptor a handle holds (-1 for the invalid handle). For code that
+// must hand a handle's file to a descriptor-level call; the handle keeps
+// owning it.
+int descriptor_of_handle(void* handle);
 
 // The process-wide last-error code (not per thread; relaxed ordering).
 extern std::atomic<int> ms_lastError;

@@ -1,6 +1,5 @@
 // xdktool install: installs a kit into a templates catalog without the
 // wizard, through the same engine, worker thread and polled shared state.
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -12,12 +11,12 @@
 
 #include "config/catalog_registration.h"
 #include "install/headless_install.h"
-#include "install/install_codes.h"
 #include "install/install_data.h"
 #include "install/install_failure.h"
 #include "install/install_plan.h"
-#include "install/path_status.h"
+#include "install/preinstall_checks.h"
 #include "platform/file_system.h"
+#include "platform/termination_signals.h"
 #include "platform/string_utils.h"
 #include "platform/system_path.h"
 #include "platform/text_encoding.h"
@@ -53,10 +52,6 @@ const char kInstallUsage[] =
     "(the catalog is unchanged), 2 usage.\n";
 
 namespace {
-
-// The wizard demands three times the kit's size in the temporary directory
-// (the unpacked kit plus the backups of replaced files).
-constexpr unsigned long long kSpaceReg = 3;
 
 // Text for a terminal, in the locale's encoding: control characters shown
 // as "?", so that a file name cannot move the cursor or end the progress
@@ -155,46 +150,25 @@ wstring absolute_catalog(const char* argument) {
   return catalog;
 }
 
-// Set by SIGINT, SIGTERM and SIGHUP: an interrupted run is cancelled and
-// rolled back instead of leaving the catalog half written.
-volatile sig_atomic_t g_interrupted = 0;
-
-void on_interrupt(int) { g_interrupted = 1; }
-
-void catch_interrupts() {
-  struct sigaction action;
-  std::memset(&action, 0, sizeof action);
-  action.sa_handler = on_interrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-    struct sigaction old;
-    // A signal ignored on entry (nohup, a background job) stays ignored.
-    if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
-    sigaction(signal, &action, nullptr);
-  }
-}
-
-// "PATH: REASON (code N)" or "REASON (code N)", from the engine's own
-// description "PATH: REASON (N)".
+// "PATH: REASON (code N)" or "REASON (code N)".
 std::string failure_text(const InstallFailure& failure) {
-  std::string text = printable(describe_failure(failure));
-  const std::string number = " (" + std::to_string(failure.code) + ")";
-  if (text.size() >= number.size() &&
-      text.compare(text.size() - number.size(), number.size(), number) == 0) {
-    text.resize(text.size() - number.size());
-  }
-  return text + " (code " + std::to_string(failure.code) + ")";
+  std::string text;
+  if (!failure.path.empty()) text = printable(failure.path) + ": ";
+  return text + printable(status_reason(failure)) + " (code " + std::to_string(failure.code) +
+         ")";
 }
 
 // Prints the plan of installing `kit` into `catalog`; writes nothing.
-int dry_run(KitReader& kit, const wstring& catalog) {
+int dry_run(const KitReader& kit, const wstring& catalog) {
   InstallPlan plan;
   InstallFailure failure;
   const unsigned code = plan_install(kit, catalog, plan, failure);
-  for (const PlannedWrite& write : plan.writes) {
-    std::printf("%s\t%s\n", write.replaces ? "replace" : "new",
-                tab_field(write.destination).c_str());
+  wstring base = catalog;
+  if (base.empty() || base.back() != kPathSeparatorChar) base += kPathSeparator;
+  for (const PlannedEntry& entry : plan.entries) {
+    if (entry.action != EntryAction::kWriteNew && entry.action != EntryAction::kReplace) continue;
+    std::printf("%s\t%s\n", entry.action == EntryAction::kReplace ? "replace" : "new",
+                tab_field(base + entry.name).c_str());
   }
   if (code != kErrorSuccess) {
     std::fflush(stdout);
@@ -213,13 +187,15 @@ int dry_run(KitReader& kit, const wstring& catalog) {
   return kExitSuccess;
 }
 
-}  // namespace
-
-int xdktool_install(int argc, char** argv) {
+struct InstallOptions {
   bool registerCatalog = false;
   bool dryRun = false;
-  const char* kitArg = nullptr;
-  const char* catalogArg = nullptr;
+  const char* kit = nullptr;
+  const char* catalog = nullptr;
+};
+
+// -1 when the command goes on with `options`, else the exit status.
+int parse_options(int argc, char** argv, InstallOptions& options) {
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
@@ -229,97 +205,124 @@ int xdktool_install(int argc, char** argv) {
       std::fputs(kInstallUsage, stdout);
       return kExitSuccess;
     } else if (!optionsEnded && std::strcmp(arg, "--register") == 0) {
-      registerCatalog = true;
+      options.registerCatalog = true;
     } else if (!optionsEnded && std::strcmp(arg, "--dry-run") == 0) {
-      dryRun = true;
+      options.dryRun = true;
     } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
       return usage_error("install", (std::string("unknown option '") + arg + "'").c_str());
-    } else if (kitArg == nullptr) {
-      kitArg = arg;
-    } else if (catalogArg == nullptr) {
-      catalogArg = arg;
+    } else if (options.kit == nullptr) {
+      options.kit = arg;
+    } else if (options.catalog == nullptr) {
+      options.catalog = arg;
     } else {
       return usage_error("install", "expected KIT and CATALOG");
     }
   }
-  if (kitArg == nullptr || catalogArg == nullptr) {
+  if (options.kit == nullptr || options.catalog == nullptr) {
     return usage_error("install", "expected KIT and CATALOG");
   }
-  if (catalogArg[0] == '\0') return usage_error("install", "CATALOG is empty");
+  if (options.catalog[0] == '\0') return usage_error("install", "CATALOG is empty");
+  return -1;
+}
 
-  // The wizard's checks, in its order: the kit exists, the temporary
-  // directory has room, the kit opens.
+// The wizard's checks, in its order: the kit exists, the temporary
+// directory has room, the kit opens. 0 when `kit` is open.
+int open_checked_kit(const char* kitArg, KitReader& kit) {
   const wstring kitPath = from_system_path(kitArg);
-  if (path_kind(kitPath, true) == PathKind::kMissing) {
+  if (!kit_exists(kitPath)) {
     std::fprintf(stderr, "xdktool install: %s: the kit does not exist\n", kitArg);
     return kExitFailure;
   }
-  unsigned kitSize = 0;
-  unsigned freeBytes = 0;
-  if (FileSystem::GetFileSize(kitPath, &kitSize) == 0 &&
-      FileSystem::GetFreeSpaceTmpDir(&freeBytes) == 0 &&
-      static_cast<unsigned long long>(freeBytes) < kSpaceReg * kitSize) {
+  uint64_t freeBytes = 0;
+  uint64_t neededBytes = 0;
+  if (!temporary_space_suffices(kitPath, freeBytes, neededBytes)) {
     std::fprintf(stderr,
                  "xdktool install: not enough space in the temporary directory "
-                 "(%u bytes free, %llu needed)\n",
-                 freeBytes, kSpaceReg * kitSize);
+                 "(%llu bytes free, %llu needed)\n",
+                 static_cast<unsigned long long>(freeBytes),
+                 static_cast<unsigned long long>(neededBytes));
     return kExitFailure;
   }
-  KitReader kit;
-  const unsigned openCode = kit.open(kitPath);
-  if (openCode != kErrorSuccess) {
-    std::fprintf(stderr, "xdktool install: %s: %s (code %u)\n", kitArg, kit_open_reason(openCode),
-                 openCode);
+  unsigned code = kErrorSuccess;
+  if (open_kit(kitPath, kit, code) != KitOpenResult::kOpened) {
+    std::fprintf(stderr, "xdktool install: %s: %s (code %u)\n", kitArg, kit_open_reason(code),
+                 code);
     return kExitFailure;
   }
+  return kExitSuccess;
+}
 
-  const wstring catalog = absolute_catalog(catalogArg);
-  if (dryRun) return dry_run(kit, catalog);
+// The failure lines of a run that did not complete.
+void report_failure(const InstallOutcome& outcome, const wstring& catalog) {
+  if (outcome.code == kErrorSharingViolation) {
+    std::fprintf(stderr,
+                 "xdktool install: another installation is writing into %s; nothing was "
+                 "changed (code %u)\n",
+                 printable(catalog).c_str(), outcome.code);
+    return;
+  }
+  if (outcome.failure.code == outcome.code) {
+    std::fprintf(stderr, "xdktool install: %s%s\n",
+                 outcome.failure.path.empty() ? "" : "cannot write ",
+                 failure_text(outcome.failure).c_str());
+  } else {
+    std::fprintf(stderr, "xdktool install: %s (code %u)\n", printable(outcome.text).c_str(),
+                 outcome.code);
+  }
+  if (!outcome.catalogRestored) {
+    std::fprintf(stderr,
+                 "xdktool install: %s could not be restored; the replaced files are kept "
+                 "in %s\n",
+                 printable(catalog).c_str(), printable(outcome.keptBackups).c_str());
+  } else {
+    std::fprintf(stderr, "xdktool install: %s is unchanged\n", printable(catalog).c_str());
+  }
+}
+
+// The last line, in a fixed form that scripts read: a non-zero number
+// before " files written" means the catalog changed.
+int report_success(const InstallStats& stats) {
+  std::printf(
+      "xdktool install: %lu files written (%lu new, %lu replaced), %lu up to date, "
+      "%llu bytes written\n",
+      stats.filesNew + stats.filesReplaced, stats.filesNew, stats.filesReplaced,
+      stats.filesUpToDate, stats.bytesWritten);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return kExitFailure;
+  return kExitSuccess;
+}
+
+}  // namespace
+
+int xdktool_install(int argc, char** argv) {
+  InstallOptions options;
+  const int parsed = parse_options(argc, argv, options);
+  if (parsed >= 0) return parsed;
+  KitReader kit;
+  const int opened = open_checked_kit(options.kit, kit);
+  if (opened != kExitSuccess) return opened;
+
+  const wstring catalog = absolute_catalog(options.catalog);
+  if (options.dryRun) return dry_run(kit, catalog);
   // Read before the installation, as the wizard reads it at start-up.
   CatalogRegistration registration;
-  if (registerCatalog) registration = read_catalog_registration();
+  if (options.registerCatalog) registration = read_catalog_registration();
 
   ProgressBar bar(isatty(STDERR_FILENO) == 1);
   InstallOutcome outcome;
-  catch_interrupts();
+  catch_termination_signals();
   {
     HeadlessInstall install(kit, catalog);
-    outcome = install.run(
-        [&bar](unsigned, const wstring& text, int percent) { bar.draw(percent, text); }, 10,
-        [] { return g_interrupted != 0; });
+    outcome = install.run([&bar](const InstallState& state) { bar.draw(state.percent, state.text); },
+                          10, [] { return termination_signal() != 0; });
     // Leaving the scope after a failure has already waited for the
     // rollback; after a success the worker's pause is not waited out.
   }
   bar.finish();
-
   if (outcome.code != kErrorSuccess) {
-    if (outcome.code == kErrorSharingViolation) {
-      std::fprintf(stderr,
-                   "xdktool install: another installation is writing into %s; nothing was "
-                   "changed (code %u)\n",
-                   printable(catalog).c_str(), outcome.code);
-      return kExitFailure;
-    }
-    if (outcome.failure.code == outcome.code) {
-      std::fprintf(stderr, "xdktool install: %s%s\n",
-                   outcome.failure.path.empty() ? "" : "cannot write ",
-                   failure_text(outcome.failure).c_str());
-    } else {
-      std::fprintf(stderr, "xdktool install: %s (code %u)\n", printable(outcome.text).c_str(),
-                   outcome.code);
-    }
-    if (!outcome.catalogRestored) {
-      std::fprintf(stderr,
-                   "xdktool install: %s could not be restored; the replaced files are kept "
-                   "in %s\n",
-                   printable(catalog).c_str(), printable(outcome.keptBackups).c_str());
-    } else {
-      std::fprintf(stderr, "xdktool install: %s is unchanged\n", printable(catalog).c_str());
-    }
+    report_failure(outcome, catalog);
     return kExitFailure;
   }
-
-  if (registerCatalog) {
+  if (options.registerCatalog) {
     const int rc = register_catalog(registration, catalog);
     if (rc != 0) {
       std::fprintf(stderr,
@@ -330,14 +333,5 @@ int xdktool_install(int argc, char** argv) {
       // told about them does not undo a finished installation.
     }
   }
-  // The last line, in a fixed form that scripts read: a non-zero number
-  // before " files written" means the catalog changed.
-  const InstallStats& stats = outcome.stats;
-  std::printf(
-      "xdktool install: %lu files written (%lu new, %lu replaced), %lu up to date, "
-      "%llu bytes written\n",
-      stats.filesNew + stats.filesReplaced, stats.filesNew, stats.filesReplaced,
-      stats.filesUpToDate, stats.bytesWritten);
-  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return kExitFailure;
-  return kExitSuccess;
+  return report_success(outcome.stats);
 }

@@ -160,8 +160,8 @@ TEST_F(HeadlessTest, PollsTheWorkerToTheEndOfASuccessfulRun) {
       posted.push_back(Seen{code, narrow_lib(text), p});
     });
     outcome = install.run(
-        [&seen](unsigned code, const wstring& text, int percent) {
-          seen.push_back(Seen{code, narrow_lib(text), percent});
+        [&seen](const InstallState& state) {
+          seen.push_back(Seen{state.code, narrow_lib(state.text), state.percent});
         },
         1);
     install.wait();  // the test's objects must outlive the worker's pause

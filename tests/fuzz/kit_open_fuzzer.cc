@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Copies of the first few entries; the rest only cost time.
         if (i < 4 && reader.copy(i, destination) != 0) fail("copy of an accepted entry failed");
       }
-    } else if (!reader.entries.empty() || reader.tempHandle != kInvalidHandleValue) {
+    } else if (!reader.entries.empty() || reader.isOpen()) {
       fail("failed open kept entries or its handle");
     }
   }

@@ -43,8 +43,7 @@ class KitOpen : public ::testing::Test {
   void expectCleanFailure(unsigned code, const std::string& what) {
     EXPECT_NE(code, 0u) << what;
     EXPECT_TRUE(reader.entries.empty()) << what;
-    EXPECT_EQ(reader.tempHandle, kInvalidHandleValue) << what;
-    EXPECT_TRUE(reader.tempFile.empty()) << what;
+    EXPECT_FALSE(reader.isOpen()) << what;
     EXPECT_TRUE(sandbox.tmpEntries().empty()) << what;
     EXPECT_EQ(kit_test::open_fd_count(), fdsBefore) << what;
   }
@@ -67,7 +66,7 @@ TEST_F(KitOpen, WorkedExampleOf53Bytes) {
   EXPECT_EQ(reader.entries[0].name, u"x");
   EXPECT_EQ(reader.entries[0].offset, 50u);
   EXPECT_EQ(reader.entries[0].size, 3u);
-  EXPECT_NE(reader.tempHandle, kInvalidHandleValue);
+  EXPECT_TRUE(reader.isOpen());
   ASSERT_EQ(reader.copy(0, sandbox.wwork("x")), 0u);
   EXPECT_EQ(read_file(sandbox.work("x")), "abc");
 }
@@ -75,7 +74,6 @@ TEST_F(KitOpen, WorkedExampleOf53Bytes) {
 TEST_F(KitOpen, UnpackedKitLeavesNoFileBehindButKeepsItsData) {
   ASSERT_EQ(openUnpacked(kit_test::worked_example_kit()), 0u);
   EXPECT_TRUE(sandbox.tmpEntries().empty());
-  EXPECT_TRUE(reader.tempFile.empty());
   ASSERT_EQ(reader.copy(0, sandbox.wwork("x")), 0u);
   EXPECT_EQ(read_file(sandbox.work("x")), "abc");
 }
@@ -143,7 +141,7 @@ TEST_F(KitOpen, NoRecordsAndNoEntriesOpen) {
   ASSERT_EQ(openUnpacked(config::encode_multi_header({}) + config::encode_file_table({})), 0u);
   EXPECT_TRUE(reader.productInfo.empty());
   EXPECT_TRUE(reader.entries.empty());
-  EXPECT_NE(reader.tempHandle, kInvalidHandleValue);
+  EXPECT_TRUE(reader.isOpen());
 }
 
 TEST_F(KitOpen, PaddingAfterTheFieldsOfARecordIsSkipped) {
@@ -333,13 +331,10 @@ TEST_F(KitOpen, EveryShorterPrefixOfAKitIsDamaged) {
 // Everything the reader unpacked, read back through its handle.
 std::string unpacked_bytes(KitReader& opened) {
   std::string out;
-  if (FileSystem::SetFilePointer(opened.tempHandle, 0, nullptr, kFileBegin) != 0) return "<seek>";
   char buffer[4096];
   for (;;) {
-    unsigned got = 0;
-    if (FileSystem::ReadFile(opened.tempHandle, buffer, sizeof buffer, &got, nullptr) != 0) {
-      return "<read>";
-    }
+    size_t got = 0;
+    if (opened.readUnpacked(out.size(), buffer, sizeof buffer, got) != 0) return "<read>";
     if (got == 0) return out;
     out.append(buffer, got);
   }

@@ -1,6 +1,5 @@
-#include "app/termination_signals.h"
+#include "platform/termination_signals.h"
 
-#include <glib.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -14,21 +13,12 @@ volatile sig_atomic_t g_signal = 0;
 std::atomic<bool> g_installActive{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "read in a signal handler");
 
-// How often the main loop looks for a signal that came while a run was
-// active and can now take effect.
-constexpr guint kCheckIntervalMs = 100;
-
 void on_termination(int signal) {
   g_signal = signal;
   if (!g_installActive.load()) {
     ::signal(signal, SIG_DFL);
     ::raise(signal);
   }
-}
-
-gboolean check_signal(gpointer) {
-  if (g_signal != 0 && !g_installActive.load()) end_by_termination_signal();
-  return TRUE;
 }
 
 }  // namespace
@@ -45,7 +35,6 @@ void catch_termination_signals() {
     if (sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
     sigaction(signal, &action, nullptr);
   }
-  g_timeout_add(kCheckIntervalMs, check_signal, nullptr);
 }
 
 int termination_signal() { return g_signal; }

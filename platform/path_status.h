@@ -2,8 +2,8 @@
 // that never follows symbolic links. The rollback walks trees with these so
 // that a link is always handled as itself, and the installer uses them to
 // refuse a destination it must not replace. No shared state; any thread.
-#ifndef QXR8_INSTALL_PATH_STATUS_H_
-#define QXR8_INSTALL_PATH_STATUS_H_
+#ifndef QXR8_PLATFORM_PATH_STATUS_H_
+#define QXR8_PLATFORM_PATH_STATUS_H_
 
 #include <vector>
 
@@ -39,4 +39,4 @@ struct DirectoryEntry {
 // the directory cannot be opened or is a link.
 bool list_directory(const wstring& directory, std::vector<DirectoryEntry>& entries);
 
-#endif  // QXR8_INSTALL_PATH_STATUS_H_
+#endif  // QXR8_PLATFORM_PATH_STATUS_H_

@@ -1,4 +1,4 @@
-#include "install/path_status.h"
+#include "platform/path_status.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,0 +1,70 @@
+#include "install/file_placement.h"
+
+#include <fcntl.h>
+
+#include <cerrno>
+
+namespace {
+
+// Creation mode of a placed file; the umask applies.
+constexpr unsigned kPlacedFileMode = 0660;
+
+// Named after the destination, whichever of its steps failed. A folder
+// that refuses the file is a matter of rights, whatever the system's exact
+// reason.
+Status placement_failure(Status status, const wstring& destination) {
+  status.path = destination;
+  const int err = status.systemError;
+  if (err == EACCES || err == EPERM || err == EROFS) status.code = kErrorAccessDenied;
+  return status;
+}
+
+}  // namespace
+
+Status stage_entry(const Directory& directory, const wstring& leaf, KitReader& kit,
+                   unsigned long index,
+                   const std::function<Status(const wstring& temporary)>& beforeCreate,
+                   StagedFile& out) {
+  out = StagedFile();
+  Status status = directory.duplicate(out.directory);
+  if (!status.ok()) return status;
+  out.leaf = leaf;
+  status = out.directory.createTemporary(kPlacedFileMode, beforeCreate, out.file, out.temporary);
+  if (!status.ok()) {
+    out.temporary.clear();
+    return placement_failure(status, directory.pathOf(leaf));
+  }
+  int systemError = 0;
+  const unsigned code = kit.writeEntry(index, out.file.descriptor(), systemError);
+  if (code != kErrorSuccess) {
+    status = error_status(code);
+    status.systemError = systemError;
+  } else {
+    status = out.file.setTimes(FileTimeToEpoch(kit.entries[index].lastWriteTime));
+  }
+  if (!status.ok()) {
+    discard_staged(out);
+    return placement_failure(status, directory.pathOf(leaf));
+  }
+  return Status();
+}
+
+Status put_in_place(StagedFile& staged, FileInfo& placed) {
+  Status status = staged.file.info(placed);
+  // A failed close can be the first report of a failed write (quota, NFS).
+  const Status closed = staged.file.close();
+  if (status.ok()) status = closed;
+  if (status.ok()) status = staged.directory.rename(staged.temporary, staged.directory, staged.leaf);
+  if (!status.ok()) {
+    discard_staged(staged);
+    return placement_failure(status, staged.directory.pathOf(staged.leaf));
+  }
+  staged.temporary.clear();
+  return Status();
+}
+
+void discard_staged(StagedFile& staged) {
+  staged.file = File();
+  if (!staged.temporary.empty()) staged.directory.remove(staged.temporary);
+  staged.temporary.clear();
+}

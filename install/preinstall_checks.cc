@@ -1,0 +1,38 @@
+#include "install/preinstall_checks.h"
+
+#include <exception>
+
+#include "platform/file_finder.h"
+#include "platform/file_system.h"
+
+bool kit_exists(const wstring& kitPath) {
+  if (kitPath.empty()) return false;
+  FileFinder finder;
+  return finder.reset(kitPath);
+}
+
+bool temporary_space_suffices(const wstring& kitPath, uint64_t& freeBytes, uint64_t& neededBytes) {
+  unsigned kitSize = 0;
+  unsigned available = 0;
+  if (FileSystem::GetFileSize(kitPath, &kitSize) != kErrorSuccess ||
+      FileSystem::GetFreeSpaceTmpDir(&available) != kErrorSuccess) {
+    return true;
+  }
+  freeBytes = available;
+  neededBytes = static_cast<uint64_t>(kSpaceReg) * kitSize;
+  return freeBytes >= neededBytes;
+}
+
+KitOpenResult open_kit(const wstring& kitPath, KitReader& kit, unsigned& code) {
+  try {
+    code = kit.open(kitPath);
+  } catch (const std::exception&) {
+    // The reader reports damage as codes, but a kit whose tables ask for
+    // more memory than there is ends in std::bad_alloc: that kit is just
+    // as unusable, and the user is told so instead of the program dying.
+    code = kErrorInvalidData;
+  }
+  if (code == kErrorSuccess) return KitOpenResult::kOpened;
+  if (code == kErrorDiskFull || code == kErrorFileTooLarge) return KitOpenResult::kNoSpace;
+  return KitOpenResult::kDamaged;
+}
