@@ -1,11 +1,12 @@
 #include "install/kit_trailer.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+
+#include "platform/file.h"
+#include "platform/system_path.h"
 
 namespace config {
 
@@ -34,31 +35,28 @@ bool find_kit_trailer(const uint8_t* tail, size_t size, KitTrailer& trailer) {
 }
 
 int kit_file_has_trailer(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return -1;
-  struct stat status;
-  int answer = -1;
-  if (fstat(fd, &status) == 0) {
-    if (!S_ISREG(status.st_mode)) {
-      errno = EINVAL;
-    } else if (status.st_size < static_cast<off_t>(kKitTrailerSize)) {
-      answer = 0;
-    } else {
-      uint8_t tail[kKitTrailerSize];
-      const ssize_t got =
-          pread(fd, tail, sizeof tail, status.st_size - static_cast<off_t>(kKitTrailerSize));
-      if (got == static_cast<ssize_t>(sizeof tail)) {
-        KitTrailer ignored;
-        answer = find_kit_trailer(tail, sizeof tail, ignored) ? 1 : 0;
-      } else if (got >= 0) {
-        errno = EIO;
-      }
-    }
+  File kit;
+  FileInfo info;
+  Status status = File::open(from_system_path(path), O_RDONLY | O_NONBLOCK, 0, kit);
+  if (status.ok()) status = kit.info(info);
+  if (!status.ok()) {
+    errno = status.systemError;
+    return -1;
   }
-  const int saved = errno;
-  ::close(fd);
-  errno = saved;
-  return answer;
+  if (info.kind != PathKind::kRegular) {
+    errno = EINVAL;
+    return -1;
+  }
+  if (info.size < kKitTrailerSize) return 0;
+  uint8_t tail[kKitTrailerSize];
+  size_t got = 0;
+  status = kit.readAt(info.size - kKitTrailerSize, tail, sizeof tail, got);
+  if (!status.ok() || got != sizeof tail) {
+    errno = status.ok() ? EIO : status.systemError;
+    return -1;
+  }
+  KitTrailer ignored;
+  return find_kit_trailer(tail, sizeof tail, ignored) ? 1 : 0;
 }
 
 }  // namespace config

@@ -4,9 +4,12 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include <cerrno>
-#include <cstring>
 #include <memory>
+
+#include "platform/directory.h"
+#include "platform/file.h"
+#include "platform/system_path.h"
+#include "platform/text_encoding.h"
 
 namespace config {
 
@@ -156,83 +159,82 @@ std::string deflate_raw_with_trailer(const std::string& data, int level) {
 
 namespace {
 
-std::string errno_text(int err) { return std::strerror(err); }
+// Bytes read from a source file at a time.
+constexpr size_t kReadChunk = 65536;
+// Mode of the kit file; the umask applies.
+constexpr unsigned kKitMode = 0644;
 
-// Writes all of `data` to `fd`, retrying short writes.
-bool write_all(int fd, const uint8_t* data, size_t size) {
-  while (size != 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
+std::string reason_of(const Status& status) { return narrow_lib(status_reason(status)); }
 
 // Streams one file into the deflater; it must hold exactly `size` bytes.
 // False with `error` set when the file fails, with `error` empty when the
 // kit could not be written.
 bool pack_file_contents(RawDeflater& deflater, const KitSourceFile& file, std::string& error) {
-  const int fd = ::open(file.path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    error = "cannot read " + file.path + ": " + errno_text(errno);
-    return false;
-  }
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[65536]);
+  File source;
+  Status status = File::open(from_system_path(file.path), O_RDONLY, 0, source);
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadChunk]);
   uint64_t total = 0;
-  bool ok = true;
-  while (ok) {
-    const ssize_t n = ::read(fd, buffer.get(), 65536);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      error = "cannot read " + file.path + ": " + errno_text(errno);
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    total += static_cast<uint64_t>(n);
+  while (status.ok()) {
+    size_t got = 0;
+    status = source.readAt(total, buffer.get(), kReadChunk, got);
+    if (!status.ok() || got == 0) break;
+    total += got;
     if (total > file.size) break;
     // A failed write of the kit leaves `error` empty: the caller knows the
     // kit's path and the system's reason.
-    if (!deflater.write(buffer.get(), static_cast<size_t>(n))) ok = false;
+    if (!deflater.write(buffer.get(), got)) return false;
   }
-  ::close(fd);
-  if (ok && total != file.size) {
+  if (!status.ok()) {
+    error = "cannot read " + file.path + ": " + reason_of(status);
+    return false;
+  }
+  if (total != file.size) {
     error = file.path + " changed while it was packed";
-    ok = false;
+    return false;
+  }
+  return true;
+}
+
+// A temporary file beside `outputPath` in `directory` (its folder, open),
+// created exclusively; `name` gets its name in the folder.
+Status create_beside(const Directory& directory, const wstring& base, File& out, wstring& name) {
+  static unsigned counter = 0;
+  Status status;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = u"." + base + from_system_path(".tmp" + std::to_string(getpid()) + "-" +
+                                          std::to_string(counter++));
+    status = directory.openFile(name, O_WRONLY | O_CREAT | O_EXCL, kKitMode, out);
+    if (status.code != kErrorAlreadyExists) return status;
+  }
+  return status;
+}
+
+// Compresses the header, the table and the files into `out`, then the
+// trailer. False with `error` set (naming the kit or a source file).
+bool write_contents(File& out, const std::string& header, const std::string& table,
+                    const std::vector<KitSourceFile>& files, int level, std::string& error) {
+  Status written;
+  RawDeflater deflater(level, [&out, &written](const uint8_t* data, size_t size) {
+    written = out.writeAll(data, size);
+    return written.ok();
+  });
+  bool ok = deflater.write(header.data(), header.size()) && deflater.write(table.data(), table.size());
+  for (size_t i = 0; ok && i < files.size(); ++i) ok = pack_file_contents(deflater, files[i], error);
+  if (ok) ok = deflater.finish();
+  if (ok) {
+    const std::string trailer = encode_kit_trailer(deflater.trailer());
+    written = out.writeAll(trailer.data(), trailer.size());
+    ok = written.ok();
+  }
+  if (ok) {
+    written = out.sync();
+    ok = written.ok();
+  }
+  if (!ok && error.empty()) {
+    error = "cannot write " + narrow_lib(out.path()) +
+            (written.systemError != 0 ? ": " + reason_of(written) : "");
   }
   return ok;
-}
-
-// A temporary file beside `outputPath`, created exclusively with mode 0644
-// (less the umask); -1 with errno set when none can be made.
-int create_beside(const std::string& outputPath, std::string& tempPath) {
-  const size_t slash = outputPath.rfind('/');
-  const std::string directory = slash == std::string::npos ? "" : outputPath.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? outputPath : outputPath.substr(slash + 1);
-  static unsigned counter = 0;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    tempPath = directory + "." + base + ".tmp" + std::to_string(getpid()) + "-" +
-               std::to_string(counter++);
-    const int fd = ::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  return -1;
-}
-
-// Makes a finished rename survive a power loss; a directory that cannot be
-// synced costs nothing but that guarantee.
-void sync_directory_of(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const std::string directory =
-      slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  ::close(fd);
 }
 
 }  // namespace
@@ -257,49 +259,39 @@ bool write_kit(const std::string& outputPath, const std::string& header,
     return false;
   }
 
-  std::string tempPath;
-  const int fd = create_beside(outputPath, tempPath);
-  if (fd < 0) {
-    error = "cannot create " + outputPath + ": " + errno_text(errno);
+  const wstring output = from_system_path(outputPath);
+  const size_t slash = output.rfind(kPathSeparatorChar);
+  const wstring folder = slash == wstring::npos ? u"." : slash == 0 ? u"/" : output.substr(0, slash);
+  const wstring base = slash == wstring::npos ? output : output.substr(slash + 1);
+  Directory directory;
+  File out;
+  wstring tempName;
+  Status status = Directory::open(folder, directory);
+  if (status.ok()) status = create_beside(directory, base, out, tempName);
+  if (!status.ok()) {
+    error = "cannot create " + outputPath + ": " + reason_of(status);
     return false;
   }
-  int writeErr = 0;
-  bool ok = true;
-  {
-    RawDeflater deflater(level, [fd, &writeErr](const uint8_t* data, size_t size) {
-      if (write_all(fd, data, size)) return true;
-      writeErr = errno;
-      return false;
-    });
-    ok = deflater.write(header.data(), header.size()) && deflater.write(table.data(), table.size());
-    for (size_t i = 0; ok && i < files.size(); ++i) ok = pack_file_contents(deflater, files[i], error);
-    if (ok) ok = deflater.finish();
-    if (ok) {
-      const std::string trailer = encode_kit_trailer(deflater.trailer());
-      ok = write_all(fd, reinterpret_cast<const uint8_t*>(trailer.data()), trailer.size());
-      if (!ok) writeErr = errno;
-    }
-    if (ok && fsync(fd) != 0) {
-      writeErr = errno;
+  bool ok = write_contents(out, header, table, files, level, error);
+  const Status closed = out.close();
+  if (ok && !closed.ok()) {
+    error = "cannot write " + outputPath + ": " + reason_of(closed);
+    ok = false;
+  }
+  if (ok) {
+    status = directory.rename(tempName, directory, base);
+    if (!status.ok()) {
+      error = "cannot replace " + outputPath + ": " + reason_of(status);
       ok = false;
     }
-    if (!ok && error.empty()) {
-      error = "cannot write " + outputPath + (writeErr ? ": " + errno_text(writeErr) : "");
-    }
-  }
-  if (::close(fd) != 0 && ok) {
-    error = "cannot write " + outputPath + ": " + errno_text(errno);
-    ok = false;
-  }
-  if (ok && ::rename(tempPath.c_str(), outputPath.c_str()) != 0) {
-    error = "cannot replace " + outputPath + ": " + errno_text(errno);
-    ok = false;
   }
   if (!ok) {
-    ::unlink(tempPath.c_str());
+    directory.remove(tempName);
     return false;
   }
-  sync_directory_of(outputPath);
+  // Makes the finished rename survive a power loss; a directory that
+  // cannot be synced costs nothing but that guarantee.
+  directory.sync();
   return true;
 }
 
