@@ -210,9 +210,11 @@ Status create_beside(const Directory& directory, const wstring& base, File& out,
 }
 
 // Compresses the header, the table and the files into `out`, then the
-// trailer. False with `error` set (naming the kit or a source file).
-bool write_contents(File& out, const std::string& header, const std::string& table,
-                    const std::vector<KitSourceFile>& files, int level, std::string& error) {
+// trailer. False with `error` set (naming the kit `outputPath` or a source
+// file).
+bool write_contents(File& out, const std::string& outputPath, const std::string& header,
+                    const std::string& table, const std::vector<KitSourceFile>& files, int level,
+                    std::string& error) {
   Status written;
   RawDeflater deflater(level, [&out, &written](const uint8_t* data, size_t size) {
     written = out.writeAll(data, size);
@@ -231,7 +233,7 @@ bool write_contents(File& out, const std::string& header, const std::string& tab
     ok = written.ok();
   }
   if (!ok && error.empty()) {
-    error = "cannot write " + narrow_lib(out.path()) +
+    error = "cannot write " + outputPath +
             (written.systemError != 0 ? ": " + reason_of(written) : "");
   }
   return ok;
@@ -272,7 +274,7 @@ bool write_kit(const std::string& outputPath, const std::string& header,
     error = "cannot create " + outputPath + ": " + reason_of(status);
     return false;
   }
-  bool ok = write_contents(out, header, table, files, level, error);
+  bool ok = write_contents(out, outputPath, header, table, files, level, error);
   const Status closed = out.close();
   if (ok && !closed.ok()) {
     error = "cannot write " + outputPath + ": " + reason_of(closed);
