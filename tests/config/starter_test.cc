@@ -5,12 +5,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -19,6 +19,7 @@
 #include "config/config_locations.h"
 #include "config/write_permission.h"
 #include "tests/config/config_test_util.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
@@ -30,66 +31,38 @@ const std::string kKey = "ConfigurationTemplatesLocation=";
 
 class StarterTest : public cfgtest::PrivateHomeTest {
  protected:
-  static constexpr uid_t kNobody = 65534;
+  static constexpr uid_t kNobody = test_support::kOtherUser;
   static constexpr gid_t kSharedGroup = 1234;
 
   // A registration in its own process (see register_helper.cc), as the
-  // user 65534 through setpriv when `asNobody`, with the extra group
+  // user 65534 (through setpriv) when `asNobody`, with the extra group
   // `group` when it is not 0. With `wait` it pauses after its start-up read
   // until released(). The test's HOME and TMPDIR are inherited.
-  struct Registration {
-    pid_t pid = -1;
-    int toChild = -1;
-    int fromChild = -1;
-  };
+  using Registration = std::unique_ptr<test_support::Child>;
   static Registration start(const std::string& catalog, bool wait, bool asNobody,
                             gid_t group = 0) {
-    const std::string helper = QXR8_BINARY_DIR "/tests/config_register_helper";
-    const std::string groups = "--groups=" + std::to_string(group);
-    std::vector<std::string> args;
-    if (asNobody) {
-      args = {"setpriv", "--reuid=65534", "--regid=65534",
-              group != 0 ? groups : std::string("--clear-groups")};
-    }
-    args.push_back(helper);
-    args.push_back(catalog);
+    std::vector<std::string> args = {QXR8_BINARY_DIR "/tests/config_register_helper", catalog};
     if (wait) args.push_back("wait");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    int in[2];
-    int out[2];
-    Registration r;
-    if (pipe(in) != 0 || pipe(out) != 0) return r;
-    r.pid = fork();
-    if (r.pid == 0) {
-      dup2(in[0], STDIN_FILENO);
-      dup2(out[1], STDOUT_FILENO);
-      execvp(argv[0], argv.data());
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    r.toChild = in[1];
-    r.fromChild = out[0];
-    return r;
+    test_support::ChildOptions options;
+    options.pipes = true;
+    options.err = test_support::Stream::kInherit;
+    options.asOtherUser = asNobody;
+    options.otherUserGroup = group;
+    return std::make_unique<test_support::Child>(args, options);
   }
   // Waits until the registration has done its start-up read.
   static bool ready(const Registration& r) {
     char byte = 0;
-    return read(r.fromChild, &byte, 1) == 1;
+    return read(r->fromChild(), &byte, 1) == 1;
   }
   static void release(const Registration& r) {
     const char byte = 'g';
-    EXPECT_EQ(1, write(r.toChild, &byte, 1));
+    EXPECT_EQ(1, write(r->toChild(), &byte, 1));
   }
   // The helper's exit status (0, 1, 2 or 3), or -1 when it did not exit.
   static int finish(Registration& r) {
-    close(r.toChild);
-    close(r.fromChild);
-    int status = 0;
-    if (waitpid(r.pid, &status, 0) != r.pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    r->closePipes();
+    return r->wait().status;
   }
   static int runAsNobody(const std::string& catalog, gid_t group = 0) {
     Registration r = start(catalog, false, true, group);
