@@ -78,7 +78,9 @@ Child::Child(const std::vector<std::string>& argv, const ChildOptions& options) 
   std::vector<std::string> args;
   if (options.asOtherUser) {
     args = {"setpriv", "--reuid=" + std::to_string(kOtherUser),
-            "--regid=" + std::to_string(kOtherUser), "--clear-groups"};
+            "--regid=" + std::to_string(kOtherUser),
+            options.otherUserGroup != 0 ? "--groups=" + std::to_string(options.otherUserGroup)
+                                        : std::string("--clear-groups")};
   }
   args.insert(args.end(), argv.begin(), argv.end());
   std::vector<std::string> env = options.environment ? *options.environment
@@ -95,10 +97,11 @@ Child::Child(const std::vector<std::string>& argv, const ChildOptions& options) 
 
 Child::Child(const std::function<int()>& body, const ChildOptions& options) {
   const bool switchUser = options.asOtherUser;
+  const gid_t group = options.otherUserGroup;
   start(
       [&] {
-        if (switchUser && (setgroups(0, nullptr) != 0 || setgid(kOtherUser) != 0 ||
-                           setuid(kOtherUser) != 0)) {
+        if (switchUser && (setgroups(group != 0 ? 1 : 0, &group) != 0 ||
+                           setgid(kOtherUser) != 0 || setuid(kOtherUser) != 0)) {
           _exit(kCannotSwitchUser);
         }
         _exit(body());

@@ -57,11 +57,14 @@ struct ChildOptions {
   // Positive: the child is killed (SIGKILL) when it has not ended this many
   // milliseconds after it started, and the result says `timedOut`.
   int timeoutMs = 0;
-  // Run as kOtherUser (uid and gid, no supplementary groups). A function
+  // Run as kOtherUser (uid and gid, no supplementary groups but
+  // otherUserGroup). A function
   // child changes its ids itself and exits with kCannotSwitchUser when that
   // is refused; a program is started through setpriv(1), which fails with
   // its own status (not 0) when it cannot.
   bool asOtherUser = false;
+  // With asOtherUser and not 0: the one supplementary group of the child.
+  unsigned otherUserGroup = 0;
 };
 
 // How a child ended.
