@@ -15,7 +15,7 @@
 namespace {
 
 using cfgtest::N;
-using cfgtest::readBytes;
+using cfgtest::read_file;
 using cfgtest::W;
 using cfgtest::writeBytes;
 using Values = std::vector<wstring>;
@@ -31,7 +31,7 @@ class ConfigIoTest : public cfgtest::PrivateHomeTest {
     read_config_file(W(in), c);
     write_config_file(W(res), c);
     if (out) *out = c;
-    return readBytes(res);
+    return read_file(res);
   }
 };
 
@@ -229,7 +229,7 @@ TEST_F(ConfigIoTest, WriterProducesKeyEqualsValueLinesAndSkipsEmptyLists) {
   c.addValue(u"\u041a", u"\u0416");
   const std::string path = root + "/w.cfg";
   write_config_file(W(path), c);
-  EXPECT_EQ("A=1\nA=2\nPath=\n\xD0\x9A=\xD0\x96\n", readBytes(path));
+  EXPECT_EQ("A=1\nA=2\nPath=\n\xD0\x9A=\xD0\x96\n", read_file(path));
 }
 
 TEST(IsAnsiEncoded, LooksForTheUtf16LittleEndianMarkOnly) {
@@ -273,7 +273,7 @@ TEST_F(ConfigIoTest, MissingDirectoryThrowsOneAndCreatesNothing) {
   } catch (int code) {
     EXPECT_EQ(1, code);
   }
-  EXPECT_FALSE(cfgtest::exists(root + "/missing"));
+  EXPECT_FALSE(cfgtest::file_exists(root + "/missing"));
 }
 
 TEST_F(ConfigIoTest, PathBelowARegularFileThrowsOne) {
@@ -284,7 +284,7 @@ TEST_F(ConfigIoTest, PathBelowARegularFileThrowsOne) {
   } catch (int code) {
     EXPECT_EQ(1, code);
   }
-  EXPECT_EQ("not a directory\n", readBytes(root + "/plain"));
+  EXPECT_EQ("not a directory\n", read_file(root + "/plain"));
 }
 
 TEST_F(ConfigIoTest, DirectoryInPlaceOfTheFileThrowsOneAndStays) {
@@ -292,7 +292,7 @@ TEST_F(ConfigIoTest, DirectoryInPlaceOfTheFileThrowsOneAndStays) {
   ASSERT_EQ(0, mkdir(path.c_str(), 0755));
   cfgtest::writeBytes(path + "/inside", "x");
   EXPECT_THROW(write_config_file(W(path), sample()), int);
-  EXPECT_EQ("x", readBytes(path + "/inside"));
+  EXPECT_EQ("x", read_file(path + "/inside"));
 }
 
 // Restores the file-size limit and SIGXFSZ however the test ends.
@@ -335,9 +335,9 @@ TEST_F(ConfigIoTest, WriteFailingHalfwayThrowsTwoAndKeepsOldFile) {
       EXPECT_EQ(2, code);
     }
   }
-  EXPECT_EQ(old, readBytes(path));
+  EXPECT_EQ(old, read_file(path));
   // No half-written temporary file is left beside it.
-  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::listDir(dir));
+  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::list_dir(dir));
 
   // With a second link the file is written in place; failing halfway, the
   // old bytes go back and both names still show them.
@@ -352,8 +352,8 @@ TEST_F(ConfigIoTest, WriteFailingHalfwayThrowsTwoAndKeepsOldFile) {
       EXPECT_EQ(2, code);
     }
   }
-  EXPECT_EQ(old, readBytes(path));
-  EXPECT_EQ(old, readBytes(dir + "/other-name"));
+  EXPECT_EQ(old, read_file(path));
+  EXPECT_EQ(old, read_file(dir + "/other-name"));
 }
 
 // A writer killed while writing (here by exceeding its file-size limit)
@@ -381,17 +381,17 @@ TEST_F(ConfigIoTest, TemporaryOfAKilledWriterIsRemovedByTheNextWrite) {
       },
       options);
   ASSERT_NE(0, child.signal) << "the writer was not killed";
-  ASSERT_EQ(2u, cfgtest::listDir(dir).size()) << "no temporary left by the killed writer";
+  ASSERT_EQ(2u, cfgtest::list_dir(dir).size()) << "no temporary left by the killed writer";
   const std::string live = dir + "/.qxlaunch.cfg.qxr8tmp." + std::to_string(getppid()) + ".abcd1234";
   writeBytes(live, "a running writer's\n");
-  EXPECT_EQ("Old=1\n", readBytes(path));
+  EXPECT_EQ("Old=1\n", read_file(path));
 
   write_config_file(W(path), sample());
-  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", readBytes(path));
+  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", read_file(path));
   EXPECT_EQ((std::vector<std::string>{".qxlaunch.cfg.qxr8tmp." + std::to_string(getppid()) +
                                       ".abcd1234",
                                       "qxlaunch.cfg"}),
-            cfgtest::listDir(dir));
+            cfgtest::list_dir(dir));
 }
 
 TEST_F(ConfigIoTest, ReplaceKeepsModeBitsAndLeavesNoTemporaryFiles) {
@@ -401,11 +401,11 @@ TEST_F(ConfigIoTest, ReplaceKeepsModeBitsAndLeavesNoTemporaryFiles) {
   writeBytes(path, "Old=1\n");
   ASSERT_EQ(0, chmod(path.c_str(), 0604));
   write_config_file(W(path), sample());
-  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", readBytes(path));
+  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", read_file(path));
   struct stat st;
   ASSERT_EQ(0, stat(path.c_str(), &st));
   EXPECT_EQ(0604u, st.st_mode & 07777);
-  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::listDir(dir));
+  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::list_dir(dir));
 }
 
 // A file its user may not write (read-only mode) is refused like an open for
@@ -441,11 +441,11 @@ TEST_F(ConfigIoTest, FileWithoutWritePermissionIsRefusedWithOne) {
       options);
   ASSERT_NE(-1, child.status);
   EXPECT_EQ(11, child.status) << "0: replaced, 12: thrown 2, 77: could not drop root";
-  EXPECT_EQ(old, readBytes(path));
+  EXPECT_EQ(old, read_file(path));
   struct stat st;
   ASSERT_EQ(0, stat(path.c_str(), &st));
   EXPECT_EQ(0444u, st.st_mode & 07777);
-  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::listDir(dir));
+  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::list_dir(dir));
 }
 
 TEST_F(ConfigIoTest, NewFileGetsUmaskMode) {
@@ -462,9 +462,9 @@ TEST_F(ConfigIoTest, FileNameNearTheLengthLimitCanStillBeReplaced) {
   const std::string path = root + "/" + std::string(250, 'n');
   writeBytes(path, "Old=1\n");
   write_config_file(W(path), sample());
-  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", readBytes(path));
+  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", read_file(path));
   // The sandbox's home, tmp and work, and the file: no temporary left.
-  EXPECT_EQ(4u, cfgtest::listDir(root).size());
+  EXPECT_EQ(4u, cfgtest::list_dir(root).size());
 }
 
 TEST_F(ConfigIoTest, SymbolicLinkChainIsFollowedAndTheTargetReplaced) {
@@ -489,15 +489,15 @@ TEST_F(ConfigIoTest, SymbolicLinkChainIsFollowedAndTheTargetReplaced) {
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(0640u, st.st_mode & 07777);
   EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n",
-            readBytes(real + "/target.cfg"));
-  EXPECT_EQ((std::vector<std::string>{"target.cfg"}), cfgtest::listDir(real));
+            read_file(real + "/target.cfg"));
+  EXPECT_EQ((std::vector<std::string>{"target.cfg"}), cfgtest::list_dir(real));
 }
 
 TEST_F(ConfigIoTest, DanglingLinkCreatesItsTargetAndLinkLoopThrowsOne) {
   ASSERT_EQ(0, symlink((root + "/made.cfg").c_str(), (root + "/link.cfg").c_str()));
   write_config_file(W(root + "/link.cfg"), sample());
   EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n",
-            readBytes(root + "/made.cfg"));
+            read_file(root + "/made.cfg"));
 
   ASSERT_EQ(0, symlink("loop2", (root + "/loop1").c_str()));
   ASSERT_EQ(0, symlink("loop1", (root + "/loop2").c_str()));

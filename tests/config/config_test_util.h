@@ -21,13 +21,10 @@ inline void writeBytes(const std::string& path, const std::string& bytes) {
   ASSERT_TRUE(test_support::write_file(path, bytes)) << path;
 }
 
-inline std::string readBytes(const std::string& path) { return test_support::read_file(path); }
-inline bool exists(const std::string& path) { return test_support::file_exists(path); }
-inline void makeDirs(const std::string& path) { test_support::make_dirs(path); }
-// Names in a directory, "." and ".." left out, sorted.
-inline std::vector<std::string> listDir(const std::string& path) {
-  return test_support::list_dir(path);
-}
+using test_support::file_exists;
+using test_support::list_dir;
+using test_support::make_dirs;
+using test_support::read_file;
 
 inline wstring W(const std::string& s) { return widen_lib(s); }
 inline std::string N(const wstring& s) { return narrow_lib(s); }
@@ -47,7 +44,7 @@ class PrivateHomeTest : public ::testing::Test {
   std::string allUsersFile() const { return allUsersDir() + "/qxlaunch.cfg"; }
 
   void putFile(const std::string& dir, const std::string& file, const std::string& bytes) {
-    makeDirs(dir);
+    make_dirs(dir);
     writeBytes(file, bytes);
   }
 
