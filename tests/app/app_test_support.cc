@@ -10,9 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "install/kit_writer.h"
 #include "leak_suppressions.h"
-#include "platform/file_system.h"
 
 namespace app_test {
 
@@ -28,28 +26,15 @@ const char kViewerScript[] =
 
 }  // namespace
 
-Sandbox::Sandbox() : m_root("/tmp", "qxr8-app-") {
-  if (!m_root.ok()) throw std::runtime_error("mkdtemp failed");
-  for (const char* sub : {"/home", "/tmp", "/kit", "/bin", "/work"}) make_dirs(root() + sub);
+Sandbox::Sandbox() : test_support::Sandbox("kit") {
+  if (!ok()) throw std::runtime_error("the sandbox could not be made");
+  make_dirs(bin());
   write_file(bin() + "/xdg-open", kViewerScript);
-  write_file(root() + "/lsan.supp", kGuiLeakSuppressions);
+  write_file(path("lsan.supp"), kGuiLeakSuppressions);
   chmod((bin() + "/xdg-open").c_str(), 0755);
-  const char* path = getenv("PATH");
-  const std::string oldPath = path != nullptr ? path : "/usr/bin:/bin";
-  m_env.set("HOME", home());
-  m_env.set("TMPDIR", tmp());
-  m_env.set("PATH", bin() + ":" + oldPath);
-  m_env.set("QXR8_VIEWER_LOG", viewerLog());
-  char cwd[4096];
-  if (getcwd(cwd, sizeof cwd) != nullptr) m_oldCwd = cwd;
-  if (chdir(kitDir().c_str()) != 0) throw std::runtime_error("chdir failed");
-}
-
-// The environment and the tree go with the members, after this.
-Sandbox::~Sandbox() {
-  if (!m_oldCwd.empty() && chdir(m_oldCwd.c_str()) != 0) {
-    // Nothing sensible to do; the next test sets its own directory.
-  }
+  const char* oldPath = getenv("PATH");
+  setEnv("PATH", bin() + ":" + (oldPath != nullptr ? oldPath : "/usr/bin:/bin"));
+  setEnv("QXR8_VIEWER_LOG", viewerLog());
 }
 
 std::vector<std::string> Sandbox::childEnvironment() const {
@@ -60,31 +45,10 @@ std::vector<std::string> Sandbox::childEnvironment() const {
   }
   // Under LeakSanitizer the program is held to the same standard as the
   // in-process tests: the desktop libraries' leaks are not ours.
-  std::string lsan = "LSAN_OPTIONS=suppressions=" + root() + "/lsan.supp";
+  std::string lsan = "LSAN_OPTIONS=suppressions=" + path("lsan.supp");
   if (const char* value = getenv("LSAN_OPTIONS")) lsan += std::string(":") + value;
   env.push_back(lsan);
   return env;
-}
-
-bool write_kit(const std::string& path, const std::vector<config::KitProductInfo>& records,
-               const std::vector<KitFile>& files) {
-  std::string unpacked = config::encode_multi_header(records);
-  std::vector<config::KitEntry> entries;
-  std::string data;
-  for (const KitFile& file : files) {
-    config::KitEntry entry;
-    entry.name = wstring(file.name.begin(), file.name.end());
-    entry.lastWriteTime = EpochToFileTime(static_cast<long>(file.unixTime));
-    entry.offset = static_cast<uint32_t>(data.size());
-    entry.size = static_cast<uint32_t>(file.content.size());
-    data += file.content;
-    entries.push_back(entry);
-  }
-  unpacked += config::encode_file_table(entries);
-  unpacked += data;
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << config::deflate_raw(unpacked);
-  return static_cast<bool>(out);
 }
 
 std::vector<std::string> wait_for_viewer(const std::string& log, int timeoutMs) {

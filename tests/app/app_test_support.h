@@ -1,7 +1,6 @@
-// Shared pieces of the wizard tests: a private sandbox (HOME, TMPDIR and a
-// directory for the kit), kits built with the real raw-deflate writer, a
-// stand-in viewer that records how it was started, and an answerer for the
-// wizard's message boxes.
+// Shared pieces of the wizard tests: the sandbox with a directory for the
+// kit and a stand-in viewer that records how it was started, and answerers
+// for the wizard's message boxes and folder chooser.
 #ifndef QXR8_TESTS_APP_APP_TEST_SUPPORT_H_
 #define QXR8_TESTS_APP_APP_TEST_SUPPORT_H_
 
@@ -15,29 +14,23 @@
 #include "install/install_data.h"
 #include "platform/wstring.h"
 #include "tests/support/file_io.h"
-#include "tests/support/private_env.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/kit_builder.h"
+#include "tests/support/sandbox.h"
 
 namespace app_test {
 
-// A fresh directory (mkdtemp) with "home/" (HOME), "tmp/" (TMPDIR), "kit/"
-// (where a kit is put), "bin/" (put first in PATH: the stand-in xdg-open)
-// and "work/". The environment is restored and the tree removed at the end.
-class Sandbox {
+// The sandbox of the wizard tests: test_support::Sandbox (HOME, TMPDIR and
+// "work/") with "kit/" (where a kit is put, and the working directory) and
+// "bin/" (put first in PATH: the stand-in xdg-open). Throws
+// std::runtime_error when it cannot be made.
+class Sandbox : public test_support::Sandbox {
  public:
   Sandbox();
-  ~Sandbox();
-  Sandbox(const Sandbox&) = delete;
-  Sandbox& operator=(const Sandbox&) = delete;
 
-  const std::string& root() const { return m_root.path(); }
-  std::string home() const { return root() + "/home"; }
-  std::string tmp() const { return root() + "/tmp"; }
-  std::string kitDir() const { return root() + "/kit"; }
-  std::string bin() const { return root() + "/bin"; }
-  std::string work(const std::string& relative = "") const { return root() + "/work/" + relative; }
+  std::string kitDir() const { return path("kit"); }
+  std::string bin() const { return path("bin"); }
   // Where the stand-in xdg-open appends one line per argument it got.
-  std::string viewerLog() const { return root() + "/viewer.log"; }
+  std::string viewerLog() const { return path("viewer.log"); }
   // The default catalog of the wizard in this HOME (ends with "/").
   std::string defaultCatalog() const { return home() + "/.qxr8/Qx/qxr8/tmplts/"; }
   // The per-user launcher file in this HOME.
@@ -46,25 +39,10 @@ class Sandbox {
   // The environment for a child program: HOME, TMPDIR, PATH (bin/ first),
   // the viewer log, LC_ALL and LANG of this process, and DISPLAY if set.
   std::vector<std::string> childEnvironment() const;
-
- private:
-  // Removed after m_env has put the variables back.
-  test_support::TempDir m_root;
-  test_support::EnvironmentGuard m_env;
-  std::string m_oldCwd;
 };
 
-// One file of a test kit.
-struct KitFile {
-  std::string name;      // as stored in the kit ("\" or "/")
-  std::string content;
-  int64_t unixTime;      // its last-write time
-};
-
-// Writes a kit (multi-language header with `records`, then `files`) to
-// `path`, raw deflated. Returns false when it could not be written.
-bool write_kit(const std::string& path, const std::vector<config::KitProductInfo>& records,
-               const std::vector<KitFile>& files);
+using test_support::KitFile;
+using test_support::write_kit;
 
 using test_support::file_exists;
 using test_support::get_mtime;

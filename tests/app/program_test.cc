@@ -1,10 +1,8 @@
 // The whole program under X: build/bin/setup started as its own process
 // with a private HOME and TMPDIR, driven with xdotool on the wizard's fixed
 // button positions.
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -18,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "app_test_support.h"
+#include "tests/support/child_process.h"
 #include "tests/support/test_locale.h"
 
 namespace app_test {
@@ -27,35 +26,12 @@ const std::string kSetup = std::string(QXR8_BINARY_DIR) + "/bin/setup";
 // Centres of the buttons in the window (Part of the fixed layout).
 constexpr int kNextX = 310 + 40, kCancelX = 410 + 40, kButtonsY = 320 + 15;
 
-std::vector<char*> c_vector(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (std::string& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
-}
-
-// Runs a tool to its end and returns what it printed (fork/exec, no shell).
-std::string run_capture(std::vector<std::string> argv) {
-  int fds[2];
-  if (pipe(fds) != 0) return std::string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(fds[1], 1);
-    close(fds[0]);
-    close(fds[1]);
-    const int devnull = open("/dev/null", O_WRONLY);
-    dup2(devnull, 2);
-    std::vector<char*> args = c_vector(argv);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  close(fds[1]);
-  std::string out;
-  char buffer[4096];
-  for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) out.append(buffer, n);
-  close(fds[0]);
-  waitpid(pid, nullptr, 0);
-  return out;
+// Runs a tool to its end and returns what it printed (no shell; its
+// standard error discarded).
+std::string run_capture(const std::vector<std::string>& argv) {
+  test_support::ChildOptions options;
+  options.err = test_support::Stream::kDiscard;
+  return test_support::run_program(argv, options).out;
 }
 
 void sleep_ms(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
@@ -67,70 +43,15 @@ class SetupProcess {
   SetupProcess(const Sandbox& box, std::vector<std::string> args, const std::string& cwd,
                bool withDisplay = true, const std::string& program = kSetup,
                const std::vector<std::string>& extraEnv = {})
-      : m_out(box.root() + "/stdout.txt"), m_err(box.root() + "/stderr.txt") {
-    std::vector<std::string> argv = {program};
-    argv.insert(argv.end(), args.begin(), args.end());
-    std::vector<std::string> env = box.childEnvironment();
-    std::vector<std::string> dropped;
-    if (!withDisplay) dropped.push_back("DISPLAY=");
-    for (const std::string& entry : extraEnv) {
-      dropped.push_back(entry.substr(0, entry.find('=') + 1));
-    }
-    for (const std::string& prefix : dropped) {
-      for (auto it = env.begin(); it != env.end();) {
-        it = it->rfind(prefix, 0) == 0 ? env.erase(it) : it + 1;
-      }
-    }
-    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    m_pid = fork();
-    if (m_pid == 0) {
-      if (chdir(cwd.c_str()) != 0) _exit(126);
-      const int out = open(m_out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = open(m_err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      dup2(out, 1);
-      dup2(err, 2);
-      std::vector<char*> args_c = c_vector(argv);
-      std::vector<char*> env_c = c_vector(env);
-      execve(args_c[0], args_c.data(), env_c.data());
-      _exit(127);
-    }
-  }
-
-  ~SetupProcess() {
-    if (m_pid > 0 && !m_exited) {
-      kill(m_pid, SIGKILL);
-      waitpid(m_pid, nullptr, 0);
-    }
-  }
+      : m_child(command(program, args), options(box, cwd, withDisplay, extraEnv)) {}
 
   // The exit status, or -1 when the process was still running after
   // `timeoutMs` (or ended by a signal).
-  int waitExit(int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_exited = true;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-      }
-      sleep_ms(50);
-    }
-    return -1;
-  }
+  int waitExit(int timeoutMs) { return m_child.waitFor(timeoutMs) ? m_child.wait().status : -1; }
 
-  // The raw wait status, or -1 when the process was still running after
-  // `timeoutMs`.
-  int waitStatus(int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_exited = true;
-        return status;
-      }
-      sleep_ms(20);
-    }
-    return -1;
+  // How it ended; nullptr when it was still running after `timeoutMs`.
+  const test_support::ChildResult* waitEnd(int timeoutMs) {
+    return m_child.waitFor(timeoutMs) ? &m_child.wait() : nullptr;
   }
 
   // The visible windows of this process with their sizes.
@@ -141,7 +62,7 @@ class SetupProcess {
   std::vector<Window> windows() const {
     std::vector<Window> found;
     std::istringstream ids(
-        run_capture({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(m_pid)}));
+        run_capture({"xdotool", "search", "--onlyvisible", "--pid", std::to_string(pid())}));
     for (std::string id; ids >> id;) {
       std::istringstream shell(run_capture({"xdotool", "getwindowgeometry", "--shell", id}));
       Window w{id, 0, 0};
@@ -179,13 +100,29 @@ class SetupProcess {
     return false;
   }
 
-  std::string stderrText() const { return read_file(m_err); }
-  pid_t pid() const { return m_pid; }
+  std::string stderrText() const { return m_child.err(); }
+  pid_t pid() const { return m_child.pid(); }
 
  private:
-  pid_t m_pid = -1;
-  bool m_exited = false;
-  std::string m_out, m_err;
+  static std::vector<std::string> command(const std::string& program,
+                                          const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+  }
+  static test_support::ChildOptions options(const Sandbox& box, const std::string& cwd,
+                                            bool withDisplay,
+                                            const std::vector<std::string>& extraEnv) {
+    std::vector<std::string> changes = extraEnv;
+    if (!withDisplay) changes.push_back("DISPLAY");
+    test_support::ChildOptions options;
+    options.cwd = cwd;
+    options.environment = test_support::changed_environment(box.childEnvironment(), changes);
+    return options;
+  }
+
+  // Killed, should the test end before the program, by its destructor.
+  test_support::Child m_child;
 };
 
 void click(const std::string& window, int x, int y) {
@@ -434,9 +371,9 @@ TEST_F(ProgramTest, SigtermDuringASilentInstallEndsTheProgramOnlyAfterTheRollbac
   }
   ASSERT_TRUE(started) << setup.stderrText();
   kill(setup.pid(), SIGTERM);
-  const int status = setup.waitStatus(30000);
-  ASSERT_NE(-1, status) << "still running";
-  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << status;
+  const test_support::ChildResult* end = setup.waitEnd(30000);
+  ASSERT_NE(nullptr, end) << "still running";
+  EXPECT_EQ(SIGTERM, end->signal) << "exit status " << end->status;
   // Rolled back, or complete if the signal came after the last file; no
   // backup tree and no unpacked kit left behind.
   bool allOld = true, allNew = true;
@@ -444,7 +381,7 @@ TEST_F(ProgramTest, SigtermDuringASilentInstallEndsTheProgramOnlyAfterTheRollbac
     allOld = allOld && read_file(catalog + f.name) == "old " + f.name &&
              get_mtime(catalog + f.name) == 1400000000;
     allNew = allNew && read_file(catalog + f.name) == f.content &&
-             get_mtime(catalog + f.name) == f.unixTime;
+             get_mtime(catalog + f.name) == f.mtime;
   }
   EXPECT_TRUE(allOld || allNew);
   EXPECT_EQ(std::vector<std::string>(), list_dir(box->tmp()));

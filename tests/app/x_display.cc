@@ -1,15 +1,16 @@
 #include "x_display.h"
 
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtk/gtk.h>
 
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "app_test_support.h"
+#include "tests/support/temp_dir.h"
 
 namespace app_test {
 
@@ -18,9 +19,8 @@ void XDisplayEnvironment::SetUp() {
   // their first use, which comes before any test's private HOME: without
   // these, the folder chooser would record its folders in the real user's
   // recently-used list and fontconfig would write into the real cache.
-  char pattern[] = "/tmp/qxr8-gui-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  m_userDirs = pattern;
+  m_userDirs = test_support::make_temp_dir("/tmp", "qxr8-gui-");
+  ASSERT_FALSE(m_userDirs.empty());
   for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}) {
     const std::string dir = m_userDirs + "/" + name;
     make_dirs(dir);
@@ -36,32 +36,29 @@ void XDisplayEnvironment::SetUp() {
 }
 
 void XDisplayEnvironment::startServer() {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  m_server = fork();
-  ASSERT_GE(m_server, 0);
-  if (m_server == 0) {
-    close(fds[0]);
-    const std::string fd = std::to_string(fds[1]);
-    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24", "-nolisten",
-           "tcp", "-noreset", static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(fds[1]);
-  // Xvfb writes the display number it took once it accepts connections.
+  // Xvfb writes the display number it took to its standard output (the
+  // pipe) once it accepts connections; its log goes to the test's stderr.
+  test_support::ChildOptions options;
+  options.pipes = true;
+  options.err = test_support::Stream::kInherit;
+  m_server = std::make_unique<test_support::Child>(
+      std::vector<std::string>{"Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
+                               "-nolisten", "tcp", "-noreset"},
+      options);
+  ASSERT_TRUE(m_server->started());
   std::string number;
   char c;
-  while (read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-  close(fds[0]);
+  while (read(m_server->fromChild(), &c, 1) == 1 && c != '\n') number += c;
   ASSERT_FALSE(number.empty()) << "Xvfb did not start";
   setenv("DISPLAY", (":" + number).c_str(), 1);
 }
 
 void XDisplayEnvironment::TearDown() {
   if (!m_userDirs.empty()) remove_tree(m_userDirs);
-  if (m_server <= 0) return;
-  kill(m_server, SIGTERM);
-  waitpid(m_server, nullptr, 0);
+  if (!m_server) return;
+  m_server->kill(SIGTERM);
+  m_server->wait();
+  m_server.reset();
   unsetenv("DISPLAY");
 }
 

@@ -6,9 +6,11 @@
 #define QXR8_TESTS_APP_X_DISPLAY_H_
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
+#include <memory>
 #include <string>
+
+#include "tests/support/child_process.h"
 
 namespace app_test {
 
@@ -19,7 +21,7 @@ class XDisplayEnvironment : public ::testing::Environment {
 
  private:
   void startServer();
-  pid_t m_server = -1;
+  std::unique_ptr<test_support::Child> m_server;  // the private Xvfb, if one was started
   std::string m_userDirs;  // private XDG_* directories, removed at the end
 };
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-using cfgtest::readBytes;
+using cfgtest::read_file;
 using cfgtest::W;
 
 class CLocaleConfigTest : public cfgtest::PrivateHomeTest {};
@@ -28,7 +28,7 @@ TEST_F(CLocaleConfigTest, Utf8FileRoundTripsByteForByteInTheCLocale) {
   EXPECT_EQ(1u, MB_CUR_MAX);
   ASSERT_EQ(2u, c.entries().size());  // the key behind the BOM and the Cyrillic key
   write_config_file(W(root + "/out.cfg"), c);
-  EXPECT_EQ(bytes, readBytes(root + "/out.cfg"));
+  EXPECT_EQ(bytes, read_file(root + "/out.cfg"));
 }
 
 TEST_F(CLocaleConfigTest, RegistrationInTheCLocaleKeepsNonAsciiCatalogs) {
@@ -41,7 +41,7 @@ TEST_F(CLocaleConfigTest, RegistrationInTheCLocaleKeepsNonAsciiCatalogs) {
   EXPECT_EQ(0, register_catalog(reg, u"/srv/new/"));
   EXPECT_EQ(key + "/srv/new\n" + key + "/srv/\xD0\xB0\n" + key + "/srv/\xD0\xB1\n" +
                 "Name=\xC3\xA9t\xC3\xA9\n",
-            readBytes(localFile()));
+            read_file(localFile()));
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -11,11 +10,12 @@
 #include "config/config_reader.h"
 #include "config/config_writer.h"
 #include "tests/config/config_test_util.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
 using cfgtest::N;
-using cfgtest::readBytes;
+using cfgtest::read_file;
 using cfgtest::W;
 using cfgtest::writeBytes;
 using Values = std::vector<wstring>;
@@ -31,7 +31,7 @@ class ConfigIoTest : public cfgtest::PrivateHomeTest {
     read_config_file(W(in), c);
     write_config_file(W(res), c);
     if (out) *out = c;
-    return readBytes(res);
+    return read_file(res);
   }
 };
 
@@ -197,27 +197,26 @@ TEST_F(ConfigIoTest, ValuesDifferingAfterAZeroByteAreBothKept) {
 
 // A pipe or a device in place of the file has no settings to give: reading
 // it must not wait for a writer nor read without end. Checked in a child
-// that an alarm ends, so a hang fails the test instead of stalling it.
+// with a time limit, so a hang fails the test instead of stalling it.
 TEST_F(ConfigIoTest, PipeOrDeviceInPlaceOfTheFileReadsAsEmpty) {
   const std::string fifo = root + "/fifo.cfg";
   ASSERT_EQ(0, mkfifo(fifo.c_str(), 0644));
   const std::string zero = root + "/zero.cfg";
   ASSERT_EQ(0, symlink("/dev/zero", zero.c_str()));
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    alarm(20);
-    ConfigFile c;
-    read_config_file(W(fifo), c);
-    read_config_file(W(zero), c);
-    const bool fifoAnsi = is_ansi_encoded(W(fifo));
-    _exit(c.entries().empty() && !fifoAnsi ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  EXPECT_TRUE(WIFEXITED(status)) << "the reader hung or crashed";
-  if (WIFEXITED(status)) {
-    EXPECT_EQ(0, WEXITSTATUS(status));
+  test_support::ChildOptions options;
+  options.timeoutMs = 20000;
+  const test_support::ChildResult child = test_support::run_function(
+      [&] {
+        ConfigFile c;
+        read_config_file(W(fifo), c);
+        read_config_file(W(zero), c);
+        const bool fifoAnsi = is_ansi_encoded(W(fifo));
+        return c.entries().empty() && !fifoAnsi ? 0 : 1;
+      },
+      options);
+  EXPECT_NE(-1, child.status) << "the reader hung or crashed";
+  if (child.status != -1) {
+    EXPECT_EQ(0, child.status);
   }
 }
 
@@ -230,11 +229,13 @@ TEST_F(ConfigIoTest, WriterProducesKeyEqualsValueLinesAndSkipsEmptyLists) {
   c.addValue(u"\u041a", u"\u0416");
   const std::string path = root + "/w.cfg";
   write_config_file(W(path), c);
-  EXPECT_EQ("A=1\nA=2\nPath=\n\xD0\x9A=\xD0\x96\n", readBytes(path));
+  EXPECT_EQ("A=1\nA=2\nPath=\n\xD0\x9A=\xD0\x96\n", read_file(path));
 }
 
 TEST(IsAnsiEncoded, LooksForTheUtf16LittleEndianMarkOnly) {
-  const std::string dir = cfgtest::makeTempDir();
+  const test_support::TempDir scratch;
+  ASSERT_TRUE(scratch.ok());
+  const std::string& dir = scratch.path();
   struct Case {
     const char* name;
     std::string bytes;
@@ -253,7 +254,6 @@ TEST(IsAnsiEncoded, LooksForTheUtf16LittleEndianMarkOnly) {
     EXPECT_EQ(c.expected, is_ansi_encoded(W(dir + "/" + c.name))) << c.name;
   }
   EXPECT_FALSE(is_ansi_encoded(W(dir + "/missing")));
-  cfgtest::removeTree(dir);
 }
 
 // --- writes that fail leave the old file whole ---
@@ -273,7 +273,7 @@ TEST_F(ConfigIoTest, MissingDirectoryThrowsOneAndCreatesNothing) {
   } catch (int code) {
     EXPECT_EQ(1, code);
   }
-  EXPECT_FALSE(cfgtest::exists(root + "/missing"));
+  EXPECT_FALSE(cfgtest::file_exists(root + "/missing"));
 }
 
 TEST_F(ConfigIoTest, PathBelowARegularFileThrowsOne) {
@@ -284,7 +284,7 @@ TEST_F(ConfigIoTest, PathBelowARegularFileThrowsOne) {
   } catch (int code) {
     EXPECT_EQ(1, code);
   }
-  EXPECT_EQ("not a directory\n", readBytes(root + "/plain"));
+  EXPECT_EQ("not a directory\n", read_file(root + "/plain"));
 }
 
 TEST_F(ConfigIoTest, DirectoryInPlaceOfTheFileThrowsOneAndStays) {
@@ -292,7 +292,7 @@ TEST_F(ConfigIoTest, DirectoryInPlaceOfTheFileThrowsOneAndStays) {
   ASSERT_EQ(0, mkdir(path.c_str(), 0755));
   cfgtest::writeBytes(path + "/inside", "x");
   EXPECT_THROW(write_config_file(W(path), sample()), int);
-  EXPECT_EQ("x", readBytes(path + "/inside"));
+  EXPECT_EQ("x", read_file(path + "/inside"));
 }
 
 // Restores the file-size limit and SIGXFSZ however the test ends.
@@ -335,9 +335,9 @@ TEST_F(ConfigIoTest, WriteFailingHalfwayThrowsTwoAndKeepsOldFile) {
       EXPECT_EQ(2, code);
     }
   }
-  EXPECT_EQ(old, readBytes(path));
+  EXPECT_EQ(old, read_file(path));
   // No half-written temporary file is left beside it.
-  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::listDir(dir));
+  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::list_dir(dir));
 
   // With a second link the file is written in place; failing halfway, the
   // old bytes go back and both names still show them.
@@ -352,8 +352,8 @@ TEST_F(ConfigIoTest, WriteFailingHalfwayThrowsTwoAndKeepsOldFile) {
       EXPECT_EQ(2, code);
     }
   }
-  EXPECT_EQ(old, readBytes(path));
-  EXPECT_EQ(old, readBytes(dir + "/other-name"));
+  EXPECT_EQ(old, read_file(path));
+  EXPECT_EQ(old, read_file(dir + "/other-name"));
 }
 
 // A writer killed while writing (here by exceeding its file-size limit)
@@ -366,34 +366,32 @@ TEST_F(ConfigIoTest, TemporaryOfAKilledWriterIsRemovedByTheNextWrite) {
   writeBytes(path, "Old=1\n");
   ConfigFile big = sample();
   for (int i = 0; i < 200; ++i) big.addValue(u"Line", W(std::to_string(i)));
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    rlimit none{0, 0};
-    setrlimit(RLIMIT_CORE, &none);
-    rlimit small{64, 64};
-    setrlimit(RLIMIT_FSIZE, &small);
-    signal(SIGXFSZ, SIG_DFL);
-    try {
-      write_config_file(W(path), big);
-    } catch (...) {
-    }
-    _exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  ASSERT_TRUE(WIFSIGNALED(status)) << "the writer was not killed";
-  ASSERT_EQ(2u, cfgtest::listDir(dir).size()) << "no temporary left by the killed writer";
+  test_support::ChildOptions options;
+  options.fileSizeLimit = 64;
+  const test_support::ChildResult child = test_support::run_function(
+      [&] {
+        rlimit none{0, 0};
+        setrlimit(RLIMIT_CORE, &none);
+        signal(SIGXFSZ, SIG_DFL);
+        try {
+          write_config_file(W(path), big);
+        } catch (...) {
+        }
+        return 0;
+      },
+      options);
+  ASSERT_NE(0, child.signal) << "the writer was not killed";
+  ASSERT_EQ(2u, cfgtest::list_dir(dir).size()) << "no temporary left by the killed writer";
   const std::string live = dir + "/.qxlaunch.cfg.qxr8tmp." + std::to_string(getppid()) + ".abcd1234";
   writeBytes(live, "a running writer's\n");
-  EXPECT_EQ("Old=1\n", readBytes(path));
+  EXPECT_EQ("Old=1\n", read_file(path));
 
   write_config_file(W(path), sample());
-  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", readBytes(path));
+  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", read_file(path));
   EXPECT_EQ((std::vector<std::string>{".qxlaunch.cfg.qxr8tmp." + std::to_string(getppid()) +
                                       ".abcd1234",
                                       "qxlaunch.cfg"}),
-            cfgtest::listDir(dir));
+            cfgtest::list_dir(dir));
 }
 
 TEST_F(ConfigIoTest, ReplaceKeepsModeBitsAndLeavesNoTemporaryFiles) {
@@ -403,18 +401,18 @@ TEST_F(ConfigIoTest, ReplaceKeepsModeBitsAndLeavesNoTemporaryFiles) {
   writeBytes(path, "Old=1\n");
   ASSERT_EQ(0, chmod(path.c_str(), 0604));
   write_config_file(W(path), sample());
-  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", readBytes(path));
+  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", read_file(path));
   struct stat st;
   ASSERT_EQ(0, stat(path.c_str(), &st));
   EXPECT_EQ(0604u, st.st_mode & 07777);
-  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::listDir(dir));
+  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::list_dir(dir));
 }
 
 // A file its user may not write (read-only mode) is refused like an open for
 // writing would refuse it, and stays as it was. The suite runs as root, who
 // may write anything, so the write is made by a child that has given up root.
 TEST_F(ConfigIoTest, FileWithoutWritePermissionIsRefusedWithOne) {
-  const uid_t kNobody = 65534;
+  const uid_t kNobody = test_support::kOtherUser;
   const std::string dir = root + "/cfg";
   ASSERT_EQ(0, mkdir(dir.c_str(), 0777));
   ASSERT_EQ(0, chmod(dir.c_str(), 0777));
@@ -427,28 +425,27 @@ TEST_F(ConfigIoTest, FileWithoutWritePermissionIsRefusedWithOne) {
     ASSERT_EQ(0, chown(path.c_str(), kNobody, kNobody));
   }
 
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (geteuid() == 0 && (setgid(kNobody) != 0 || setuid(kNobody) != 0)) _exit(90);
-    try {
-      write_config_file(W(path), sample());
-    } catch (int code) {
-      _exit(10 + code);
-    } catch (...) {
-      _exit(91);
-    }
-    _exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(child, waitpid(child, &status, 0));
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(11, WEXITSTATUS(status)) << "0: replaced, 12: thrown 2, 90: could not drop root";
-  EXPECT_EQ(old, readBytes(path));
+  test_support::ChildOptions options;
+  options.asOtherUser = geteuid() == 0;
+  const test_support::ChildResult child = test_support::run_function(
+      [&] {
+        try {
+          write_config_file(W(path), sample());
+        } catch (int code) {
+          return 10 + code;
+        } catch (...) {
+          return 91;
+        }
+        return 0;
+      },
+      options);
+  ASSERT_NE(-1, child.status);
+  EXPECT_EQ(11, child.status) << "0: replaced, 12: thrown 2, 77: could not drop root";
+  EXPECT_EQ(old, read_file(path));
   struct stat st;
   ASSERT_EQ(0, stat(path.c_str(), &st));
   EXPECT_EQ(0444u, st.st_mode & 07777);
-  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::listDir(dir));
+  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::list_dir(dir));
 }
 
 TEST_F(ConfigIoTest, NewFileGetsUmaskMode) {
@@ -465,8 +462,9 @@ TEST_F(ConfigIoTest, FileNameNearTheLengthLimitCanStillBeReplaced) {
   const std::string path = root + "/" + std::string(250, 'n');
   writeBytes(path, "Old=1\n");
   write_config_file(W(path), sample());
-  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", readBytes(path));
-  EXPECT_EQ(3u, cfgtest::listDir(root).size());  // home, tmp and the file: no temporary left
+  EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n", read_file(path));
+  // The sandbox's home, tmp and work, and the file: no temporary left.
+  EXPECT_EQ(4u, cfgtest::list_dir(root).size());
 }
 
 TEST_F(ConfigIoTest, SymbolicLinkChainIsFollowedAndTheTargetReplaced) {
@@ -491,15 +489,15 @@ TEST_F(ConfigIoTest, SymbolicLinkChainIsFollowedAndTheTargetReplaced) {
   EXPECT_TRUE(S_ISREG(st.st_mode));
   EXPECT_EQ(0640u, st.st_mode & 07777);
   EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n",
-            readBytes(real + "/target.cfg"));
-  EXPECT_EQ((std::vector<std::string>{"target.cfg"}), cfgtest::listDir(real));
+            read_file(real + "/target.cfg"));
+  EXPECT_EQ((std::vector<std::string>{"target.cfg"}), cfgtest::list_dir(real));
 }
 
 TEST_F(ConfigIoTest, DanglingLinkCreatesItsTargetAndLinkLoopThrowsOne) {
   ASSERT_EQ(0, symlink((root + "/made.cfg").c_str(), (root + "/link.cfg").c_str()));
   write_config_file(W(root + "/link.cfg"), sample());
   EXPECT_EQ("ConfigurationTemplatesLocation=/new/catalog\nOther=kept\n",
-            readBytes(root + "/made.cfg"));
+            read_file(root + "/made.cfg"));
 
   ASSERT_EQ(0, symlink("loop2", (root + "/loop1").c_str()));
   ASSERT_EQ(0, symlink("loop1", (root + "/loop2").c_str()));

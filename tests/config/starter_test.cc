@@ -5,12 +5,12 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -19,10 +19,11 @@
 #include "config/config_locations.h"
 #include "config/write_permission.h"
 #include "tests/config/config_test_util.h"
+#include "tests/support/child_process.h"
 
 namespace {
 
-using cfgtest::readBytes;
+using cfgtest::read_file;
 using cfgtest::W;
 using List = std::vector<wstring>;
 
@@ -30,66 +31,38 @@ const std::string kKey = "ConfigurationTemplatesLocation=";
 
 class StarterTest : public cfgtest::PrivateHomeTest {
  protected:
-  static constexpr uid_t kNobody = 65534;
+  static constexpr uid_t kNobody = test_support::kOtherUser;
   static constexpr gid_t kSharedGroup = 1234;
 
   // A registration in its own process (see register_helper.cc), as the
-  // user 65534 through setpriv when `asNobody`, with the extra group
+  // user 65534 (through setpriv) when `asNobody`, with the extra group
   // `group` when it is not 0. With `wait` it pauses after its start-up read
   // until released(). The test's HOME and TMPDIR are inherited.
-  struct Registration {
-    pid_t pid = -1;
-    int toChild = -1;
-    int fromChild = -1;
-  };
+  using Registration = std::unique_ptr<test_support::Child>;
   static Registration start(const std::string& catalog, bool wait, bool asNobody,
                             gid_t group = 0) {
-    const std::string helper = QXR8_BINARY_DIR "/tests/config_register_helper";
-    const std::string groups = "--groups=" + std::to_string(group);
-    std::vector<std::string> args;
-    if (asNobody) {
-      args = {"setpriv", "--reuid=65534", "--regid=65534",
-              group != 0 ? groups : std::string("--clear-groups")};
-    }
-    args.push_back(helper);
-    args.push_back(catalog);
+    std::vector<std::string> args = {QXR8_BINARY_DIR "/tests/config_register_helper", catalog};
     if (wait) args.push_back("wait");
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(&a[0]);
-    argv.push_back(nullptr);
-    int in[2];
-    int out[2];
-    Registration r;
-    if (pipe(in) != 0 || pipe(out) != 0) return r;
-    r.pid = fork();
-    if (r.pid == 0) {
-      dup2(in[0], STDIN_FILENO);
-      dup2(out[1], STDOUT_FILENO);
-      execvp(argv[0], argv.data());
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    r.toChild = in[1];
-    r.fromChild = out[0];
-    return r;
+    test_support::ChildOptions options;
+    options.pipes = true;
+    options.err = test_support::Stream::kInherit;
+    options.asOtherUser = asNobody;
+    options.otherUserGroup = group;
+    return std::make_unique<test_support::Child>(args, options);
   }
   // Waits until the registration has done its start-up read.
   static bool ready(const Registration& r) {
     char byte = 0;
-    return read(r.fromChild, &byte, 1) == 1;
+    return read(r->fromChild(), &byte, 1) == 1;
   }
   static void release(const Registration& r) {
     const char byte = 'g';
-    EXPECT_EQ(1, write(r.toChild, &byte, 1));
+    EXPECT_EQ(1, write(r->toChild(), &byte, 1));
   }
   // The helper's exit status (0, 1, 2 or 3), or -1 when it did not exit.
   static int finish(Registration& r) {
-    close(r.toChild);
-    close(r.fromChild);
-    int status = 0;
-    if (waitpid(r.pid, &status, 0) != r.pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+    r->closePipes();
+    return r->wait().status;
   }
   static int runAsNobody(const std::string& catalog, gid_t group = 0) {
     Registration r = start(catalog, false, true, group);
@@ -101,7 +74,7 @@ class StarterTest : public cfgtest::PrivateHomeTest {
   bool giveHomeToNobody() {
     if (geteuid() != 0) return false;
     EXPECT_EQ(0, chmod(root.c_str(), 0711));
-    cfgtest::makeDirs(localDir());
+    cfgtest::make_dirs(localDir());
     for (const std::string& dir : {home, home + "/.Qx", localDir(), tmp}) {
       EXPECT_EQ(0, chown(dir.c_str(), kNobody, kNobody)) << dir;
     }
@@ -123,7 +96,7 @@ TEST_F(StarterTest, LocationsUnderHome) {
   EXPECT_EQ(h + u"/.qxr8/Qx/qxr8/", r8_app_data_dir(true));
   EXPECT_EQ(h + u"/.qxr8/Qx\\Qxr82\\", r8_app_data_dir_82(false));
   // Pure path arithmetic: nothing was created.
-  EXPECT_TRUE(cfgtest::listDir(home).empty());
+  EXPECT_TRUE(cfgtest::list_dir(home).empty());
 }
 
 TEST_F(StarterTest, LocationsFollowHomeChanges) {
@@ -187,21 +160,21 @@ TEST_F(StarterTest, SetReplacesTheListAndKeepsOtherKeys) {
   set_tmplts_list({u"/new", u"/NEW\\", u"/old1", u"/new/"}, false);
   EXPECT_EQ("DefaultVersion=8.2\r\n" + kKey + "/new\n" + kKey + "/old1\n" + kKey + "/new/\n" +
                 "InstallComponents=A B\n",
-            readBytes(localFile()));
+            read_file(localFile()));
   // The all-users file is only read.
-  EXPECT_EQ(kKey + "/common\n", readBytes(allUsersFile()));
+  EXPECT_EQ(kKey + "/common\n", read_file(allUsersFile()));
 }
 
 TEST_F(StarterTest, SetWithEmptyListMovesKeyToEndAndWritesNoLine) {
   putFile(localDir(), localFile(), kKey + "/a\nOther=1\n");
   set_tmplts_list({}, false);
-  EXPECT_EQ("Other=1\n", readBytes(localFile()));
+  EXPECT_EQ("Other=1\n", read_file(localFile()));
 }
 
 TEST_F(StarterTest, SaveCreatesMissingDirectories) {
   set_tmplts_list({u"/cat"}, true);
-  EXPECT_EQ(kKey + "/cat\n", readBytes(baseFile()));
-  EXPECT_FALSE(cfgtest::exists(localFile()));
+  EXPECT_EQ(kKey + "/cat\n", read_file(baseFile()));
+  EXPECT_FALSE(cfgtest::file_exists(localFile()));
 }
 
 TEST_F(StarterTest, FailedSaveRetriesOnceAfterFallbackDirectoriesAndThrows) {
@@ -213,7 +186,7 @@ TEST_F(StarterTest, FailedSaveRetriesOnceAfterFallbackDirectoriesAndThrows) {
   } catch (int code) {
     EXPECT_EQ(1, code);
   }
-  EXPECT_EQ("in the way\n", readBytes(home + "/.Qx"));
+  EXPECT_EQ("in the way\n", read_file(home + "/.Qx"));
   struct stat st;
   ASSERT_EQ(0, stat((home + "/.qxr8/\\Qx.Qx/qxlaunch").c_str(), &st));
   EXPECT_TRUE(S_ISDIR(st.st_mode));
@@ -224,16 +197,16 @@ TEST_F(StarterTest, IsWritePermittedAnswersForTheDirectoryAsked) {
   ASSERT_EQ(0, mkdir(dir.c_str(), 0755));
   EXPECT_TRUE(isWritePermitted(W(dir)));
   EXPECT_TRUE(isWritePermitted(W(dir + "/")));
-  EXPECT_TRUE(cfgtest::listDir(dir).empty()) << "probe file left behind";
-  EXPECT_TRUE(cfgtest::listDir(tmp).empty()) << "probe went to TMPDIR";
+  EXPECT_TRUE(cfgtest::list_dir(dir).empty()) << "probe file left behind";
+  EXPECT_TRUE(cfgtest::list_dir(tmp).empty()) << "probe went to TMPDIR";
 
   EXPECT_FALSE(isWritePermitted(W(root + "/missing")));
   cfgtest::writeBytes(root + "/file", "x");
   EXPECT_FALSE(isWritePermitted(W(root + "/file")));
   // Not writable even for root.
   EXPECT_FALSE(isWritePermitted(u"/proc"));
-  EXPECT_FALSE(cfgtest::exists(root + "/missing"));
-  EXPECT_TRUE(cfgtest::listDir(tmp).empty());
+  EXPECT_FALSE(cfgtest::file_exists(root + "/missing"));
+  EXPECT_TRUE(cfgtest::list_dir(tmp).empty());
 }
 
 // --- registration, end to end with real files ---
@@ -246,8 +219,8 @@ TEST_F(StarterTest, NoFilesAtAll) {
   const wstring catalog = r8_app_data_dir(false) + u"tmplts/";
   EXPECT_EQ(0, register_catalog(reg, catalog));
   EXPECT_EQ((List{r8_app_data_dir(false) + u"tmplts"}), reg.tmpltsList);
-  EXPECT_EQ(kKey + home + "/.qxr8/Qx/qxr8/tmplts\n", readBytes(localFile()));
-  EXPECT_FALSE(cfgtest::exists(baseFile()));
+  EXPECT_EQ(kKey + home + "/.qxr8/Qx/qxr8/tmplts\n", read_file(localFile()));
+  EXPECT_FALSE(cfgtest::file_exists(baseFile()));
 }
 
 TEST_F(StarterTest, PerUserAndAllUsersListsThenInstallPutsCatalogFirst) {
@@ -260,15 +233,15 @@ TEST_F(StarterTest, PerUserAndAllUsersListsThenInstallPutsCatalogFirst) {
   EXPECT_EQ(0, register_catalog(reg, u"/srv/C\\"));
   EXPECT_EQ("CommonCfgLocation=/etc/x\n" + kKey + "/srv/C\n" + kKey + "/srv/A\n" + kKey +
                 "/srv/B\n" + "DistributiveLocation=/d\n",
-            readBytes(localFile()));
-  EXPECT_FALSE(cfgtest::exists(baseFile()));
+            read_file(localFile()));
+  EXPECT_FALSE(cfgtest::file_exists(baseFile()));
 }
 
 TEST_F(StarterTest, InstallIntoListedCatalogMovesItToTheFront) {
   putFile(localDir(), localFile(), kKey + "/srv/A\n" + kKey + "/srv/B\n");
   CatalogRegistration reg = read_catalog_registration();
   EXPECT_EQ(0, register_catalog(reg, u"/SRV/b/"));
-  EXPECT_EQ(kKey + "/SRV/b\n" + kKey + "/srv/A\n", readBytes(localFile()));
+  EXPECT_EQ(kKey + "/SRV/b\n" + kKey + "/srv/A\n", read_file(localFile()));
 }
 
 TEST_F(StarterTest, OnlyBaseFileWithCatalogsUpdatesOnlyTheBaseFile) {
@@ -278,8 +251,8 @@ TEST_F(StarterTest, OnlyBaseFileWithCatalogsUpdatesOnlyTheBaseFile) {
   EXPECT_TRUE(reg.listFromBaseCfg);
   EXPECT_EQ((List{u"/base/one"}), reg.tmpltsList);
   EXPECT_EQ(0, register_catalog(reg, u"/new"));
-  EXPECT_EQ(kKey + "/new\n" + kKey + "/base/one\nOther=b\n", readBytes(baseFile()));
-  EXPECT_FALSE(cfgtest::exists(localFile()));
+  EXPECT_EQ(kKey + "/new\n" + kKey + "/base/one\nOther=b\n", read_file(baseFile()));
+  EXPECT_FALSE(cfgtest::file_exists(localFile()));
 }
 
 TEST_F(StarterTest, OnlyBaseFileWithoutCatalogsUpdatesBothFiles) {
@@ -289,8 +262,8 @@ TEST_F(StarterTest, OnlyBaseFileWithoutCatalogsUpdatesBothFiles) {
   EXPECT_FALSE(reg.listFromBaseCfg);
   EXPECT_TRUE(reg.tmpltsList.empty());
   EXPECT_EQ(0, register_catalog(reg, u"/new/"));
-  EXPECT_EQ(kKey + "/new\n", readBytes(localFile()));
-  EXPECT_EQ("Other=b\n" + kKey + "/new\n", readBytes(baseFile()));
+  EXPECT_EQ(kKey + "/new\n", read_file(localFile()));
+  EXPECT_EQ("Other=b\n" + kKey + "/new\n", read_file(baseFile()));
 }
 
 TEST_F(StarterTest, BothFilesGetTheListReadFromTheOrdinaryFiles) {
@@ -303,8 +276,8 @@ TEST_F(StarterTest, BothFilesGetTheListReadFromTheOrdinaryFiles) {
   EXPECT_EQ((List{u"/ord/A", u"/all/B"}), reg.tmpltsList);
   EXPECT_EQ(0, register_catalog(reg, u"/C"));
   const std::string list = kKey + "/C\n" + kKey + "/ord/A\n" + kKey + "/all/B\n";
-  EXPECT_EQ(list, readBytes(localFile()));
-  EXPECT_EQ(list + "BaseOnly=1\n", readBytes(baseFile()));
+  EXPECT_EQ(list, read_file(localFile()));
+  EXPECT_EQ(list + "BaseOnly=1\n", read_file(baseFile()));
 }
 
 TEST_F(StarterTest, FailingFirstWriteIsReportedAndSkipsTheSecond) {
@@ -317,16 +290,16 @@ TEST_F(StarterTest, FailingFirstWriteIsReportedAndSkipsTheSecond) {
   // Replace ~/.Qx/qxlaunch by a file now that the read is done.
   cfgtest::writeBytes(localDir(), "blocker\n");
   EXPECT_EQ(1, register_catalog(reg, u"/C"));
-  EXPECT_EQ("Other=b\n", readBytes(baseFile()));
-  EXPECT_EQ("blocker\n", readBytes(localDir()));
+  EXPECT_EQ("Other=b\n", read_file(baseFile()));
+  EXPECT_EQ("blocker\n", read_file(localDir()));
 }
 
 TEST_F(StarterTest, RegistrationKeepsSymlinkedLauncherFile) {
   const std::string dotfiles = root + "/dotfiles";
-  cfgtest::makeDirs(dotfiles);
+  cfgtest::make_dirs(dotfiles);
   cfgtest::writeBytes(dotfiles + "/launcher.cfg", kKey + "/A\nKeep=yes\n");
   ASSERT_EQ(0, chmod((dotfiles + "/launcher.cfg").c_str(), 0600));
-  cfgtest::makeDirs(localDir());
+  cfgtest::make_dirs(localDir());
   ASSERT_EQ(0, symlink((dotfiles + "/launcher.cfg").c_str(), localFile().c_str()));
   CatalogRegistration reg = read_catalog_registration();
   EXPECT_EQ((List{u"/A"}), reg.tmpltsList);
@@ -334,7 +307,7 @@ TEST_F(StarterTest, RegistrationKeepsSymlinkedLauncherFile) {
   struct stat st;
   ASSERT_EQ(0, lstat(localFile().c_str(), &st));
   EXPECT_TRUE(S_ISLNK(st.st_mode));
-  EXPECT_EQ(kKey + "/B\n" + kKey + "/A\nKeep=yes\n", readBytes(dotfiles + "/launcher.cfg"));
+  EXPECT_EQ(kKey + "/B\n" + kKey + "/A\nKeep=yes\n", read_file(dotfiles + "/launcher.cfg"));
   ASSERT_EQ(0, stat(localFile().c_str(), &st));
   EXPECT_EQ(0600u, st.st_mode & 07777);
 }
@@ -345,7 +318,7 @@ TEST_F(StarterTest, TwoRegistrationsInARowSeeEachOther) {
   CatalogRegistration second = read_catalog_registration();
   EXPECT_EQ((List{u"/one"}), second.tmpltsList);
   EXPECT_EQ(0, register_catalog(second, u"/two"));
-  EXPECT_EQ(kKey + "/two\n" + kKey + "/one\n", readBytes(localFile()));
+  EXPECT_EQ(kKey + "/two\n" + kKey + "/one\n", read_file(localFile()));
 }
 
 // --- what other users, other programs and other encodings left in the file ---
@@ -359,7 +332,7 @@ TEST_F(StarterTest, UnreadableFileIsNotRewritten) {
   ASSERT_EQ(0, chown(localFile().c_str(), kNobody, kNobody));
   ASSERT_EQ(0, chmod(localFile().c_str(), 0200));
   EXPECT_EQ(1, runAsNobody("/srv/new"));
-  EXPECT_EQ(old, readBytes(localFile()));
+  EXPECT_EQ(old, read_file(localFile()));
   struct stat st;
   ASSERT_EQ(0, stat(localFile().c_str(), &st));
   EXPECT_EQ(0200u, st.st_mode & 07777);
@@ -375,8 +348,8 @@ TEST_F(StarterTest, FileInAReadOnlyFolderIsRewrittenInPlace) {
   const int rc = runAsNobody("/srv/new");
   chmod(localDir().c_str(), 0755);
   EXPECT_EQ(0, rc);
-  EXPECT_EQ(kKey + "/srv/new\n" + kKey + "/srv/A\nOther=kept\n", readBytes(localFile()));
-  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::listDir(localDir()));
+  EXPECT_EQ(kKey + "/srv/new\n" + kKey + "/srv/A\nOther=kept\n", read_file(localFile()));
+  EXPECT_EQ((std::vector<std::string>{"qxlaunch.cfg"}), cfgtest::list_dir(localDir()));
 }
 
 // A file shared through its group (root:1234, 0660) and rewritten by a
@@ -387,7 +360,7 @@ TEST_F(StarterTest, GroupSharedFileKeepsItsOwnerGroupAndMode) {
   ASSERT_EQ(0, chown(localFile().c_str(), 0, kSharedGroup));
   ASSERT_EQ(0, chmod(localFile().c_str(), 0660));
   EXPECT_EQ(0, runAsNobody("/srv/new", kSharedGroup));
-  EXPECT_EQ(kKey + "/srv/new\n" + kKey + "/srv/A\nOther=kept\n", readBytes(localFile()));
+  EXPECT_EQ(kKey + "/srv/new\n" + kKey + "/srv/A\nOther=kept\n", read_file(localFile()));
   struct stat st;
   ASSERT_EQ(0, stat(localFile().c_str(), &st));
   EXPECT_EQ(0u, st.st_uid);
@@ -402,8 +375,8 @@ TEST_F(StarterTest, HardLinkedFileStaysOneFileUnderBothNames) {
   CatalogRegistration reg = read_catalog_registration();
   EXPECT_EQ(0, register_catalog(reg, u"/srv/new"));
   const std::string expected = kKey + "/srv/new\n" + kKey + "/srv/A\nOther=kept\n";
-  EXPECT_EQ(expected, readBytes(localFile()));
-  EXPECT_EQ(expected, readBytes(other));
+  EXPECT_EQ(expected, read_file(localFile()));
+  EXPECT_EQ(expected, read_file(other));
   struct stat st;
   ASSERT_EQ(0, stat(localFile().c_str(), &st));
   EXPECT_EQ(2u, st.st_nlink);
@@ -428,7 +401,7 @@ TEST_F(StarterTest, ExtendedAttributesAndAclSurvive) {
   }
   CatalogRegistration reg = read_catalog_registration();
   EXPECT_EQ(0, register_catalog(reg, u"/srv/new"));
-  EXPECT_EQ(kKey + "/srv/new\n" + kKey + "/srv/A\n", readBytes(localFile()));
+  EXPECT_EQ(kKey + "/srv/new\n" + kKey + "/srv/A\n", read_file(localFile()));
   char value[256];
   const ssize_t n = getxattr(localFile().c_str(), "user.origin", value, sizeof value);
   ASSERT_GE(n, 0) << "user.origin lost";
@@ -449,7 +422,7 @@ TEST_F(StarterTest, RegistrationsStartedTogetherKeepEveryCatalog) {
   for (const Registration& r : running) ASSERT_TRUE(ready(r)) << "helper did not start";
   for (const Registration& r : running) release(r);
   for (Registration& r : running) EXPECT_EQ(0, finish(r));
-  const std::string text = readBytes(localFile());
+  const std::string text = read_file(localFile());
   for (const std::string& c : catalogs) {
     EXPECT_NE(std::string::npos, text.find(kKey + c + "\n")) << c << " lost:\n" << text;
   }
@@ -474,7 +447,7 @@ TEST_F(StarterTest, Utf16FileIsReadAndWrittenBackAsMultibyte) {
   EXPECT_EQ(0, register_catalog(reg, u"/srv/new"));
   EXPECT_EQ("Name=\xD0\x97\xD0\xBD\xF0\x9F\x98\x80\r\n" + kKey + "/srv/new\n" + kKey +
                 "/srv/A\nFlag=\n",
-            readBytes(localFile()));
+            read_file(localFile()));
 }
 
 // 16,000 lines: 8,000 keys and 8,000 catalogs. Read, merged and written in
@@ -493,7 +466,7 @@ TEST_F(StarterTest, LargeFileIsRegisteredWhole) {
   EXPECT_EQ(0, register_catalog(reg, u"/srv/catalog7999/"));
   EXPECT_EQ(keys + kKey + "/srv/catalog7999\n" +
                 catalogs.substr(0, catalogs.size() - (kKey + "/srv/catalog7999\n").size()),
-            readBytes(localFile()));
+            read_file(localFile()));
 }
 
 }  // namespace

@@ -10,19 +10,16 @@
 #include "install/kit_writer.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
-#include "tests/install/kit_test_support.h"
+#include "tests/support/file_io.h"
+#include "tests/support/kit_builder.h"
+#include "tests/support/sandbox.h"
 
 namespace {
 
-using kit_test::read_file;
-using kit_test::write_file;
+using test_support::read_file;
+using test_support::write_file;
 
 constexpr long kEntrySeconds = 1700000000;  // 2023-11-14 22:13:20 UTC
-
-long mtime_of(const std::string& path) {
-  struct stat status;
-  return stat(path.c_str(), &status) == 0 ? static_cast<long>(status.st_mtime) : -1;
-}
 
 class KitCopy : public ::testing::Test {
  protected:
@@ -32,23 +29,20 @@ class KitCopy : public ::testing::Test {
     // buffer so that it takes several chunks.
     contents = {"report template\n", "", std::string(0x100000 * 2 + 12345, '\0')};
     for (size_t i = 0; i < contents[2].size(); ++i) contents[2][i] = static_cast<char>(i * 7 + i / 4099);
-    std::vector<config::KitEntry> entries;
-    std::string data;
     const char* names[] = {"reports\\a.tpl", "empty.cfg", "big.bin"};
+    std::vector<test_support::KitFile> files;
     for (size_t i = 0; i < contents.size(); ++i) {
-      entries.push_back({widen_lib(names[i]), EpochToFileTime(kEntrySeconds + static_cast<long>(i)),
-                         static_cast<uint32_t>(data.size()),
-                         static_cast<uint32_t>(contents[i].size())});
-      data += contents[i];
+      files.push_back({names[i], contents[i], kEntrySeconds + static_cast<long>(i)});
     }
     write_file(sandbox.work("kit.xdk"),
-               config::deflate_raw(config::encode_single_header(u"P", u"V", u"") +
-                                   config::encode_file_table(entries) + data, 1));
+               config::deflate_raw(test_support::unpacked_kit(
+                                       config::encode_single_header(u"P", u"V", u""), files),
+                                   1));
     ASSERT_EQ(reader.open(sandbox.wwork("kit.xdk")), 0u);
-    fdsAfterOpen = kit_test::open_fd_count();
+    fdsAfterOpen = test_support::open_fd_count();
   }
 
-  kit_test::KitSandbox sandbox;
+  test_support::Sandbox sandbox;
   KitReader reader;
   std::vector<std::string> contents;
   int fdsAfterOpen = 0;
@@ -59,9 +53,9 @@ TEST_F(KitCopy, WritesTheBytesAndTheTimeOfEachEntry) {
     const std::string out = sandbox.work("out" + std::to_string(i));
     ASSERT_EQ(reader.copy(i, widen_lib(out)), 0u) << i;
     EXPECT_EQ(read_file(out), contents[i]) << i;
-    EXPECT_EQ(mtime_of(out), kEntrySeconds + static_cast<long>(i)) << i;
+    EXPECT_EQ(test_support::get_mtime(out), kEntrySeconds + static_cast<long>(i)) << i;
   }
-  EXPECT_EQ(kit_test::open_fd_count(), fdsAfterOpen);
+  EXPECT_EQ(test_support::open_fd_count(), fdsAfterOpen);
   // Copies do not depend on their order: the position is set each time.
   ASSERT_EQ(reader.copy(0, sandbox.wwork("again")), 0u);
   EXPECT_EQ(read_file(sandbox.work("again")), contents[0]);
@@ -77,7 +71,7 @@ TEST_F(KitCopy, EmptyEntryEmptiesAnExistingFileAndSetsItsTime) {
   write_file(sandbox.work("old.cfg"), "old settings");
   ASSERT_EQ(reader.copy(1, sandbox.wwork("old.cfg")), 0u);
   EXPECT_EQ(read_file(sandbox.work("old.cfg")), "");
-  EXPECT_EQ(mtime_of(sandbox.work("old.cfg")), kEntrySeconds + 1);
+  EXPECT_EQ(test_support::get_mtime(sandbox.work("old.cfg")), kEntrySeconds + 1);
 }
 
 TEST_F(KitCopy, EntryReachingPastTheUnpackedDataFailsInsteadOfLooping) {
@@ -87,7 +81,7 @@ TEST_F(KitCopy, EntryReachingPastTheUnpackedDataFailsInsteadOfLooping) {
   EXPECT_EQ(reader.copy(2, sandbox.wwork("short")), 13u);
   reader.entries[0].offset = 0xFFFFFF00u;
   EXPECT_NE(reader.copy(0, sandbox.wwork("far")), 0u);
-  EXPECT_EQ(kit_test::open_fd_count(), fdsAfterOpen);
+  EXPECT_EQ(test_support::open_fd_count(), fdsAfterOpen);
 }
 
 TEST_F(KitCopy, BadIndexMissingDirectoryAndClosedReaderAreErrors) {
@@ -96,8 +90,8 @@ TEST_F(KitCopy, BadIndexMissingDirectoryAndClosedReaderAreErrors) {
   KitReader closed;
   closed.entries = reader.entries;
   EXPECT_EQ(closed.copy(0, sandbox.wwork("x")), 87u);
-  EXPECT_FALSE(kit_test::file_exists(sandbox.work("x")));
-  EXPECT_EQ(kit_test::open_fd_count(), fdsAfterOpen);
+  EXPECT_FALSE(test_support::file_exists(sandbox.work("x")));
+  EXPECT_EQ(test_support::open_fd_count(), fdsAfterOpen);
 }
 
 }  // namespace

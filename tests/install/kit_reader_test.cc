@@ -2,10 +2,10 @@
 // header form, and damaged ones, which must fail without a trace.
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,21 +16,24 @@
 #include "install/kit_writer.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
-#include "tests/install/kit_test_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/file_io.h"
+#include "tests/support/kit_builder.h"
+#include "tests/support/sandbox.h"
 
 namespace {
 
 using config::KitEntry;
 using config::KitProductInfo;
-using kit_test::file_time;
-using kit_test::read_file;
-using kit_test::write_file;
+using test_support::file_time;
+using test_support::read_file;
+using test_support::write_file;
 
 class KitOpen : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(sandbox.ok());
-    fdsBefore = kit_test::open_fd_count();
+    fdsBefore = test_support::open_fd_count();
   }
 
   // Compresses `unpacked` into work/kit.xdk and opens it.
@@ -45,16 +48,16 @@ class KitOpen : public ::testing::Test {
     EXPECT_TRUE(reader.entries.empty()) << what;
     EXPECT_FALSE(reader.isOpen()) << what;
     EXPECT_TRUE(sandbox.tmpEntries().empty()) << what;
-    EXPECT_EQ(kit_test::open_fd_count(), fdsBefore) << what;
+    EXPECT_EQ(test_support::open_fd_count(), fdsBefore) << what;
   }
 
-  kit_test::KitSandbox sandbox;
+  test_support::Sandbox sandbox;
   KitReader reader;
   int fdsBefore = 0;
 };
 
 TEST_F(KitOpen, WorkedExampleOf53Bytes) {
-  const std::string kit = kit_test::worked_example_kit();
+  const std::string kit = test_support::worked_example_kit();
   ASSERT_EQ(kit.size(), 53u);
   ASSERT_EQ(openUnpacked(kit), 0u);
   ASSERT_EQ(reader.productInfo.size(), 1u);
@@ -72,7 +75,7 @@ TEST_F(KitOpen, WorkedExampleOf53Bytes) {
 }
 
 TEST_F(KitOpen, UnpackedKitLeavesNoFileBehindButKeepsItsData) {
-  ASSERT_EQ(openUnpacked(kit_test::worked_example_kit()), 0u);
+  ASSERT_EQ(openUnpacked(test_support::worked_example_kit()), 0u);
   EXPECT_TRUE(sandbox.tmpEntries().empty());
   ASSERT_EQ(reader.copy(0, sandbox.wwork("x")), 0u);
   EXPECT_EQ(read_file(sandbox.work("x")), "abc");
@@ -86,22 +89,17 @@ struct CrashingCompressor {
   }
 };
 
-// Runs `body` in a child process that dies by a signal; returns the signal.
-template <class Body>
-int signal_of_child(Body body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    signal(SIGABRT, SIG_DFL);
-    body();
-    _exit(0);
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid) return -1;
-  return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+// The signal that ended `body`, run in a child process; 0 when none did.
+int signal_of_child(const std::function<void()>& body) {
+  return test_support::run_function([&] {
+           signal(SIGABRT, SIG_DFL);
+           body();
+           return 0;
+         }).signal;
 }
 
 TEST_F(KitOpen, NoCrashLeavesTheUnpackedKitBehind) {
-  write_file(sandbox.work("kit.xdk"), config::deflate_raw(kit_test::worked_example_kit()));
+  write_file(sandbox.work("kit.xdk"), config::deflate_raw(test_support::worked_example_kit()));
   const wstring kit = sandbox.wwork("kit.xdk");
   EXPECT_EQ(signal_of_child([&kit] {
               config::InstallData<CrashingCompressor, FileSystem> crashing;
@@ -203,9 +201,9 @@ TEST_F(KitOpen, RoundTripThroughTheWriterInBothHeaderForms) {
 }
 
 TEST_F(KitOpen, UnpackedSizeOfExactlyTwoOutputPieces) {
-  const size_t overhead = kit_test::single_language_kit({"f"}, {""}).size();
+  const size_t overhead = test_support::single_language_kit({"f"}, {""}).size();
   const std::string content(65536 - overhead, 'k');
-  const std::string kit = kit_test::single_language_kit({"f"}, {content});
+  const std::string kit = test_support::single_language_kit({"f"}, {content});
   ASSERT_EQ(kit.size(), 65536u);
   ASSERT_EQ(openUnpacked(kit), 0u);
   ASSERT_EQ(reader.copy(0, sandbox.wwork("f")), 0u);
@@ -213,12 +211,12 @@ TEST_F(KitOpen, UnpackedSizeOfExactlyTwoOutputPieces) {
 }
 
 TEST_F(KitOpen, ProductRecordsAccumulateAcrossOpensWhileEntriesAreReplaced) {
-  ASSERT_EQ(openUnpacked(kit_test::worked_example_kit()), 0u);
-  ASSERT_EQ(openUnpacked(kit_test::single_language_kit({"p", "q"}, {"1", "2"})), 0u);
+  ASSERT_EQ(openUnpacked(test_support::worked_example_kit()), 0u);
+  ASSERT_EQ(openUnpacked(test_support::single_language_kit({"p", "q"}, {"1", "2"})), 0u);
   EXPECT_EQ(reader.productInfo.size(), 2u);
   EXPECT_EQ(reader.entries.size(), 2u);
   // The first unpacked kit was closed by the second open.
-  EXPECT_EQ(kit_test::open_fd_count(), fdsBefore + 1);
+  EXPECT_EQ(test_support::open_fd_count(), fdsBefore + 1);
   expectCleanFailure(openUnpacked("\x01"), "damaged third open");
 }
 
@@ -342,7 +340,7 @@ std::string unpacked_bytes(KitReader& opened) {
 
 TEST_F(KitOpen, EverySingleByteChangeOfAPackedKitIsRefusedOrChangesNothing) {
   const std::string unpacked =
-      kit_test::single_language_kit({"a.tpl", "dir/b.frm"}, {"alpha", "beta beta beta"});
+      test_support::single_language_kit({"a.tpl", "dir/b.frm"}, {"alpha", "beta beta beta"});
   // Stored blocks (level 0) decode any payload byte without complaint, so
   // only the trailer can notice; level 9 exercises the Huffman-coded form.
   for (int level : {0, 9}) {
@@ -370,7 +368,7 @@ TEST_F(KitOpen, EverySingleByteChangeOfAPackedKitIsRefusedOrChangesNothing) {
 }
 
 TEST_F(KitOpen, TruncatedStreamThatLosesEntryDataIsRefused) {
-  const std::string kit = kit_test::single_language_kit({"big"}, {std::string(200000, 'b')});
+  const std::string kit = test_support::single_language_kit({"big"}, {std::string(200000, 'b')});
   const std::string stream = config::deflate_raw(kit, 0);
   write_file(sandbox.work("kit.xdk"), stream.substr(0, stream.size() - 1000));
   expectCleanFailure(reader.open(sandbox.wwork("kit.xdk")), "truncated");

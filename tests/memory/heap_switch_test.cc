@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "child_process.h"
+#include "tests/support/child_process.h"
 #include "stat_heap_fixture.h"
 #include "memory/memory_manager.h"
 #include "memory/mutex_monitor.h"
@@ -60,35 +60,37 @@ namespace {
 
 const char kChild[] = "DISABLED_SwitchChild.*";
 
-int child(const char* expect, std::vector<EnvChange> changes) {
-  changes.push_back({kExpectVar, expect, false});
-  return run_self(kChild, changes);
+// `changes` as for test_support::changed_environment: "NAME=value" or a
+// bare "NAME" to remove it.
+int child(const char* expect, std::vector<std::string> changes) {
+  changes.push_back(std::string(kExpectVar) + "=" + expect);
+  return test_support::run_self(kChild, changes).status;
 }
 
 }  // namespace
 
 TEST(StartUpSwitch, StatHeapWhenVariableIsAbsent) {
-  EXPECT_EQ(child("stat", {{kHeapVar, "", true}}), 0);
+  EXPECT_EQ(child("stat", {kHeapVar}), 0);
 }
 
 TEST(StartUpSwitch, PlainHeapWhenVariableIsEmpty) {
-  EXPECT_EQ(child("plain", {{kHeapVar, "", false}}), 0);
+  EXPECT_EQ(child("plain", {std::string(kHeapVar) + "="}), 0);
 }
 
 TEST(StartUpSwitch, PlainHeapWhenVariableHasAValue) {
-  EXPECT_EQ(child("plain", {{kHeapVar, "0", false}}), 0);
+  EXPECT_EQ(child("plain", {std::string(kHeapVar) + "=0"}), 0);
 }
 
 TEST(StartUpSwitch, MonitorsOffWhenVariableIsAbsent) {
-  EXPECT_EQ(child("monitor-off", {{kMonitorVar, "", true}}), 0);
+  EXPECT_EQ(child("monitor-off", {kMonitorVar}), 0);
 }
 
 TEST(StartUpSwitch, MonitorsOnWhenVariableIsEmpty) {
-  EXPECT_EQ(child("monitor-on", {{kMonitorVar, "", false}}), 0);
+  EXPECT_EQ(child("monitor-on", {std::string(kMonitorVar) + "="}), 0);
 }
 
 // The child really checks: a wrong expectation makes it fail.
 TEST(StartUpSwitch, ChildReportsAMismatch) {
-  EXPECT_EQ(child("plain", {{kHeapVar, "", true}}), 1);
-  EXPECT_EQ(child("monitor-on", {{kMonitorVar, "", true}}), 1);
+  EXPECT_EQ(child("plain", {kHeapVar}), 1);
+  EXPECT_EQ(child("monitor-on", {kMonitorVar}), 1);
 }

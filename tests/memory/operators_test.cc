@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "child_process.h"
+#include "tests/support/child_process.h"
 #include "stat_heap_fixture.h"
 
 using vorn::MemoryStats;
@@ -124,8 +124,10 @@ TEST(ProgramsLinkTheRuntime, SetupAndToolDefineTheOperators) {
     std::string path = std::string(QXR8_BINARY_DIR) + "/bin/" + name;
     struct stat st;
     if (stat(path.c_str(), &st) != 0) continue;
-    std::string symbols;
-    ASSERT_EQ(run_capture({"/usr/bin/nm", "--defined-only", path}, symbols), 0) << path;
+    const test_support::ChildResult nm =
+        test_support::run_program({"/usr/bin/nm", "--defined-only", path});
+    ASSERT_EQ(nm.status, 0) << path << ": " << nm.err;
+    const std::string& symbols = nm.out;
     SCOPED_TRACE(path);
     EXPECT_NE(symbols.find(" T _Znwm\n"), std::string::npos);        // new
     EXPECT_NE(symbols.find(" T _Znam\n"), std::string::npos);        // new[]

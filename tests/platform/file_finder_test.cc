@@ -6,17 +6,21 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/file_system.h"
-#include "sandbox.h"
+#include "platform/text_encoding.h"
+#include "tests/support/file_io.h"
+#include "tests/support/sandbox.h"
 
 namespace {
 
-using qxr8_test_support::Sandbox;
-using qxr8_test_support::write_text;
+using test_support::Sandbox;
+using test_support::write_file;
+
 
 struct Entry {
   std::string name;
@@ -41,12 +45,12 @@ std::vector<Entry> list(FileFinder& finder, const wstring& searchPath) {
 class FileFinderTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(box.ok()); }
-  Sandbox box;
+  Sandbox box{"."};
 };
 
 TEST_F(FileFinderTest, StarListsDotsAndFilesWithDirectoryBits) {
   ASSERT_EQ(mkdir(box.path("d").c_str(), 0700), 0);
-  write_text(box.path("d/f"), "x");
+  write_file(box.path("d/f"), "x");
   FileFinder finder;
   std::vector<Entry> expected = {{".", 0x10}, {"..", 0x10}, {"f", 0}};
   EXPECT_EQ(list(finder, box.wpath("d/*")), expected);
@@ -60,7 +64,7 @@ TEST_F(FileFinderTest, SubdirectoriesAndLinksToThemCountAsDirectories) {
   ASSERT_EQ(mkdir(box.path("d").c_str(), 0700), 0);
   ASSERT_EQ(mkdir(box.path("d/sub").c_str(), 0700), 0);
   ASSERT_EQ(symlink("sub", box.path("d/dirlink").c_str()), 0);
-  write_text(box.path("d/.hidden"), "x");
+  write_file(box.path("d/.hidden"), "x");
   FileFinder finder;
   std::vector<Entry> expected = {
       {".", 0x10}, {"..", 0x10}, {".hidden", 0}, {"dirlink", 0x10}, {"sub", 0x10}};
@@ -69,7 +73,7 @@ TEST_F(FileFinderTest, SubdirectoriesAndLinksToThemCountAsDirectories) {
 
 TEST_F(FileFinderTest, ADanglingLinkDoesNotCutTheListingShort) {
   ASSERT_EQ(mkdir(box.path("d").c_str(), 0700), 0);
-  for (const char* name : {"a", "b", "c", "e"}) write_text(box.path("d/") + name, "x");
+  for (const char* name : {"a", "b", "c", "e"}) write_file(box.path("d/") + name, "x");
   ASSERT_EQ(symlink("nowhere", box.path("d/dangling").c_str()), 0);
   FileFinder finder;
   std::vector<Entry> expected = {{".", 0x10}, {"..", 0x10}, {"a", 0}, {"b", 0},
@@ -80,7 +84,7 @@ TEST_F(FileFinderTest, ADanglingLinkDoesNotCutTheListingShort) {
 TEST_F(FileFinderTest, PatternsUseWildcardsAndTreatBackslashLiterally) {
   ASSERT_EQ(mkdir(box.path("d").c_str(), 0700), 0);
   for (const char* name : {"a.txt", "b.txt", "a.cfg", "x\\y", "[1]"}) {
-    write_text(box.path("d/") + name, "x");
+    write_file(box.path("d/") + name, "x");
   }
   FileFinder finder;
   EXPECT_EQ(list(finder, box.wpath("d/*.txt")), (std::vector<Entry>{{"a.txt", 0}, {"b.txt", 0}}));
@@ -92,7 +96,7 @@ TEST_F(FileFinderTest, PatternsUseWildcardsAndTreatBackslashLiterally) {
 }
 
 TEST_F(FileFinderTest, FullPathIsAnExistenceTest) {
-  write_text(box.path("present"), "x");
+  write_file(box.path("present"), "x");
   FileFinder finder;
   EXPECT_TRUE(finder.reset(box.wpath("present")));
   EXPECT_EQ(finder.name(), u"present");
@@ -120,7 +124,7 @@ TEST_F(FileFinderTest, SearchPathWithoutSlashOrInTheRoot) {
 
 TEST_F(FileFinderTest, ResetOnAnOpenFinderClosesTheEarlierStream) {
   ASSERT_EQ(mkdir(box.path("d").c_str(), 0700), 0);
-  write_text(box.path("d/f"), "x");
+  write_file(box.path("d/f"), "x");
   auto open_descriptors = [] {
     size_t count = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
@@ -142,8 +146,8 @@ TEST_F(FileFinderTest, ResetOnAnOpenFinderClosesTheEarlierStream) {
 
 TEST_F(FileFinderTest, NamesInTheLocaleEncodingAndInAnotherOne) {
   ASSERT_EQ(mkdir(box.path("d").c_str(), 0700), 0);
-  write_text(box.path("d/\xD0\x96.txt"), "x");
-  write_text(box.path("d/caf\xE9"), "x");  // Latin-1 byte: not valid UTF-8
+  write_file(box.path("d/\xD0\x96.txt"), "x");
+  write_file(box.path("d/caf\xE9"), "x");  // Latin-1 byte: not valid UTF-8
   FileFinder finder;
   std::set<wstring> names;
   for (bool ok = finder.reset(box.wpath("d/*")); ok; ok = finder.next()) {

@@ -14,15 +14,21 @@
 
 #include "platform/file_finder.h"
 #include "platform/file_system.h"
-#include "sandbox.h"
+#include "platform/text_encoding.h"
+#include "tests/support/child_process.h"
+#include "tests/support/file_io.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/small_tmpfs.h"
 
 namespace {
 
-using qxr8_test_support::exists;
-using qxr8_test_support::read_text;
-using qxr8_test_support::Sandbox;
-using qxr8_test_support::UnwritableDir;
-using qxr8_test_support::write_text;
+using test_support::Sandbox;
+using test_support::SmallTmpfs;
+using test_support::UnwritableDir;
+using test_support::file_exists;
+using test_support::read_file;
+using test_support::write_file;
+
 
 class FileHandles : public ::testing::Test {
  protected:
@@ -32,7 +38,7 @@ class FileHandles : public ::testing::Test {
     EXPECT_EQ(FileSystem::CreateFile(box.wpath(name), access, 0, disposition, handle), 0u);
     return handle;
   }
-  Sandbox box;
+  Sandbox box{"."};
 };
 
 TEST_F(FileHandles, OpeningAMissingFileForReadingGives2) {
@@ -49,7 +55,7 @@ TEST_F(FileHandles, OpeningAMissingFileForReadingGives2) {
 }
 
 TEST_F(FileHandles, CreatingInAReadOnlyDirectoryGives87) {
-  UnwritableDir unwritable(box);
+  UnwritableDir unwritable(box.path("ro"));
   if (unwritable.path().empty()) GTEST_SKIP() << "no unwritable directory: " << unwritable.why();
   const std::string& dir = unwritable.path();
   void* handle = kInvalidHandleValue;
@@ -67,7 +73,7 @@ TEST_F(FileHandles, CreateFileOnADirectoryForWritingGives87) {
 }
 
 TEST_F(FileHandles, AccessMaskSelectsReadWriteMode) {
-  write_text(box.path("f"), "abc");
+  write_file(box.path("f"), "abc");
   char c = 0;
   void* reader = open("f", kGenericRead, kOpenExisting);
   EXPECT_EQ(::write(static_cast<int>(reinterpret_cast<intptr_t>(reader)), "x", 1), -1);
@@ -81,7 +87,7 @@ TEST_F(FileHandles, AccessMaskSelectsReadWriteMode) {
   EXPECT_EQ(::read(static_cast<int>(reinterpret_cast<intptr_t>(both)), &c, 1), 1);
   EXPECT_EQ(::write(static_cast<int>(reinterpret_cast<intptr_t>(both)), "x", 1), 1);
   FileSystem::CloseHandle(both);
-  EXPECT_EQ(read_text(box.path("f")), "axc");
+  EXPECT_EQ(read_file(box.path("f")), "axc");
 }
 
 TEST_F(FileHandles, HandlesAreNotInheritedByStartedPrograms) {
@@ -92,19 +98,19 @@ TEST_F(FileHandles, HandlesAreNotInheritedByStartedPrograms) {
 }
 
 TEST_F(FileHandles, CreateAlwaysDoesNotTruncateUntilSetEndOfFile) {
-  write_text(box.path("f"), std::string(100, 'a'));
+  write_file(box.path("f"), std::string(100, 'a'));
   void* handle = open("f", kGenericWrite, kCreateAlways);
   unsigned written = 0;
   EXPECT_EQ(FileSystem::WriteFile(handle, "0123456789", 10, &written, nullptr), 0u);
   EXPECT_EQ(written, 10u);
   EXPECT_EQ(FileSystem::CloseHandle(handle), 0u);
-  EXPECT_EQ(read_text(box.path("f")), "0123456789" + std::string(90, 'a'));
+  EXPECT_EQ(read_file(box.path("f")), "0123456789" + std::string(90, 'a'));
 
   handle = open("f", kGenericWrite, kCreateAlways);
   EXPECT_EQ(FileSystem::WriteFile(handle, "9876543210", 10, &written, nullptr), 0u);
   EXPECT_EQ(FileSystem::SetEndOfFile(handle), 0u);
   EXPECT_EQ(FileSystem::CloseHandle(handle), 0u);
-  EXPECT_EQ(read_text(box.path("f")), "9876543210");
+  EXPECT_EQ(read_file(box.path("f")), "9876543210");
 }
 
 TEST_F(FileHandles, CreateAlwaysMakesAMissingFileWithGroupMode) {
@@ -120,19 +126,19 @@ TEST_F(FileHandles, CreateAlwaysMakesAMissingFileWithGroupMode) {
   for (unsigned disposition : {kCreateNew, kOpenExisting, kOpenAlways, kTruncateExisting}) {
     EXPECT_EQ(FileSystem::CreateFile(box.wpath("none"), kGenericWrite, 0, disposition, other), 2u);
   }
-  EXPECT_FALSE(exists(box.path("none")));
+  EXPECT_FALSE(file_exists(box.path("none")));
 }
 
 TEST_F(FileHandles, TruncateExistingEmptiesTheFile) {
-  write_text(box.path("f"), "content");
+  write_file(box.path("f"), "content");
   FileSystem::CloseHandle(open("f", kGenericWrite, kTruncateExisting));
-  EXPECT_EQ(read_text(box.path("f")), "");
+  EXPECT_EQ(read_file(box.path("f")), "");
 }
 
 TEST_F(FileHandles, ReadFileStopsAtEndOfFileWithoutError) {
   std::string content(130, 'x');
   for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + i % 26);
-  write_text(box.path("f"), content);
+  write_file(box.path("f"), content);
   void* handle = open("f", kGenericRead, kOpenExisting);
   EXPECT_EQ(FileSystem::SetFilePointer(handle, 100, nullptr, kFileBegin), 100u);
   char buffer[100];
@@ -149,16 +155,15 @@ TEST_F(FileHandles, ReadFileGathersAWholeRecordFromAPipe) {
   // A pipe delivers in pieces; one call still returns the whole count.
   int fds[2];
   ASSERT_EQ(pipe(fds), 0);
-  pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
+  test_support::Child writer([&] {
     close(fds[0]);
     for (int i = 0; i < 4; ++i) {
-      if (write(fds[1], "abcde", 5) != 5) _exit(1);
+      if (write(fds[1], "abcde", 5) != 5) return 1;
       usleep(20000);
     }
-    _exit(0);
-  }
+    return 0;
+  });
+  ASSERT_TRUE(writer.started());
   close(fds[1]);
   char buffer[20];
   unsigned count = 0;
@@ -167,12 +172,11 @@ TEST_F(FileHandles, ReadFileGathersAWholeRecordFromAPipe) {
   EXPECT_EQ(count, 20u);
   EXPECT_EQ(std::string(buffer, 20), "abcdeabcdeabcdeabcde");
   FileSystem::CloseHandle(handle);
-  int status = 0;
-  waitpid(child, &status, 0);
+  EXPECT_EQ(writer.wait().status, 0);
 }
 
 TEST_F(FileHandles, ReadFileArgumentRules) {
-  write_text(box.path("f"), "abc");
+  write_file(box.path("f"), "abc");
   void* handle = open("f", kGenericRead, kOpenExisting);
   char buffer[4];
   _OVERLAPPED overlapped{};
@@ -196,7 +200,7 @@ TEST_F(FileHandles, WriteFileArgumentRules) {
   EXPECT_EQ(FileSystem::WriteFile(kInvalidHandleValue, "abc", 3, &written, nullptr), 6u);
   EXPECT_EQ(FileSystem::GetLastError(), 6u);
   FileSystem::CloseHandle(handle);
-  EXPECT_EQ(read_text(box.path("f")), "");
+  EXPECT_EQ(read_file(box.path("f")), "");
   // A closed descriptor: the errno rule (EBADF) gives 87.
   EXPECT_EQ(FileSystem::WriteFile(handle, "abc", 3, &written, nullptr), 87u);
 }
@@ -215,7 +219,7 @@ TEST_F(FileHandles, WriteFileFailsOnAFullDevice) {
 // A disk that fills in the middle of a write: the kernel writes what fits
 // (a short write), and only the next call says why it cannot go on.
 TEST_F(FileHandles, WriteFileFillingTheDiskGives112) {
-  qxr8_test_support::SmallTmpfs small(box.path("small"), 256 * 1024);
+  SmallTmpfs small(box.path("small"), 256 * 1024);
   if (!small.ok()) GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
   void* handle = kInvalidHandleValue;
   ASSERT_EQ(FileSystem::CreateFile(widen_lib(small.path("f")), kGenericWrite, 0, kCreateAlways,
@@ -235,7 +239,7 @@ TEST_F(FileHandles, WriteFileFillingTheDiskGives112) {
 }
 
 TEST_F(FileHandles, SetFilePointerMethodsAndHighPart) {
-  write_text(box.path("f"), std::string(1000, 'z'));
+  write_file(box.path("f"), std::string(1000, 'z'));
   void* handle = open("f", kGenericRead | kGenericWrite, kOpenExisting);
   EXPECT_EQ(FileSystem::SetFilePointer(handle, 0, nullptr, kFileEnd), 1000u);
   EXPECT_EQ(FileSystem::SetFilePointer(handle, 10, nullptr, kFileBegin), 10u);
@@ -263,7 +267,7 @@ TEST_F(FileHandles, SuccessfulCallsResetTheLastError) {
   void* handle = kInvalidHandleValue;
   FileSystem::CreateFile(box.wpath("missing"), kGenericRead, 0, kOpenExisting, handle);
   ASSERT_EQ(FileSystem::GetLastError(), 2u);
-  write_text(box.path("f"), "abc");
+  write_file(box.path("f"), "abc");
   handle = open("f", kGenericRead, kOpenExisting);
   EXPECT_EQ(FileSystem::GetLastError(), 0u);
   EXPECT_EQ(FileSystem::GetLastSystemError(), 0);  // cleared with the code
@@ -370,14 +374,14 @@ TEST_F(FileHandles, WritePastTheSizeLimitGives223WithWhatFitted) {
   EXPECT_EQ(firstWritten, 5u);
   EXPECT_EQ(second, 223u);
   EXPECT_EQ(secondWritten, 5u);
-  EXPECT_EQ(read_text(box.path("f")), "01234");
+  EXPECT_EQ(read_file(box.path("f")), "01234");
 }
 
 // Which operations clear the last error on entry and which leave it alone,
 // on success and on failure alike.
 TEST_F(FileHandles, OnlyTheHandleOperationsResetTheLastError) {
   auto poison = [] { FileSystem::SetFilePointer(kInvalidHandleValue, 0, nullptr, kFileBegin); };
-  write_text(box.path("f"), "abcdef");
+  write_file(box.path("f"), "abcdef");
   void* handle = open("f", kGenericRead | kGenericWrite, kOpenExisting);
   char buffer[4];
   unsigned count = 0;
@@ -434,7 +438,7 @@ TEST_F(FileHandles, OnlyTheHandleOperationsResetTheLastError) {
 }
 
 TEST_F(FileHandles, GetFileSizeFollowsLinksAndLeavesLastError) {
-  write_text(box.path("f"), std::string(1234, 'q'));
+  write_file(box.path("f"), std::string(1234, 'q'));
   ASSERT_EQ(symlink("f", box.path("link").c_str()), 0);
   FileSystem::SetFilePointer(kInvalidHandleValue, 0, nullptr, kFileBegin);
   unsigned size = 0;
@@ -468,7 +472,7 @@ TEST_F(TempPath, TmpdirIsUsedOnlyWhenItIsADirectory) {
   setenv("TMPDIR", "", 1);
   FileSystem::GetTempPath(path);
   EXPECT_EQ(path, u"/tmp/");
-  write_text(box.path("plain"), "x");
+  write_file(box.path("plain"), "x");
   setenv("TMPDIR", box.path("plain").c_str(), 1);
   FileSystem::GetTempPath(path);
   EXPECT_EQ(path, u"/tmp/");

@@ -12,20 +12,22 @@
 #include <thread>
 
 #include "platform/text_encoding.h"
-#include "sandbox.h"
+#include "tests/platform/hostile_names.h"
+#include "tests/support/file_io.h"
+#include "tests/support/sandbox.h"
 
 namespace {
 
-using qxr8_test_support::exists;
-using qxr8_test_support::kHostileNames;
-using qxr8_test_support::read_text;
-using qxr8_test_support::Sandbox;
-using qxr8_test_support::write_text;
+using test_support::Sandbox;
+using test_support::file_exists;
+using test_support::read_file;
+using test_support::write_file;
+
 
 class ProcessServices : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(box.ok()); }
-  Sandbox box;
+  Sandbox box{"."};
 };
 
 TEST_F(ProcessServices, HomeDirIsTheExpansionOfTilde) {
@@ -39,7 +41,7 @@ TEST_F(ProcessServices, HomeDirIsTheExpansionOfTilde) {
   // The value is taken as it is: nothing in it is expanded or run.
   setenv("HOME", "/tmp/$(touch PWNED)`touch PWNED`*", 1);
   EXPECT_EQ(home_dir(), u"/tmp/$(touch PWNED)`touch PWNED`*");
-  EXPECT_FALSE(exists(box.path("PWNED")));
+  EXPECT_FALSE(file_exists(box.path("PWNED")));
   setenv("HOME", "", 1);
   EXPECT_EQ(home_dir(), u"");
   EXPECT_EQ(app_data_dir(true), u"/.qxr8/");
@@ -49,7 +51,7 @@ TEST_F(ProcessServices, HomeDirIsTheExpansionOfTilde) {
 }
 
 TEST_F(ProcessServices, WfopenNarrowsPathAndMode) {
-  write_text(box.path("\xD0\x96.cfg"), "key=value\n");
+  write_file(box.path("\xD0\x96.cfg"), "key=value\n");
   FILE* file = _wfopen(box.wpath("Ж.cfg").c_str(), u"rt, ccs=UNICODE");
   ASSERT_NE(file, nullptr);
   char line[32] = {};
@@ -85,9 +87,9 @@ TEST_F(ProcessServices, SpawnPassesEveryArgumentAsOneLiteralWord) {
     int status = spawn_program(argv, true, true);
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    EXPECT_TRUE(exists(box.path(hostile)));
+    EXPECT_TRUE(file_exists(box.path(hostile)));
   }
-  EXPECT_FALSE(exists(box.path("PWNED")));
+  EXPECT_FALSE(file_exists(box.path("PWNED")));
 }
 
 TEST_F(ProcessServices, SpawnReportsTheExitStatusAndMissingPrograms) {
@@ -123,7 +125,7 @@ TEST_F(ProcessServices, SpawnGivesTheChildNullInputAndOptionallyQuietErrors) {
   close(out);
   EXPECT_EQ(quiet, 0);
   EXPECT_EQ(loud, 0);
-  EXPECT_EQ(read_text(box.path("out")), "0\n0\nto-stderr\n");
+  EXPECT_EQ(read_file(box.path("out")), "0\n0\nto-stderr\n");
 }
 
 TEST_F(ProcessServices, SpawnWithoutWaitingLeavesNoZombie) {
@@ -131,10 +133,10 @@ TEST_F(ProcessServices, SpawnWithoutWaitingLeavesNoZombie) {
   ASSERT_EQ(spawn_program(argv, true, false), 0);
   // The program runs on its own; it is not our child, so nothing is left
   // for us to reap.
-  for (int i = 0; i < 200 && !exists(box.path("started")); ++i) {
+  for (int i = 0; i < 200 && !file_exists(box.path("started")); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  EXPECT_TRUE(exists(box.path("started")));
+  EXPECT_TRUE(file_exists(box.path("started")));
   int status = 0;
   EXPECT_EQ(waitpid(-1, &status, WNOHANG), -1);
   EXPECT_EQ(errno, ECHILD);

@@ -17,9 +17,18 @@
 #include <vector>
 
 #include "platform/file_system.h"
-#include "sandbox.h"
+#include "platform/text_encoding.h"
+#include "tests/support/file_io.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/small_tmpfs.h"
 
 namespace {
+
+using test_support::Sandbox;
+using test_support::UnwritableDir;
+using test_support::file_exists;
+using test_support::read_file;
+using test_support::write_file;
 
 enum class RandomMode { kReal, kCounting, kConstant, kFailing };
 std::atomic<RandomMode> g_randomMode{RandomMode::kReal};
@@ -48,12 +57,6 @@ extern "C" ssize_t getrandom(void* buffer, size_t length, unsigned int flags) {
 
 namespace {
 
-using qxr8_test_support::exists;
-using qxr8_test_support::read_text;
-using qxr8_test_support::Sandbox;
-using qxr8_test_support::UnwritableDir;
-using qxr8_test_support::write_text;
-
 class TempFileName : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(box.ok()); }
@@ -62,7 +65,7 @@ class TempFileName : public ::testing::Test {
     g_randomCounter = 0;
     g_randomMode = mode;
   }
-  Sandbox box;
+  Sandbox box{"."};
 };
 
 bool is_link(const std::string& path) {
@@ -131,16 +134,16 @@ TEST_F(TempFileName, MissingOrNonDirectoryGives1013AndNoName) {
   wstring name = u"stale";
   EXPECT_EQ(FileSystem::GetTempFileName(box.wpath("missing"), u"edf", name), 1013u);
   EXPECT_EQ(name, u"");
-  write_text(box.path("plain"), "x");
+  write_file(box.path("plain"), "x");
   EXPECT_EQ(FileSystem::GetTempFileName(box.wpath("plain"), u"edf", name), 1013u);
   EXPECT_EQ(FileSystem::GetTempFileName(u"", u"edf", name), 1013u);
-  EXPECT_FALSE(exists(box.path("missing")));
+  EXPECT_FALSE(file_exists(box.path("missing")));
   // Nothing went to TMPDIR instead.
   EXPECT_TRUE(std::filesystem::is_empty(box.path("tmp")));
 }
 
 TEST_F(TempFileName, UnwritableDirectoryGives1013) {
-  UnwritableDir unwritable(box);
+  UnwritableDir unwritable(box.path("ro"));
   if (unwritable.path().empty()) GTEST_SKIP() << "no unwritable directory: " << unwritable.why();
   const std::string& dir = unwritable.path();
   wstring name = u"stale";
@@ -153,7 +156,7 @@ TEST_F(TempFileName, UnwritableDirectoryGives1013) {
 }
 
 TEST_F(TempFileName, APlantedLinkOnTheNextNameIsNeverFollowed) {
-  write_text(box.path("victim"), "keep");
+  write_file(box.path("victim"), "keep");
   const std::string first = box.path("tmp/aAAAAAA");
   ASSERT_EQ(symlink(box.path("victim").c_str(), first.c_str()), 0);
   // A dangling link would make a non-exclusive open create its target.
@@ -166,29 +169,29 @@ TEST_F(TempFileName, APlantedLinkOnTheNextNameIsNeverFollowed) {
   EXPECT_EQ(name, box.wpath("tmp/aCCCCCC"));
   EXPECT_TRUE(is_link(first));
   EXPECT_TRUE(is_link(second));
-  EXPECT_EQ(read_text(box.path("victim")), "keep");
-  EXPECT_FALSE(exists(box.path("created-through-link")));
+  EXPECT_EQ(read_file(box.path("victim")), "keep");
+  EXPECT_FALSE(file_exists(box.path("created-through-link")));
   struct stat info;
   ASSERT_EQ(lstat(narrow_lib(name).c_str(), &info), 0);
   EXPECT_TRUE(S_ISREG(info.st_mode));
 }
 
 TEST_F(TempFileName, AnExistingFileOnTheNextNameIsLeftAlone) {
-  write_text(box.path("tmp/edfAAAAAA"), "someone else's");
+  write_file(box.path("tmp/edfAAAAAA"), "someone else's");
   predictable(RandomMode::kCounting);
   wstring name;
   ASSERT_EQ(FileSystem::GetTempFileName(box.wpath("tmp"), u"edf", name), 0u);
   EXPECT_EQ(name, box.wpath("tmp/edfBBBBBB"));
-  EXPECT_EQ(read_text(box.path("tmp/edfAAAAAA")), "someone else's");
+  EXPECT_EQ(read_file(box.path("tmp/edfAAAAAA")), "someone else's");
 }
 
 TEST_F(TempFileName, GivesUpWith1013WhenEveryNameIsTaken) {
-  write_text(box.path("tmp/edfAAAAAA"), "taken");
+  write_file(box.path("tmp/edfAAAAAA"), "taken");
   predictable(RandomMode::kConstant);
   wstring name = u"stale";
   EXPECT_EQ(FileSystem::GetTempFileName(box.wpath("tmp"), u"edf", name), 1013u);
   EXPECT_EQ(name, u"");
-  EXPECT_EQ(read_text(box.path("tmp/edfAAAAAA")), "taken");
+  EXPECT_EQ(read_file(box.path("tmp/edfAAAAAA")), "taken");
 }
 
 TEST_F(TempFileName, WorksWithoutAnEntropySource) {
@@ -201,7 +204,7 @@ TEST_F(TempFileName, WorksWithoutAnEntropySource) {
     std::string base = narrow_lib(name).substr(box.path("tmp/").size());
     ASSERT_EQ(base.size(), 9u);
     for (char c : base.substr(3)) EXPECT_TRUE(isalnum(static_cast<unsigned char>(c))) << base;
-    EXPECT_TRUE(exists(narrow_lib(name)));
+    EXPECT_TRUE(file_exists(narrow_lib(name)));
   }
 }
 

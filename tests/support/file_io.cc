@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -24,6 +25,26 @@ bool try_read_file(const std::string& path, std::string& bytes) {
   content << in.rdbuf();
   bytes = content.str();
   return true;
+}
+
+bool write_file(const std::string& path, const std::string& bytes, int64_t unixTime) {
+  const size_t slash = path.rfind('/');
+  if (slash != std::string::npos && slash > 0) make_dirs(path.substr(0, slash));
+  if (!write_file(path, bytes)) return false;
+  set_mtime(path, unixTime);
+  return true;
+}
+
+std::string contents_of(const std::string& path) {
+  std::string bytes;
+  return try_read_file(path, bytes) ? bytes : "<missing>";
+}
+
+struct stat lstat_of(const std::string& path) {
+  struct stat st;
+  std::memset(&st, 0, sizeof st);
+  lstat(path.c_str(), &st);
+  return st;
 }
 
 std::string read_file(const std::string& path) {
@@ -92,6 +113,17 @@ void set_mtime(const std::string& path, int64_t unixTime) {
 int64_t get_mtime(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_mtime) : -1;
+}
+
+int open_fd_count() {
+  int count = 0;
+  DIR* dir = opendir("/proc/self/fd");
+  if (dir == nullptr) return -1;
+  while (dirent* item = readdir(dir)) {
+    if (item->d_name[0] != '.') ++count;
+  }
+  closedir(dir);
+  return count - 1;  // the descriptor of the listing itself
 }
 
 }  // namespace test_support

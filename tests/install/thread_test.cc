@@ -16,9 +16,13 @@
 #include "platform/string_utils.h"
 #include "platform/text_encoding.h"
 #include "res/string_table.h"
-#include "tests/engine/engine_test_util.h"
+#include "tests/support/file_io.h"
+#include "tests/support/file_tree.h"
+#include "tests/support/kit_builder.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/temp_dir.h"
 
-using namespace enginetest;
+using namespace test_support;
 
 namespace {
 
@@ -130,7 +134,7 @@ TEST(InstallThreadTest, RunsTheWorkerUntilItAnswersFalseAndCanBeWaitedFor) {
 
 class HeadlessTest : public ::testing::Test {
  protected:
-  PrivateEnvironment env;
+  Sandbox env;
   TempDir work;
   TempDir catalog;
 };
@@ -147,7 +151,7 @@ TEST_F(HeadlessTest, PollsTheWorkerToTheEndOfASuccessfulRun) {
     files.push_back({"dir" + std::to_string(i % 5) + "/file" + std::to_string(i) + ".txt",
                      std::string(20000 + i, static_cast<char>('a' + i % 26)), 1700000000 + i});
   }
-  const std::string kitPath = make_kit(work, "kit", files);
+  const std::string kitPath = make_kit(work.path(), "kit", files);
   KitReader kit;
   ASSERT_EQ(0u, kit.open(widen_lib(kitPath)));
 
@@ -190,10 +194,10 @@ TEST_F(HeadlessTest, PollsTheWorkerToTheEndOfASuccessfulRun) {
     EXPECT_EQ(static_cast<int>(i * 100 / files.size()), posted[i + 1].percent);
   }
   for (const KitFile& f : files) {
-    EXPECT_EQ(f.content, read_file(catalog / f.name));
-    EXPECT_EQ(f.mtime, mtime_of(catalog / f.name));
+    EXPECT_EQ(f.content, contents_of(catalog / f.name));
+    EXPECT_EQ(f.mtime, get_mtime(catalog / f.name));
   }
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(HeadlessTest, AfterAFailureItReturnsOnlyOnceTheRollbackIsDone) {
@@ -205,7 +209,7 @@ TEST_F(HeadlessTest, AfterAFailureItReturnsOnlyOnceTheRollbackIsDone) {
   files.push_back({"blocked", "x", 5000});
   make_dirs(catalog / "blocked/user");
   const auto before = snapshot_tree(catalog.path());
-  const std::string kitPath = make_kit(work, "kit", files);
+  const std::string kitPath = make_kit(work.path(), "kit", files);
   KitReader kit;
   ASSERT_EQ(0u, kit.open(widen_lib(kitPath)));
 
@@ -215,14 +219,14 @@ TEST_F(HeadlessTest, AfterAFailureItReturnsOnlyOnceTheRollbackIsDone) {
   EXPECT_EQ(LoadResString("IDS_INSTALL_ERROR"), outcome.text);
   EXPECT_EQ(static_cast<int>(30 * 100 / 31), outcome.percent);
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(HeadlessTest, TheOutcomeNamesWhatFailedAndCountsWhatWasDone) {
   write_file(catalog / "old.txt", "old", 1000);
   write_file(catalog / "same.txt", "same", 5000);
   const std::string good = make_kit(
-      work, "good", {{"old.txt", "twelve bytes", 5000}, {"same.txt", "x", 5000},
+      work.path(), "good", {{"old.txt", "twelve bytes", 5000}, {"same.txt", "x", 5000},
                      {"new/a.txt", "abc", 5000}});
   KitReader kit;
   ASSERT_EQ(0u, kit.open(widen_lib(good)));
@@ -242,7 +246,7 @@ TEST_F(HeadlessTest, TheOutcomeNamesWhatFailedAndCountsWhatWasDone) {
   // that file, not the folder that could not be made below it.
   write_file(catalog / "forms", "a file where a folder must go", 1000);
   const std::string bad =
-      make_kit(work, "bad", {{"z.txt", "z", 5000}, {"forms/orders/order.frm", "o", 5000}});
+      make_kit(work.path(), "bad", {{"z.txt", "z", 5000}, {"forms/orders/order.frm", "o", 5000}});
   KitReader badKit;
   ASSERT_EQ(0u, badKit.open(widen_lib(bad)));
   HeadlessInstall install(badKit, widen_lib(catalog.path()));
@@ -255,14 +259,14 @@ TEST_F(HeadlessTest, TheOutcomeNamesWhatFailedAndCountsWhatWasDone) {
   const std::string text = narrow_lib(describe_failure(outcome.failure));
   EXPECT_EQ(0u, text.find(catalog / "forms: ")) << text;
   EXPECT_EQ(text.size() - 4, text.find(" (3)")) << text;
-  EXPECT_FALSE(exists_nofollow(catalog / "z.txt"));
+  EXPECT_FALSE(file_exists(catalog / "z.txt"));
 }
 
 TEST_F(HeadlessTest, ACancelThroughTheSharedStateEndsThePoll) {
   write_file(catalog / "keep.txt", "kept", 1000);
   const auto before = snapshot_tree(catalog.path());
   const std::string kitPath = make_kit(
-      work, "kit", {{"keep.txt", "new", 5000}, {"x/y.txt", "y", 5000}, {"z.txt", "z", 5000}});
+      work.path(), "kit", {{"keep.txt", "new", 5000}, {"x/y.txt", "y", 5000}, {"z.txt", "z", 5000}});
   KitReader kit;
   ASSERT_EQ(0u, kit.open(widen_lib(kitPath)));
 
@@ -275,14 +279,14 @@ TEST_F(HeadlessTest, ACancelThroughTheSharedStateEndsThePoll) {
   EXPECT_EQ(1223u, outcome.code);
   EXPECT_EQ(LoadResString("IDS_CANCEL_FINISH"), outcome.text);
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(HeadlessTest, AnInterruptSeenByThePollCancelsAndRollsBack) {
   write_file(catalog / "a.txt", "original", 1000);
   const auto before = snapshot_tree(catalog.path());
   const std::string kitPath =
-      make_kit(work, "kit", {{"a.txt", "new", 5000}, {"b/c.txt", "c", 5000}});
+      make_kit(work.path(), "kit", {{"a.txt", "new", 5000}, {"b/c.txt", "c", 5000}});
   KitReader kit;
   ASSERT_EQ(0u, kit.open(widen_lib(kitPath)));
 
@@ -303,7 +307,7 @@ TEST_F(HeadlessTest, AnInterruptSeenByThePollCancelsAndRollsBack) {
   EXPECT_EQ(1223u, outcome.code);
   EXPECT_GE(asked.load(), 1);
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 }  // namespace

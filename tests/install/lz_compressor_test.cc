@@ -9,13 +9,15 @@
 #include "install/kit_writer.h"
 #include "install/lz_compressor.h"
 #include "platform/file_system.h"
-#include "tests/install/kit_test_support.h"
+#include "tests/support/file_io.h"
+#include "tests/support/kit_builder.h"
+#include "tests/support/sandbox.h"
 
 namespace {
 
-using kit_test::file_exists;
-using kit_test::read_file;
-using kit_test::write_file;
+using test_support::file_exists;
+using test_support::read_file;
+using test_support::write_file;
 
 // Bytes that compress but are not trivial: a repeating text with a counter.
 std::string sample_bytes(size_t size) {
@@ -51,7 +53,7 @@ class KitUnpack : public ::testing::Test {
     return compressor.unpack(sandbox.wwork("kit.xdk"), sandbox.wwork("out"));
   }
 
-  kit_test::KitSandbox sandbox;
+  test_support::Sandbox sandbox;
   LZCompressor compressor;
 };
 
@@ -137,29 +139,29 @@ TEST_F(KitUnpack, MissingSourceIsFileNotFoundAndCreatesNothing) {
 
 TEST_F(KitUnpack, UnmappableSourceFailsAfterClosingEverything) {
   mkdir(sandbox.work("dir.xdk").c_str(), 0700);
-  const int before = kit_test::open_fd_count();
+  const int before = test_support::open_fd_count();
   EXPECT_NE(compressor.unpack(sandbox.wwork("dir.xdk"), sandbox.wwork("out")), 0u);
-  EXPECT_EQ(kit_test::open_fd_count(), before);
+  EXPECT_EQ(test_support::open_fd_count(), before);
 }
 
 TEST_F(KitUnpack, AFifoInPlaceOfTheKitIsRefusedWithoutWaitingForAWriter) {
   // Opening a FIFO for reading would block until some writer appears.
   ASSERT_EQ(0, mkfifo(sandbox.work("fifo.xdk").c_str(), 0600));
-  const int before = kit_test::open_fd_count();
+  const int before = test_support::open_fd_count();
   EXPECT_EQ(87u, compressor.unpack(sandbox.wwork("fifo.xdk"), sandbox.wwork("out")));
   EXPECT_FALSE(file_exists(sandbox.work("out")));
   void* out = kInvalidHandleValue;
   ASSERT_EQ(0u, FileSystem::CreateFile(sandbox.wwork("out2"), kGenericWrite, 0, kCreateAlways, out));
   EXPECT_EQ(87u, compressor.unpackTo(sandbox.wwork("fifo.xdk"), out));
   FileSystem::CloseHandle(out);
-  EXPECT_EQ(kit_test::open_fd_count(), before);
+  EXPECT_EQ(test_support::open_fd_count(), before);
 }
 
 TEST_F(KitUnpack, DestinationThatCannotBeOpenedReportsItsCode) {
   write_file(sandbox.work("kit.xdk"), config::deflate_raw("abc"));
-  const int before = kit_test::open_fd_count();
+  const int before = test_support::open_fd_count();
   EXPECT_EQ(compressor.unpack(sandbox.wwork("kit.xdk"), sandbox.wwork("no/such/dir/out")), 2u);
-  EXPECT_EQ(kit_test::open_fd_count(), before);
+  EXPECT_EQ(test_support::open_fd_count(), before);
 }
 
 TEST_F(KitUnpack, ExistingLongerDestinationIsNotShortened) {

@@ -1,8 +1,5 @@
 // The kit tool as its users run it: build/bin/xdktool in a child process.
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/time.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -17,73 +14,38 @@
 #include "install/kit_writer.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
-#include "tests/install/kit_test_support.h"
+#include "tests/support/file_io.h"
+#include "tests/support/kit_builder.h"
+#include "tests/support/sandbox.h"
 #include "tests/support/small_tmpfs.h"
+#include "tests/tools/xdktool_run.h"
 
 namespace {
 
-using kit_test::file_exists;
-using kit_test::read_file;
-using kit_test::write_file;
-
-const std::string kTool = std::string(QXR8_BINARY_DIR) + "/bin/xdktool";
-
-struct RunResult {
-  int status = -1;  // exit status, or -1 when the tool did not exit normally
-  std::string out;
-  std::string err;
-};
+using test_support::ChildResult;
+using test_support::file_exists;
+using test_support::read_file;
+using test_support::write_file;
 
 class XdkTool : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(sandbox.ok());
-    ASSERT_EQ(access(kTool.c_str(), X_OK), 0) << kTool << " is not built";
+    ASSERT_EQ(access(kXdktool.c_str(), X_OK), 0) << kXdktool << " is not built";
     mkdir(sandbox.work("src").c_str(), 0700);
   }
 
-  // Runs xdktool with `args` (no shell), stdout and stderr into files.
-  RunResult run(const std::vector<std::string>& args) {
-    const std::string outPath = sandbox.work(".stdout"), errPath = sandbox.work(".stderr");
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(kTool.c_str()));
-    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-    argv.push_back(nullptr);
-    RunResult result;
-    const pid_t pid = fork();
-    if (pid == 0) {
-      const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-      if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
-      execv(kTool.c_str(), argv.data());
-      _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid) return result;
-    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
-    result.out = read_file(outPath);
-    result.err = read_file(errPath);
-    unlink(outPath.c_str());
-    unlink(errPath.c_str());
-    return result;
-  }
+  ChildResult run(const std::vector<std::string>& args) { return run_xdktool(args); }
 
   void source(const std::string& relative, const std::string& bytes, long mtime) {
-    const std::string path = sandbox.work("src/" + relative);
-    for (size_t slash = relative.find('/'); slash != std::string::npos;
-         slash = relative.find('/', slash + 1)) {
-      mkdir(sandbox.work("src/" + relative.substr(0, slash)).c_str(), 0700);
-    }
-    write_file(path, bytes);
-    const struct timeval times[2] = {{mtime, 0}, {mtime, 0}};
-    utimes(path.c_str(), times);
+    write_file(sandbox.work("src/" + relative), bytes, mtime);
   }
 
-  kit_test::KitSandbox sandbox;
+  test_support::Sandbox sandbox;
 };
 
 TEST_F(XdkTool, CommandLineConventions) {
-  RunResult r = run({"--help"});
+  ChildResult r = run({"--help"});
   EXPECT_EQ(r.status, 0);
   EXPECT_NE(r.out.find("usage: xdktool"), std::string::npos);
   EXPECT_EQ(run({}).status, 2);
@@ -99,7 +61,7 @@ TEST_F(XdkTool, CommandLineConventions) {
   EXPECT_EQ(run({"list", "--help"}).status, 0);
   // Help per command, the same text either way.
   for (const char* command : {"pack", "list", "verify", "install"}) {
-    const RunResult viaHelp = run({"help", command});
+    const ChildResult viaHelp = run({"help", command});
     EXPECT_EQ(viaHelp.status, 0) << command;
     EXPECT_EQ(viaHelp.out, run({command, "--help"}).out) << command;
     EXPECT_EQ(viaHelp.out.find(std::string("usage: xdktool ") + command), 0u) << command;
@@ -145,7 +107,7 @@ TEST_F(XdkTool, CommandLineConventions) {
 TEST_F(XdkTool, VerifyRefusesADamagedKitAndSaysWhetherThereIsAChecksum) {
   source("t.tpl", std::string(100, 't'), 1000);
   ASSERT_EQ(run({"pack", "-0", sandbox.work("src"), sandbox.work("k.xdk")}).status, 0);
-  RunResult r = run({"verify", sandbox.work("k.xdk")});
+  ChildResult r = run({"verify", sandbox.work("k.xdk")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, sandbox.work("k.xdk") + ": ok, 1 files, checksum verified\n");
 
@@ -161,7 +123,7 @@ TEST_F(XdkTool, VerifyRefusesADamagedKitAndSaysWhetherThereIsAChecksum) {
   EXPECT_TRUE(r.out.empty());
   EXPECT_NE(r.err.find("damaged or not a kit (code 13)"), std::string::npos) << r.err;
 
-  write_file(sandbox.work("plain.xdk"), config::deflate_raw(kit_test::worked_example_kit()));
+  write_file(sandbox.work("plain.xdk"), config::deflate_raw(test_support::worked_example_kit()));
   r = run({"verify", sandbox.work("plain.xdk")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(": ok, 1 files, no checksum"), std::string::npos) << r.out;
@@ -173,7 +135,7 @@ TEST_F(XdkTool, PackListsSortedRelativeNamesWithTheirTimesAndSizes) {
   source("a/z.tpl", "zed template", 1600000001);
   source("a/b/c.frm", std::string(70000, 'c'), 1500000000);
   source("empty", "", 0);
-  RunResult r = run({"pack", "--product", "Templates", "--vendor=Labs", "--description",
+  ChildResult r = run({"pack", "--product", "Templates", "--vendor=Labs", "--description",
                      "docs/d.html", sandbox.work("src"), sandbox.work("k.xdk")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_TRUE(r.out.empty());
@@ -199,7 +161,7 @@ TEST_F(XdkTool, PackListsSortedRelativeNamesWithTheirTimesAndSizes) {
 TEST_F(XdkTool, RecordsPerLanguageAndAFixedTime) {
   source("t.tpl", "t", 1);
   const std::string russian = "\xD0\xA8\xD0\xB0\xD0\xB1\xD0\xBB\xD0\xBE\xD0\xBD\xD1\x8B";
-  RunResult r = run({"pack", "--time", "1735732800", "--record", "en", "Templates", "Labs",
+  ChildResult r = run({"pack", "--time", "1735732800", "--record", "en", "Templates", "Labs",
                      "docs/en.html", "--record", "ru", russian, "", "docs\\ru.html",
                      sandbox.work("src"), sandbox.work("k.xdk")});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -228,7 +190,7 @@ TEST_F(XdkTool, OutputIsReproducibleAndTheLevelIsHonoured) {
   EXPECT_GT(read_file(sandbox.work("stored.xdk")).size(), 50000u);
   EXPECT_LT(one.size(), 1000u);
   for (const char* kit : {"one.xdk", "stored.xdk", "fast.xdk"}) {
-    const RunResult r = run({"list", sandbox.work(kit)});
+    const ChildResult r = run({"list", sandbox.work(kit)});
     EXPECT_EQ(r.status, 0) << kit;
     EXPECT_EQ(r.out,
               "record\ten\t\t\t\n"
@@ -243,7 +205,7 @@ TEST_F(XdkTool, OnlyRegularFilesAreTakenAndTheKitNeverPacksItself) {
   ASSERT_EQ(mkfifo(sandbox.work("src/pipe").c_str(), 0600), 0);
   mkdir(sandbox.work("src/emptydir").c_str(), 0700);
   write_file(sandbox.work("src/k.xdk"), "stale kit");
-  RunResult r = run({"pack", sandbox.work("src"), sandbox.work("src/k.xdk")});
+  ChildResult r = run({"pack", sandbox.work("src"), sandbox.work("src/k.xdk")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("link.tpl"), std::string::npos);
   r = run({"list", sandbox.work("src/k.xdk")});
@@ -256,7 +218,7 @@ TEST_F(XdkTool, OperandsAfterDoubleDashAreNeverOptions) {
   write_file(sandbox.work("-src/f"), "f");
   ASSERT_EQ(chdir(sandbox.work("").c_str()), 0);
   EXPECT_EQ(run({"pack", "-src", "k.xdk"}).status, 2);
-  RunResult r = run({"pack", "--", "-src", "-k.xdk"});
+  ChildResult r = run({"pack", "--", "-src", "-k.xdk"});
   ASSERT_EQ(r.status, 0) << r.err;
   r = run({"list", "--", "-k.xdk"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -266,7 +228,7 @@ TEST_F(XdkTool, OperandsAfterDoubleDashAreNeverOptions) {
 
 TEST_F(XdkTool, PackFailuresLeaveNoKit) {
   source("a\\b.tpl", "x", 1);
-  RunResult r = run({"pack", sandbox.work("src"), sandbox.work("k.xdk")});
+  ChildResult r = run({"pack", sandbox.work("src"), sandbox.work("k.xdk")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("backslash"), std::string::npos);
   EXPECT_FALSE(file_exists(sandbox.work("k.xdk")));
@@ -321,7 +283,7 @@ TEST_F(XdkTool, APackedKitIsOneRawDeflateStreamFollowedByItsTrailer) {
 
 TEST_F(XdkTool, APackThatFailsKeepsThePreviousKit) {
   mkdir(sandbox.work("out").c_str(), 0700);
-  test_support::SmallTmpfs disk(sandbox.work("out"), 64);
+  test_support::SmallTmpfs disk(sandbox.work("out"), 64 * 1024);
   if (!disk.ok()) GTEST_SKIP() << disk.reason();
   source("a.tpl", "old template", 1000);
   const std::string kit = sandbox.work("out/k.xdk");
@@ -336,7 +298,7 @@ TEST_F(XdkTool, APackThatFailsKeepsThePreviousKit) {
     c = static_cast<char>(state >> 24);
   }
   source("noise.bin", noise, 1000);
-  const RunResult r = run({"pack", "-0", sandbox.work("src"), kit});
+  const ChildResult r = run({"pack", "-0", sandbox.work("src"), kit});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cannot write " + kit + ": No space left on device"), std::string::npos)
       << r.err;
@@ -347,23 +309,23 @@ TEST_F(XdkTool, APackThatFailsKeepsThePreviousKit) {
 TEST_F(XdkTool, ListShowsControlCharactersAndPartsOfASecond) {
   write_file(sandbox.work("data"), "12");
   std::vector<config::KitSourceFile> files = {
-      {u"line\nbreak", kit_test::file_time(5000000, 0), sandbox.work("data"), 2}};
+      {u"line\nbreak", test_support::file_time(5000000, 0), sandbox.work("data"), 2}};
   // 1601-01-01T00:00:00.5 UTC
   std::string error;
   ASSERT_TRUE(config::write_kit(sandbox.work("k.xdk"),
                                 config::encode_single_header(u"P\tQ", u"V", u""), files, 9, error));
-  const RunResult r = run({"list", sandbox.work("k.xdk")});
+  const ChildResult r = run({"list", sandbox.work("k.xdk")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "record\ten\tP\\x09Q\tV\t\nfile\tline\\x0Abreak\t1601-01-01T00:00:00.5000000Z\t2\n");
 }
 
 TEST_F(XdkTool, RefusedKitsGiveReasonAndCode) {
-  RunResult r = run({"list", sandbox.work("absent.xdk")});
+  ChildResult r = run({"list", sandbox.work("absent.xdk")});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.out.empty());
   EXPECT_NE(r.err.find("does not exist (code 2)"), std::string::npos) << r.err;
 
-  write_file(sandbox.work("bad.xdk"), config::deflate_raw(kit_test::worked_example_kit().substr(0, 52)));
+  write_file(sandbox.work("bad.xdk"), config::deflate_raw(test_support::worked_example_kit().substr(0, 52)));
   r = run({"list", sandbox.work("bad.xdk")});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.out.empty());

@@ -3,7 +3,6 @@
 #include "install/installer.h"
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -17,9 +16,14 @@
 #include "install/install_process_data.h"
 #include "platform/text_encoding.h"
 #include "res/string_table.h"
-#include "tests/engine/engine_test_util.h"
+#include "tests/support/child_process.h"
+#include "tests/support/file_io.h"
+#include "tests/support/file_tree.h"
+#include "tests/support/kit_builder.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/temp_dir.h"
 
-using namespace enginetest;
+using namespace test_support;
 
 namespace {
 
@@ -45,7 +49,7 @@ struct RunResult {
 
 class InstallerTest : public ::testing::Test {
  protected:
-  PrivateEnvironment env;
+  Sandbox env;
   TempDir work;
   TempDir catalog;
 
@@ -81,7 +85,7 @@ TEST_F(InstallerTest, FirstInstallWritesEveryFileAndASecondRunWritesNothing) {
       {"reports/monthly/empty.tpl", "", 1700000200},
       {"forms/order.frm", "order form", 1700000300},
   };
-  const std::string kit = make_kit(work, "kit", files);
+  const std::string kit = make_kit(work.path(), "kit", files);
 
   const RunResult first = install(kit);
   EXPECT_EQ(0u, first.code);
@@ -93,14 +97,14 @@ TEST_F(InstallerTest, FirstInstallWritesEveryFileAndASecondRunWritesNothing) {
       {0, text_of("IDS_INSTALL_FINISH"), 100},
   };
   EXPECT_EQ(expected, first.states);
-  EXPECT_EQ("hello", read_file(dest("readme.txt")));
-  EXPECT_EQ(files[1].content, read_file(dest("reports/monthly/sales.tpl")));
-  EXPECT_EQ("", read_file(dest("reports/monthly/empty.tpl")));
-  EXPECT_EQ(1700000000, mtime_of(dest("readme.txt")));
-  EXPECT_EQ(1700000100, mtime_of(dest("reports/monthly/sales.tpl")));
-  EXPECT_EQ(1700000200, mtime_of(dest("reports/monthly/empty.tpl")));
-  EXPECT_EQ(1700000300, mtime_of(dest("forms/order.frm")));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_EQ("hello", contents_of(dest("readme.txt")));
+  EXPECT_EQ(files[1].content, contents_of(dest("reports/monthly/sales.tpl")));
+  EXPECT_EQ("", contents_of(dest("reports/monthly/empty.tpl")));
+  EXPECT_EQ(1700000000, get_mtime(dest("readme.txt")));
+  EXPECT_EQ(1700000100, get_mtime(dest("reports/monthly/sales.tpl")));
+  EXPECT_EQ(1700000200, get_mtime(dest("reports/monthly/empty.tpl")));
+  EXPECT_EQ(1700000300, get_mtime(dest("forms/order.frm")));
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 
   // Up to date now: the same kit again touches no file (a write, a move or
   // a change of times would change the inode or the status-change time).
@@ -119,7 +123,7 @@ TEST_F(InstallerTest, FirstInstallWritesEveryFileAndASecondRunWritesNothing) {
     EXPECT_TRUE(now.tv_sec == ctimes[i].tv_sec && now.tv_nsec == ctimes[i].tv_nsec) << name;
     ++i;
   }
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(InstallerTest, OnlyMissingOrOlderFilesAreWritten) {
@@ -128,27 +132,27 @@ TEST_F(InstallerTest, OnlyMissingOrOlderFilesAreWritten) {
   write_file(dest("newer.txt"), "newer than the kit", 9000);
   const ino_t sameInode = lstat_of(dest("same.txt")).st_ino;
   const ino_t newerInode = lstat_of(dest("newer.txt")).st_ino;
-  const std::string kit = make_kit(work, "kit",
+  const std::string kit = make_kit(work.path(), "kit",
                                    {{"older.txt", "new", 5000},
                                     {"same.txt", "kit bytes", 5000},
                                     {"newer.txt", "kit bytes", 5000},
                                     {"zero.txt", "", 5000}});
   EXPECT_EQ(0u, install(kit).code);
   // Replaced, and cut to the entry's size.
-  EXPECT_EQ("new", read_file(dest("older.txt")));
-  EXPECT_EQ(5000, mtime_of(dest("older.txt")));
-  EXPECT_EQ("same time, other bytes", read_file(dest("same.txt")));
+  EXPECT_EQ("new", contents_of(dest("older.txt")));
+  EXPECT_EQ(5000, get_mtime(dest("older.txt")));
+  EXPECT_EQ("same time, other bytes", contents_of(dest("same.txt")));
   EXPECT_EQ(sameInode, lstat_of(dest("same.txt")).st_ino);
-  EXPECT_EQ("newer than the kit", read_file(dest("newer.txt")));
+  EXPECT_EQ("newer than the kit", contents_of(dest("newer.txt")));
   EXPECT_EQ(newerInode, lstat_of(dest("newer.txt")).st_ino);
-  EXPECT_EQ(9000, mtime_of(dest("newer.txt")));
-  EXPECT_EQ("", read_file(dest("zero.txt")));
-  EXPECT_EQ(5000, mtime_of(dest("zero.txt")));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_EQ(9000, get_mtime(dest("newer.txt")));
+  EXPECT_EQ("", contents_of(dest("zero.txt")));
+  EXPECT_EQ(5000, get_mtime(dest("zero.txt")));
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(InstallerTest, AnEntryTimeWithAFractionOfASecondIsWrittenAgainOnEveryRun) {
-  const std::string kit = make_kit(work, "kit",
+  const std::string kit = make_kit(work.path(), "kit",
                                    {{"half.txt", "half", 5000},
                                     {"whole.txt", "whole", 5000},
                                     {"more.txt", "more", 5000}});
@@ -170,28 +174,28 @@ TEST_F(InstallerTest, AnEntryTimeWithAFractionOfASecondIsWrittenAgainOnEveryRun)
   };
   EXPECT_EQ(expected, first.states);
   // Kept to the second: the installed copy is older than the kit's time.
-  EXPECT_EQ(5000, mtime_of(dest("half.txt")));
+  EXPECT_EQ(5000, get_mtime(dest("half.txt")));
 
   const ino_t wholeInode = lstat_of(dest("whole.txt")).st_ino;
   // Something the run must replace again, so that a rewrite is visible.
   write_file(dest("half.txt"), "changed by the user at the same second", 5000);
   EXPECT_EQ(0u, install(kit, addHalfSecond).code);
-  EXPECT_EQ("half", read_file(dest("half.txt")));
-  EXPECT_EQ(5000, mtime_of(dest("half.txt")));
+  EXPECT_EQ("half", contents_of(dest("half.txt")));
+  EXPECT_EQ(5000, get_mtime(dest("half.txt")));
   EXPECT_EQ(wholeInode, lstat_of(dest("whole.txt")).st_ino);
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(InstallerTest, AJournalThatCannotStartPostsItsCodeAtZeroAndWritesNothing) {
   write_file(dest("a.txt"), "old a", 1000);
   const auto before = snapshot_tree(catalog.path());
-  const std::string kit = make_kit(work, "kit", {{"a.txt", "new a", 5000}, {"b.txt", "b", 5000}});
+  const std::string kit = make_kit(work.path(), "kit", {{"a.txt", "new a", 5000}, {"b.txt", "b", 5000}});
   // Opened with the private TMPDIR; the run then finds a temporary
   // directory where no backup tree can be made.
   const RunResult run = install(kit, [](KitReader&, InstallProcessData&) {
     setenv("TMPDIR", "/proc", 1);
   });
-  setenv("TMPDIR", env.tmp().path().c_str(), 1);
+  setenv("TMPDIR", env.tmp().c_str(), 1);
   EXPECT_NE(0u, run.code);
   const std::vector<State> expected = {{run.code, text_of("IDS_INSTALL_ERROR"), 0}};
   EXPECT_EQ(expected, run.states);
@@ -199,13 +203,13 @@ TEST_F(InstallerTest, AJournalThatCannotStartPostsItsCodeAtZeroAndWritesNothing)
 }
 
 TEST_F(InstallerTest, AKitWithoutEntriesFinishesAtOnce) {
-  const std::string kit = make_kit(work, "empty", {});
+  const std::string kit = make_kit(work.path(), "empty", {});
   const RunResult run = install(kit);
   EXPECT_EQ(0u, run.code);
   const std::vector<State> expected = {{0, text_of("IDS_INSTALL_FINISH"), 100}};
   EXPECT_EQ(expected, run.states);
   EXPECT_TRUE(list_tree(catalog.path()).empty());
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(InstallerTest, WhatIsNotAFileAtADestinationEndsTheRunUntouched) {
@@ -227,7 +231,7 @@ TEST_F(InstallerTest, WhatIsNotAFileAtADestinationEndsTheRunUntouched) {
        [&outside](const std::string& p) { ASSERT_EQ(0, symlink((outside / "dir").c_str(), p.c_str())); }},
   };
   const std::string kit =
-      make_kit(work, "kit", {{"first.txt", "first", 5000}, {"target", "kit bytes", 5000}});
+      make_kit(work.path(), "kit", {{"first.txt", "first", 5000}, {"target", "kit bytes", 5000}});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir fresh;
@@ -245,8 +249,8 @@ TEST_F(InstallerTest, WhatIsNotAFileAtADestinationEndsTheRunUntouched) {
     EXPECT_EQ(183u, installer.run(&data));
     EXPECT_EQ(before, snapshot_tree(fresh.path()));
     EXPECT_EQ(outsideBefore, snapshot_tree(outside.path()));
-    EXPECT_FALSE(exists_nofollow(outside / "none"));
-    EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+    EXPECT_FALSE(file_exists(outside / "none"));
+    EXPECT_TRUE(list_tree(env.tmp()).empty());
   }
 }
 
@@ -255,7 +259,7 @@ TEST_F(InstallerTest, ADanglingLinkAtADestinationIsReplacedLikeAFileAndPutBack) 
   ASSERT_EQ(0, symlink((outside / "none").c_str(), dest("target").c_str()));
   const auto before = snapshot_tree(catalog.path());
   const std::string kit =
-      make_kit(work, "kit", {{"target", "kit bytes", 5000}, {"second.txt", "s", 5000}});
+      make_kit(work.path(), "kit", {{"target", "kit bytes", 5000}, {"second.txt", "s", 5000}});
   const RunResult failed = install(kit, [](KitReader& reader, InstallProcessData&) {
     reader.entries[1].size = 0x7FFFFFF0u;
   });
@@ -264,9 +268,9 @@ TEST_F(InstallerTest, ADanglingLinkAtADestinationIsReplacedLikeAFileAndPutBack) 
 
   EXPECT_EQ(0u, install(kit).code);
   EXPECT_TRUE(S_ISREG(lstat_of(dest("target")).st_mode));
-  EXPECT_EQ("kit bytes", read_file(dest("target")));
-  EXPECT_FALSE(exists_nofollow(outside / "none"));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_EQ("kit bytes", contents_of(dest("target")));
+  EXPECT_FALSE(file_exists(outside / "none"));
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(InstallerTest, OneFileUnderTwoNamesIsBackedUpOnceAndComesBack) {
@@ -276,17 +280,17 @@ TEST_F(InstallerTest, OneFileUnderTwoNamesIsBackedUpOnceAndComesBack) {
   // The second name is newer than the run's own first copy, so the run
   // writes the same file twice; the third entry fails.
   const std::string kit = make_kit(
-      work, "kit", {{"dl/f", "first", 5000}, {"sub/f", "second", 6000}, {"z.txt", "z", 5000}});
+      work.path(), "kit", {{"dl/f", "first", 5000}, {"sub/f", "second", 6000}, {"z.txt", "z", 5000}});
   const RunResult failed = install(kit, [](KitReader& reader, InstallProcessData&) {
     reader.entries[2].size = 0x7FFFFFF0u;
   });
   EXPECT_EQ(13u, failed.code);
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(InstallerTest, ADotInAKitNameLeavesNoDirectoryBehindAfterAFailure) {
-  const std::string kit = make_kit(work, "kit", {{"n/x", "x", 5000}, {"z.txt", "z", 5000}});
+  const std::string kit = make_kit(work.path(), "kit", {{"n/x", "x", 5000}, {"z.txt", "z", 5000}});
   const RunResult failed = install(kit, [](KitReader& reader, InstallProcessData&) {
     reader.entries[0].name = u"n/./x";
     reader.entries[1].size = 0x7FFFFFF0u;
@@ -295,21 +299,12 @@ TEST_F(InstallerTest, ADotInAKitNameLeavesNoDirectoryBehindAfterAFailure) {
   EXPECT_TRUE(list_tree(catalog.path()).empty());
 }
 
-// Runs `argv` as uid/gid 65534 through setpriv; true when it exited 0.
+// Runs `args` as the other user (uid and gid 65534, through setpriv); true
+// when it exited 0.
 bool run_as_nobody(const std::vector<std::string>& args) {
-  std::vector<std::string> full = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
-  full.insert(full.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& a : full) argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    execvp(argv[0], argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  ChildOptions options;
+  options.asOtherUser = true;
+  return run_program(args, options).status == 0;
 }
 
 TEST_F(InstallerTest, ALinkPlantedByAnotherUserIsNeverFollowed) {
@@ -327,13 +322,13 @@ TEST_F(InstallerTest, ALinkPlantedByAnotherUserIsNeverFollowed) {
   const auto outsideBefore = snapshot_tree(outside.path());
 
   // A file link of the co-user is replaced as a link, never written through.
-  const std::string fileKit = make_kit(work, "file", {{"file.txt", "kit bytes", 5000}});
+  const std::string fileKit = make_kit(work.path(), "file", {{"file.txt", "kit bytes", 5000}});
   EXPECT_EQ(0u, install(fileKit).code);
   EXPECT_TRUE(S_ISREG(lstat_of(dest("file.txt")).st_mode));
-  EXPECT_EQ("kit bytes", read_file(dest("file.txt")));
+  EXPECT_EQ("kit bytes", contents_of(dest("file.txt")));
 
   // A directory link of the co-user does not lead the run out of the catalog.
-  const std::string dirKit = make_kit(work, "dir", {{"dir/new.txt", "kit bytes", 5000}});
+  const std::string dirKit = make_kit(work.path(), "dir", {{"dir/new.txt", "kit bytes", 5000}});
   const RunResult refused = install(dirKit);
   EXPECT_EQ(5u, refused.code);
   EXPECT_EQ(outsideBefore, snapshot_tree(outside.path()));
@@ -350,7 +345,7 @@ TEST_F(InstallerTest, ALinkToAnOlderFileIsReplacedAsALinkAndRestoredAsOne) {
 
   // The second entry fails to copy: the first link must come back.
   const std::string kit =
-      make_kit(work, "kit", {{"linked.txt", "kit bytes", 5000}, {"again.txt", "again", 5000}});
+      make_kit(work.path(), "kit", {{"linked.txt", "kit bytes", 5000}, {"again.txt", "again", 5000}});
   const RunResult failed = install(kit, [](KitReader& reader, InstallProcessData&) {
     reader.entries[1].size = 0x7FFFFFF0u;
   });
@@ -362,9 +357,9 @@ TEST_F(InstallerTest, ALinkToAnOlderFileIsReplacedAsALinkAndRestoredAsOne) {
   // pointed to is left alone.
   EXPECT_EQ(0u, install(kit).code);
   EXPECT_TRUE(S_ISREG(lstat_of(dest("linked.txt")).st_mode));
-  EXPECT_EQ("kit bytes", read_file(dest("linked.txt")));
+  EXPECT_EQ("kit bytes", contents_of(dest("linked.txt")));
   EXPECT_EQ(outsideBefore, snapshot_tree(outside.path()));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 // The catalog before the run: files the kit replaces, a file it keeps, a
@@ -394,7 +389,7 @@ enum class Injection { kCopyFails, kDirectoryAtDestination, kFileWhereDirectoryN
 
 TEST_F(InstallerTest, AFailureAtAnyEntryLeavesTheCatalogAsItWas) {
   const std::vector<KitFile>& files = fault_kit_files();
-  const std::string kit = make_kit(work, "faults", files);
+  const std::string kit = make_kit(work.path(), "faults", files);
   const unsigned n = files.size();
   int runs = 0;
   for (unsigned k = 0; k < n; ++k) {
@@ -466,7 +461,7 @@ TEST_F(InstallerTest, AFailureAtAnyEntryLeavesTheCatalogAsItWas) {
       EXPECT_EQ((State{0, fresh / name, percent}), states[states.size() - 2]);
       EXPECT_EQ((State{expectedCode, text_of("IDS_INSTALL_ERROR"), percent}), states.back());
       EXPECT_EQ(before, snapshot_tree(fresh.path()));
-      EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+      EXPECT_TRUE(list_tree(env.tmp()).empty());
     }
   }
   EXPECT_GE(runs, 2 * static_cast<int>(n));
@@ -477,20 +472,20 @@ TEST_F(InstallerTest, AFileThatCannotBeBackedUpIsNeitherReplacedNorLost) {
   // Would end a run that went on at the next entry, rolling it back.
   make_dirs(dest("next.txt"));
   const std::string kit =
-      make_kit(work, "kit", {{"sub/old.txt", "kit bytes", 5000}, {"next.txt", "n", 5000}});
+      make_kit(work.path(), "kit", {{"sub/old.txt", "kit bytes", 5000}, {"next.txt", "n", 5000}});
   // Just before the entry is handled, something stands in the backup tree
   // where the backup needs the directory "sub".
   const RunResult run = install(kit, {}, [this](InstallProcessData&, const State& state) {
     if (state.text == dest("sub/old.txt")) {
-      write_file(env.tmp() / "r8stp0/sub", "in the way", 2000);
+      write_file(env.tmp() + "/r8stp0/sub", "in the way", 2000);
     }
   });
   EXPECT_NE(0u, run.code);
   ASSERT_FALSE(run.states.empty());
   EXPECT_EQ(run.code, run.states.back().code);
   EXPECT_EQ(0, run.states.back().percent);
-  EXPECT_EQ("the user's only copy", read_file(dest("sub/old.txt")));
-  EXPECT_EQ(1000, mtime_of(dest("sub/old.txt")));
+  EXPECT_EQ("the user's only copy", contents_of(dest("sub/old.txt")));
+  EXPECT_EQ(1000, get_mtime(dest("sub/old.txt")));
 }
 
 TEST_F(InstallerTest, AFailureIsPostedBeforeTheRollbackRuns) {
@@ -498,13 +493,13 @@ TEST_F(InstallerTest, AFailureIsPostedBeforeTheRollbackRuns) {
   make_dirs(dest("blocked/user"));
   const auto before = snapshot_tree(catalog.path());
   const std::string kit =
-      make_kit(work, "kit", {{"a.txt", "new a", 5000}, {"blocked", "x", 5000}});
+      make_kit(work.path(), "kit", {{"a.txt", "new a", 5000}, {"blocked", "x", 5000}});
   std::string atPost;
   bool backupAtPost = false;
   const RunResult run = install(kit, {}, [&](InstallProcessData&, const State& state) {
     if (state.code == 0) return;
-    atPost = read_file(dest("a.txt"));
-    backupAtPost = exists_nofollow(env.tmp() / "r8stp0/a.txt");
+    atPost = contents_of(dest("a.txt"));
+    backupAtPost = file_exists(env.tmp() + "/r8stp0/a.txt");
   });
   EXPECT_EQ(183u, run.code);
   EXPECT_EQ((State{183, text_of("IDS_INSTALL_ERROR"), 50}), run.states.back());
@@ -512,14 +507,14 @@ TEST_F(InstallerTest, AFailureIsPostedBeforeTheRollbackRuns) {
   EXPECT_EQ("new a", atPost);
   EXPECT_TRUE(backupAtPost);
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(InstallerTest, ACancelRollsBackAndPostsItsOwnFinalState) {
   write_file(dest("a.txt"), "original a", 1000);
   const auto before = snapshot_tree(catalog.path());
   const std::string kit = make_kit(
-      work, "kit", {{"a.txt", "new a", 5000}, {"dir/b.txt", "b", 5000}, {"c.txt", "c", 5000}});
+      work.path(), "kit", {{"a.txt", "new a", 5000}, {"dir/b.txt", "b", 5000}, {"c.txt", "c", 5000}});
   // Requested while entry 1 is handled: seen once that file is written.
   const RunResult run = install(kit, {}, [](InstallProcessData& data, const State& state) {
     if (state.percent == 33) data.setCancel(true);
@@ -532,11 +527,11 @@ TEST_F(InstallerTest, ACancelRollsBackAndPostsItsOwnFinalState) {
   };
   EXPECT_EQ(expected, run.states);
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(InstallerTest, ACancelWhileOnlyUpToDateFilesAreSkippedChangesNothing) {
-  const std::string kit = make_kit(work, "kit", {{"a.txt", "a", 5000}, {"b.txt", "b", 5000}});
+  const std::string kit = make_kit(work.path(), "kit", {{"a.txt", "a", 5000}, {"b.txt", "b", 5000}});
   ASSERT_EQ(0u, install(kit).code);
   const RunResult run =
       install(kit, [](KitReader&, InstallProcessData& data) { data.setCancel(true); });

@@ -1,7 +1,6 @@
 // The rollback journal against the real file system, in a private TMPDIR.
 #include "install/rollback.h"
 
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,10 +10,15 @@
 #include <string>
 
 #include "platform/text_encoding.h"
-#include "tests/engine/engine_test_util.h"
+#include "tests/support/file_io.h"
+#include "tests/support/file_tree.h"
+#include "tests/support/kit_builder.h"
 #include "tests/support/private_env.h"
+#include "tests/support/sandbox.h"
+#include "tests/support/small_tmpfs.h"
+#include "tests/support/temp_dir.h"
 
-using namespace enginetest;
+using namespace test_support;
 
 namespace {
 
@@ -22,7 +26,7 @@ wstring W(const std::string& text) { return widen_lib(text); }
 
 class RollbackTest : public ::testing::Test {
  protected:
-  PrivateEnvironment env;
+  Sandbox env;
   TempDir catalog;
   Rollback journal;
 
@@ -31,25 +35,25 @@ class RollbackTest : public ::testing::Test {
 };
 
 TEST_F(RollbackTest, StartTakesTheFirstFreeNumberWithAPrivateDirectory) {
-  ASSERT_EQ(0, mkdir((env.tmp() / "r8stp0").c_str(), 0755));
-  write_file(env.tmp() / "r8stp1", "not a directory", 1000);
+  ASSERT_EQ(0, mkdir((env.tmp() + "/r8stp0").c_str(), 0755));
+  write_file(env.tmp() + "/r8stp1", "not a directory", 1000);
   // A dangling link is a taken name too, and what it points to is not made.
-  ASSERT_EQ(0, symlink((env.tmp() / "elsewhere").c_str(), (env.tmp() / "r8stp2").c_str()));
+  ASSERT_EQ(0, symlink((env.tmp() + "/elsewhere").c_str(), (env.tmp() + "/r8stp2").c_str()));
 
   ASSERT_EQ(0u, journal.start(W(target())));
-  EXPECT_EQ(env.tmp() / "r8stp3/", backupDir());
-  const struct stat st = lstat_of(env.tmp() / "r8stp3");
+  EXPECT_EQ(env.tmp() + "/r8stp3/", backupDir());
+  const struct stat st = lstat_of(env.tmp() + "/r8stp3");
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(0700u, st.st_mode & 07777);
-  EXPECT_FALSE(exists_nofollow(env.tmp() / "elsewhere"));
+  EXPECT_FALSE(file_exists(env.tmp() + "/elsewhere"));
   ASSERT_EQ(1u, journal.records().back().createdDirs.size());
   EXPECT_EQ(W(backupDir()), journal.records().back().createdDirs[0]);
 
   // Success throws the tree away and nothing else of the temporary directory.
   EXPECT_EQ(0u, journal.stop());
-  EXPECT_FALSE(exists_nofollow(env.tmp() / "r8stp3"));
-  EXPECT_TRUE(exists_nofollow(env.tmp() / "r8stp0"));
-  EXPECT_TRUE(exists_nofollow(env.tmp() / "r8stp2"));
+  EXPECT_FALSE(file_exists(env.tmp() + "/r8stp3"));
+  EXPECT_TRUE(file_exists(env.tmp() + "/r8stp0"));
+  EXPECT_TRUE(file_exists(env.tmp() + "/r8stp2"));
 }
 
 TEST_F(RollbackTest, StoreMovesAFileAndTheFirstBackupOfAPathWins) {
@@ -58,27 +62,27 @@ TEST_F(RollbackTest, StoreMovesAFileAndTheFirstBackupOfAPathWins) {
 
   const wstring path = W(catalog / "a/b/old.txt");
   ASSERT_EQ(0u, journal.storeRBFile(path));
-  EXPECT_FALSE(exists_nofollow(catalog / "a/b/old.txt"));
-  EXPECT_EQ("original", read_file(backupDir() + "a/b/old.txt"));
-  EXPECT_EQ(1111, mtime_of(backupDir() + "a/b/old.txt"));
+  EXPECT_FALSE(file_exists(catalog / "a/b/old.txt"));
+  EXPECT_EQ("original", contents_of(backupDir() + "a/b/old.txt"));
+  EXPECT_EQ(1111, get_mtime(backupDir() + "a/b/old.txt"));
 
   // The run writes its own copy; a second backup of the path must not
   // replace the original in the backup tree.
   write_file(catalog / "a/b/old.txt", "run's first copy", 2222);
   EXPECT_EQ(0u, journal.storeRBFile(path));
-  EXPECT_EQ("original", read_file(backupDir() + "a/b/old.txt"));
+  EXPECT_EQ("original", contents_of(backupDir() + "a/b/old.txt"));
 
   journal.rollback(5);
-  EXPECT_EQ("original", read_file(catalog / "a/b/old.txt"));
-  EXPECT_EQ(1111, mtime_of(catalog / "a/b/old.txt"));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_EQ("original", contents_of(catalog / "a/b/old.txt"));
+  EXPECT_EQ(1111, get_mtime(catalog / "a/b/old.txt"));
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(RollbackTest, StoreOfAMissingFileMakesTheBackupDirectoriesAndAnswers2) {
   ASSERT_EQ(0u, journal.start(W(target())));
   EXPECT_EQ(2u, journal.storeRBFile(W(catalog / "x/y/new.txt")));
   EXPECT_TRUE(S_ISDIR(lstat_of(backupDir() + "x/y").st_mode));
-  EXPECT_FALSE(exists_nofollow(catalog / "x"));
+  EXPECT_FALSE(file_exists(catalog / "x"));
 }
 
 TEST_F(RollbackTest, AFileWhoseBackupDirectoryCannotBeMadeIsNeverReadAsMissing) {
@@ -93,8 +97,8 @@ TEST_F(RollbackTest, AFileWhoseBackupDirectoryCannotBeMadeIsNeverReadAsMissing) 
   EXPECT_NE(0u, code);
   EXPECT_NE(2u, code);
   EXPECT_NE(3u, code);
-  EXPECT_EQ("the user's only copy", read_file(catalog / "sub/old.txt"));
-  EXPECT_EQ(1111, mtime_of(catalog / "sub/old.txt"));
+  EXPECT_EQ("the user's only copy", contents_of(catalog / "sub/old.txt"));
+  EXPECT_EQ(1111, get_mtime(catalog / "sub/old.txt"));
 
   // Nothing stands at a missing path: there 3 still means nothing to keep.
   EXPECT_EQ(3u, journal.storeRBFile(W(catalog / "sub/new.txt")));
@@ -104,28 +108,23 @@ TEST_F(RollbackTest, AMoveToAnotherFileSystemThatFailsHalfwayLeavesNoPartialBack
   // Backups go to another file system, where moving means copying: a small
   // memory file system as the temporary directory, full before the copy out
   // of the catalog is done.
-  TempDir small;
-  if (mount("tmpfs", small.path().c_str(), "tmpfs", MS_NOSUID | MS_NODEV, "size=128k") != 0) {
-    GTEST_SKIP() << "cannot mount a tmpfs here (needs root)";
-  }
-  struct Unmount {
-    std::string dir;
-    ~Unmount() { umount2(dir.c_str(), MNT_DETACH); }
-  } unmount{small.path()};
-  test_support::EnvironmentGuard env;
-  env.set("TMPDIR", small.path());
+  TempDir scratch;
+  SmallTmpfs small(scratch / "small", 128 * 1024);
+  if (!small.ok()) GTEST_SKIP() << small.reason();
+  EnvironmentGuard tmpdir;
+  tmpdir.set("TMPDIR", small.path());
 
   const std::string original(512 * 1024, 'o');
   write_file(catalog / "d/big.txt", original, 1111);
   ASSERT_EQ(0u, journal.start(W(target())));
   const unsigned code = journal.storeRBFile(W(catalog / "d/big.txt"));
-  const bool debris = exists_nofollow(backupDir() + "d/big.txt");
+  const bool debris = file_exists(backupDir() + "d/big.txt");
   journal.rollback(code);
 
   EXPECT_EQ(87u, code);
   EXPECT_FALSE(debris);
-  EXPECT_EQ(original, read_file(catalog / "d/big.txt"));
-  EXPECT_EQ(1111, mtime_of(catalog / "d/big.txt"));
+  EXPECT_EQ(original, contents_of(catalog / "d/big.txt"));
+  EXPECT_EQ(1111, get_mtime(catalog / "d/big.txt"));
   EXPECT_TRUE(list_tree(small.path()).empty());
 }
 
@@ -144,10 +143,10 @@ TEST_F(RollbackTest, StoreRefusesWhatIsNotAFileAndNeverMovesIt) {
   EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "dirlink")));
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
   // Nothing outside the catalog is taken for one of its files.
-  EXPECT_EQ(87u, journal.storeRBFile(W(env.home() / "file")));
+  EXPECT_EQ(87u, journal.storeRBFile(W(env.home() + "/file")));
   // A dangling link is kept like a file, and comes back as a link.
   EXPECT_EQ(0u, journal.storeRBFile(W(catalog / "dangling")));
-  EXPECT_FALSE(exists_nofollow(catalog / "dangling"));
+  EXPECT_FALSE(file_exists(catalog / "dangling"));
 
   journal.rollback(1);
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
@@ -164,8 +163,8 @@ TEST_F(RollbackTest, AFileLinkIsBackedUpAndRestoredAsALink) {
 
   journal.rollback(1);
   EXPECT_TRUE(S_ISLNK(lstat_of(catalog / "link.txt").st_mode));
-  EXPECT_EQ("pointed to", read_file(catalog / "link.txt"));
-  EXPECT_EQ(1000, mtime_of(catalog / "real.txt"));
+  EXPECT_EQ("pointed to", contents_of(catalog / "link.txt"));
+  EXPECT_EQ(1000, get_mtime(catalog / "real.txt"));
 }
 
 TEST_F(RollbackTest, MakeDirectoryTreeJournalsOnlyWhatThisCallCreated) {
@@ -188,10 +187,10 @@ TEST_F(RollbackTest, MakeDirectoryTreeJournalsOnlyWhatThisCallCreated) {
   journal.rollback(1);
   // The journaled directory goes with its contents; the parents made on the
   // way stay, empty; what existed before stays.
-  EXPECT_FALSE(exists_nofollow(catalog / "p/q/r"));
-  EXPECT_TRUE(exists_nofollow(catalog / "p/q"));
-  EXPECT_TRUE(exists_nofollow(catalog / "exists"));
-  EXPECT_TRUE(exists_nofollow(catalog / "plain"));
+  EXPECT_FALSE(file_exists(catalog / "p/q/r"));
+  EXPECT_TRUE(file_exists(catalog / "p/q"));
+  EXPECT_TRUE(file_exists(catalog / "exists"));
+  EXPECT_TRUE(file_exists(catalog / "plain"));
 }
 
 TEST_F(RollbackTest, RollbackRestoresNestedFilesAndRemovesWhatTheRunAdded) {
@@ -212,7 +211,7 @@ TEST_F(RollbackTest, RollbackRestoresNestedFilesAndRemovesWhatTheRunAdded) {
 
   EXPECT_EQ(1223u, journal.rollback(1223));
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(RollbackTest, TreeWalksNeverFollowLinks) {
@@ -225,16 +224,16 @@ TEST_F(RollbackTest, TreeWalksNeverFollowLinks) {
   ASSERT_EQ(0, symlink((outside / "precious").c_str(), (backupDir() + "dirlink").c_str()));
 
   journal.rollback(1);
-  EXPECT_EQ("must survive", read_file(outside / "precious/file.txt"));
-  EXPECT_FALSE(exists_nofollow(catalog / "created"));
+  EXPECT_EQ("must survive", contents_of(outside / "precious/file.txt"));
+  EXPECT_FALSE(file_exists(catalog / "created"));
   // The link went back to the catalog as itself.
   EXPECT_TRUE(S_ISLNK(lstat_of(catalog / "dirlink").st_mode));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 
   // Removing a link to a directory, even named with a slash, removes the link.
   EXPECT_EQ(0u, journal.removeDirectoryTree(W(catalog / "dirlink/")));
-  EXPECT_FALSE(exists_nofollow(catalog / "dirlink"));
-  EXPECT_EQ("must survive", read_file(outside / "precious/file.txt"));
+  EXPECT_FALSE(file_exists(catalog / "dirlink"));
+  EXPECT_EQ("must survive", contents_of(outside / "precious/file.txt"));
 }
 
 TEST_F(RollbackTest, ABackupThatCannotGoBackIsKept) {
@@ -247,7 +246,7 @@ TEST_F(RollbackTest, ABackupThatCannotGoBackIsKept) {
   write_file(catalog / "d", "a file now", 2000);
 
   journal.rollback(1);
-  EXPECT_EQ("only copy", read_file(backup + "d/f.txt"));
+  EXPECT_EQ("only copy", contents_of(backup + "d/f.txt"));
 }
 
 TEST_F(RollbackTest, WithoutABackupTreeOnlyCreatedDirectoriesAreRemoved) {
@@ -257,9 +256,9 @@ TEST_F(RollbackTest, WithoutABackupTreeOnlyCreatedDirectoriesAreRemoved) {
   EXPECT_EQ(87u, journal.storeRBFile(W(catalog / "keep.txt")));
   ASSERT_EQ(0u, journal.makeDirectoryTree(W(catalog / "made")));
   journal.rollback(2);
-  EXPECT_FALSE(exists_nofollow(catalog / "made"));
-  EXPECT_EQ("kept", read_file(catalog / "keep.txt"));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_FALSE(file_exists(catalog / "made"));
+  EXPECT_EQ("kept", contents_of(catalog / "keep.txt"));
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(RollbackTest, RemoveRBFileDropsTheFirstEqualEntryOnly) {

@@ -1,15 +1,12 @@
 // xdktool install as a program: exit status, messages, the catalog after a
 // failure, and the registration, each run with a private HOME and TMPDIR.
 #include <fcntl.h>
-#include <pty.h>
+#include <signal.h>
 #include <sys/file.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <thread>
@@ -22,103 +19,37 @@
 #include "config/catalog_registration.h"
 #include "install/kit_writer.h"
 #include "platform/text_encoding.h"
-#include "tests/engine/engine_test_util.h"
+#include "tests/support/child_process.h"
+#include "tests/support/file_io.h"
+#include "tests/support/file_tree.h"
+#include "tests/support/kit_builder.h"
 #include "tests/support/private_env.h"
+#include "tests/support/sandbox.h"
 #include "tests/support/small_tmpfs.h"
+#include "tests/support/temp_dir.h"
+#include "tests/tools/xdktool_run.h"
 
-using namespace enginetest;
+using namespace test_support;
 
 namespace {
 
-struct ToolResult {
-  int status;  // exit status, or -1 when it did not exit normally
-  std::string out;
-  std::string err;
-};
-
-// Starts build/bin/xdktool with `args` (no shell) in `cwd`, its output in
-// `scratch`; with `fileSizeLimit`, under that RLIMIT_FSIZE. Returns its pid.
-pid_t start_tool(const std::vector<std::string>& args, const TempDir& scratch,
-                 const std::string& cwd = "", rlim_t fileSizeLimit = 0) {
-  const std::string tool = std::string(QXR8_BINARY_DIR) + "/bin/xdktool";
-  const std::string outPath = scratch / "stdout";
-  const std::string errPath = scratch / "stderr";
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(tool.c_str()));
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int in = open("/dev/null", O_RDONLY);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
-    if (fileSizeLimit != 0) {
-      const struct rlimit limit = {fileSizeLimit, fileSizeLimit};
-      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
-    }
-    execv(tool.c_str(), argv.data());
-    _exit(127);
-  }
-  return pid;
+// Runs build/bin/xdktool with `args` (no shell) in `cwd` ("": here), the
+// environment being this process's (with the private HOME and TMPDIR);
+// with `fileSizeLimit`, under that RLIMIT_FSIZE.
+ChildResult run_tool(const std::vector<std::string>& args, const std::string& cwd = "",
+                     rlim_t fileSizeLimit = 0) {
+  ChildOptions options;
+  options.cwd = cwd;
+  options.fileSizeLimit = fileSizeLimit;
+  return run_xdktool(args, options);
 }
 
-// Waits for a tool started by start_tool and collects its output.
-ToolResult finish_tool(pid_t pid, const TempDir& scratch) {
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  ToolResult result;
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  result.out = read_file(scratch / "stdout");
-  result.err = read_file(scratch / "stderr");
-  return result;
-}
-
-// Runs build/bin/xdktool with `args` (no shell) in `cwd`, the environment
-// being this process's (with the private HOME and TMPDIR).
-ToolResult run_tool(const std::vector<std::string>& args, const TempDir& scratch,
-                    const std::string& cwd = "", rlim_t fileSizeLimit = 0) {
-  return finish_tool(start_tool(args, scratch, cwd, fileSizeLimit), scratch);
-}
-
-// Runs build/bin/xdktool with `args` on a terminal of `columns` columns
-// and returns what it wrote there (stdout and stderr together).
-ToolResult run_tool_on_terminal(const std::vector<std::string>& args, unsigned short columns) {
-  const std::string tool = std::string(QXR8_BINARY_DIR) + "/bin/xdktool";
-  std::vector<char*> argv;
-  argv.push_back(const_cast<char*>(tool.c_str()));
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  struct winsize size = {};
-  size.ws_row = 24;
-  size.ws_col = columns;
-  int master = -1;
-  const pid_t pid = forkpty(&master, nullptr, nullptr, &size);
-  if (pid == 0) {
-    execv(tool.c_str(), argv.data());
-    _exit(127);
-  }
-  ToolResult result{-1, "", ""};
-  if (pid < 0) return result;
-  char buffer[4096];
-  for (;;) {
-    const ssize_t n = read(master, buffer, sizeof buffer);
-    if (n > 0) {
-      result.out.append(buffer, static_cast<size_t>(n));
-    } else if (n < 0 && errno == EINTR) {
-      continue;
-    } else {
-      break;  // EIO once the program and its terminal are gone
-    }
-  }
-  close(master);
-  int wstatus = 0;
-  waitpid(pid, &wstatus, 0);
-  result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
-  return result;
+// Runs build/bin/xdktool with `args` on a terminal of `columns` columns;
+// `out` is what it wrote there (stdout and stderr together).
+ChildResult run_tool_on_terminal(const std::vector<std::string>& args, unsigned short columns) {
+  ChildOptions options;
+  options.terminalColumns = columns;
+  return run_xdktool(args, options);
 }
 
 // The number of characters of `text` when it is well-formed UTF-8, else -1.
@@ -139,13 +70,13 @@ long utf8_characters(const std::string& text) {
 
 class XdktoolInstallTest : public ::testing::Test {
  protected:
-  PrivateEnvironment env;
+  Sandbox env;
   TempDir work;
-  TempDir scratch;
+  TempDir scratch;  // holds the small file systems of the tests that need one
   TempDir catalog;
 
   std::string kit() {
-    return make_kit(work, "kit",
+    return make_kit(work.path(), "kit",
                     {{"templates\\reports\\a.tpl", "report a", 1700000000},
                      {"templates/forms/b.frm", "form b", 1700000001},
                      {"readme.txt", "read me", 1700000002}});
@@ -153,31 +84,31 @@ class XdktoolInstallTest : public ::testing::Test {
 };
 
 TEST_F(XdktoolInstallTest, InstallsAndExitsZero) {
-  const ToolResult r = run_tool({"install", kit(), catalog.path()}, scratch);
+  const ChildResult r = run_tool({"install", kit(), catalog.path()});
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ("", r.err) << "no progress bar when stderr is not a terminal";
-  EXPECT_EQ("report a", read_file(catalog / "templates/reports/a.tpl"));
-  EXPECT_EQ(1700000001, mtime_of(catalog / "templates/forms/b.frm"));
-  EXPECT_EQ("read me", read_file(catalog / "readme.txt"));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_EQ("report a", contents_of(catalog / "templates/reports/a.tpl"));
+  EXPECT_EQ(1700000001, get_mtime(catalog / "templates/forms/b.frm"));
+  EXPECT_EQ("read me", contents_of(catalog / "readme.txt"));
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(XdktoolInstallTest, AKitWithoutATrailerFromAnotherToolStillInstalls) {
   const std::string unpacked =
       config::encode_single_header(u"P", u"V", u"") +
-      config::encode_file_table({{u"t\\a.tpl", file_time_of(1700000000), 0, 3}}) + "abc";
+      config::encode_file_table({{u"t\\a.tpl", kit_time(1700000000), 0, 3}}) + "abc";
   write_file(work / "plain.xdk", config::deflate_raw(unpacked), 1000);
-  const ToolResult r = run_tool({"install", work / "plain.xdk", catalog.path()}, scratch);
+  const ChildResult r = run_tool({"install", work / "plain.xdk", catalog.path()});
   EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_EQ("abc", read_file(catalog / "t/a.tpl"));
-  EXPECT_EQ(1700000000, mtime_of(catalog / "t/a.tpl"));
+  EXPECT_EQ("abc", contents_of(catalog / "t/a.tpl"));
+  EXPECT_EQ(1700000000, get_mtime(catalog / "t/a.tpl"));
 }
 
 TEST_F(XdktoolInstallTest, AFailureReportsTheCodeAndLeavesTheCatalogUnchanged) {
   write_file(catalog / "templates/reports/a.tpl", "older report", 1000);
   make_dirs(catalog / "readme.txt/user");
   const auto before = snapshot_tree(catalog.path());
-  const ToolResult r = run_tool({"install", kit(), catalog.path()}, scratch);
+  const ChildResult r = run_tool({"install", kit(), catalog.path()});
   EXPECT_EQ(1, r.status);
   // What failed and why: the folder of the user's that stands in the way.
   EXPECT_NE(std::string::npos,
@@ -186,7 +117,7 @@ TEST_F(XdktoolInstallTest, AFailureReportsTheCodeAndLeavesTheCatalogUnchanged) {
   EXPECT_NE(std::string::npos, r.err.find(" (code 183)\n")) << r.err;
   // The tool has ended: the rollback must be complete by now.
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(XdktoolInstallTest, ADryRunPrintsThePlanAndWritesNothing) {
@@ -194,7 +125,7 @@ TEST_F(XdktoolInstallTest, ADryRunPrintsThePlanAndWritesNothing) {
   write_file(catalog / "readme.txt", "kept", 1800000000);
   const std::string kitPath = kit();
   const auto before = snapshot_tree(catalog.path());
-  ToolResult r = run_tool({"install", "--dry-run", kitPath, catalog.path()}, scratch);
+  ChildResult r = run_tool({"install", "--dry-run", kitPath, catalog.path()});
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ("replace\t" + catalog / "templates/reports/a.tpl\n" +
                 "new\t" + catalog / "templates/forms/b.frm\n" +
@@ -203,30 +134,30 @@ TEST_F(XdktoolInstallTest, ADryRunPrintsThePlanAndWritesNothing) {
             r.out);
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
   // Not even the backup tree of a replaced file was made.
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 
   // The run then does what was planned, and says so in its last line.
-  r = run_tool({"install", kitPath, catalog.path()}, scratch);
+  r = run_tool({"install", kitPath, catalog.path()});
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ("xdktool install: 2 files written (1 new, 1 replaced), 1 up to date, "
             "14 bytes written\n",
             r.out);
-  EXPECT_EQ("kept", read_file(catalog / "readme.txt"));
+  EXPECT_EQ("kept", contents_of(catalog / "readme.txt"));
 
   // The plan names the file where the run puts it: "." components and
   // doubled separators of a kit name are dropped by both.
-  const std::string dotted = make_kit(work, "dotted", {{"n/./x//y.txt", "y", 1700000000}});
-  r = run_tool({"install", "--dry-run", dotted, catalog.path()}, scratch);
+  const std::string dotted = make_kit(work.path(), "dotted", {{"n/./x//y.txt", "y", 1700000000}});
+  r = run_tool({"install", "--dry-run", dotted, catalog.path()});
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ(0u, r.out.find("new\t" + catalog / "n/x/y.txt\n")) << r.out;
 }
 
 TEST_F(XdktoolInstallTest, AFullDiskNamesTheFileAndTheCode) {
-  test_support::SmallTmpfs disk(catalog.path(), 64);
+  SmallTmpfs disk(catalog.path(), 64 * 1024);
   if (!disk.ok()) GTEST_SKIP() << disk.reason();
   const std::string kitPath =
-      make_kit(work, "big", {{"forms/order.frm", std::string(200000, 'o'), 1700000000}});
-  const ToolResult r = run_tool({"install", kitPath, catalog.path()}, scratch);
+      make_kit(work.path(), "big", {{"forms/order.frm", std::string(200000, 'o'), 1700000000}});
+  const ChildResult r = run_tool({"install", kitPath, catalog.path()});
   EXPECT_EQ(1, r.status);
   // "xdktool install: cannot write PATH: REASON (code N)", then the note
   // that the catalog is unchanged.
@@ -249,11 +180,11 @@ TEST_F(XdktoolInstallTest, TheProgressLineOnATerminalFitsItAndNeverSplitsACharac
   const std::string target = catalog / umlauts;
   const std::string big(24 * 1024 * 1024, '\0');
   const std::string kitPath =
-      make_kit(work, "big", {{"ab.bin", big, 1700000000}, {"abc.bin", big, 1700000000}});
+      make_kit(work.path(), "big", {{"ab.bin", big, 1700000000}, {"abc.bin", big, 1700000000}});
   const unsigned short columns = 60;
-  const ToolResult r = run_tool_on_terminal({"install", kitPath, target}, columns);
+  const ChildResult r = run_tool_on_terminal({"install", kitPath, target}, columns);
   ASSERT_EQ(0, r.status) << r.out;
-  EXPECT_EQ(big.size(), read_file(target + "/abc.bin").size());
+  EXPECT_EQ(big.size(), contents_of(target + "/abc.bin").size());
 
   // Each redraw starts with a carriage return and ends by clearing the rest
   // of the line.
@@ -285,16 +216,16 @@ TEST_F(XdktoolInstallTest, CyrillicAndAstralNamesAreInstalledExactlyInTheCLocale
   const std::string daughter = "\xD0\xB4\xD0\xBE\xD1\x87\xD1\x8C.txt";  // дочь.txt
   const std::string smile = "smile\xF0\x9F\x98\x80.txt";
   const std::string kitPath = make_kit(
-      work, "names", {{file, "f", 1700000000}, {daughter, "d", 1700000000}, {smile, "s", 1700000000}});
+      work.path(), "names", {{file, "f", 1700000000}, {daughter, "d", 1700000000}, {smile, "s", 1700000000}});
   const std::string target = catalog / "\xD0\xBA\xD0\xB0\xD1\x82\xF0\x9F\x98\x80";
-  test_support::EnvironmentGuard locale;
+  EnvironmentGuard locale;
   locale.set("LC_ALL", "C");
   locale.set("LANG", "C");
-  const ToolResult r = run_tool({"install", "--register", kitPath, target}, scratch);
+  const ChildResult r = run_tool({"install", "--register", kitPath, target});
   ASSERT_EQ(0, r.status) << r.err;
-  EXPECT_EQ("f", read_file(target + "/" + file));
-  EXPECT_EQ("d", read_file(target + "/" + daughter));
-  EXPECT_EQ("s", read_file(target + "/" + smile));
+  EXPECT_EQ("f", contents_of(target + "/" + file));
+  EXPECT_EQ("d", contents_of(target + "/" + daughter));
+  EXPECT_EQ("s", contents_of(target + "/" + smile));
   // The catalog folder and its three files, nothing under another name.
   EXPECT_EQ(4u, list_tree(catalog.path()).size());
   EXPECT_EQ(target, narrow_lib(read_catalog_registration().tmpltsList.front()));
@@ -307,51 +238,51 @@ TEST_F(XdktoolInstallTest, AnEntryWithoutAnExactNameFailsWith123AndRollsBack) {
   write_file(catalog / "b?.txt", "the user's", 1000);
   const auto before = snapshot_tree(catalog.path());
   const std::string kitPath =
-      make_kit(work, "lone", {{"a.txt", "a", 1700000000}, {"", "b", 1700000000, u"b\xD800.txt"}});
-  const ToolResult r = run_tool({"install", kitPath, catalog.path()}, scratch);
+      make_kit(work.path(), "lone", {{"a.txt", "a", 1700000000}, {"", "b", 1700000000, u"b\xD800.txt"}});
+  const ChildResult r = run_tool({"install", kitPath, catalog.path()});
   EXPECT_EQ(1, r.status);
   EXPECT_NE(std::string::npos, r.err.find("/b?.txt: The name is not valid (code 123)")) << r.err;
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
 }
 
 TEST_F(XdktoolInstallTest, RefusesBadUsageAndBadKits) {
-  EXPECT_EQ(2, run_tool({"install"}, scratch).status);
-  EXPECT_EQ(2, run_tool({"install", "only-kit"}, scratch).status);
-  const ToolResult bogus = run_tool({"install", "--bogus", "k", "c"}, scratch);
+  EXPECT_EQ(2, run_tool({"install"}).status);
+  EXPECT_EQ(2, run_tool({"install", "only-kit"}).status);
+  const ChildResult bogus = run_tool({"install", "--bogus", "k", "c"});
   EXPECT_EQ(2, bogus.status);
   // One message, the one that is true.
   EXPECT_EQ("xdktool install: unknown option '--bogus'\nTry 'xdktool install --help'.\n",
             bogus.err);
-  EXPECT_EQ(2, run_tool({"install", "a", "b", "c"}, scratch).status);
-  const ToolResult help = run_tool({"install", "--help"}, scratch);
+  EXPECT_EQ(2, run_tool({"install", "a", "b", "c"}).status);
+  const ChildResult help = run_tool({"install", "--help"});
   EXPECT_EQ(0, help.status);
   EXPECT_NE(std::string::npos, help.out.find("usage: xdktool install"));
 
-  const ToolResult missing = run_tool({"install", work / "none.xdk", catalog.path()}, scratch);
+  const ChildResult missing = run_tool({"install", work / "none.xdk", catalog.path()});
   EXPECT_EQ(1, missing.status);
   EXPECT_NE(std::string::npos, missing.err.find("does not exist")) << missing.err;
 
   write_file(work / "garbage.xdk", std::string(4096, '\xff'), 1000);
-  const ToolResult damaged = run_tool({"install", work / "garbage.xdk", catalog.path()}, scratch);
+  const ChildResult damaged = run_tool({"install", work / "garbage.xdk", catalog.path()});
   EXPECT_EQ(1, damaged.status);
   EXPECT_NE(std::string::npos, damaged.err.find("damaged")) << damaged.err;
   EXPECT_TRUE(list_tree(catalog.path()).empty());
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(XdktoolInstallTest, RegisterRecordsTheAbsoluteCatalogFirst) {
   const std::string kitPath = kit();
   // A relative catalog, given from the work directory.
-  const ToolResult r =
-      run_tool({"install", "--register", kitPath, "relative/catalog"}, scratch, work.path());
+  const ChildResult r =
+      run_tool({"install", "--register", kitPath, "relative/catalog"}, work.path());
   ASSERT_EQ(0, r.status) << r.err;
-  EXPECT_EQ("read me", read_file(work / "relative/catalog/readme.txt"));
+  EXPECT_EQ("read me", contents_of(work / "relative/catalog/readme.txt"));
   const CatalogRegistration registration = read_catalog_registration();
   ASSERT_FALSE(registration.tmpltsList.empty());
   EXPECT_EQ(work / "relative/catalog", narrow_lib(registration.tmpltsList.front()));
 
   // Without the option nothing is registered.
-  const ToolResult plain = run_tool({"install", kitPath, catalog.path()}, scratch);
+  const ChildResult plain = run_tool({"install", kitPath, catalog.path()});
   ASSERT_EQ(0, plain.status) << plain.err;
   EXPECT_EQ(work / "relative/catalog",
             narrow_lib(read_catalog_registration().tmpltsList.front()));
@@ -360,12 +291,12 @@ TEST_F(XdktoolInstallTest, RegisterRecordsTheAbsoluteCatalogFirst) {
 TEST_F(XdktoolInstallTest, RegistrationThatCannotBeWrittenStillSucceeds) {
   // A regular file where the launcher's configuration folder belongs makes
   // every write of the per-user file fail.
-  write_file(env.home() / ".Qx", "not a folder", 1000);
-  const ToolResult r = run_tool({"install", "--register", kit(), catalog.path()}, scratch);
+  write_file(env.home() + "/.Qx", "not a folder", 1000);
+  const ChildResult r = run_tool({"install", "--register", kit(), catalog.path()});
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("could not be written")) << r.err;
-  EXPECT_EQ("read me", read_file(catalog / "readme.txt"));
-  EXPECT_EQ("not a folder", read_file(env.home() / ".Qx"));
+  EXPECT_EQ("read me", contents_of(catalog / "readme.txt"));
+  EXPECT_EQ("not a folder", contents_of(env.home() + "/.Qx"));
 }
 
 // Everything below `root` whose name starts as the run's hidden temporaries.
@@ -382,7 +313,7 @@ std::vector<std::string> stray_temporaries(const std::string& root) {
 // True when any backup tree below `tmp` has `relative`.
 bool backup_holds(const std::string& tmp, const std::string& relative) {
   for (const std::string& name : test_support::list_dir(tmp)) {
-    if (name.rfind("r8stp", 0) == 0 && exists_nofollow(tmp + "/" + name + "/" + relative)) {
+    if (name.rfind("r8stp", 0) == 0 && file_exists(tmp + "/" + name + "/" + relative)) {
       return true;
     }
   }
@@ -396,13 +327,13 @@ TEST_F(XdktoolInstallTest, AKilledUpdateIsUndoneOrCompletedByTheNextRun) {
                      std::string(1024 * 1024 + i, static_cast<char>('a' + i)),
                      1700000000 + i});
   }
-  const std::string update = make_kit(work, "update", files);
+  const std::string update = make_kit(work.path(), "update", files);
   // A run that recovers the dead one, then fails on its own first entry.
-  const std::string blocked = make_kit(work, "blocked", {{"blocker/x", "x", 1700000000}});
+  const std::string blocked = make_kit(work.path(), "blocked", {{"blocker/x", "x", 1700000000}});
 
   struct stat tmpStatus, shmStatus;
   const bool otherShm = stat("/dev/shm", &shmStatus) == 0 && S_ISDIR(shmStatus.st_mode) &&
-                        stat(env.tmp().path().c_str(), &tmpStatus) == 0 &&
+                        stat(env.tmp().c_str(), &tmpStatus) == 0 &&
                         tmpStatus.st_dev != shmStatus.st_dev;
   const std::vector<std::pair<const char*, std::function<bool(const std::string&)>>> moments = {
       {"backup tree made", [](const std::string& tmp) { return backup_holds(tmp, ""); }},
@@ -420,9 +351,9 @@ TEST_F(XdktoolInstallTest, AKilledUpdateIsUndoneOrCompletedByTheNextRun) {
       continue;
     }
     std::unique_ptr<TempDir> shm(onShm ? new TempDir("/dev/shm") : nullptr);
-    test_support::EnvironmentGuard tmpdir;
+    EnvironmentGuard tmpdir;
     if (onShm) tmpdir.set("TMPDIR", shm->path());
-    const std::string tmp = onShm ? shm->path() : env.tmp().path();
+    const std::string tmp = onShm ? shm->path() : env.tmp();
     for (const auto& moment : moments) {
       SCOPED_TRACE(std::string(moment.first) + (onShm ? ", TMPDIR on another file system" : ""));
       TempDir target;
@@ -432,25 +363,25 @@ TEST_F(XdktoolInstallTest, AKilledUpdateIsUndoneOrCompletedByTheNextRun) {
       write_file(target / "blocker", "in the way", 1000);
       const auto before = snapshot_tree(target.path());
 
-      const pid_t pid = start_tool({"install", update, target.path()}, scratch);
+      Child run(xdktool_argv({"install", update, target.path()}));
       bool ended = false;
       for (int i = 0; i < 20000 && !moment.second(tmp); ++i) {
-        if (waitpid(pid, nullptr, WNOHANG) == pid) {
+        if (!run.running()) {
           ended = true;  // finished before the moment was seen: nothing to kill
           break;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
       }
       if (!ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
+        run.kill(SIGKILL);
+        run.wait();
       }
 
       if (++round % 2 == 1 && !ended) {
         // The next run rolls the dead one back before it fails itself: the
         // catalog is as before, or complete if the kill came after the
         // killed run had finished its work.
-        const ToolResult r = run_tool({"install", blocked, target.path()}, scratch);
+        const ChildResult r = run_tool({"install", blocked, target.path()});
         EXPECT_EQ(1, r.status) << r.err;
         EXPECT_NE(std::string::npos, r.err.find("(code 3)")) << r.err;
         // A restore from another file system is a copy: a new inode, the
@@ -463,18 +394,18 @@ TEST_F(XdktoolInstallTest, AKilledUpdateIsUndoneOrCompletedByTheNextRun) {
         }
         bool complete = true;
         for (const KitFile& f : files) {
-          complete = complete && read_file(target / f.name) == f.content &&
-                     mtime_of(target / f.name) == f.mtime;
+          complete = complete && contents_of(target / f.name) == f.content &&
+                     get_mtime(target / f.name) == f.mtime;
         }
         if (!complete) {
           EXPECT_EQ(expected, after);
         }
       } else {
-        const ToolResult r = run_tool({"install", update, target.path()}, scratch);
+        const ChildResult r = run_tool({"install", update, target.path()});
         EXPECT_EQ(0, r.status) << r.err;
         for (const KitFile& f : files) {
-          EXPECT_EQ(f.content, read_file(target / f.name)) << f.name;
-          EXPECT_EQ(f.mtime, mtime_of(target / f.name)) << f.name;
+          EXPECT_EQ(f.content, contents_of(target / f.name)) << f.name;
+          EXPECT_EQ(f.mtime, get_mtime(target / f.name)) << f.name;
         }
       }
       EXPECT_EQ(std::vector<std::string>(), stray_temporaries(target.path()));
@@ -490,63 +421,43 @@ TEST_F(XdktoolInstallTest, ASecondRunIntoABusyCatalogFailsAtOnceAndTouchesNothin
   const int held = open(catalog.path().c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(held, 0);
   ASSERT_EQ(0, flock(held, LOCK_EX));
-  const ToolResult r = run_tool({"install", kit(), catalog.path()}, scratch);
+  const ChildResult r = run_tool({"install", kit(), catalog.path()});
   close(held);
   EXPECT_EQ(1, r.status);
   EXPECT_NE(std::string::npos, r.err.find("another installation is writing into")) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("(code 32)")) << r.err;
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
-// A small memory file system mounted for the test's life, or none when
-// mounting is not allowed here.
-class SmallTmpfs {
- public:
-  explicit SmallTmpfs(const char* size) {
-    const std::string options = std::string("size=") + size + ",mode=0700";
-    m_mounted = mount("tmpfs", m_dir.path().c_str(), "tmpfs", 0, options.c_str()) == 0;
-  }
-  ~SmallTmpfs() {
-    if (m_mounted) umount2(m_dir.path().c_str(), MNT_DETACH);
-  }
-  bool mounted() const { return m_mounted; }
-  std::string operator/(const std::string& relative) const { return m_dir / relative; }
-  const std::string& path() const { return m_dir.path(); }
-
- private:
-  TempDir m_dir;
-  bool m_mounted = false;
-};
-
 TEST_F(XdktoolInstallTest, ACatalogWithoutRoomFailsWith112BeforeAnythingIsWritten) {
-  SmallTmpfs disk("1m");
-  if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs is not allowed here";
-  write_file(disk / "cat/a.bin", "older a", 1000);
-  const auto before = snapshot_tree(disk / "cat");
+  SmallTmpfs disk(scratch / "disk", 1024 * 1024);
+  if (!disk.ok()) GTEST_SKIP() << disk.reason();
+  write_file(disk.path("cat/a.bin"), "older a", 1000);
+  const auto before = snapshot_tree(disk.path("cat"));
   // A small kit (it compresses well) whose entries would need more room
   // than the catalog's file system has.
-  const std::string kitPath = make_kit(work, "big",
+  const std::string kitPath = make_kit(work.path(), "big",
                                        {{"a.bin", std::string(400 * 1024, 'a'), 5000},
                                         {"b.bin", std::string(400 * 1024, 'b'), 5000},
                                         {"c.bin", std::string(400 * 1024, 'c'), 5000}});
-  const ToolResult r = run_tool({"install", kitPath, disk / "cat"}, scratch);
+  const ChildResult r = run_tool({"install", kitPath, disk.path("cat")});
   EXPECT_EQ(1, r.status);
   EXPECT_NE(std::string::npos, r.err.find("(code 112)")) << r.err;
   EXPECT_NE(std::string::npos, r.err.find("is unchanged")) << r.err;
-  EXPECT_EQ(before, snapshot_tree(disk / "cat"));
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_EQ(before, snapshot_tree(disk.path("cat")));
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 TEST_F(XdktoolInstallTest, AKitThatWouldFillTheTemporaryDirectoryStopsCleanly) {
-  SmallTmpfs disk("1m");
-  if (!disk.mounted()) GTEST_SKIP() << "mounting a tmpfs is not allowed here";
+  SmallTmpfs disk(scratch / "disk", 1024 * 1024);
+  if (!disk.ok()) GTEST_SKIP() << disk.reason();
   // A few kilobytes of kit that unpack to 4 MiB.
   const std::string kitPath =
-      make_kit(work, "bomb", {{"zeros.bin", std::string(4 * 1024 * 1024, '\0'), 5000}});
-  test_support::EnvironmentGuard tmpdir;
+      make_kit(work.path(), "bomb", {{"zeros.bin", std::string(4 * 1024 * 1024, '\0'), 5000}});
+  EnvironmentGuard tmpdir;
   tmpdir.set("TMPDIR", disk.path());
-  const ToolResult r = run_tool({"install", kitPath, catalog.path()}, scratch);
+  const ChildResult r = run_tool({"install", kitPath, catalog.path()});
   EXPECT_EQ(1, r.status);
   EXPECT_NE(std::string::npos, r.err.find("does not fit in the temporary directory")) << r.err;
   EXPECT_TRUE(list_tree(disk.path()).empty());
@@ -555,12 +466,12 @@ TEST_F(XdktoolInstallTest, AKitThatWouldFillTheTemporaryDirectoryStopsCleanly) {
 
 TEST_F(XdktoolInstallTest, AWritePastTheFileSizeLimitIsAFailureNotADeath) {
   const std::string kitPath =
-      make_kit(work, "large", {{"large.bin", std::string(512 * 1024, 'x'), 5000}});
-  const ToolResult r = run_tool({"install", kitPath, catalog.path()}, scratch, "", 64 * 1024);
+      make_kit(work.path(), "large", {{"large.bin", std::string(512 * 1024, 'x'), 5000}});
+  const ChildResult r = run_tool({"install", kitPath, catalog.path()}, "", 64 * 1024);
   EXPECT_EQ(1, r.status) << "ended by a signal instead of a message";
   EXPECT_NE(std::string::npos, r.err.find("xdktool install: ")) << r.err;
   EXPECT_TRUE(list_tree(catalog.path()).empty());
-  EXPECT_TRUE(list_tree(env.tmp().path()).empty());
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 
 }  // namespace
