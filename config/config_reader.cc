@@ -1,22 +1,18 @@
 #include "config/config_reader.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "platform/byte_escape.h"
-#include "platform/system_path.h"
+#include "platform/file.h"
+#include "platform/path_status.h"
 #include "config/utf16_text.h"
 #include "platform/text_encoding.h"
 
 namespace {
 
-constexpr size_t kReadChunk = 65536;  // bytes per read
 constexpr size_t kFieldChunk = 2048;  // units collected before joining a field
 
 // The two-state key=value scanner. Characters of the current field gather in
@@ -73,54 +69,31 @@ void decodeAll(const std::string& bytes, LineScanner& scanner) {
   scanner.finish();
 }
 
-// Reads everything `fd` holds into `bytes`. False on a read error, so that
-// a file is never taken for shorter than it is.
-bool readWhole(int fd, size_t sizeHint, std::string& bytes) {
-  bytes.clear();
-  bytes.reserve(sizeHint);
-  char chunk[kReadChunk];
-  for (;;) {
-    const ssize_t got = read(fd, chunk, sizeof chunk);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (got == 0) return true;
-    bytes.append(chunk, static_cast<size_t>(got));
-  }
-}
-
 bool startsWithUtf16Mark(const std::string& bytes) {
   return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
          static_cast<unsigned char>(bytes[1]) == 0xFE;
 }
 
-struct DescriptorCloser {
-  int fd;
-  ~DescriptorCloser() { close(fd); }
-};
-
 }  // namespace
 
 bool read_config_file(const wstring& path, ConfigFile& config) {
-  // The path's exact name; a path the system cannot name is not read.
-  std::string name;
-  if (!to_system_path(path, name)) return false;
   // Only a regular file (possibly through links) holds settings. A pipe
   // would block the open until some writer came, a device such as /dev/zero
   // would never end; neither is a launcher file, so neither is opened.
-  struct stat st;
-  if (stat(name.c_str(), &st) != 0) return errno == ENOENT || errno == ENOTDIR;
-  if (!S_ISREG(st.st_mode)) return false;
-  const int fd = open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT;
-  DescriptorCloser closer{fd};
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // A path the system cannot name is not read.
+  const PathKind kind = path_kind(path, true);
+  if (kind == PathKind::kMissing) return true;
+  if (kind != PathKind::kRegular) return false;
+  File file;
+  const Status opened = File::open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK, 0, file);
+  if (!opened.ok()) return opened.systemError == ENOENT;
+  FileInfo info;
+  if (!file.info(info).ok() || info.kind != PathKind::kRegular) return false;
 
   // The whole file first: a read that fails halfway must not leave its
   // first part looking like the whole of the user's settings.
   std::string bytes;
-  if (!readWhole(fd, static_cast<size_t>(st.st_size), bytes)) return false;
+  if (!file.readAll(bytes).ok()) return false;
   LineScanner scanner(config);
   if (startsWithUtf16Mark(bytes)) {
     decodeAll(utf16le_to_multibyte(reinterpret_cast<const unsigned char*>(bytes.data()) + 2,
@@ -133,16 +106,13 @@ bool read_config_file(const wstring& path, ConfigFile& config) {
 }
 
 bool is_ansi_encoded(const wstring& path) {
-  std::string name;
-  struct stat st;
-  if (!to_system_path(path, name) || stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+  File file;
+  if (path_kind(path, true) != PathKind::kRegular ||
+      !File::open(path, O_RDONLY | O_NOCTTY | O_NONBLOCK, 0, file).ok()) {
     return false;
   }
-  FILE* f = std::fopen(name.c_str(), "r");
-  if (f == nullptr) return false;
   unsigned char head[2];
-  const size_t got = std::fread(head, 1, 2, f);
-  std::fclose(f);
-  if (got < 2) return false;
+  size_t got = 0;
+  if (!file.readAt(0, head, sizeof head, got).ok() || got < 2) return false;
   return (head[0] | (head[1] << 8)) != 0xFEFF;
 }

@@ -1,17 +1,17 @@
 #include "config/config_writer.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <string>
 
 #include "config/ascii_identity.h"
+#include "platform/attribute_copy.h"
 #include "platform/byte_escape.h"
+#include "platform/directory.h"
+#include "platform/path_status.h"
 #include "platform/system_path.h"
-#include "config/file_attributes.h"
 #include "config/temporary_file.h"
 #include "platform/text_encoding.h"
 
@@ -21,35 +21,30 @@ constexpr int kCannotCreate = 1;
 constexpr int kCannotWrite = 2;
 constexpr int kMaxLinkHops = 40;  // the kernel's own limit for a path walk
 
-std::string directoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
+wstring directoryOf(const wstring& path) {
+  const size_t slash = path.rfind(kPathSeparatorChar);
+  if (slash == wstring::npos) return u".";
+  if (slash == 0) return u"/";
   return path.substr(0, slash);
+}
+
+wstring baseOf(const wstring& path) {
+  const size_t slash = path.rfind(kPathSeparatorChar);
+  return slash == wstring::npos ? path : path.substr(slash + 1);
 }
 
 // The file that a write of `path` must replace: `path` itself, or the end of
 // its chain of symbolic links (which may not exist yet). Replacing the link
 // instead would cut the user's file loose from it. False for a link loop.
-bool resolveLinks(std::string path, std::string& target) {
+bool resolveLinks(wstring path, wstring& target) {
   for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    struct stat st;
-    if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+    wstring link;
+    if (path_kind(path, false) != PathKind::kSymlink) {
       target = path;
       return true;
     }
-    std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
-    for (;;) {
-      const ssize_t n = readlink(path.c_str(), &link[0], link.size());
-      if (n < 0) return false;
-      if (static_cast<size_t>(n) < link.size()) {
-        link.resize(static_cast<size_t>(n));
-        break;
-      }
-      link.resize(link.size() * 2);
-    }
-    if (link.empty()) return false;
-    path = link[0] == '/' ? link : directoryOf(path) + "/" + link;
+    if (!read_link(path, link) || link.empty()) return false;
+    path = link[0] == kPathSeparatorChar ? link : directoryOf(path) + kPathSeparator + link;
   }
   return false;
 }
@@ -87,93 +82,54 @@ std::string textOf(const ConfigFile& config) {
   return text;
 }
 
-bool writeAllAt(int fd, const std::string& text) {
-  size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = pwrite(fd, text.data() + done, text.size() - done, static_cast<off_t>(done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-bool readAllAt(int fd, std::string& bytes) {
-  bytes.clear();
-  char chunk[65536];
-  for (;;) {
-    const ssize_t n = pread(fd, chunk, sizeof chunk, static_cast<off_t>(bytes.size()));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return true;
-    bytes.append(chunk, static_cast<size_t>(n));
-  }
-}
-
-// A file system that cannot sync (EINVAL) still holds what was written.
-bool syncFile(int fd) { return fsync(fd) == 0 || errno == EINVAL; }
-
-// The rename leaves the folder pointing at the new file; syncing the folder
-// makes that survive a crash. Best effort: the file itself is complete.
-void syncFolder(const std::string& dir) {
-  const int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
-
 enum class Outcome { kDone, kNotPossible };
 
-// Writes `text` to a temporary beside `target` and renames it over the
-// target, so that a reader sees the old file or the new one and nothing in
-// between. kNotPossible (nothing changed, the temporary gone) when the
-// temporary cannot be made in the folder or cannot carry the old file's
-// owner, group, mode and attributes; `old` is null for a new file. Throws 2
-// when writing or renaming fails; the old file stays and the temporary goes.
-Outcome writeByRename(const std::string& target, const std::string& text,
-                      const struct stat* old) {
-  if (old != nullptr && old->st_nlink != 1) return Outcome::kNotPossible;
+// Writes `text` to a temporary beside the file `name` of `folder` (at
+// `target`) and renames it over it, so that a reader sees the old file or
+// the new one and nothing in between. kNotPossible (nothing changed, the
+// temporary gone) when the temporary cannot be made in the folder or
+// cannot carry the old file's owner, group, mode and attributes; `old` is
+// null for a new file. Throws 2 when writing or renaming fails; the old
+// file stays and the temporary goes.
+Outcome writeByRename(const Directory& folder, const wstring& name, const wstring& target,
+                      const std::string& text, const FileInfo* old) {
+  if (old != nullptr && old->links != 1) return Outcome::kNotPossible;
   TemporaryFile temp;
-  if (!temp.create(target)) return Outcome::kNotPossible;
-  if (old != nullptr && !copy_file_attributes(target, *old, temp.fd())) {
+  if (!temp.create(folder, name).ok()) return Outcome::kNotPossible;
+  if (old != nullptr && !copy_file_attributes(target, *old, temp.file())) {
     return Outcome::kNotPossible;
   }
-  if (!writeAllAt(temp.fd(), text) || !syncFile(temp.fd()) || !temp.close() ||
-      rename(temp.name().c_str(), target.c_str()) != 0) {
+  if (!temp.file().writeAllAt(0, text.data(), text.size()).ok() || !temp.file().sync().ok() ||
+      !temp.close().ok() || !folder.rename(temp.name(), folder, name).ok()) {
     throw kCannotWrite;
   }
   temp.commit();
-  syncFolder(directoryOf(target));
+  // The rename leaves the folder pointing at the new file; syncing the
+  // folder makes that survive a crash. Best effort: the file is complete.
+  folder.sync();
   return Outcome::kDone;
 }
 
-// Writes `text` into the existing file itself, which keeps its inode and so
-// its links, owner, group, mode and attributes. The whole old content is
-// read first; if writing fails it is put back. Throws 1 when the file cannot
-// be opened for reading and writing or read whole, 2 when writing fails.
-void writeInPlace(const std::string& target, const std::string& text) {
-  const int fd = open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) throw kCannotCreate;
-  struct Closer {
-    int fd;
-    ~Closer() { close(fd); }
-  } closer{fd};
-  struct stat st;
+// Writes `text` into the existing file `name` of `folder` itself, which
+// keeps its inode and so its links, owner, group, mode and attributes. The
+// whole old content is read first; if writing fails it is put back. Throws
+// 1 when the file cannot be opened for reading and writing or read whole,
+// 2 when writing fails.
+void writeInPlace(const Directory& folder, const wstring& name, const std::string& text) {
+  File file;
+  FileInfo info;
   std::string oldBytes;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !readAllAt(fd, oldBytes)) {
+  if (!folder.openFile(name, O_RDWR | O_NOCTTY | O_NONBLOCK, 0, file).ok() ||
+      !file.info(info).ok() || info.kind != PathKind::kRegular || !file.readAll(oldBytes).ok()) {
     throw kCannotCreate;
   }
-  if (writeAllAt(fd, text) && ftruncate(fd, static_cast<off_t>(text.size())) == 0 &&
-      syncFile(fd)) {
+  if (file.writeAllAt(0, text.data(), text.size()).ok() && file.truncate(text.size()).ok() &&
+      file.sync().ok()) {
     return;
   }
   // The old bytes fit where they were; shorten the file back to them.
-  writeAllAt(fd, oldBytes);
-  if (ftruncate(fd, static_cast<off_t>(oldBytes.size())) == 0) syncFile(fd);
+  file.writeAllAt(0, oldBytes.data(), oldBytes.size());
+  if (file.truncate(oldBytes.size()).ok()) file.sync();
   throw kCannotWrite;
 }
 
@@ -182,22 +138,26 @@ void writeInPlace(const std::string& target, const std::string& text) {
 void write_config_file(const wstring& path, const ConfigFile& config) {
   const std::string text = textOf(config);
 
-  std::string target;
-  std::string name;
-  if (!to_system_path(path, name) || !resolveLinks(name, target)) throw kCannotCreate;
-  remove_stale_temporaries(directoryOf(target));
-  struct stat old;
-  if (stat(target.c_str(), &old) != 0) {
-    if (errno != ENOENT) throw kCannotCreate;
-    if (writeByRename(target, text, nullptr) == Outcome::kNotPossible) throw kCannotCreate;
+  wstring target;
+  if (!resolveLinks(path, target)) throw kCannotCreate;
+  const wstring name = baseOf(target);
+  Directory folder;
+  if (!Directory::open(directoryOf(target), folder).ok()) throw kCannotCreate;
+  remove_stale_temporaries(folder);
+  FileInfo old;
+  if (!folder.info(name, FollowLinks::kYes, old).ok()) throw kCannotCreate;
+  if (old.kind == PathKind::kMissing) {
+    if (writeByRename(folder, name, target, text, nullptr) == Outcome::kNotPossible) {
+      throw kCannotCreate;
+    }
     return;
   }
   // Renaming over a directory or a device would not be "writing the file".
-  if (!S_ISREG(old.st_mode)) throw kCannotCreate;
+  if (old.kind != PathKind::kRegular) throw kCannotCreate;
   // Replacing a file does not need the file's own write permission, but a
   // user who made the launcher's file read-only means it to stay as it is,
   // just as an open for writing would refuse it.
-  if (faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) throw kCannotCreate;
-  if (writeByRename(target, text, &old) == Outcome::kDone) return;
-  writeInPlace(target, text);
+  if (!may_write(target)) throw kCannotCreate;
+  if (writeByRename(folder, name, target, text, &old) == Outcome::kDone) return;
+  writeInPlace(folder, name, text);
 }

@@ -1,35 +1,23 @@
 #include "config/registration_lock.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <string>
-
 #include "platform/process_services.h"
-#include "platform/system_path.h"
+
+namespace {
+// The umask decides, as for any new folder.
+constexpr unsigned kFolderMode = 0777;
+}  // namespace
 
 RegistrationLock::RegistrationLock() {
   const wstring home = home_dir();
-  if (home.empty()) return;
-  std::string folder;
-  if (!to_system_path(home + u"/.Qx", folder)) return;
-  mkdir(folder.c_str(), 0777);  // the umask decides, as for any new folder
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  int rc;
-  do {
-    rc = flock(fd, LOCK_EX);
-  } while (rc != 0 && errno == EINTR);
-  if (rc != 0) {
-    close(fd);
+  Directory homeFolder;
+  if (home.empty() || !Directory::open(home, homeFolder).ok()) return;
+  homeFolder.makeDirectory(u".Qx", kFolderMode);
+  Directory folder;
+  if (!homeFolder.openDirectory(u".Qx", FollowLinks::kYes, folder).ok() ||
+      !folder.lock(LockMode::kExclusive, LockWait::kYes).ok()) {
     return;
   }
-  m_fd = fd;
+  m_folder = std::move(folder);
 }
 
-RegistrationLock::~RegistrationLock() {
-  if (m_fd >= 0) close(m_fd);
-}
+RegistrationLock::~RegistrationLock() = default;

@@ -14,6 +14,8 @@
 // cannot be made or opened (a file in its place, no permission) the object
 // holds nothing and the caller goes on unserialised, as the writes that
 // follow would fail or stand alone anyway. One object per thread.
+#include "platform/directory.h"
+
 class RegistrationLock {
  public:
   RegistrationLock();
@@ -21,10 +23,10 @@ class RegistrationLock {
   RegistrationLock(const RegistrationLock&) = delete;
   RegistrationLock& operator=(const RegistrationLock&) = delete;
 
-  bool held() const { return m_fd >= 0; }
+  bool held() const { return m_folder.isOpen(); }
 
  private:
-  int m_fd = -1;
+  Directory m_folder;
 };
 
 #endif  // QXR8_CONFIG_REGISTRATION_LOCK_H_

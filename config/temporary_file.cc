@@ -1,8 +1,6 @@
 #include "config/temporary_file.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -10,6 +8,11 @@
 #include <chrono>
 #include <cstring>
 #include <random>
+#include <string>
+#include <vector>
+
+#include "platform/process_services.h"
+#include "platform/system_path.h"
 
 namespace {
 
@@ -17,6 +20,7 @@ constexpr char kMarker[] = ".qxr8tmp.";
 constexpr size_t kRandomLength = 8;
 constexpr size_t kLongestRepeatedName = 200;  // leaves room below NAME_MAX
 constexpr int kAttempts = 100;
+constexpr unsigned kMode = 0666;
 
 std::string randomSuffix() {
   static std::atomic<unsigned> counter{0};
@@ -34,13 +38,10 @@ std::string randomSuffix() {
   return suffix;
 }
 
-std::string candidateName(const std::string& target) {
-  const size_t slash = target.rfind('/');
-  const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-  std::string name = dir + ".";
-  if (base.size() <= kLongestRepeatedName) name += base;
-  return name + kMarker + std::to_string(getpid()) + "." + randomSuffix();
+wstring candidateName(const wstring& target) {
+  wstring name = u".";
+  if (target.size() <= kLongestRepeatedName) name += target;
+  return name + from_system_path(kMarker + std::to_string(getpid()) + "." + randomSuffix());
 }
 
 bool isRandomPart(const char* text) {
@@ -72,43 +73,34 @@ pid_t ownerOf(const char* name) {
 }  // namespace
 
 TemporaryFile::~TemporaryFile() {
-  close();
-  if (!m_name.empty()) unlink(m_name.c_str());
+  m_file = File();
+  if (!m_name.empty()) m_folder.remove(m_name);
 }
 
-bool TemporaryFile::create(const std::string& target) {
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    const std::string name = candidateName(target);
+Status TemporaryFile::create(const Directory& folder, const wstring& targetName) {
+  Status status = folder.duplicate(m_folder);
+  for (int attempt = 0; status.ok() && attempt < kAttempts; ++attempt) {
+    const wstring name = candidateName(targetName);
     // 0666 lets the umask decide, as a plain create of the file would.
-    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
-    if (fd >= 0) {
-      m_fd = fd;
+    status = m_folder.openFile(name, O_WRONLY | O_CREAT | O_EXCL | O_NOCTTY, kMode, m_file);
+    if (status.ok()) {
       m_name = name;
-      return true;
+      return status;
     }
-    if (errno != EEXIST && errno != EINTR) return false;
+    if (status.code == kErrorAlreadyExists) status = Status();
   }
-  errno = EEXIST;
-  return false;
+  return status.ok() ? error_status(kErrorAlreadyExists, folder.path()) : status;
 }
 
-bool TemporaryFile::close() {
-  if (m_fd < 0) return true;
-  const int rc = ::close(m_fd);
-  m_fd = -1;
-  return rc == 0;
-}
-
-void remove_stale_temporaries(const std::string& dir) {
-  DIR* d = opendir(dir.c_str());
-  if (d == nullptr) return;
+void remove_stale_temporaries(const Directory& folder) {
+  std::vector<DirectoryEntry> entries;
+  if (!folder.list(entries).ok()) return;
   const pid_t self = getpid();
-  while (const dirent* entry = readdir(d)) {
-    const pid_t owner = ownerOf(entry->d_name);
-    if (owner == 0 || owner == self) continue;
-    // ESRCH only: a process of another user (EPERM) is alive.
-    if (kill(owner, 0) == 0 || errno != ESRCH) continue;
-    unlinkat(dirfd(d), entry->d_name, 0);
+  for (const DirectoryEntry& entry : entries) {
+    std::string name;
+    if (!to_system_path(entry.name, name)) continue;
+    const pid_t owner = ownerOf(name.c_str());
+    if (owner == 0 || owner == self || process_exists(owner)) continue;
+    folder.remove(entry.name);
   }
-  closedir(d);
 }

@@ -8,7 +8,10 @@
 #ifndef QXR8_CONFIG_TEMPORARY_FILE_H_
 #define QXR8_CONFIG_TEMPORARY_FILE_H_
 
-#include <string>
+#include "platform/directory.h"
+#include "platform/file.h"
+#include "platform/status.h"
+#include "platform/wstring.h"
 
 // Owns one temporary file: closes it and removes it when destroyed, unless
 // commit() was called after it was renamed into place. One thread.
@@ -19,29 +22,33 @@ class TemporaryFile {
   TemporaryFile(const TemporaryFile&) = delete;
   TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-  // Creates a fresh file (mode 0666 less the umask) in the folder of
-  // `target`. False, with errno set, when the folder does not allow it.
-  bool create(const std::string& target);
+  // Creates a fresh file (mode 0666 less the umask) in `folder` (open; the
+  // object keeps a descriptor of its own) beside the file `targetName`.
+  // Fails with the Status of the creation when the folder does not allow
+  // it.
+  Status create(const Directory& folder, const wstring& targetName);
 
-  int fd() const { return m_fd; }
-  const std::string& name() const { return m_name; }
+  File& file() { return m_file; }
+  // The temporary's name in its folder.
+  const wstring& name() const { return m_name; }
 
-  // Closes the descriptor; false when the close reports an error.
-  bool close();
+  // Closes the file, reporting what close said.
+  Status close() { return m_file.close(); }
 
   // The file was renamed over its target: nothing is left to remove.
   void commit() { m_name.clear(); }
 
  private:
-  int m_fd = -1;
-  std::string m_name;
+  Directory m_folder;
+  File m_file;
+  wstring m_name;
 };
 
-// Removes from `dir` every temporary of this writer whose process no longer
-// exists (a writer killed between creating and renaming it). Temporaries of
-// running processes, of other users' processes and of this process stay;
-// so do names that do not follow the pattern exactly. Any thread; an
-// unreadable folder is left alone.
-void remove_stale_temporaries(const std::string& dir);
+// Removes from `folder` every temporary of this writer whose process no
+// longer exists (a writer killed between creating and renaming it).
+// Temporaries of running processes, of other users' processes and of this
+// process stay; so do names that do not follow the pattern exactly. Any
+// thread; an unreadable folder is left alone.
+void remove_stale_temporaries(const Directory& folder);
 
 #endif  // QXR8_CONFIG_TEMPORARY_FILE_H_

@@ -42,6 +42,31 @@ PathKind path_kind(const wstring& path, bool followLinks) {
   return kind_of_mode(st.st_mode);
 }
 
+bool read_link(const wstring& path, wstring& target) {
+  std::string narrow;
+  struct stat st;
+  if (!to_system_path(path, narrow) || lstat(narrow.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
+    return false;
+  }
+  std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+  for (;;) {
+    const ssize_t n = readlink(narrow.c_str(), &link[0], link.size());
+    if (n < 0) return false;
+    if (static_cast<size_t>(n) < link.size()) {
+      link.resize(static_cast<size_t>(n));
+      break;
+    }
+    link.resize(link.size() * 2);
+  }
+  target = from_system_path(link);
+  return true;
+}
+
+bool may_write(const wstring& path) {
+  std::string narrow;
+  return to_system_path(path, narrow) && faccessat(AT_FDCWD, narrow.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
 bool is_replaceable_file(const wstring& path) {
   switch (path_kind(path, false)) {
     case PathKind::kRegular:

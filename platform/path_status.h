@@ -28,6 +28,14 @@ PathKind path_kind(const wstring& path, bool followLinks);
 // link: the only things the installer may back up and replace.
 bool is_replaceable_file(const wstring& path);
 
+// The text of the symbolic link at `path`; false when it is no link or
+// cannot be read.
+bool read_link(const wstring& path, wstring& target);
+
+// Whether this process may write the file at `path`, by its effective ids
+// (the check an open for writing would make).
+bool may_write(const wstring& path);
+
 struct DirectoryEntry {
   wstring name;
   bool isDirectory;  // a real directory, never a link to one

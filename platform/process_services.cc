@@ -128,3 +128,8 @@ int spawn_program(const char* const* argv, bool quietStderr, bool wait) {
   if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
   return 0;
 }
+
+bool process_exists(int pid) {
+  // ESRCH only: a process of another user (EPERM) is alive.
+  return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+}

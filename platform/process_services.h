@@ -38,4 +38,7 @@ bool isDiskRoot(const wstring& path);
 // thread.
 int spawn_program(const char* const* argv, bool quietStderr, bool wait);
 
+// Whether the process `pid` exists (a process of another user counts).
+bool process_exists(int pid);
+
 #endif  // QXR8_PLATFORM_PROCESS_SERVICES_H_

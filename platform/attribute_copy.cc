@@ -1,11 +1,15 @@
-#include "config/file_attributes.h"
+#include "platform/attribute_copy.h"
 
+#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <set>
+#include <string>
 #include <vector>
+
+#include "platform/system_path.h"
 
 namespace {
 
@@ -48,22 +52,25 @@ bool readValue(const std::string& path, const std::string& name, std::vector<cha
 
 }  // namespace
 
-bool copy_file_attributes(const std::string& original, const struct stat& st, int fd) {
-  struct stat now;
-  if (fstat(fd, &now) != 0) return false;
+bool copy_file_attributes(const wstring& originalPath, const FileInfo& original, const File& to) {
+  std::string path;
+  if (!to_system_path(originalPath, path)) return false;
+  const int fd = to.descriptor();
+  FileInfo now;
+  if (!to.info(now).ok()) return false;
   // A new file belongs to the writer (and to the folder's group under a
   // set-group-id folder); giving it away is refused to ordinary users.
-  if ((now.st_uid != st.st_uid || now.st_gid != st.st_gid) &&
-      fchown(fd, st.st_uid, st.st_gid) != 0) {
+  if ((now.owner != original.owner || now.group != original.group) &&
+      fchown(fd, original.owner, original.group) != 0) {
     return false;
   }
 
   std::set<std::string> wanted;
   std::set<std::string> present;
-  if (!listNames(original, -1, wanted) || !listNames(std::string(), fd, present)) return false;
+  if (!listNames(path, -1, wanted) || !listNames(std::string(), fd, present)) return false;
   std::vector<char> value;
   for (const std::string& name : wanted) {
-    if (!readValue(original, name, value)) return false;
+    if (!readValue(path, name, value)) return false;
     if (fsetxattr(fd, name.c_str(), value.data(), value.size(), 0) != 0) return false;
   }
   for (const std::string& name : present) {
@@ -72,8 +79,8 @@ bool copy_file_attributes(const std::string& original, const struct stat& st, in
 
   // After the owner (fchown drops set-id bits) and the ACL (which sets the
   // group bits) so that the bits end as the original's.
-  if (fchmod(fd, st.st_mode & 07777) != 0) return false;
-  if (fstat(fd, &now) != 0) return false;
-  return now.st_uid == st.st_uid && now.st_gid == st.st_gid &&
-         (now.st_mode & 07777) == (st.st_mode & 07777);
+  if (fchmod(fd, original.mode) != 0) return false;
+  if (!to.info(now).ok()) return false;
+  return now.owner == original.owner && now.group == original.group &&
+         now.mode == original.mode;
 }
