@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "install/install_data.h"
+#include "install/install_plan.h"
 #include "install/install_process_data.h"
 #include "platform/text_encoding.h"
 #include "res/string_table.h"
@@ -45,6 +46,7 @@ std::string text_of(const char* id) { return narrow_lib(LoadResString(id)); }
 struct RunResult {
   unsigned code;
   std::vector<State> states;
+  InstallStats stats;
 };
 
 class InstallerTest : public ::testing::Test {
@@ -59,21 +61,36 @@ class InstallerTest : public ::testing::Test {
   // every posted state. `prepare` may change the opened reader or arm the
   // shared state before the run.
   // `onState` sees each state as it is posted, on the posting thread.
+  // Every run is checked against the dry run's plan made just before it:
+  // a complete run writes exactly what the plan says, and a plan that
+  // stops at an entry never lets the run complete.
   RunResult install(const std::string& kitPath,
                     const std::function<void(KitReader&, InstallProcessData&)>& prepare = {},
                     const std::function<void(InstallProcessData&, const State&)>& onState = {}) {
     KitReader kit;
     EXPECT_EQ(0u, kit.open(widen_lib(kitPath)));
     InstallProcessData data;
-    RunResult result{0, {}};
+    RunResult result{0, {}, {}};
     data.setStateListener([&](unsigned code, const wstring& text, int percent) {
       result.states.push_back(State{code, narrow_lib(text), percent});
       if (onState) onState(data, result.states.back());
     });
     data.init(&kit, widen_lib(catalog.path()));
     if (prepare) prepare(kit, data);
+    InstallPlan plan;
+    Status refusal;
+    plan_install(kit, widen_lib(catalog.path()), plan, refusal);
     Installer installer;
     result.code = installer.run(&data);
+    InstallStats stats;
+    data.getStats(stats);
+    if (result.code == 0) {
+      EXPECT_EQ(plan.filesNew, stats.filesNew);
+      EXPECT_EQ(plan.filesReplaced, stats.filesReplaced);
+      EXPECT_EQ(plan.upToDate, stats.filesUpToDate);
+    }
+    if (plan.refused()) EXPECT_NE(0u, result.code);
+    result.stats = stats;
     return result;
   }
 };
@@ -540,3 +557,36 @@ TEST_F(InstallerTest, ACancelWhileOnlyUpToDateFilesAreSkippedChangesNothing) {
 }
 
 }  // namespace
+
+TEST_F(InstallerTest, NamesThatMeetInOnePlaceArePlannedAsTheyAreInstalled) {
+  struct Case {
+    std::vector<KitFile> files;
+    unsigned code;
+    unsigned long filesNew, filesReplaced, upToDate;
+  };
+  const std::vector<Case> cases = {
+      {{{"sub/x", "1", 1700000000}, {"sub\\x", "2", 1700000000}}, 0, 1, 0, 1},
+      {{{"a/./b", "1", 1700000000}, {"a/b", "2", 1700000000}}, 0, 1, 0, 1},
+      {{{"x", "1", 1700000000}, {"x", "2", 1700000000}}, 0, 1, 0, 1},
+      {{{"x", "1", 1700000000}, {"x", "2", 1700000100}}, 0, 1, 1, 0},
+      {{{"a", "1", 1700000000}, {"a/b", "2", 1700000000}}, 3, 0, 0, 0},
+      {{{"a/b", "1", 1700000000}, {"a", "2", 1700000000}}, 183, 0, 0, 0},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    remove_tree(catalog.path());
+    make_dirs(catalog.path());
+    const std::string kitPath = make_kit(work.path(), "kit" + std::to_string(i), cases[i].files);
+    const RunResult run = install(kitPath);
+    EXPECT_EQ(cases[i].code, run.code) << i;
+    InstallPlan plan;
+    Status refusal;
+    KitReader kit;
+    ASSERT_EQ(0u, kit.open(widen_lib(kitPath)));
+    remove_tree(catalog.path());
+    EXPECT_EQ(cases[i].code, plan_install(kit, widen_lib(catalog.path()), plan, refusal)) << i;
+    if (run.code != 0) continue;
+    EXPECT_EQ(cases[i].filesNew, run.stats.filesNew) << i;
+    EXPECT_EQ(cases[i].filesReplaced, run.stats.filesReplaced) << i;
+    EXPECT_EQ(cases[i].upToDate, run.stats.filesUpToDate) << i;
+  }
+}
