@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -201,13 +200,9 @@ Status Directory::sync() const {
 }
 
 Status Directory::lock(LockMode mode, LockWait wait) const {
-  const int operation = (mode == LockMode::kExclusive ? LOCK_EX : LOCK_SH) |
-                        (wait == LockWait::kNo ? LOCK_NB : 0);
-  while (::flock(m_fd.get(), operation) != 0) {
-    if (errno == EINTR) continue;
-    return status_of_errno(errno, m_path);
-  }
-  return Status();
+  Status status = descriptor_lock(m_fd.get(), mode, wait);
+  if (!status.ok()) status.path = m_path;
+  return status;
 }
 
 bool Directory::availableSpace(uint64_t& bytes) const {

@@ -11,17 +11,6 @@
 #include "platform/byte_copy.h"
 #include "platform/system_path.h"
 
-namespace {
-
-PathKind kind_of_mode(mode_t mode) {
-  if (S_ISREG(mode)) return PathKind::kRegular;
-  if (S_ISDIR(mode)) return PathKind::kDirectory;
-  if (S_ISLNK(mode)) return PathKind::kSymlink;
-  return PathKind::kOther;
-}
-
-}  // namespace
-
 FileInfo file_info_of(const struct stat& status) {
   FileInfo info;
   info.kind = kind_of_mode(status.st_mode);
@@ -173,14 +162,20 @@ Status File::sync() const {
   return Status();
 }
 
-Status File::lock(LockMode mode, LockWait wait) const {
+Status descriptor_lock(int fd, LockMode mode, LockWait wait) {
   const int operation = (mode == LockMode::kExclusive ? LOCK_EX : LOCK_SH) |
                         (wait == LockWait::kNo ? LOCK_NB : 0);
-  while (::flock(m_fd.get(), operation) != 0) {
+  while (::flock(fd, operation) != 0) {
     if (errno == EINTR) continue;
-    return failure(errno);
+    return status_of_errno(errno, wstring());
   }
   return Status();
+}
+
+Status File::lock(LockMode mode, LockWait wait) const {
+  Status status = descriptor_lock(m_fd.get(), mode, wait);
+  if (!status.ok()) status.path = m_path;
+  return status;
 }
 
 Status File::close() {

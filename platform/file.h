@@ -111,6 +111,7 @@ FileInfo file_info_of(const struct stat& status);
 // its FileInfo, and the room left on its file system as
 // Directory::availableSpace tells it.
 Status descriptor_info(int fd, FileInfo& out);
+Status descriptor_lock(int fd, LockMode mode, LockWait wait);
 Status descriptor_read_at(int fd, uint64_t offset, void* data, size_t size, size_t& got);
 bool descriptor_available_space(int fd, uint64_t& bytes);
 

@@ -21,14 +21,14 @@ bool system_name_without_trailing_slash(const wstring& path, std::string& narrow
   return true;
 }
 
-PathKind kind_of_mode(mode_t mode) {
+}  // namespace
+
+PathKind kind_of_mode(unsigned mode) {
   if (S_ISREG(mode)) return PathKind::kRegular;
   if (S_ISDIR(mode)) return PathKind::kDirectory;
   if (S_ISLNK(mode)) return PathKind::kSymlink;
   return PathKind::kOther;
 }
-
-}  // namespace
 
 PathKind path_kind(const wstring& path, bool followLinks) {
   if (path.empty()) return PathKind::kMissing;

@@ -18,6 +18,9 @@ enum class PathKind {
   kUnknown,       // the status could not be read (no permission, no exact system name)
 };
 
+// The kind of a file of st_mode `mode`.
+PathKind kind_of_mode(unsigned mode);
+
 // The kind of `path`. With `followLinks`, a link reports what it points to
 // (a dangling link is kMissing); without, a link is kSymlink. Trailing "/"
 // are ignored, so "dir/" and "dir" are the same question and a link named
