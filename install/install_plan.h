@@ -29,6 +29,8 @@ struct InstallPlan {
   unsigned long filesReplaced = 0;
   unsigned long upToDate = 0;
 
+  unsigned long writes() const { return filesNew + filesReplaced; }
+
   bool refused() const {
     return !entries.empty() && entries.back().action == EntryAction::kRefuse;
   }

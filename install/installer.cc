@@ -12,7 +12,7 @@ namespace {
 constexpr int kFinishPauseMs = 1000;
 }  // namespace
 
-Installer::Installer() : processData(nullptr) {}
+Installer::Installer() : batch(rollback), processData(nullptr) {}
 
 unsigned Installer::run(InstallProcessData* data) {
   processData = data;
@@ -23,18 +23,22 @@ unsigned Installer::run(InstallProcessData* data) {
   if (kit == nullptr || targetDir.empty()) return stopOnError(kErrorInvalidParameter, 0);
   if (targetDir.back() == kBadPathSeparatorChar) targetDir.back() = kPathSeparatorChar;
 
-  Status status = beginRun(targetDir);
+  bool madeCatalog = false;
+  Status status = openCatalog(targetDir, madeCatalog);
   if (!status.ok()) return stopOnError(status, 0);
   const Directory& catalog = catalogLock.directory();
   const InstallPlan plan = plan_entries(kit->entries, targetDir, &catalog);
-  status = check_space(plan, kit->entries, catalog, tempDir);
+  status = check_space(plan, kit->entries, catalog);
+  // A run with nothing to write needs no journal.
+  if (status.ok() && plan.writes() != 0) status = startJournal(madeCatalog);
   if (!status.ok()) return stopOnError(status, 0);
 
   const unsigned long count = kit->entries.size();
+  unsigned long percent = 0;
   for (unsigned long i = 0; i < plan.entries.size(); ++i) {
     const PlannedEntry& planned = plan.entries[i];
     // 64-bit product: no overflow for any table a 32-bit kit can hold.
-    const unsigned long percent = i * 100UL / count;
+    percent = i * 100UL / count;
     processData->setInstallState(0, targetDir + planned.name, static_cast<int>(percent),
                                  InstallPosition{i + 1, count});
     if (planned.action == EntryAction::kKeep) {
@@ -42,47 +46,42 @@ unsigned Installer::run(InstallProcessData* data) {
       continue;
     }
     if (planned.action == EntryAction::kRefuse) return stopOnError(planned.refusal, percent);
-    status = writeEntry(*kit, i, planned);
+    bool groupFull = false;
+    status = stageEntry(*kit, i, planned, percent, groupFull);
     if (!status.ok()) return stopOnError(status, percent);
     if (processData->isCancelled()) return cancelRun(percent);
+    if (groupFull) status = batch.flush(stats, percent);
+    if (!status.ok()) return stopOnError(status, percent);
   }
+  status = batch.flush(stats, percent);
+  if (!status.ok()) return stopOnError(status, percent);
   return finishRun();
 }
 
-Status Installer::beginRun(const wstring& targetDir) {
+Status Installer::openCatalog(const wstring& targetDir, bool& madeCatalog) {
   // The catalog must exist to be locked; one that this run makes is
   // journaled once the lock is held, so that a run refused with 32 never
   // removes a catalog another run made.
-  const unsigned madeCatalog = FileSystem::CreateDirectory(targetDir);
-  if (madeCatalog != kErrorSuccess && madeCatalog != kErrorAlreadyExists) {
-    return error_status(madeCatalog, targetDir);
-  }
-  Status status = catalogLock.acquire(targetDir);
+  const unsigned made = FileSystem::CreateDirectory(targetDir);
+  if (made != kErrorSuccess && made != kErrorAlreadyExists) return error_status(made, targetDir);
+  madeCatalog = made == kErrorSuccess;
+  const Status status = catalogLock.acquire(targetDir);
   if (!status.ok()) return status;
-
-  FileSystem::GetTempPath(tempDir);
-  recover_dead_runs(tempDir, catalogLock.directory());
-  status = rollback.startRun(targetDir);
-  if (!status.ok()) return status;
-  if (madeCatalog == kErrorSuccess) rollback.recordCreatedDir(targetDir);
-  return Status();
+  // Whatever a dead run left in this catalog is undone first; what cannot
+  // be undone ends this run before it changes anything.
+  return recover_dead_run(catalogLock.directory());
 }
 
-Status Installer::writeEntry(KitReader& kit, unsigned long index, const PlannedEntry& planned) {
-  const Directory& catalog = catalogLock.directory();
-  const wstring destination = catalog.pathOf(planned.name);
-  // The first backup of a place wins: what the run itself placed, under
-  // whichever name it is reached now, is not backed up again.
-  bool isNew = false;
-  if (!planned.existing.placedByThisRun) {
-    const Status stored = rollback.storeBackup(destination);
-    isNew = stored.code == kErrorFileNotFound || stored.code == kErrorPathNotFound;
-    // Journaled before it is written, so that a run that fails or dies
-    // while placing it removes it too.
-    const Status journaled = isNew ? rollback.recordAddedFile(destination) : stored;
-    if (!journaled.ok()) return journaled;
-  }
+Status Installer::startJournal(bool madeCatalog) {
+  const wstring& catalog = catalogLock.directory().path();
+  const Status status = rollback.startRun(catalog);
+  if (status.ok() && madeCatalog) rollback.recordCreatedDir(catalog);
+  return status;
+}
 
+Status Installer::stageEntry(KitReader& kit, unsigned long index, const PlannedEntry& planned,
+                             unsigned long percent, bool& groupFull) {
+  const Directory& catalog = catalogLock.directory();
   const size_t slash = planned.name.rfind(kPathSeparatorChar);
   const wstring relativeDir = slash == wstring::npos ? wstring() : planned.name.substr(0, slash);
   const wstring leaf = slash == wstring::npos ? planned.name : planned.name.substr(slash + 1);
@@ -99,15 +98,17 @@ Status Installer::writeEntry(KitReader& kit, unsigned long index, const PlannedE
                          return rollback.recordTemporary(directory.pathOf(temporary));
                        },
                        staged);
-  FileInfo placed;
-  if (status.ok()) status = put_in_place(staged, placed);
   if (!status.ok()) return status;
-  ++(isNew ? stats.filesNew : stats.filesReplaced);
-  stats.bytesWritten += kit.entries[index].size;
+  // The first backup of a place wins: what the run itself placed, under
+  // whichever name it is reached now, is not backed up again.
+  groupFull = batch.add(std::move(staged), catalog.pathOf(planned.name), kit.entries[index].size,
+                        percent, planned.action == EntryAction::kWriteNew,
+                        planned.existing.placedByThisRun, stats);
   return Status();
 }
 
 unsigned Installer::cancelRun(unsigned long percent) {
+  batch.discard();
   rollBack(kErrorCancelled);
   processData->setStats(stats);
   processData->setFailure(error_status(kErrorCancelled));
@@ -119,7 +120,8 @@ unsigned Installer::cancelRun(unsigned long percent) {
 }
 
 unsigned Installer::finishRun() {
-  rollback.stop();
+  const Status committed = rollback.commit();
+  if (!committed.ok()) return stopOnError(committed, 100);
   catalogLock.release();
   processData->setStats(stats);
   processData->setInstallState(0, LoadResString("IDS_INSTALL_FINISH"), 100);
@@ -154,6 +156,7 @@ unsigned Installer::stopOnError(const Status& failure, unsigned long percent) {
 }
 
 void Installer::rollBack(unsigned code) {
+  batch.discard();
   rollback.rollback(code);
   processData->setRollbackResult(!rollback.restoreFailed(), rollback.keptBackupDir());
   catalogLock.release();

@@ -13,6 +13,7 @@
 #include "install/entry_decision.h"
 #include "install/install_plan.h"
 #include "install/install_process_data.h"
+#include "install/placement_batch.h"
 #include "install/rollback.h"
 #include "platform/file_system.h"
 #include "platform/status.h"
@@ -24,12 +25,13 @@ class Installer {
 
   // Installs the kit armed in `processData` into its catalog. Before its
   // first write it takes the catalog's lock (another run holding it ends
-  // this one at once with 32, nothing touched), rolls back any dead run
-  // into the same catalog whose journal it finds in the temporary
-  // directory, plans every entry and checks that the catalog's file system
+  // this one at once with 32, nothing touched), undoes a dead run whose
+  // state it finds in the catalog (one it cannot undo ends this run, nothing
+  // touched), plans every entry and checks that the catalog's file system
   // has room for every entry it will write (else 112, nothing touched).
-  // Each file is written beside its destination and renamed over it when
-  // complete. Returns 0 after a complete installation (the state (0,
+  // Each file is written beside its destination, made durable and renamed
+  // over it, in groups (placement_batch.h); the run commits only once
+  // everything it wrote is on disk. Returns 0 after a complete installation (the state (0,
   // "IDS_INSTALL_FINISH" text, 100) was posted, then the thread paused one
   // second); 1223 after a cancel request (the journal was rolled back, then
   // (1223, "IDS_CANCEL_FINISH" text, percent of the entry) was posted);
@@ -59,12 +61,16 @@ class Installer {
  private:
   // The steps of run, in order. Each returns success or the failure that
   // ends the run.
-  // Makes the catalog when missing, takes its lock, finishes dead runs and
-  // starts the journal (which then owns a catalog this run made).
-  Status beginRun(const wstring& targetDir);
-  // Backs up what entry `index` replaces, makes its folders and puts it in
-  // place.
-  Status writeEntry(KitReader& kit, unsigned long index, const PlannedEntry& planned);
+  // Makes the catalog when missing (`madeCatalog` says so), takes its lock
+  // and undoes a dead run left in it.
+  Status openCatalog(const wstring& targetDir, bool& madeCatalog);
+  // Starts the journal, which then owns a catalog this run made.
+  Status startJournal(bool madeCatalog);
+  // Makes the folders of entry `index` and writes it beside its
+  // destination, into the group of files put in place together (`groupFull`
+  // says the group must be put in place now).
+  Status stageEntry(KitReader& kit, unsigned long index, const PlannedEntry& planned,
+                    unsigned long percent, bool& groupFull);
   // The cancel ending: rolls back, then posts (1223, "IDS_CANCEL_FINISH").
   unsigned cancelRun(unsigned long percent);
   // The success ending: commits the journal, posts 100 %, pauses.
@@ -74,10 +80,10 @@ class Installer {
   void rollBack(unsigned code);
 
   Rollback rollback;
+  PlacementBatch batch;
   CatalogLock catalogLock;
   InstallProcessData* processData;
   InstallStats stats;
-  wstring tempDir;
 };
 
 #endif  // QXR8_INSTALL_INSTALLER_H_

@@ -3,21 +3,13 @@
 #include <cerrno>
 #include <string>
 
-#include "platform/path_status.h"
+#include "install/run_state.h"
 #include "platform/directory.h"
 #include "platform/file_system.h"
+#include "platform/path_status.h"
 #include "platform/process_services.h"
-#include "platform/string_utils.h"
-#include "platform/system_path.h"
-#include "platform/text_encoding.h"
 
 namespace {
-
-// More backup trees than anyone keeps; the bound only stops a loop over a
-// temporary directory where mkdir keeps answering EEXIST.
-constexpr unsigned kMaxBackupNumber = 1000000;
-// The backup tree holds the user's files: nobody else may read it.
-constexpr unsigned kBackupTreeMode = 0700;
 
 bool ends_with_separator(const wstring& path) {
   return !path.empty() &&
@@ -29,44 +21,58 @@ wstring without_trailing_separators(wstring path) {
   return path;
 }
 
+// The folder that holds `path` (a file or a folder, with or without a
+// final "/").
+wstring parent_of(const wstring& path) {
+  const wstring trimmed = without_trailing_separators(path);
+  const size_t slash = trimmed.rfind(kPathSeparatorChar);
+  return slash == wstring::npos ? wstring() : trimmed.substr(0, slash + 1);
+}
+
 }  // namespace
+
+Status sync_folders(const std::set<wstring>& folders) {
+  Status first;
+  for (const wstring& folder : folders) {
+    Directory directory;
+    Status status = Directory::open(folder, directory);
+    if (status.ok()) status = directory.sync();
+    // A folder that is gone has nothing left to make durable.
+    if (!status.ok() && status.code != kErrorFileNotFound && first.ok()) first = status;
+  }
+  return first;
+}
 
 unsigned Rollback::start(const wstring& targetDir) { return startRun(targetDir).code; }
 
 Status Rollback::startRun(const wstring& targetDir) {
   journal.emplace_back();
   journal.back().targetDir = targetDir;
+  m_changedFolders.clear();
   if (targetDir.empty()) return Status();
 
-  wstring tempDir;
-  unsigned rc = FileSystem::GetTempPath(tempDir);
-  if (rc != kErrorSuccess) return error_status(rc, tempDir);
-  rc = makeDirectoryTree(tempDir);
-  if (rc != kErrorSuccess) return error_status(rc, tempDir);
-  Directory temp;
-  Status status = Directory::open(tempDir, temp);
+  Directory catalog;
+  Status status = Directory::open(targetDir, catalog);
   if (!status.ok()) return status;
-
-  // The tree holds the user's old files: it must be a fresh directory that
-  // nobody else can read or has prepared. mkdir is the existence test, so a
-  // name that appears between a check and the creation cannot be taken.
-  for (unsigned n = 0; n < kMaxBackupNumber; ++n) {
-    const wstring name = u"r8stp" + string_uito(n, 10);
-    status = temp.makeDirectory(name, kBackupTreeMode);
-    if (status.code == kErrorAlreadyExists) continue;
-    if (!status.ok()) return status;
-    const wstring backupDir = temp.pathOf(name) + kPathSeparator;
-    Directory tree;
-    status = temp.openDirectory(name, FollowLinks::kNo, tree);
-    if (status.ok()) status = runJournal.create(tree, targetDir);
-    // Another run's recovery took the tree for a dead run's empty one in
-    // the instant before the journal existed: take the next number.
-    if (status.code == kErrorFileNotFound) continue;
-    journal.back().backupDir = backupDir;
-    addRBCatalog(backupDir);
+  status = catalog.makeDirectory(kRunStateFolderName, kRunStateMode);
+  if (!status.ok()) return status;
+  const wstring stateDir = catalog.pathOf(kRunStateFolderName) + kPathSeparator;
+  Directory state;
+  status = catalog.openDirectory(kRunStateFolderName, FollowLinks::kNo, state);
+  if (status.ok()) status = runJournal.create(state);
+  if (status.ok()) status = state.makeDirectory(kRunBackupFolderName, kRunStateMode);
+  // The folder, the journal's name and the backup tree are on disk before
+  // anything they protect happens.
+  if (status.ok()) status = runJournal.sync();
+  if (status.ok()) status = state.sync();
+  if (status.ok()) status = catalog.sync();
+  if (!status.ok()) {
+    runJournal.close();
+    catalog.removeTree(kRunStateFolderName);
     return status;
   }
-  return error_status(kErrorAlreadyExists, tempDir);
+  journal.back().backupDir = stateDir + kRunBackupFolderName + kPathSeparator;
+  return Status();
 }
 
 bool Rollback::isAddedFile(const wstring& path) const {
@@ -137,15 +143,20 @@ Status Rollback::storeBackup(const wstring& path) {
   return failed;
 }
 
-unsigned Rollback::makeDirectoryTree(const wstring& path) { return makeTree(path, true); }
+unsigned Rollback::makeDirectoryTree(const wstring& path) { return makeTree(path); }
 
-unsigned Rollback::makeBackupDirectoryTree(const wstring& path) { return makeTree(path, false); }
+unsigned Rollback::makeBackupDirectoryTree(const wstring& path) {
+  // The backup tree's paths are always written with "/" (the state
+  // folder's own name holds a backslash, which is no separator here).
+  const unsigned rc = FileSystem::CreateDirectory(path);
+  return rc == kErrorSuccess || rc == kErrorAlreadyExists ? kErrorSuccess : kErrorPathNotFound;
+}
 
-unsigned Rollback::makeTree(const wstring& path, bool journalCreated) {
+unsigned Rollback::makeTree(const wstring& path) {
   if (isDiskRoot(path)) return kErrorSuccess;
   unsigned rc = FileSystem::CreateDirectory(path);
   if (rc == kErrorSuccess) {
-    if (journalCreated) addRBCatalog(path);
+    addRBCatalog(path);
     return kErrorSuccess;
   }
   if (rc == kErrorAlreadyExists) return kErrorSuccess;
@@ -154,11 +165,11 @@ unsigned Rollback::makeTree(const wstring& path, bool journalCreated) {
   const size_t backslash = path.rfind(kBadPathSeparatorChar);
   if (backslash == wstring::npos) return kErrorPathNotFound;
   if (backslash == 2 && path[1] == u':') return kErrorPathNotFound;
-  rc = makeTree(path.substr(0, backslash), journalCreated);
+  rc = makeTree(path.substr(0, backslash));
   if (rc != kErrorSuccess) return rc;
   rc = FileSystem::CreateDirectory(path);
   if (rc != kErrorSuccess) return rc;
-  if (journalCreated) addRBCatalog(path);
+  addRBCatalog(path);
   return kErrorSuccess;
 }
 
@@ -166,69 +177,92 @@ unsigned Rollback::rollback(unsigned code) {
   m_restoreFailed = false;
   if (journal.empty()) return code;
   const RollbackRecord record = journal.back();
+  // The journal's work is done once the undo begins (the catalog stays
+  // locked), and its descriptor may be the one the restore needs.
+  runJournal.close();
   // What the run added goes first: on a full disk that frees the room the
   // restored files need.
   for (const wstring& file : record.temporaries) FileSystem::DeleteFile(file);
   for (const wstring& file : record.addedFiles) FileSystem::DeleteFile(file);
   bool restored = true;
+  std::set<wstring> changed;
   if (!record.targetDir.empty() && !record.backupDir.empty()) {
-    restored = restoreFiles(record.targetDir, record.backupDir);
+    restored = restoreFiles(record.targetDir, record.backupDir, changed);
   }
   for (const wstring& dir : record.createdDirs) {
-    if (dir != record.backupDir) removeDirectoryTree(dir);
+    if (dir == record.targetDir) continue;  // the catalog itself goes last
+    removeDirectoryTree(dir);
+    changed.insert(parent_of(dir));
   }
+  // What came back must be on disk before the backups that held it go.
+  sync_folders(changed);
   // A backup that could not be moved back is the only copy of the user's
-  // file: the tree then stays in the temporary directory, journal and all.
+  // file: the state folder then stays, journal and all.
   m_restoreFailed = !restored;
-  if (!record.backupDir.empty() && restored) removeTreeJournalLast(record.backupDir);
+  if (!record.backupDir.empty() && restored) removeState();
+  for (const wstring& dir : record.createdDirs) {
+    if (dir == record.targetDir && restored) removeDirectoryTree(dir);
+  }
   return code;
 }
 
-unsigned Rollback::stop() {
-  if (journal.empty()) return kErrorSuccess;
-  runJournal.append(JournalKind::kCommitted, journal.back().targetDir);
-  removeTreeJournalLast(journal.back().backupDir);
-  return kErrorSuccess;
+Status Rollback::commit() {
+  if (journal.empty()) return Status();
+  const RollbackRecord& record = journal.back();
+  // The placed files' names, then the commit record: a run is committed
+  // only once everything it did is on disk.
+  Status status = sync_folders(m_changedFolders);
+  if (status.ok()) status = runJournal.append(JournalKind::kCommitted, wstring());
+  if (status.ok()) status = runJournal.sync();
+  if (!status.ok()) return status;
+  if (!record.backupDir.empty()) removeState();
+  return Status();
 }
+
+unsigned Rollback::stop() { return commit().code; }
 
 void Rollback::removeBackupTree() {
-  if (!journal.empty()) removeTreeJournalLast(journal.back().backupDir);
+  if (!journal.empty() && !journal.back().backupDir.empty()) removeState();
 }
 
-void Rollback::removeTreeJournalLast(const wstring& backupDir) {
-  if (backupDir.empty()) return;
-  const wstring journalName = kRunJournalName;
-  std::vector<DirectoryEntry> entries;
-  list_directory(backupDir, entries);
-  for (const DirectoryEntry& entry : entries) {
-    if (entry.name != journalName) removeDirectoryTree(backupDir + entry.name);
+void Rollback::removeState() {
+  runJournal.close();
+  Directory catalog;
+  if (!Directory::open(journal.back().targetDir, catalog).ok()) return;
+  // The backups go before the journal that says whether they are needed,
+  // and the folder last, so that a cut in between leaves a folder the next
+  // run can still read.
+  Directory state;
+  if (catalog.openDirectory(kRunStateFolderName, FollowLinks::kNo, state).ok()) {
+    state.removeTree(kRunBackupFolderName);
+    state.sync();
+    state.remove(kRunJournalName);
   }
-  if (runJournal.isOpen()) {
-    runJournal.discard();
-  } else {
-    FileSystem::DeleteFile(backupDir + journalName);
-  }
-  removeDirectoryTree(backupDir);
+  catalog.removeTree(kRunStateFolderName);
+  catalog.sync();
 }
 
 void Rollback::adopt(const RollbackRecord& record) { journal.push_back(record); }
 
 void Rollback::rollbackFiles(const wstring& targetDir, const wstring& backupDir) {
-  restoreFiles(targetDir, backupDir);
+  std::set<wstring> ignored;
+  restoreFiles(targetDir, backupDir, ignored);
 }
 
-bool Rollback::restoreFiles(const wstring& targetDir, const wstring& backupDir) {
+bool Rollback::restoreFiles(const wstring& targetDir, const wstring& backupDir,
+                            std::set<wstring>& restoredInto) {
   std::vector<DirectoryEntry> entries;
   if (!list_directory(backupDir, entries)) return false;
   bool allMoved = true;
   for (const DirectoryEntry& entry : entries) {
-    if (entry.name == kRunJournalName) continue;
     if (entry.isDirectory) {
       allMoved &= restoreFiles(targetDir + entry.name + kPathSeparator,
-                               backupDir + entry.name + kPathSeparator);
+                               backupDir + entry.name + kPathSeparator, restoredInto);
     } else if (FileSystem::MoveFile(backupDir + entry.name, targetDir + entry.name) !=
                kErrorSuccess) {
       allMoved = false;
+    } else {
+      restoredInto.insert(targetDir);
     }
   }
   return allMoved;
@@ -260,6 +294,12 @@ unsigned Rollback::removeDirectoryTree(const wstring& path) {
   return FileSystem::RemoveDirectory(dir);
 }
 
+wstring Rollback::relativeOf(const wstring& path) const {
+  const wstring& catalog = journal.back().targetDir;
+  if (path.size() < catalog.size() || path.compare(0, catalog.size(), catalog) != 0) return path;
+  return without_trailing_separators(path.substr(catalog.size()));
+}
+
 void Rollback::addRBCatalog(const wstring& path) { recordCreatedDir(path); }
 
 void Rollback::addRBFile(const wstring& path) { recordAddedFile(path); }
@@ -267,19 +307,20 @@ void Rollback::addRBFile(const wstring& path) { recordAddedFile(path); }
 Status Rollback::recordCreatedDir(const wstring& path) {
   if (journal.empty()) return Status();
   journal.back().createdDirs.push_back(path);
-  return runJournal.append(JournalKind::kCreatedDir, path);
+  noteChangedFolder(parent_of(path));
+  return runJournal.append(JournalKind::kCreatedDir, relativeOf(path));
 }
 
 Status Rollback::recordAddedFile(const wstring& path) {
   if (journal.empty()) return Status();
   journal.back().addedFiles.push_back(path);
-  return runJournal.append(JournalKind::kAddedFile, path);
+  return runJournal.append(JournalKind::kAddedFile, relativeOf(path));
 }
 
 Status Rollback::recordTemporary(const wstring& path) {
   if (journal.empty()) return Status();
   journal.back().temporaries.push_back(path);
-  return runJournal.append(JournalKind::kTemporary, path);
+  return Status();
 }
 
 void Rollback::removeRBFile(const wstring& path) {

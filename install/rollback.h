@@ -1,26 +1,34 @@
 // The rollback journal of one installation run. Before the installer
-// replaces a file of the templates catalog it moves the old copy into a
-// private backup tree in the temporary directory; every directory and every
-// file the run creates is recorded. `rollback` puts the old copies back and
-// removes what the run created; `stop` ends a successful run by throwing the
-// backup tree away.
+// replaces a file of the templates catalog it moves the old copy into the
+// run's backup tree, inside the run's state folder in the catalog itself
+// (run_state.h); every directory and every file the run creates is
+// recorded, in memory and, ahead of the action, in the on-disk journal.
+// `rollback` puts the old copies back and removes what the run created;
+// `stop` commits a successful run and throws the backups away.
+//
+// What survives a power cut: every journal record the run synced before
+// the action it protects (syncJournal), and the backup tree; recovery
+// (run_recovery.h) undoes a dead run from them. The state folder stays
+// until the catalog is back as it was or the run has committed.
 //
 // Used by the install worker thread only; no locks. Nothing here throws
 // except std::bad_alloc.
 #ifndef QXR8_INSTALL_ROLLBACK_H_
 #define QXR8_INSTALL_ROLLBACK_H_
 
+#include <set>
 #include <vector>
 
 #include "install/run_journal.h"
+#include "platform/directory.h"
 #include "platform/status.h"
 #include "platform/wstring.h"
 
 struct RollbackRecord {
   // The templates catalog of the run, as given to start (ends with "/").
   wstring targetDir;
-  // The backup tree: the temporary directory, "r8stp", a number and "/";
-  // empty until start has created it.
+  // The backup tree: the catalog's state folder's "backup/"; empty until
+  // start has created it.
   wstring backupDir;
   // Directories this run created, in the order they were created.
   std::vector<wstring> createdDirs;
@@ -32,15 +40,14 @@ struct RollbackRecord {
 
 class Rollback {
  public:
-  // Appends a record for a run into `targetDir` and creates its backup tree
-  // "<temp>r8stp<N>/" with an exclusive mkdir of mode 0700, taking the first
-  // number whose name is free at the moment of creation (a name that exists,
-  // or appears meanwhile, moves on to the next). The tree is journaled in
-  // createdDirs, and gets the run's on-disk journal (run_journal.h), locked
-  // until stop, rollback or the end of this object. An empty `targetDir`
-  // creates no tree. Returns 0 or the first failing code.
+  // Appends a record for a run into `targetDir` (an existing directory,
+  // ending with "/") and makes the run's state folder there: mode 0700,
+  // holding the journal (locked until the end of this object or a rollback)
+  // and an empty backup tree, all on disk before start returns. A state
+  // folder that stands already (a dead run that could not be undone) fails
+  // with 183 and its path. An empty `targetDir` creates nothing. Returns 0
+  // or the first failing code; startRun also gives the path and errno.
   unsigned start(const wstring& targetDir);
-  // The same, with the errno and path of what failed.
   Status startRun(const wstring& targetDir);
 
   // Moves the file at `path` (which begins with targetDir) to the same
@@ -49,15 +56,14 @@ class Rollback {
   // keep because the run itself wrote what stands there (the first backup
   // of a path is the one that is kept, and a file in addedFiles needs none);
   // 2 when nothing stands at `path` (the backup's directories are made all
-  // the same); 183 when something stands there
-  // that is neither a regular file nor a link to one (it is never moved);
-  // 87 when an existing file could not be moved (what a failed move left at
-  // the backup path is removed, so no rollback restores a partial copy) or
-  // its backup directory could not be made (never 2 or 3 while a file
-  // stands at `path`); or, when
-  // nothing stands there, the code of a failed backup directory creation.
+  // the same); 183 when something stands there that is neither a regular
+  // file nor a link to one (it is never moved); 87 when an existing file
+  // could not be moved (what a failed move left at the backup path is
+  // removed, so no rollback restores a partial copy) or its backup
+  // directory could not be made (never 2 or 3 while a file stands at
+  // `path`); or, when nothing stands there, the code of a failed backup
+  // directory creation. storeBackup also gives the path and errno.
   unsigned storeRBFile(const wstring& path);
-  // The same, with the errno and path of a failed move or directory.
   Status storeBackup(const wstring& path);
 
   // Makes sure directory `path` exists; journals it in createdDirs when this
@@ -67,18 +73,19 @@ class Rollback {
   // path, the code of the level that failed.
   unsigned makeDirectoryTree(const wstring& path);
 
-  // The same for directories of the backup tree: nothing is journaled.
+  // The same for directories of the backup tree: nothing is journaled, and
+  // a path that cannot be made gives 3.
   unsigned makeBackupDirectoryTree(const wstring& path);
 
   // Undoes the last record, best effort (every step is tried whatever the
   // others did): deletes every added file and temporary first (freeing
-  // space for what comes back), moves every backed-up file back, removes
-  // every created directory with its contents, and removes the backup tree
-  // with its journal, unless a file could not be moved back: the tree
-  // then holds the only copy and stays, with its journal, so that the next
-  // run into the catalog tries again (see restoreFailed). Symbolic links are
-  // moved or removed as themselves; nothing they point to is touched.
-  // Returns `code` unchanged.
+  // space for what comes back), moves every backed-up file back, makes the
+  // folders it restored into durable, removes every created directory with
+  // its contents, and removes the state folder, unless a file could not be
+  // moved back: the folder then holds the only copy and stays, with its
+  // journal, so that the next run into the catalog tries again (see
+  // restoreFailed). Symbolic links are moved or removed as themselves;
+  // nothing they point to is touched. Returns `code` unchanged.
   unsigned rollback(unsigned code);
 
   // After rollback: whether a backup could not be moved back, and the tree
@@ -87,18 +94,27 @@ class Rollback {
   wstring keptBackupDir() const { return m_restoreFailed ? journal.back().backupDir : wstring(); }
 
   // Takes over `record`, the journal of a run that died, so that rollback
-  // undoes it. The dead run's on-disk journal is removed with its tree.
+  // undoes it or removeBackupTree tidies it.
   void adopt(const RollbackRecord& record);
 
-  // Removes the last record's backup tree, its journal last (for a dead
-  // run that had already committed).
+  // Removes the last record's state folder, backups and journal (for a
+  // dead run that had already committed), and makes that durable.
   void removeBackupTree();
 
-  // Ends a successful run: marks the journal committed, then removes the
-  // last record's backup tree, the journal last, so that a run killed
-  // meanwhile is never rolled back, only tidied. The created directories
-  // stay. Returns 0.
+  // Ends a successful run: makes the folders noted with noteChangedFolder
+  // durable, then the commit record, and only then removes the backups and
+  // the state folder, so that a run killed meanwhile is never rolled back,
+  // only tidied. The created directories stay. Returns 0, or the code of a
+  // failed sync (nothing is removed then: the run did not commit).
   unsigned stop();
+  Status commit();
+
+  // A catalog folder whose entries the run changed: synced before commit.
+  void noteChangedFolder(const wstring& folder) { m_changedFolders.insert(folder); }
+
+  // Puts the journal records appended so far on disk: the run calls it
+  // before the actions they announce.
+  Status syncJournal() { return runJournal.sync(); }
 
   // Moves every file (and link) of the backup tree `backupDir` back to the
   // same relative place below `targetDir`, replacing what stands there.
@@ -116,10 +132,11 @@ class Rollback {
   void addRBFile(const wstring& path);
   void removeRBFile(const wstring& path);
 
-  // The same edits, written ahead to the on-disk journal as well: success,
-  // or the Status of the failed journal write (the journal in memory has
-  // the entry all the same, and the action must not be taken).
-  // recordTemporary journals a hidden temporary about to be created.
+  // The same edits, written ahead to the on-disk journal as well (not yet
+  // synced): success, or the Status of the failed journal write (the
+  // journal in memory has the entry all the same, and the action must not
+  // be taken). recordTemporary notes a hidden temporary about to be
+  // created (in memory: a dead run's are found by recovery's sweep).
   Status recordCreatedDir(const wstring& path);
   Status recordAddedFile(const wstring& path);
   Status recordTemporary(const wstring& path);
@@ -128,17 +145,25 @@ class Rollback {
   const std::vector<RollbackRecord>& records() const { return journal; }
 
  private:
-  unsigned makeTree(const wstring& path, bool journalCreated);
-  // Everything of the tree `backupDir` but the journal, then the journal,
-  // then the tree itself.
-  void removeTreeJournalLast(const wstring& backupDir);
-  // rollbackFiles, answering whether every file could be moved back.
-  bool restoreFiles(const wstring& targetDir, const wstring& backupDir);
+  unsigned makeTree(const wstring& path);
+  // The state folder of the last record's catalog, its backups and journal.
+  void removeState();
+  // rollbackFiles, answering whether every file could be moved back;
+  // `restoredInto` gets the catalog folders that received files.
+  bool restoreFiles(const wstring& targetDir, const wstring& backupDir,
+                    std::set<wstring>& restoredInto);
   bool isAddedFile(const wstring& path) const;
+  // `path` relative to the catalog of the last record.
+  wstring relativeOf(const wstring& path) const;
 
   std::vector<RollbackRecord> journal;
   RunJournal runJournal;
+  std::set<wstring> m_changedFolders;
   bool m_restoreFailed = false;
 };
+
+// Opens every folder of `folders` (full paths) and syncs it; the first
+// failure, after all were tried.
+Status sync_folders(const std::set<wstring>& folders);
 
 #endif  // QXR8_INSTALL_ROLLBACK_H_

@@ -3,39 +3,34 @@
 #include <fcntl.h>
 
 #include <cstdlib>
+#include <string>
 
-#include "platform/directory.h"
+#include "install/run_state.h"
 #include "platform/system_path.h"
 
 namespace {
 constexpr unsigned kJournalMode = 0600;
+constexpr char kFormatVersion[] = "2";
 // Longest decimal length field a record may carry.
 constexpr size_t kMaxLengthDigits = 11;
 }  // namespace
 
-Status RunJournal::create(const Directory& backupDir, const wstring& catalog) {
-  Directory directory;
-  Status status = backupDir.duplicate(directory);
-  if (!status.ok()) return status;
+Status RunJournal::create(const Directory& stateFolder) {
   File file;
-  status = directory.openFile(kRunJournalName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND,
-                              kJournalMode, file);
+  Status status = stateFolder.openFile(
+      kRunJournalName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND, kJournalMode, file);
   if (!status.ok()) return status;
   // Fresh and private: nobody else can hold the lock yet.
   status = file.lock(LockMode::kExclusive, LockWait::kNo);
-  if (!status.ok()) {
-    directory.remove(kRunJournalName);
-    return status;
-  }
+  if (!status.ok()) return status;
   m_file = std::move(file);
-  m_directory = std::move(directory);
-  return append(JournalKind::kCatalog, catalog);
+  return append(JournalKind::kVersion, from_system_path(kFormatVersion));
 }
 
-Status RunJournal::append(JournalKind kind, const wstring& path) {
+Status RunJournal::append(JournalKind kind, const wstring& relative) {
   if (!m_file.isOpen()) return Status();
   std::string bytes;
-  if (!to_system_path(path, bytes)) return error_status(kErrorInvalidName, path);
+  if (!to_system_path(relative, bytes)) return error_status(kErrorInvalidName, relative);
   std::string record(1, static_cast<char>(kind));
   record += std::to_string(bytes.size());
   record += ':';
@@ -44,19 +39,16 @@ Status RunJournal::append(JournalKind kind, const wstring& path) {
   return m_file.writeAll(record.data(), record.size());
 }
 
-void RunJournal::discard() {
-  if (!m_file.isOpen()) return;
-  m_directory.remove(kRunJournalName);
-  m_file = File();
-  m_directory = Directory();
+Status RunJournal::sync() {
+  if (!m_file.isOpen()) return Status();
+  return m_file.dataSync();
 }
 
-bool RunJournal::read(const File& file, JournalContents& contents) {
+void RunJournal::read(const File& file, JournalContents& contents) {
   contents = JournalContents();
   std::string data;
-  if (!file.readAll(data).ok()) return false;
+  if (!file.readAll(data).ok()) return;
   size_t position = 0;
-  bool haveCatalog = false;
   while (position < data.size()) {
     const char kind = data[position];
     const size_t colon = data.find(':', position + 1);
@@ -71,19 +63,21 @@ bool RunJournal::read(const File& file, JournalContents& contents) {
         data[colon + 1 + length] != '\n') {
       break;  // cut short by a crash
     }
-    const wstring path = from_system_path(data.substr(colon + 1, length));
+    const std::string field = data.substr(colon + 1, length);
     position = colon + 2 + length;
+    if (!contents.readable) {
+      // Anything but this version's first record is not a journal it can
+      // follow: the backups alone then say what to restore.
+      if (static_cast<JournalKind>(kind) != JournalKind::kVersion || field != kFormatVersion) break;
+      contents.readable = true;
+      continue;
+    }
+    const wstring path = from_system_path(field);
     switch (static_cast<JournalKind>(kind)) {
-      case JournalKind::kCatalog:
-        if (!haveCatalog) contents.catalog = path;
-        haveCatalog = true;
-        break;
       case JournalKind::kCreatedDir: contents.createdDirs.push_back(path); break;
       case JournalKind::kAddedFile: contents.addedFiles.push_back(path); break;
-      case JournalKind::kTemporary: contents.temporaries.push_back(path); break;
       case JournalKind::kCommitted: contents.committed = true; break;
       default: break;
     }
   }
-  return haveCatalog;
 }

@@ -1,23 +1,22 @@
-// The on-disk journal of one installation run. It lives in the run's backup
-// tree and says, before each action is taken, what the run is about to
-// leave in the catalog (files it adds, hidden temporaries it writes) and,
-// once made, which directories it created. The run holds an exclusive flock
-// on the journal for as long as it lives; a journal whose lock is free
-// belongs to a run that died, and the next run into the same catalog rolls
-// that run back from it (see run_recovery.h).
+// The on-disk journal of one installation run, in the run's state folder
+// (run_state.h). It says what the run is about to leave in the catalog that
+// a backup cannot show: the files it adds where nothing stood and the
+// directories it made, and finally that the run committed. Backups need no
+// record: the backup tree itself shows them.
 //
-// Record format, appended one write(2) per record: a kind byte, the length
-// of the path in bytes in decimal, ":", the path's bytes, "\n". A record cut
-// short by a crash is ignored when read. Paths may hold any byte, so the
-// length, not the newline, delimits them.
+// Record format: a kind byte, the length of the path in bytes in decimal,
+// ":", the path's bytes (relative to the catalog), "\n"; the first record
+// is the format's version. A record cut short by a crash is ignored when
+// read. Paths may hold any byte, so the length, not the newline, delimits
+// them.
 //
-// One thread uses a RunJournal at a time. What survives a crash: every
-// record whose write(2) returned (the page cache outlives the process; a
-// power cut is not covered, there is no fsync per record).
+// One thread uses a RunJournal at a time. What survives a crash, a power
+// cut included: the records before the last sync() that returned success.
+// The run syncs before each action a record protects, so one sync covers a
+// group of actions.
 #ifndef QXR8_INSTALL_RUN_JOURNAL_H_
 #define QXR8_INSTALL_RUN_JOURNAL_H_
 
-#include <string>
 #include <vector>
 
 #include "platform/directory.h"
@@ -25,50 +24,45 @@
 #include "platform/status.h"
 #include "platform/wstring.h"
 
-// The journal's name inside the backup tree. No kit name can produce it:
-// a backslash in a kit name is a separator, so the mirrored catalog never
-// holds a component with one.
-inline constexpr char16_t kRunJournalName[] = u"\\journal";
-
 enum class JournalKind : char {
-  kCatalog = 'C',     // the catalog of the run (first record)
-  kCreatedDir = 'D',  // a directory the run created, after it was made
+  kVersion = 'V',     // the format's version (first record)
+  kCreatedDir = 'D',  // a directory the run made ("" is the catalog itself)
   kAddedFile = 'A',   // a file about to be placed where nothing stood
-  kTemporary = 'T',   // a hidden temporary about to be created
-  kCommitted = 'S',   // the run succeeded: only the tree is left to remove
+  kCommitted = 'S',   // the run succeeded: only its state is left to remove
 };
 
 struct JournalContents {
-  wstring catalog;
+  bool readable = false;  // the version record was there
   std::vector<wstring> createdDirs;
   std::vector<wstring> addedFiles;
-  std::vector<wstring> temporaries;
   bool committed = false;
 };
 
 class RunJournal {
  public:
-  // Creates the journal in `backupDir` (open; its path ends with "/"):
-  // exclusive creation, mode 0600, never through a link; takes its lock and
-  // writes the catalog record. Fails with the Status of the failing call.
-  Status create(const Directory& backupDir, const wstring& catalog);
+  // Creates the journal in `stateFolder`: exclusive creation, mode 0600,
+  // never through a link; takes its lock and writes the version record
+  // (not yet synced).
+  Status create(const Directory& stateFolder);
 
-  // Appends one record; a failed write's Status means the action it
-  // announces must not be taken. Without an open journal, success.
-  Status append(JournalKind kind, const wstring& path);
+  // Appends one record of `relative` (a path below the catalog); without an
+  // open journal, success.
+  Status append(JournalKind kind, const wstring& relative);
 
-  // Removes the journal file while still holding its lock, then closes it,
-  // so that no other run can take it for a dead run's journal.
-  void discard();
+  // Puts every record appended so far on disk.
+  Status sync();
+
+  // Closes the journal (and its lock); the file stays.
+  void close() { m_file = File(); }
 
   bool isOpen() const { return m_file.isOpen(); }
 
-  // Parses the journal open as `file`. False when it has no catalog record.
-  static bool read(const File& file, JournalContents& contents);
+  // Parses the journal open as `file`; contents.readable is false for an
+  // empty, foreign or unreadable one.
+  static void read(const File& file, JournalContents& contents);
 
  private:
   File m_file;
-  Directory m_directory;
 };
 
 #endif  // QXR8_INSTALL_RUN_JOURNAL_H_

@@ -16,12 +16,10 @@
 
 // Success when what `plan` writes fits: every entry it writes counts in
 // full (however many entries share bytes of the kit), against the room an
-// unprivileged writer has on the catalog's file system; and the backups of
-// the copies it replaces fit in `tempDir` when that is on another file
-// system (where a backup is a copy, not a rename). Otherwise 112, named
-// after the first file that would not fit, or after `tempDir`. Room that
-// cannot be read refuses nothing.
+// unprivileged writer has on the catalog's file system; backups take none,
+// being renames within it. Otherwise 112, named after the first file that
+// would not fit. Room that cannot be read refuses nothing.
 Status check_space(const InstallPlan& plan, const std::vector<config::KitEntry>& entries,
-                   const Directory& catalog, const wstring& tempDir);
+                   const Directory& catalog);
 
 #endif  // QXR8_INSTALL_SPACE_CHECK_H_

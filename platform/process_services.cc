@@ -1,6 +1,7 @@
 #include "platform/process_services.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -132,4 +133,15 @@ int spawn_program(const char* const* argv, bool quietStderr, bool wait) {
 bool process_exists(int pid) {
   // ESRCH only: a process of another user (EPERM) is alive.
   return pid > 0 && (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH);
+}
+
+wstring user_name(unsigned uid) {
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwuid_r(static_cast<uid_t>(uid), &entry, buffer, sizeof buffer, &found) == 0 &&
+      found != nullptr && found->pw_name != nullptr) {
+    return from_system_path(found->pw_name);
+  }
+  return from_system_path(std::to_string(uid));
 }

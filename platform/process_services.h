@@ -38,6 +38,10 @@ bool isDiskRoot(const wstring& path);
 // thread.
 int spawn_program(const char* const* argv, bool quietStderr, bool wait);
 
+// The login name of the user `uid`, or the number when the user database
+// has none.
+wstring user_name(unsigned uid);
+
 // Whether the process `pid` exists (a process of another user counts).
 bool process_exists(int pid);
 

@@ -65,7 +65,9 @@ wstring status_reason(const Status& status) {
     reason = strerror_r(status.systemError, buffer, sizeof buffer);
   }
   if (reason.empty()) reason = text_of_code(status.code);
-  return widen_lib(reason);
+  wstring out = widen_lib(reason);
+  if (!status.note.empty()) out += u"; " + status.note;
+  return out;
 }
 
 wstring describe_status(const Status& status) {

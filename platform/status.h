@@ -15,6 +15,7 @@ struct Status {
   unsigned code = kErrorSuccess;  // 0 success, else a code of error_codes.h
   wstring path;                   // the file or folder concerned (may be empty)
   int systemError = 0;            // errno behind the code, 0 when none
+  wstring note;                   // what else a person must know (may be empty)
 
   bool ok() const { return code == kErrorSuccess; }
 };
@@ -35,10 +36,12 @@ Status status_of_errno(int err, const wstring& path);
 // "PATH: REASON (CODE)" for people, for example
 // "/home/u/t/forms/order.frm: Read-only file system (87)". REASON is the
 // system's text for systemError when there is one, else a short English
-// text for the code; without a path just "REASON (CODE)".
+// text for the code, followed by "; " and the note when there is one;
+// without a path just "REASON (CODE)".
 wstring describe_status(const Status& status);
 
-// The reason alone: the system's text for systemError, else the code's.
+// The reason alone: the system's text for systemError, else the code's,
+// and the note.
 wstring status_reason(const Status& status);
 
 #endif  // QXR8_PLATFORM_STATUS_H_

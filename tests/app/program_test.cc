@@ -363,10 +363,10 @@ TEST_F(ProgramTest, SigtermDuringASilentInstallEndsTheProgramOnlyAfterTheRollbac
     set_mtime(catalog + f.name, 1400000000);
   }
   SetupProcess setup(*box, {"usecwd", "-S"}, box->kitDir());
-  // The run is under way once its backup tree exists.
+  // The run is under way once its state folder stands in the catalog.
   bool started = false;
   for (int i = 0; i < 30000 && !started; ++i) {
-    for (const std::string& name : list_dir(box->tmp())) started |= name.rfind("r8stp", 0) == 0;
+    started = file_exists(catalog + ".qxr8\\run");
     if (!started) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   ASSERT_TRUE(started) << setup.stderrText();

@@ -14,6 +14,7 @@
 
 #include "install/install_data.h"
 #include "install/install_plan.h"
+#include "install/placement_batch.h"
 #include "install/install_process_data.h"
 #include "platform/text_encoding.h"
 #include "res/string_table.h"
@@ -205,15 +206,12 @@ TEST_F(InstallerTest, AnEntryTimeWithAFractionOfASecondIsWrittenAgainOnEveryRun)
 
 TEST_F(InstallerTest, AJournalThatCannotStartPostsItsCodeAtZeroAndWritesNothing) {
   write_file(dest("a.txt"), "old a", 1000);
-  const auto before = snapshot_tree(catalog.path());
   const std::string kit = make_kit(work.path(), "kit", {{"a.txt", "new a", 5000}, {"b.txt", "b", 5000}});
-  // Opened with the private TMPDIR; the run then finds a temporary
-  // directory where no backup tree can be made.
-  const RunResult run = install(kit, [](KitReader&, InstallProcessData&) {
-    setenv("TMPDIR", "/proc", 1);
-  });
-  setenv("TMPDIR", env.tmp().c_str(), 1);
-  EXPECT_NE(0u, run.code);
+  // Something that is not a state folder stands where the run's must go.
+  write_file(dest(".qxr8\\run"), "in the way", 1000);
+  const auto before = snapshot_tree(catalog.path());
+  const RunResult run = install(kit);
+  EXPECT_EQ(183u, run.code);
   const std::vector<State> expected = {{run.code, text_of("IDS_INSTALL_ERROR"), 0}};
   EXPECT_EQ(expected, run.states);
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
@@ -486,15 +484,13 @@ TEST_F(InstallerTest, AFailureAtAnyEntryLeavesTheCatalogAsItWas) {
 
 TEST_F(InstallerTest, AFileThatCannotBeBackedUpIsNeitherReplacedNorLost) {
   write_file(dest("sub/old.txt"), "the user's only copy", 1000);
-  // Would end a run that went on at the next entry, rolling it back.
-  make_dirs(dest("next.txt"));
   const std::string kit =
       make_kit(work.path(), "kit", {{"sub/old.txt", "kit bytes", 5000}, {"next.txt", "n", 5000}});
   // Just before the entry is handled, something stands in the backup tree
   // where the backup needs the directory "sub".
   const RunResult run = install(kit, {}, [this](InstallProcessData&, const State& state) {
     if (state.text == dest("sub/old.txt")) {
-      write_file(env.tmp() + "/r8stp0/sub", "in the way", 2000);
+      write_file(dest(".qxr8\\run/backup/sub"), "in the way", 2000);
     }
   });
   EXPECT_NE(0u, run.code);
@@ -509,17 +505,23 @@ TEST_F(InstallerTest, AFailureIsPostedBeforeTheRollbackRuns) {
   write_file(dest("a.txt"), "old a", 1000);
   make_dirs(dest("blocked/user"));
   const auto before = snapshot_tree(catalog.path());
-  const std::string kit =
-      make_kit(work.path(), "kit", {{"a.txt", "new a", 5000}, {"blocked", "x", 5000}});
+  // A whole group is put in place before the entry that fails.
+  std::vector<KitFile> files = {{"a.txt", "new a", 5000}};
+  while (files.size() < PlacementBatch::kMaxFiles) {
+    files.push_back({"f" + std::to_string(files.size()), "f", 5000});
+  }
+  files.push_back({"blocked", "x", 5000});
+  const std::string kit = make_kit(work.path(), "kit", files);
   std::string atPost;
   bool backupAtPost = false;
   const RunResult run = install(kit, {}, [&](InstallProcessData&, const State& state) {
     if (state.code == 0) return;
     atPost = contents_of(dest("a.txt"));
-    backupAtPost = file_exists(env.tmp() + "/r8stp0/a.txt");
+    backupAtPost = file_exists(dest(".qxr8\\run/backup/a.txt"));
   });
   EXPECT_EQ(183u, run.code);
-  EXPECT_EQ((State{183, text_of("IDS_INSTALL_ERROR"), 50}), run.states.back());
+  const int percent = static_cast<int>(PlacementBatch::kMaxFiles * 100 / files.size());
+  EXPECT_EQ((State{183, text_of("IDS_INSTALL_ERROR"), percent}), run.states.back());
   // The GUI may show the error while the worker is still restoring.
   EXPECT_EQ("new a", atPost);
   EXPECT_TRUE(backupAtPost);

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <iterator>
+#include <map>
 #include <string>
 
 #include "platform/text_encoding.h"
@@ -31,29 +33,39 @@ class RollbackTest : public ::testing::Test {
   Rollback journal;
 
   std::string target() const { return catalog.path() + "/"; }
+  // The catalog as its user sees it while a run goes on: without the run's
+  // own state folder.
+  std::map<std::string, NodeState> userTree() const {
+    auto tree = snapshot_tree(catalog.path());
+    for (auto it = tree.begin(); it != tree.end();) {
+      it = it->first.rfind(".qxr8\\run", 0) == 0 ? tree.erase(it) : std::next(it);
+    }
+    return tree;
+  }
   std::string backupDir() const { return narrow_lib(journal.records().back().backupDir); }
 };
 
-TEST_F(RollbackTest, StartTakesTheFirstFreeNumberWithAPrivateDirectory) {
-  ASSERT_EQ(0, mkdir((env.tmp() + "/r8stp0").c_str(), 0755));
-  write_file(env.tmp() + "/r8stp1", "not a directory", 1000);
-  // A dangling link is a taken name too, and what it points to is not made.
-  ASSERT_EQ(0, symlink((env.tmp() + "/elsewhere").c_str(), (env.tmp() + "/r8stp2").c_str()));
-
+TEST_F(RollbackTest, StartMakesAPrivateStateFolderInTheCatalogThatStopRemoves) {
   ASSERT_EQ(0u, journal.start(W(target())));
-  EXPECT_EQ(env.tmp() + "/r8stp3/", backupDir());
-  const struct stat st = lstat_of(env.tmp() + "/r8stp3");
+  const std::string state = catalog / ".qxr8\\run";
+  EXPECT_EQ(state + "/backup/", backupDir());
+  const struct stat st = lstat_of(state);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(0700u, st.st_mode & 07777);
-  EXPECT_FALSE(file_exists(env.tmp() + "/elsewhere"));
-  ASSERT_EQ(1u, journal.records().back().createdDirs.size());
-  EXPECT_EQ(W(backupDir()), journal.records().back().createdDirs[0]);
+  EXPECT_TRUE(file_exists(state + "/journal"));
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
 
-  // Success throws the tree away and nothing else of the temporary directory.
+  // Success throws the state away and nothing else of the catalog.
+  write_file(catalog / "kept.txt", "kept", 1000);
   EXPECT_EQ(0u, journal.stop());
-  EXPECT_FALSE(file_exists(env.tmp() + "/r8stp3"));
-  EXPECT_TRUE(file_exists(env.tmp() + "/r8stp0"));
-  EXPECT_TRUE(file_exists(env.tmp() + "/r8stp2"));
+  EXPECT_EQ(std::vector<std::string>{"kept.txt"}, list_dir(catalog.path()));
+
+  // A state folder that stands (a dead run not undone) is never taken over.
+  make_dirs(state + "/backup");
+  write_file(state + "/backup/only-copy.txt", "the user's", 1000);
+  Rollback second;
+  EXPECT_EQ(183u, second.start(W(target())));
+  EXPECT_EQ("the user's", contents_of(state + "/backup/only-copy.txt"));
 }
 
 TEST_F(RollbackTest, StoreMovesAFileAndTheFirstBackupOfAPathWins) {
@@ -105,18 +117,14 @@ TEST_F(RollbackTest, AFileWhoseBackupDirectoryCannotBeMadeIsNeverReadAsMissing) 
 }
 
 TEST_F(RollbackTest, AMoveToAnotherFileSystemThatFailsHalfwayLeavesNoPartialBackup) {
-  // Backups go to another file system, where moving means copying: a small
-  // memory file system as the temporary directory, full before the copy out
-  // of the catalog is done.
-  TempDir scratch;
-  SmallTmpfs small(scratch / "small", 128 * 1024);
-  if (!small.ok()) GTEST_SKIP() << small.reason();
-  EnvironmentGuard tmpdir;
-  tmpdir.set("TMPDIR", small.path());
-
+  // A backup on another file system (a folder of the catalog mounted from
+  // elsewhere), where moving means copying: a small memory file system as
+  // the backup tree, full before the copy out of the catalog is done.
   const std::string original(512 * 1024, 'o');
   write_file(catalog / "d/big.txt", original, 1111);
   ASSERT_EQ(0u, journal.start(W(target())));
+  SmallTmpfs small(backupDir(), 128 * 1024);
+  if (!small.ok()) GTEST_SKIP() << small.reason();
   const unsigned code = journal.storeRBFile(W(catalog / "d/big.txt"));
   const bool debris = file_exists(backupDir() + "d/big.txt");
   journal.rollback(code);
@@ -141,7 +149,7 @@ TEST_F(RollbackTest, StoreRefusesWhatIsNotAFileAndNeverMovesIt) {
   EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "dir")));
   EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "fifo")));
   EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "dirlink")));
-  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  EXPECT_EQ(before, userTree());
   // Nothing outside the catalog is taken for one of its files.
   EXPECT_EQ(87u, journal.storeRBFile(W(env.home() + "/file")));
   // A dangling link is kept like a file, and comes back as a link.

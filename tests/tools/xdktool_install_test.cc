@@ -310,14 +310,9 @@ std::vector<std::string> stray_temporaries(const std::string& root) {
   return found;
 }
 
-// True when any backup tree below `tmp` has `relative`.
-bool backup_holds(const std::string& tmp, const std::string& relative) {
-  for (const std::string& name : test_support::list_dir(tmp)) {
-    if (name.rfind("r8stp", 0) == 0 && file_exists(tmp + "/" + name + "/" + relative)) {
-      return true;
-    }
-  }
-  return false;
+// True when the backup tree of a run into `catalog` has `relative`.
+bool backup_holds(const std::string& catalog, const std::string& relative) {
+  return file_exists(catalog + "/.qxr8\\run/backup/" + relative);
 }
 
 TEST_F(XdktoolInstallTest, AKilledUpdateIsUndoneOrCompletedByTheNextRun) {
@@ -336,13 +331,13 @@ TEST_F(XdktoolInstallTest, AKilledUpdateIsUndoneOrCompletedByTheNextRun) {
                         stat(env.tmp().c_str(), &tmpStatus) == 0 &&
                         tmpStatus.st_dev != shmStatus.st_dev;
   const std::vector<std::pair<const char*, std::function<bool(const std::string&)>>> moments = {
-      {"backup tree made", [](const std::string& tmp) { return backup_holds(tmp, ""); }},
-      {"second file backed up",
-       [](const std::string& tmp) { return backup_holds(tmp, "big/f1.bin"); }},
+      {"backup tree made", [](const std::string& target) { return backup_holds(target, ""); }},
+      {"a file written beside its place",
+       [](const std::string& target) { return !stray_temporaries(target).empty(); }},
       {"fourth file backed up",
-       [](const std::string& tmp) { return backup_holds(tmp, "big/f3.bin"); }},
+       [](const std::string& target) { return backup_holds(target, "big/f3.bin"); }},
       {"last file backed up",
-       [](const std::string& tmp) { return backup_holds(tmp, "big/f5.bin"); }},
+       [](const std::string& target) { return backup_holds(target, "big/f5.bin"); }},
   };
   int round = 0;
   for (const bool onShm : {false, true}) {
@@ -365,7 +360,7 @@ TEST_F(XdktoolInstallTest, AKilledUpdateIsUndoneOrCompletedByTheNextRun) {
 
       Child run(xdktool_argv({"install", update, target.path()}));
       bool ended = false;
-      for (int i = 0; i < 20000 && !moment.second(tmp); ++i) {
+      for (int i = 0; i < 20000 && !moment.second(target.path()); ++i) {
         if (!run.running()) {
           ended = true;  // finished before the moment was seen: nothing to kill
           break;
