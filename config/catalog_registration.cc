@@ -1,6 +1,7 @@
 #include "config/catalog_registration.h"
 
 #include "config/config_locations.h"
+#include "config/in_place_rewrite.h"
 #include "config/registration_lock.h"
 #include "config/starter.h"
 #include "platform/file_finder.h"
@@ -16,7 +17,16 @@ bool fileExists(const wstring& path) {
 // Starter whose files were read has `loaded` set, so that a registration
 // writes back exactly what it read.
 void readInto(Starter& ordinary, bool& ordinaryLoaded, Starter& base, bool& baseLoaded,
-              std::vector<wstring>& tmpltsList, bool& hasBaseCfg, bool& listFromBaseCfg) {
+              std::vector<wstring>& tmpltsList, bool& hasBaseCfg, bool& listFromBaseCfg,
+              std::vector<wstring>* unrestored = nullptr) {
+  // A rewrite in place that a killed writer left unfinished is undone
+  // before anything reads the file.
+  for (const wstring& path : {get_local_config_file_path(), get_local_config_file_path_base()}) {
+    wstring kept;
+    if (!restore_interrupted_rewrite(path, kept) && unrestored != nullptr) {
+      unrestored->push_back(kept);
+    }
+  }
   hasBaseCfg = fileExists(get_local_config_file_path_base());
   listFromBaseCfg = false;
   if (fileExists(get_local_config_file_path())) {
@@ -44,7 +54,12 @@ void read_catalog_registration(std::vector<wstring>& tmpltsList, bool& hasBaseCf
 
 CatalogRegistration read_catalog_registration() {
   CatalogRegistration reg;
-  read_catalog_registration(reg.tmpltsList, reg.hasBaseCfg, reg.listFromBaseCfg);
+  Starter ordinary(false);
+  Starter base(true);
+  bool ordinaryLoaded = false;
+  bool baseLoaded = false;
+  readInto(ordinary, ordinaryLoaded, base, baseLoaded, reg.tmpltsList, reg.hasBaseCfg,
+           reg.listFromBaseCfg, &reg.unrestored);
   return reg;
 }
 

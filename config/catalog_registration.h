@@ -21,9 +21,14 @@ struct CatalogRegistration {
   // The list came from the base file because the ordinary per-user file is
   // missing; then only the base file is written back.
   bool listFromBaseCfg = false;
+  // Kept old texts of launcher files that a killed writer left half
+  // rewritten and that could not be put back (in_place_rewrite.h).
+  std::vector<wstring> unrestored;
 };
 
-// Start-up read. hasBaseCfg := the base file exists. If the ordinary per-user
+// Start-up read. A per-user launcher file that a killed writer left half
+// rewritten in place is first put back as it was (what cannot be put back
+// is named in `unrestored`). hasBaseCfg := the base file exists. If the ordinary per-user
 // file exists, its list followed by the all-users list is read; otherwise, if
 // the base file exists, the list of the base locations is read and
 // listFromBaseCfg := the list is not empty; otherwise the list stays empty.

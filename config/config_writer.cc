@@ -7,6 +7,7 @@
 #include <string>
 
 #include "config/ascii_identity.h"
+#include "config/in_place_rewrite.h"
 #include "platform/attribute_copy.h"
 #include "platform/byte_escape.h"
 #include "platform/directory.h"
@@ -19,7 +20,6 @@ namespace {
 
 constexpr int kCannotCreate = 1;
 constexpr int kCannotWrite = 2;
-constexpr int kMaxLinkHops = 40;  // the kernel's own limit for a path walk
 
 wstring directoryOf(const wstring& path) {
   const size_t slash = path.rfind(kPathSeparatorChar);
@@ -31,22 +31,6 @@ wstring directoryOf(const wstring& path) {
 wstring baseOf(const wstring& path) {
   const size_t slash = path.rfind(kPathSeparatorChar);
   return slash == wstring::npos ? path : path.substr(slash + 1);
-}
-
-// The file that a write of `path` must replace: `path` itself, or the end of
-// its chain of symbolic links (which may not exist yet). Replacing the link
-// instead would cut the user's file loose from it. False for a link loop.
-bool resolveLinks(wstring path, wstring& target) {
-  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
-    wstring link;
-    if (path_kind(path, false) != PathKind::kSymlink) {
-      target = path;
-      return true;
-    }
-    if (!read_link(path, link) || link.empty()) return false;
-    path = link[0] == kPathSeparatorChar ? link : directoryOf(path) + kPathSeparator + link;
-  }
-  return false;
 }
 
 // Appends the multibyte form of `w`; ASCII text, most of any launcher
@@ -110,36 +94,17 @@ Outcome writeByRename(const Directory& folder, const wstring& name, const wstrin
   return Outcome::kDone;
 }
 
-// Writes `text` into the existing file `name` of `folder` itself, which
-// keeps its inode and so its links, owner, group, mode and attributes. The
-// whole old content is read first; if writing fails it is put back. Throws
-// 1 when the file cannot be opened for reading and writing or read whole,
-// 2 when writing fails.
-void writeInPlace(const Directory& folder, const wstring& name, const std::string& text) {
-  File file;
-  FileInfo info;
-  std::string oldBytes;
-  if (!folder.openFile(name, O_RDWR | O_NOCTTY | O_NONBLOCK, 0, file).ok() ||
-      !file.info(info).ok() || info.kind != PathKind::kRegular || !file.readAll(oldBytes).ok()) {
-    throw kCannotCreate;
-  }
-  if (file.writeAllAt(0, text.data(), text.size()).ok() && file.truncate(text.size()).ok() &&
-      file.sync().ok()) {
-    return;
-  }
-  // The old bytes fit where they were; shorten the file back to them.
-  file.writeAllAt(0, oldBytes.data(), oldBytes.size());
-  if (file.truncate(oldBytes.size()).ok()) file.sync();
-  throw kCannotWrite;
-}
-
 }  // namespace
 
 void write_config_file(const wstring& path, const ConfigFile& config) {
   const std::string text = textOf(config);
 
   wstring target;
-  if (!resolveLinks(path, target)) throw kCannotCreate;
+  if (!resolve_link_chain(path, target)) throw kCannotCreate;
+  // A rewrite in place that a dead writer left unfinished is put back
+  // first: the text written below starts from the file's real content.
+  wstring kept;
+  if (!restore_interrupted_rewrite(target, kept)) throw kCannotCreate;
   const wstring name = baseOf(target);
   Directory folder;
   if (!Directory::open(directoryOf(target), folder).ok()) throw kCannotCreate;
@@ -159,5 +124,5 @@ void write_config_file(const wstring& path, const ConfigFile& config) {
   // just as an open for writing would refuse it.
   if (!may_write(target)) throw kCannotCreate;
   if (writeByRename(folder, name, target, text, &old) == Outcome::kDone) return;
-  writeInPlace(folder, name, text);
+  rewrite_in_place(folder, name, text);
 }

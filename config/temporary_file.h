@@ -13,6 +13,18 @@
 #include "platform/status.h"
 #include "platform/wstring.h"
 
+// The markers of a writer's files beside a launcher file: a temporary that
+// becomes the new file, and the kept old text of a file rewritten in place.
+inline constexpr char kTemporaryMarker[] = ".qxr8tmp.";
+inline constexpr char kKeptTextMarker[] = ".qxr8old.";
+
+// A fresh name for a file of this process beside `target` (a name in the
+// same folder) carrying `marker`, of the form described above.
+wstring writer_file_name(const wstring& target, const char* marker);
+
+// The process id in `name` when it has that form with `marker`, else 0.
+int writer_of(const char* name, const char* marker);
+
 // Owns one temporary file: closes it and removes it when destroyed, unless
 // commit() was called after it was renamed into place. One thread.
 class TemporaryFile {

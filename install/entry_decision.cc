@@ -56,15 +56,16 @@ wstring normalised_kit_name(const wstring& name) {
   return out;
 }
 
-EntryAction decide_entry(const ExistingCopy& existing, const _FILETIME& kitTime) {
+EntryAction decide_entry(const ExistingCopy& existing, const _FILETIME& kitTime, uint64_t kitSize) {
   switch (existing.kind) {
     case ExistingCopy::Kind::kNone: return EntryAction::kWriteNew;
     case ExistingCopy::Kind::kUncomparable: return EntryAction::kReplace;
     case ExistingCopy::Kind::kFile: break;
   }
   const _FILETIME installed = EpochToFileTime(static_cast<long>(existing.modified));
-  return file_time_value(installed) < file_time_value(kitTime) ? EntryAction::kReplace
-                                                               : EntryAction::kKeep;
+  if (file_time_value(installed) < file_time_value(kitTime)) return EntryAction::kReplace;
+  const bool placedTime = existing.modified == FileTimeToEpoch(kitTime);
+  return placedTime && existing.size != kitSize ? EntryAction::kReplace : EntryAction::kKeep;
 }
 
 Status probe_destination(const Directory& catalog, const wstring& name, ExistingCopy& out,

@@ -48,8 +48,11 @@ enum class EntryAction {
 
 // The rule: nothing there is written new; a copy that cannot be compared,
 // or whose time is earlier than the kit's (kept to the second, the kit's
-// time in full), is replaced; any other copy is kept.
-EntryAction decide_entry(const ExistingCopy& existing, const _FILETIME& kitTime);
+// time in full), is replaced; so is a copy with exactly the time the kit's
+// copy is given (the kit's, to the second) but not its size `kitSize`: it
+// cannot be the kit's copy (an empty file a power cut left, say). Any other
+// copy is kept: a newer one is the user's edit.
+EntryAction decide_entry(const ExistingCopy& existing, const _FILETIME& kitTime, uint64_t kitSize);
 
 // Looks at what stands at `name` (normalised, relative) below `catalog`
 // without creating anything and without following a link someone else

@@ -86,7 +86,7 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
     if (planned.refusal.ok()) {
       planned.refusal = written.apply(planned.name, destination, parent, planned.existing);
     }
-    planned.action = planned.refusal.ok() ? decide_entry(planned.existing, entry.lastWriteTime)
+    planned.action = planned.refusal.ok() ? decide_entry(planned.existing, entry.lastWriteTime, entry.size)
                                           : EntryAction::kRefuse;
     switch (planned.action) {
       case EntryAction::kWriteNew: ++plan.filesNew; break;

@@ -139,7 +139,8 @@ bool Installer::compareFiles(const wstring& destination, const _FILETIME& kitTim
       !probe_destination(folder, destination.substr(slash + 1), existing, parent).ok()) {
     return true;
   }
-  return decide_entry(existing, kitTime) != EntryAction::kKeep;
+  // Without the kit's size only the times are compared.
+  return decide_entry(existing, kitTime, existing.size) != EntryAction::kKeep;
 }
 
 unsigned Installer::stopOnError(unsigned code, unsigned long percent) {

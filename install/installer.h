@@ -46,8 +46,8 @@ class Installer {
   unsigned run(InstallProcessData* processData);
 
   // True when `destination` must be written, by the run's own rule
-  // (entry_decision.h): nothing stands there, it cannot be read, or its
-  // last-write time is earlier than `kitTime`. A destination that is not a
+  // (entry_decision.h) without the kit's size: nothing stands there, it
+  // cannot be read, or its last-write time is earlier than `kitTime`. A destination that is not a
   // regular file (followed through trusted links) is never opened, so a
   // FIFO cannot block the run.
   bool compareFiles(const wstring& destination, const _FILETIME& kitTime);

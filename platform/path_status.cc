@@ -62,6 +62,27 @@ bool read_link(const wstring& path, wstring& target) {
   return true;
 }
 
+bool resolve_link_chain(const wstring& path, wstring& target) {
+  // The kernel's own limit for a path walk.
+  constexpr int kMaxLinkHops = 40;
+  wstring current = path;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    wstring link;
+    if (path_kind(current, false) != PathKind::kSymlink) {
+      target = current;
+      return true;
+    }
+    if (!read_link(current, link) || link.empty()) return false;
+    if (link[0] != kPathSeparatorChar) {
+      const size_t slash = current.rfind(kPathSeparatorChar);
+      link = (slash == wstring::npos ? wstring(u".") : current.substr(0, slash)) +
+             kPathSeparator + link;
+    }
+    current = link;
+  }
+  return false;
+}
+
 bool may_write(const wstring& path) {
   std::string narrow;
   return to_system_path(path, narrow) && faccessat(AT_FDCWD, narrow.c_str(), W_OK, AT_EACCESS) == 0;

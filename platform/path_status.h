@@ -35,6 +35,11 @@ bool is_replaceable_file(const wstring& path);
 // cannot be read.
 bool read_link(const wstring& path, wstring& target);
 
+// The file a write of `path` must replace: `path` itself, or the end of
+// its chain of symbolic links (which may not exist yet), relative links
+// read from their own folder. False for a loop or an unreadable link.
+bool resolve_link_chain(const wstring& path, wstring& target);
+
 // Whether this process may write the file at `path`, by its effective ids
 // (the check an open for writing would make).
 bool may_write(const wstring& path);

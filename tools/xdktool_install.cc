@@ -306,6 +306,12 @@ int xdktool_install(int argc, char** argv) {
   // Read before the installation, as the wizard reads it at start-up.
   CatalogRegistration registration;
   if (options.registerCatalog) registration = read_catalog_registration();
+  for (const wstring& kept : registration.unrestored) {
+    std::fprintf(stderr,
+                 "xdktool install: a launcher file was left half rewritten by a program that "
+                 "died, and could not be put back; its old text is kept in %s\n",
+                 printable(kept).c_str());
+  }
 
   ProgressBar bar(isatty(STDERR_FILENO) == 1);
   InstallOutcome outcome;

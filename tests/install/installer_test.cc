@@ -146,21 +146,27 @@ TEST_F(InstallerTest, FirstInstallWritesEveryFileAndASecondRunWritesNothing) {
 
 TEST_F(InstallerTest, OnlyMissingOrOlderFilesAreWritten) {
   write_file(dest("older.txt"), "an old and much longer content", 1000);
-  write_file(dest("same.txt"), "same time, other bytes", 5000);
+  // The kit's time and size: taken for the kit's copy, never read.
+  write_file(dest("same.txt"), "KIT BYTES", 5000);
+  // The kit's time but not its size (what a power cut before the data
+  // reached the disk left): it cannot be the kit's copy.
+  write_file(dest("cut.txt"), "", 5000);
   write_file(dest("newer.txt"), "newer than the kit", 9000);
   const ino_t sameInode = lstat_of(dest("same.txt")).st_ino;
   const ino_t newerInode = lstat_of(dest("newer.txt")).st_ino;
   const std::string kit = make_kit(work.path(), "kit",
                                    {{"older.txt", "new", 5000},
                                     {"same.txt", "kit bytes", 5000},
+                                    {"cut.txt", "kit bytes", 5000},
                                     {"newer.txt", "kit bytes", 5000},
                                     {"zero.txt", "", 5000}});
   EXPECT_EQ(0u, install(kit).code);
   // Replaced, and cut to the entry's size.
   EXPECT_EQ("new", contents_of(dest("older.txt")));
   EXPECT_EQ(5000, get_mtime(dest("older.txt")));
-  EXPECT_EQ("same time, other bytes", contents_of(dest("same.txt")));
+  EXPECT_EQ("KIT BYTES", contents_of(dest("same.txt")));
   EXPECT_EQ(sameInode, lstat_of(dest("same.txt")).st_ino);
+  EXPECT_EQ("kit bytes", contents_of(dest("cut.txt")));
   EXPECT_EQ("newer than the kit", contents_of(dest("newer.txt")));
   EXPECT_EQ(newerInode, lstat_of(dest("newer.txt")).st_ino);
   EXPECT_EQ(9000, get_mtime(dest("newer.txt")));

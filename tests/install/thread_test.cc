@@ -226,7 +226,7 @@ TEST_F(HeadlessTest, TheOutcomeNamesWhatFailedAndCountsWhatWasDone) {
   write_file(catalog / "old.txt", "old", 1000);
   write_file(catalog / "same.txt", "same", 5000);
   const std::string good = make_kit(
-      work.path(), "good", {{"old.txt", "twelve bytes", 5000}, {"same.txt", "x", 5000},
+      work.path(), "good", {{"old.txt", "twelve bytes", 5000}, {"same.txt", "SAME", 5000},
                      {"new/a.txt", "abc", 5000}});
   KitReader kit;
   ASSERT_EQ(0u, kit.open(widen_lib(good)));
