@@ -1,12 +1,23 @@
 #include "install/placement_batch.h"
 
 #include "platform/path_status.h"
+#include "platform/process_services.h"
 
 namespace {
 
 wstring folder_of(const wstring& path) { return path.substr(0, path.rfind(kPathSeparatorChar) + 1); }
 
+// Descriptors left to everything else of the process: the kit, the
+// catalog and its walk, the journal, the standard streams.
+constexpr size_t kReservedDescriptors = 32;
+
 }  // namespace
+
+PlacementBatch::PlacementBatch(Rollback& rollback) : m_rollback(rollback) {
+  const size_t limit = open_file_limit();
+  const size_t room = limit > kReservedDescriptors ? (limit - kReservedDescriptors) / 2 : 1;
+  m_maxFiles = room < kMaxFiles ? (room == 0 ? 1 : room) : kMaxFiles;
+}
 
 bool PlacementBatch::add(StagedFile staged, const wstring& destination, uint64_t size,
                          unsigned long percent, bool isNew, bool ownCopy, InstallStats& stats) {
@@ -17,7 +28,7 @@ bool PlacementBatch::add(StagedFile staged, const wstring& destination, uint64_t
   ++(isNew ? stats.filesNew : stats.filesReplaced);
   stats.bytesWritten += size;
   m_bytes += size;
-  return m_pending.size() >= kMaxFiles || m_bytes >= kMaxBytes;
+  return m_pending.size() >= m_maxFiles || m_bytes >= kMaxBytes;
 }
 
 Status PlacementBatch::syncData(size_t& failed) {

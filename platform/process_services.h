@@ -2,6 +2,7 @@
 #ifndef QXR8_PLATFORM_PROCESS_SERVICES_H_
 #define QXR8_PLATFORM_PROCESS_SERVICES_H_
 
+#include <cstddef>
 #include <cstdio>
 
 #include "platform/wstring.h"
@@ -41,6 +42,10 @@ int spawn_program(const char* const* argv, bool quietStderr, bool wait);
 // The login name of the user `uid`, or the number when the user database
 // has none.
 wstring user_name(unsigned uid);
+
+// How many descriptors this process may hold at once (the soft limit);
+// a large number when there is no limit.
+size_t open_file_limit();
 
 // Whether the process `pid` exists (a process of another user counts).
 bool process_exists(int pid);

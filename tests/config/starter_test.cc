@@ -382,6 +382,29 @@ TEST_F(StarterTest, HardLinkedFileStaysOneFileUnderBothNames) {
   EXPECT_EQ(2u, st.st_nlink);
 }
 
+// What a writer killed between the write of a shorter text and the cut to
+// its length left: the new text's start and the old one's tail, and the
+// old text kept beside the file. The next start-up read puts the old text
+// back; a copy kept by a writer still running is left to it.
+TEST_F(StarterTest, AnInPlaceRewriteThatDiedHalfwayIsPutBackByTheNextStart) {
+  const std::string old = kKey + "/srv/A\nOther=kept\n";
+  putFile(localDir(), localFile(), kKey + "/x\ny00002=value 00002\n");
+  test_support::Child gone([] { return 0; });
+  gone.wait();
+  const std::string kept =
+      ".qxlaunch.cfg.qxr8old." + std::to_string(gone.pid()) + ".abcd1234";
+  const std::string live = ".qxlaunch.cfg.qxr8old." + std::to_string(getppid()) + ".efgh5678";
+  cfgtest::writeBytes(localDir() + "/" + kept, old);
+  cfgtest::writeBytes(localDir() + "/" + live, "a running writer's copy\n");
+
+  const CatalogRegistration reg = read_catalog_registration();
+  EXPECT_EQ(old, read_file(localFile()));
+  ASSERT_FALSE(reg.tmpltsList.empty());
+  EXPECT_EQ(u"/srv/A", reg.tmpltsList[0]);
+  EXPECT_TRUE(reg.unrestored.empty());
+  EXPECT_EQ((std::vector<std::string>{live, "qxlaunch.cfg"}), cfgtest::list_dir(localDir()));
+}
+
 // Extended attributes and the ACL (an attribute too) stay on the file.
 TEST_F(StarterTest, ExtendedAttributesAndAclSurvive) {
   putFile(localDir(), localFile(), kKey + "/srv/A\n");

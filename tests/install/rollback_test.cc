@@ -11,7 +11,10 @@
 #include <map>
 #include <string>
 
+#include "install/run_recovery.h"
+#include "platform/directory.h"
 #include "platform/text_encoding.h"
+#include "tests/support/child_process.h"
 #include "tests/support/file_io.h"
 #include "tests/support/file_tree.h"
 #include "tests/support/kit_builder.h"
@@ -282,3 +285,83 @@ TEST_F(RollbackTest, RemoveRBFileDropsTheFirstEqualEntryOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// A dead run's state folder in `catalog`: `backups` (relative path, old
+// content) in its backup tree, and `journal` as its journal (none when
+// null).
+void leave_dead_run(const std::string& catalog, const std::vector<KitFile>& backups,
+                    const char* journal) {
+  const std::string state = catalog + "/.qxr8\\run";
+  make_dirs(state + "/backup");
+  chmod(state.c_str(), 0700);
+  for (const KitFile& file : backups) write_file(state + "/backup/" + file.name, file.content, file.mtime);
+  if (journal != nullptr) write_file(state + "/journal", journal, 1000);
+}
+
+}  // namespace
+
+TEST_F(RollbackTest, ADeadRunIsUndoneFromWhatItsStateShowsWhateverItsJournalSays) {
+  struct Case {
+    const char* what;
+    const char* journal;  // null: no journal at all
+    bool restores;        // the backups come back (else the run had committed)
+  };
+  const std::vector<Case> cases = {
+      {"no journal", nullptr, true},
+      {"an empty journal", "", true},
+      {"a journal cut short", "V1:2\nA12:new/", true},
+      {"a foreign journal", "garbage\n", true},
+      {"its own journal", "V1:2\nD3:new\nA9:new/x.txt\n", true},
+      {"a committed journal", "V1:2\nD3:new\nA9:new/x.txt\nS0:\n", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    remove_tree(catalog.path());
+    write_file(catalog / "a.txt", "the run's a", 5000);
+    write_file(catalog / "d/b.txt", "the run's b", 5000);
+    write_file(catalog / "new/x.txt", "the run's new file", 5000);
+    write_file(catalog / "d/.r8abcdefghijkl", "a placement killed halfway", 5000);
+    leave_dead_run(catalog.path(), {{"a.txt", "old a", 1000}, {"d/b.txt", "old b", 1000}},
+                   c.journal);
+    Directory opened;
+    ASSERT_TRUE(Directory::open(W(catalog.path()), opened).ok());
+    EXPECT_TRUE(recover_dead_run(opened).ok());
+
+    EXPECT_FALSE(file_exists(catalog / ".qxr8\\run"));
+    EXPECT_FALSE(file_exists(catalog / "d/.r8abcdefghijkl"));
+    EXPECT_EQ(c.restores ? "old a" : "the run's a", contents_of(catalog / "a.txt"));
+    EXPECT_EQ(c.restores ? "old b" : "the run's b", contents_of(catalog / "d/b.txt"));
+    // Only a journal it can read says what the run added.
+    const bool added = std::string(c.what) == "its own journal";
+    EXPECT_EQ(!added, file_exists(catalog / "new/x.txt"));
+  }
+}
+
+TEST_F(RollbackTest, ADeadRunOfAnotherUserIsLeftToThatUser) {
+  // A catalog two users may write, and a dead run of root's in it.
+  TempDir shared;
+  ASSERT_EQ(0, chmod(shared.path().c_str(), 0777));
+  write_file(shared / "a.txt", "root's new a", 5000);
+  leave_dead_run(shared.path(), {{"a.txt", "old a", 1000}}, "V1:2\n");
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to stand for the other user";
+  const auto before = snapshot_tree(shared.path());
+  ChildOptions asNobody;
+  asNobody.asOtherUser = true;
+  const ChildResult r = run_function(
+      [&shared] {
+        Directory opened;
+        if (!Directory::open(W(shared.path()), opened).ok()) return 2;
+        const Status status = recover_dead_run(opened);
+        const std::string text = narrow_lib(describe_status(status));
+        return status.code == 5 && text.find("user root") != std::string::npos &&
+                       text.find(shared.path()) != std::string::npos
+                   ? 0
+                   : 1;
+      },
+      asNobody);
+  if (r.status == 77) GTEST_SKIP() << "cannot run as another user here";
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ(before, snapshot_tree(shared.path()));
+}

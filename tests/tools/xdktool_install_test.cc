@@ -372,11 +372,17 @@ TEST_F(XdktoolInstallTest, AKilledUpdateIsUndoneOrCompletedByTheNextRun) {
         run.wait();
       }
 
+      // The next run into the catalog finds the dead one whatever its own
+      // temporary directory is.
+      TempDir otherTmp;
+      ChildOptions elsewhere;
+      elsewhere.environment =
+          changed_environment(current_environment(), {"TMPDIR=" + otherTmp.path()});
       if (++round % 2 == 1 && !ended) {
         // The next run rolls the dead one back before it fails itself: the
         // catalog is as before, or complete if the kill came after the
         // killed run had finished its work.
-        const ChildResult r = run_tool({"install", blocked, target.path()});
+        const ChildResult r = run_xdktool({"install", blocked, target.path()}, elsewhere);
         EXPECT_EQ(1, r.status) << r.err;
         EXPECT_NE(std::string::npos, r.err.find("(code 3)")) << r.err;
         // A restore from another file system is a copy: a new inode, the
@@ -396,12 +402,19 @@ TEST_F(XdktoolInstallTest, AKilledUpdateIsUndoneOrCompletedByTheNextRun) {
           EXPECT_EQ(expected, after);
         }
       } else {
-        const ChildResult r = run_tool({"install", update, target.path()});
+        const ChildResult r = run_xdktool({"install", update, target.path()}, elsewhere);
         EXPECT_EQ(0, r.status) << r.err;
         for (const KitFile& f : files) {
           EXPECT_EQ(f.content, contents_of(target / f.name)) << f.name;
           EXPECT_EQ(f.mtime, get_mtime(target / f.name)) << f.name;
         }
+        // Later the user edits a file, and a run with the killed run's own
+        // temporary directory replays nothing of that run.
+        write_file(target / files[0].name, "the user's edit", 1800000000);
+        const ChildResult again = run_tool({"install", update, target.path()});
+        EXPECT_EQ(0, again.status) << again.err;
+        EXPECT_NE(std::string::npos, again.out.find(" 0 files written")) << again.out;
+        EXPECT_EQ("the user's edit", contents_of(target / files[0].name));
       }
       EXPECT_EQ(std::vector<std::string>(), stray_temporaries(target.path()));
       EXPECT_EQ(std::vector<std::string>(), list_tree(tmp));
@@ -470,3 +483,108 @@ TEST_F(XdktoolInstallTest, AWritePastTheFileSizeLimitIsAFailureNotADeath) {
 }
 
 }  // namespace
+
+namespace {
+
+// One traced system call: its name and its arguments as strace printed
+// them (descriptors with their paths, "<...>").
+struct TracedCall {
+  std::string name;
+  std::string args;
+};
+
+std::vector<TracedCall> read_trace(const std::string& log) {
+  std::vector<TracedCall> calls;
+  size_t start = 0;
+  while (start < log.size()) {
+    size_t end = log.find('\n', start);
+    if (end == std::string::npos) end = log.size();
+    const std::string line = log.substr(start, end - start);
+    start = end + 1;
+    const size_t name = line.find(' ');
+    const size_t open = line.find('(', name);
+    const size_t result = line.rfind(" = ");
+    const size_t close = result == std::string::npos ? result : line.rfind(')', result);
+    if (name == std::string::npos || open == std::string::npos || close == std::string::npos ||
+        line.compare(result + 3, 2, "-1") == 0) {
+      continue;  // not a call, or a failed one
+    }
+    calls.push_back({line.substr(name + 1, open - name - 1), line.substr(open + 1, close - open - 1)});
+  }
+  return calls;
+}
+
+// The index of the first call at or after `from` that `is` accepts, or
+// calls.size().
+size_t find_call(const std::vector<TracedCall>& calls, size_t from,
+                 const std::function<bool(const TracedCall&)>& is) {
+  while (from < calls.size() && !is(calls[from])) ++from;
+  return from;
+}
+
+bool has(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+}  // namespace
+
+TEST_F(XdktoolInstallTest, EveryStepIsOnTheDiskBeforeWhatDependsOnIt) {
+  if (run_program({"strace", "-V"}).status != 0) GTEST_SKIP() << "strace is not installed";
+  write_file(catalog / "templates/reports/a.tpl", "old a", 1000);
+  write_file(catalog / "readme.txt", "old readme", 1000);
+  const std::string log = work / "trace";
+  const ChildResult r = run_program(
+      {"strace", "-f", "-y", "-qq", "-o", log, "-e",
+       "trace=fsync,fdatasync,rename,renameat,renameat2,unlinkat,write", kXdktool, "install", kit(),
+       catalog.path()});
+  if (r.status != 0 && has(r.err, "ptrace")) GTEST_SKIP() << "strace may not trace here: " << r.err;
+  ASSERT_EQ(0, r.status) << r.err;
+  const std::vector<TracedCall> calls = read_trace(read_file(log));
+  const auto journal = [](const TracedCall& c, const char* name) {
+    return c.name == name && has(c.args, "run/journal>");
+  };
+  const size_t commit = find_call(calls, 0, [&](const TracedCall& c) {
+    return journal(c, "write") && has(c.args, "\"S0:\\n\"");
+  });
+  ASSERT_LT(commit, calls.size());
+
+  size_t placed = 0;
+  for (size_t i = 0; i < commit; ++i) {
+    const TracedCall& call = calls[i];
+    if (call.name != "renameat" || !has(call.args, ", \".r8")) continue;
+    ++placed;
+    const size_t quote = call.args.find(", \".r8") + 3;
+    const std::string temporary = call.args.substr(quote, call.args.find('"', quote) - quote);
+    const std::string folder = call.args.substr(0, call.args.find('>') + 1);
+    const std::string name = call.args.substr(call.args.rfind(", \"") + 3);
+    SCOPED_TRACE(name);
+    // The file's data and times, before it takes its name.
+    EXPECT_LT(find_call(calls, 0, [&](const TracedCall& c) {
+                return c.name == "fsync" && has(c.args, "/" + temporary + ">");
+              }), i);
+    // Its folder, before the commit.
+    EXPECT_LT(find_call(calls, i, [&](const TracedCall& c) {
+                return c.name == "fsync" && c.args.find(folder.substr(folder.find('<'))) !=
+                                                std::string::npos;
+              }), commit);
+    // A replaced file is in the backup tree, and that is on disk, before
+    // the new copy takes its name.
+    const size_t backup = find_call(calls, 0, [&](const TracedCall& c) {
+      return c.name == "rename" && has(c.args, "/backup/") && has(c.args, "/" + name);
+    });
+    if (name == "a.tpl\"" || name == "readme.txt\"") {
+      ASSERT_LT(backup, i);
+      EXPECT_LT(find_call(calls, backup, [](const TracedCall& c) {
+                  return c.name == "fsync" && has(c.args, "run/backup");
+                }), i);
+    }
+  }
+  EXPECT_EQ(3u, placed);
+  // The commit is on disk before the first backup goes.
+  const size_t firstRemoval = find_call(calls, commit, [](const TracedCall& c) {
+    return c.name == "unlinkat" && has(c.args, "run/backup");
+  });
+  ASSERT_LT(firstRemoval, calls.size());
+  EXPECT_LT(find_call(calls, commit, [&](const TracedCall& c) { return journal(c, "fdatasync"); }),
+            firstRemoval);
+}
