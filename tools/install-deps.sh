@@ -19,8 +19,9 @@ QXR8_BUILD_PACKAGES="g++ cmake make pkg-config libgtk2.0-dev zlib1g-dev uthash-d
 QXR8_HEADLESS_PACKAGES="xvfb xdotool imagemagick"
 # The test suite: GoogleTest, xvfb-run (which needs xauth), the locale
 # sources from which a test builds a locale of its own (locales), the manual
-# page check (groff) and the deployment example's test (ansible-core).
-QXR8_TEST_PACKAGES="libgtest-dev xvfb xauth xdotool imagemagick locales groff-base ansible-core"
+# page check (groff), the deployment example's test (ansible-core) and the
+# trace of an installation's syncs (strace).
+QXR8_TEST_PACKAGES="libgtest-dev xvfb xauth xdotool imagemagick locales groff-base ansible-core strace"
 
 # Prints the packages of `$@` that are not installed, one per line.
 qxr8_missing_packages() {
