@@ -69,7 +69,7 @@ EntryAction decide_entry(const ExistingCopy& existing, const _FILETIME& kitTime,
 }
 
 Status probe_destination(const Directory& catalog, const wstring& name, ExistingCopy& out,
-                         FileInfo& parent) {
+                         FileInfo& parent, FolderCache* cache) {
   out = ExistingCopy();
   parent = FileInfo();
   const wstring destination = catalog.pathOf(name);
@@ -83,11 +83,18 @@ Status probe_destination(const Directory& catalog, const wstring& name, Existing
   const wstring relativeDir = slash == wstring::npos ? wstring() : name.substr(0, slash);
   const wstring leaf = slash == wstring::npos ? name : name.substr(slash + 1);
 
-  Directory directory;
-  const Status walked = open_catalog_directory(catalog, relativeDir, false, {}, directory);
+  FolderCache own;
+  FolderCache& folder = cache != nullptr ? *cache : own;
+  if (!folder.valid || folder.relative != relativeDir) {
+    folder.valid = true;
+    folder.relative = relativeDir;
+    folder.directory = std::make_shared<Directory>();
+    folder.walked = open_catalog_directory(catalog, relativeDir, false, {}, *folder.directory);
+  }
   // A missing level is made when the entry is written.
-  if (walked.code == kErrorFileNotFound) return Status();
-  if (!walked.ok()) return walked;
+  if (folder.walked.code == kErrorFileNotFound) return Status();
+  if (!folder.walked.ok()) return folder.walked;
+  const Directory& directory = *folder.directory;
   directory.info(parent);
 
   FileInfo here;

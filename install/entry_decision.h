@@ -8,6 +8,7 @@
 #define QXR8_INSTALL_ENTRY_DECISION_H_
 
 #include <cstdint>
+#include <memory>
 
 #include "install/install_data.h"
 #include "platform/directory.h"
@@ -54,6 +55,15 @@ enum class EntryAction {
 // copy is kept: a newer one is the user's edit.
 EntryAction decide_entry(const ExistingCopy& existing, const _FILETIME& kitTime, uint64_t kitSize);
 
+// The folder of the entry looked at last: entries of one folder follow one
+// another in a kit, and each folder is walked to once for all of them.
+struct FolderCache {
+  bool valid = false;
+  wstring relative;                      // the folder, relative to the catalog
+  Status walked;                         // how the walk to it ended (2: a level is missing)
+  std::shared_ptr<Directory> directory;  // open when the walk succeeded
+};
+
 // Looks at what stands at `name` (normalised, relative) below `catalog`
 // without creating anything and without following a link someone else
 // planted. Returns a failed Status (the run's refusal) when the name has no
@@ -61,7 +71,9 @@ EntryAction decide_entry(const ExistingCopy& existing, const _FILETIME& kitTime,
 // or something that is neither a file nor a link to one (nor a dangling
 // link) stands there (183); otherwise fills `out`. `parent` gets the
 // identity of the entry's directory when it exists (kind kDirectory).
+// `cache` (may be null) carries the last folder from one call to the next;
+// the catalog must not change meanwhile.
 Status probe_destination(const Directory& catalog, const wstring& name, ExistingCopy& out,
-                         FileInfo& parent);
+                         FileInfo& parent, FolderCache* cache = nullptr);
 
 #endif  // QXR8_INSTALL_ENTRY_DECISION_H_

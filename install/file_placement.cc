@@ -21,18 +21,17 @@ Status placement_failure(Status status, const wstring& destination) {
 
 }  // namespace
 
-Status stage_entry(const Directory& directory, const wstring& leaf, KitReader& kit,
-                   unsigned long index,
+Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstring& leaf,
+                   KitReader& kit, unsigned long index,
                    const std::function<Status(const wstring& temporary)>& beforeCreate,
                    StagedFile& out) {
   out = StagedFile();
-  Status status = directory.duplicate(out.directory);
-  if (!status.ok()) return status;
+  out.directory = directory;
   out.leaf = leaf;
-  status = out.directory.createTemporary(kPlacedFileMode, beforeCreate, out.file, out.temporary);
+  Status status = directory->createTemporary(kPlacedFileMode, beforeCreate, out.file, out.temporary);
   if (!status.ok()) {
     out.temporary.clear();
-    return placement_failure(status, directory.pathOf(leaf));
+    return placement_failure(status, directory->pathOf(leaf));
   }
   int systemError = 0;
   const unsigned code = kit.writeEntry(index, out.file.descriptor(), systemError);
@@ -44,7 +43,7 @@ Status stage_entry(const Directory& directory, const wstring& leaf, KitReader& k
   }
   if (!status.ok()) {
     discard_staged(out);
-    return placement_failure(status, directory.pathOf(leaf));
+    return placement_failure(status, directory->pathOf(leaf));
   }
   return Status();
 }
@@ -54,10 +53,12 @@ Status put_in_place(StagedFile& staged, FileInfo& placed) {
   // A failed close can be the first report of a failed write (quota, NFS).
   const Status closed = staged.file.close();
   if (status.ok()) status = closed;
-  if (status.ok()) status = staged.directory.rename(staged.temporary, staged.directory, staged.leaf);
+  if (status.ok()) {
+    status = staged.directory->rename(staged.temporary, *staged.directory, staged.leaf);
+  }
   if (!status.ok()) {
     discard_staged(staged);
-    return placement_failure(status, staged.directory.pathOf(staged.leaf));
+    return placement_failure(status, staged.directory->pathOf(staged.leaf));
   }
   staged.temporary.clear();
   return Status();
@@ -65,6 +66,6 @@ Status put_in_place(StagedFile& staged, FileInfo& placed) {
 
 void discard_staged(StagedFile& staged) {
   staged.file = File();
-  if (!staged.temporary.empty()) staged.directory.remove(staged.temporary);
+  if (!staged.temporary.empty() && staged.directory) staged.directory->remove(staged.temporary);
   staged.temporary.clear();
 }

@@ -11,6 +11,7 @@
 #define QXR8_INSTALL_FILE_PLACEMENT_H_
 
 #include <functional>
+#include <memory>
 
 #include "install/install_data.h"
 #include "platform/directory.h"
@@ -20,21 +21,21 @@
 
 // A complete entry under its temporary name, not yet in place.
 struct StagedFile {
-  Directory directory;  // the destination's folder
+  std::shared_ptr<const Directory> directory;  // the destination's folder
   wstring leaf;         // the destination's name in it
   wstring temporary;    // the temporary's name in it
   File file;            // open; complete, with the entry's time
 };
 
-// Writes entry `index` of `kit` to a new temporary in `directory` (which
-// the call duplicates; the caller keeps its own) for the destination
-// `leaf`. `beforeCreate` is told the temporary's name before it is created
+// Writes entry `index` of `kit` to a new temporary in `directory` (shared
+// with the staged file, which keeps it open) for the destination `leaf`. `beforeCreate` is told the temporary's name before it is created
 // and may veto with a failed Status (a journal that cannot record it).
 // Fails with 112 for a full disk, 223 past the file-size limit, 13 when the
 // kit ends early, 5 when the folder does not let the file be made (no
 // right, read-only file system), else the failed call's code; the
 // temporary is removed then.
-Status stage_entry(const Directory& directory, const wstring& leaf, KitReader& kit,
+Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstring& leaf,
+                   KitReader& kit,
                    unsigned long index,
                    const std::function<Status(const wstring& temporary)>& beforeCreate,
                    StagedFile& out);

@@ -74,13 +74,15 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
                          const Directory* catalog) {
   InstallPlan plan;
   PlannedWrites written;
+  FolderCache folder;
   plan.entries.reserve(entries.size());
   for (const config::KitEntry& entry : entries) {
     PlannedEntry planned;
     planned.name = normalised_kit_name(entry.name);
     FileInfo parent;
     if (catalog != nullptr) {
-      planned.refusal = probe_destination(*catalog, planned.name, planned.existing, parent);
+      planned.refusal =
+          probe_destination(*catalog, planned.name, planned.existing, parent, &folder);
     }
     const wstring destination = catalogPath + planned.name;
     if (planned.refusal.ok()) {

@@ -85,19 +85,25 @@ Status Installer::stageEntry(KitReader& kit, unsigned long index, const PlannedE
   const size_t slash = planned.name.rfind(kPathSeparatorChar);
   const wstring relativeDir = slash == wstring::npos ? wstring() : planned.name.substr(0, slash);
   const wstring leaf = slash == wstring::npos ? planned.name : planned.name.substr(slash + 1);
-  Directory directory;
-  Status status = open_catalog_directory(
-      catalog, relativeDir, true,
-      [this, &catalog](const wstring& level) { rollback.recordCreatedDir(catalog.pathOf(level)); },
-      directory);
-  if (!status.ok()) return status;
-
+  // Entries of one folder follow one another: the folder is walked to,
+  // and made, once for all of them.
+  if (!stagingFolder || stagingFolderName != relativeDir) {
+    auto opened = std::make_shared<Directory>();
+    const Status status = open_catalog_directory(
+        catalog, relativeDir, true,
+        [this, &catalog](const wstring& level) { rollback.recordCreatedDir(catalog.pathOf(level)); },
+        *opened);
+    if (!status.ok()) return status;
+    stagingFolder = opened;
+    stagingFolderName = relativeDir;
+  }
+  const std::shared_ptr<const Directory> directory = stagingFolder;
   StagedFile staged;
-  status = stage_entry(directory, leaf, kit, index,
-                       [this, &directory](const wstring& temporary) {
-                         return rollback.recordTemporary(directory.pathOf(temporary));
-                       },
-                       staged);
+  const Status status = stage_entry(directory, leaf, kit, index,
+                                    [this, &directory](const wstring& temporary) {
+                                      return rollback.recordTemporary(directory->pathOf(temporary));
+                                    },
+                                    staged);
   if (!status.ok()) return status;
   // The first backup of a place wins: what the run itself placed, under
   // whichever name it is reached now, is not backed up again.

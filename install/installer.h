@@ -9,6 +9,8 @@
 #ifndef QXR8_INSTALL_INSTALLER_H_
 #define QXR8_INSTALL_INSTALLER_H_
 
+#include <memory>
+
 #include "install/catalog_lock.h"
 #include "install/entry_decision.h"
 #include "install/install_plan.h"
@@ -84,6 +86,9 @@ class Installer {
   CatalogLock catalogLock;
   InstallProcessData* processData;
   InstallStats stats;
+  // The folder the last entry was staged in.
+  std::shared_ptr<const Directory> stagingFolder;
+  wstring stagingFolderName;
 };
 
 #endif  // QXR8_INSTALL_INSTALLER_H_

@@ -32,6 +32,9 @@ bool PlacementBatch::add(StagedFile staged, const wstring& destination, uint64_t
 }
 
 Status PlacementBatch::syncData(size_t& failed) {
+  // All data first, then the syncs: the first sync's journal commit then
+  // carries every file's allocation, and the others find little to do.
+  for (Pending& pending : m_pending) pending.staged.file.waitWriteback();
   for (failed = 0; failed < m_pending.size(); ++failed) {
     Status status = m_pending[failed].staged.file.sync();
     if (!status.ok()) {

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,8 @@ class FilePlacement : public ::testing::Test {
 
   // Stages entry 0 as `leaf` in `folder` and puts it in place.
   Status place(const std::string& folder, const std::string& leaf, wstring& temporary) {
-    Directory directory;
-    Status status = Directory::open(widen_lib(folder), directory);
+    auto directory = std::make_shared<Directory>();
+    Status status = Directory::open(widen_lib(folder), *directory);
     StagedFile staged;
     if (status.ok()) {
       status = stage_entry(directory, widen_lib(leaf), kit, 0,
@@ -66,8 +67,8 @@ TEST_F(FilePlacement, TheNewFileReplacesTheOldNameWholeAndLeavesTheOldInodeAlone
 }
 
 TEST_F(FilePlacement, AVetoedOrFailedPlacementLeavesTheFolderAsItWas) {
-  Directory work;
-  ASSERT_TRUE(Directory::open(widen_lib(sandbox.work()), work).ok());
+  auto work = std::make_shared<Directory>();
+  ASSERT_TRUE(Directory::open(widen_lib(sandbox.work()), *work).ok());
   StagedFile staged;
   const Status vetoed = stage_entry(work, u"t.bin", kit, 0,
                                     [](const wstring&) { return error_status(kErrorDiskFull); },

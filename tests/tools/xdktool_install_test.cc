@@ -501,7 +501,7 @@ std::vector<TracedCall> read_trace(const std::string& log) {
     if (end == std::string::npos) end = log.size();
     const std::string line = log.substr(start, end - start);
     start = end + 1;
-    const size_t name = line.find(' ');
+    const size_t name = line.find_first_not_of(' ', line.find(' ')) - 1;
     const size_t open = line.find('(', name);
     const size_t result = line.rfind(" = ");
     const size_t close = result == std::string::npos ? result : line.rfind(')', result);
