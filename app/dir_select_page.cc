@@ -77,10 +77,15 @@ wstring DirSelectPage::getPath() const {
 }
 
 void DirSelectPage::showDirDialog() {
+  // Transient for the wizard like every box, so that a click on the wizard
+  // cannot hide the modal chooser behind it.
+  GtkWidget* toplevel = gtk_widget_get_toplevel(parent);
+  GtkWindow* owner = gtk_widget_is_toplevel(toplevel) ? GTK_WINDOW(toplevel) : nullptr;
   GtkWidget* chooser = gtk_file_chooser_dialog_new(
-      nullptr, nullptr, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "gtk-cancel", GTK_RESPONSE_CANCEL,
+      nullptr, owner, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "gtk-cancel", GTK_RESPONSE_CANCEL,
       "gtk-open", GTK_RESPONSE_ACCEPT, static_cast<const char*>(nullptr));
   gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
+  if (owner != nullptr) gtk_window_set_position(GTK_WINDOW(chooser), GTK_WIN_POS_CENTER_ON_PARENT);
   if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
     gchar* folder = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
     if (folder != nullptr) {

@@ -31,8 +31,9 @@ class DirSelectPage : public WizardDialogPage {
   // Main thread.
   wstring getPath() const;
 
-  // Runs a modal folder chooser; only an accepted folder replaces the
-  // entry's text. Main thread.
+  // Runs a modal folder chooser, transient for the page's window and
+  // centred on it; only an accepted folder replaces the entry's text. Main
+  // thread.
   void showDirDialog();
 
   GtkWidget* image;

@@ -123,6 +123,10 @@ CInstallerDlg::~CInstallerDlg() {
 
 wstring CInstallerDlg::getWindowTitle() const { return utf8_to_wide(title); }
 
+GtkWindow* CInstallerDlg::getTransientParent() const {
+  return window != nullptr ? GTK_WINDOW(window) : nullptr;
+}
+
 void CInstallerDlg::DoModal() {
   if (!gtkReady) return;
   if (!OnInitDialog()) return;

@@ -67,6 +67,9 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
 
   // The window title, widened.
   wstring getWindowTitle() const override;
+  // The wizard's window while it exists (boxes stay in front of it), else
+  // null.
+  GtkWindow* getTransientParent() const override;
 
   // Runs the wizard: the checks, then the window and its main loop (or, in
   // silent mode, the installation at once). Returns when the window is

@@ -162,6 +162,7 @@ TEST_F(DialogTest, AnEmptiedProposalLeavesTheEntryEmptyAndNextRefusesIt) {
   ASSERT_EQ(answerer->seen().size(), 1u);
   EXPECT_EQ(answerer->seen()[0].text, res("IDS_SETUP_EMPTYTARGET"));
   EXPECT_EQ(answerer->seen()[0].kind, GTK_MESSAGE_OTHER);
+  EXPECT_EQ(answerer->seen()[0].parent, GTK_WINDOW(dlg->window));
   EXPECT_EQ(answerer->seen()[0].buttons, GTK_BUTTONS_OK);
   EXPECT_EQ(dlg->curState, kStateSelectDir);
   EXPECT_EQ(dlg->dirSelectPage->getPath(), u"");
@@ -187,6 +188,7 @@ TEST_F(DialogTest, MissingKitIsReportedBeforeAnyWindow) {
   EXPECT_FALSE(dlg->OnInitDialog());
   ASSERT_EQ(answerer->seen().size(), 1u);
   EXPECT_EQ(answerer->seen()[0].text, res("IDS_ERROR_NOSOURCE"));
+  EXPECT_EQ(answerer->seen()[0].parent, nullptr) << "before the window there is none";
   EXPECT_EQ(answerer->seen()[0].kind, GTK_MESSAGE_ERROR);
   EXPECT_EQ(answerer->seen()[0].title, res("IDR_MAINFRAME"));
   EXPECT_EQ(dlg->window, nullptr);
@@ -299,6 +301,7 @@ TEST_F(DialogTest, AFailedInstallationShowsTheErrorAndLeavesTheCatalogAsItWas) {
   ASSERT_EQ(answerer->seen().size(), 1u);
   EXPECT_EQ(answerer->seen()[0].text, res("IDS_INSTALL_ERROR"));
   EXPECT_EQ(answerer->seen()[0].kind, GTK_MESSAGE_ERROR);
+  EXPECT_EQ(answerer->seen()[0].parent, GTK_WINDOW(dlg->window));
   // Below it the box says what failed: the file standing where the kit
   // needs a folder, the system's reason, and the code.
   const std::string detail = answerer->seen()[0].detail;

@@ -105,6 +105,7 @@ TEST(MessageBox, FlagsChooseKindAndButtonsAndAnswersMapToResults) {
     EXPECT_EQ(box.kind, c.kind) << index;
     EXPECT_EQ(box.buttons, c.buttons) << index;
     EXPECT_EQ(box.title, boxOwner != nullptr ? "Caption ±" : "") << index;
+    EXPECT_EQ(box.parent, nullptr) << "an owner without a window lends none";
     ++index;
   }
 }
@@ -257,6 +258,7 @@ TEST_F(DialogTest, CancelQuestionAnsweredNoKeepsTheStateAndYesClosesTheWindow) {
   EXPECT_EQ(question.kind, GTK_MESSAGE_QUESTION);
   EXPECT_EQ(question.buttons, GTK_BUTTONS_YES_NO);
   EXPECT_EQ(question.title, res("IDR_MAINFRAME"));
+  EXPECT_EQ(question.parent, GTK_WINDOW(dlg->window)) << "a box must not slip behind the wizard";
   EXPECT_EQ(dlg->curState, kStateWelcome);
   ASSERT_NE(dlg->window, nullptr);
 
@@ -418,6 +420,7 @@ TEST_F(DialogTest, FolderChooserReplacesTheEntryOnlyWhenAFolderIsAccepted) {
   g_timeout_add(50, answer_chooser, &cancel);
   gtk_button_clicked(GTK_BUTTON(page->browseButton));
   EXPECT_TRUE(cancel.seen);
+  EXPECT_EQ(cancel.parent, GTK_WINDOW(dlg->window));
   EXPECT_EQ(page->getPath(), u"typed by hand");
 
   // An accepted folder goes into GTK's recently-used list: that must be a
