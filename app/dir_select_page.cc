@@ -2,6 +2,7 @@
 
 #include "app/button_label_fit.h"
 #include "app/ui_text.h"
+#include "app/layout_scale.h"
 #include "platform/system_path.h"
 #include "platform/utf8.h"
 #include "res/string_table.h"
@@ -41,17 +42,15 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture)
 
   catalogLabel = gtk_label_new(to_ui_text(LoadResString("IDS_TEMPLATE_CATALOG")).c_str());
   widgets.push_back(catalogLabel);
-  gtk_fixed_put(GTK_FIXED(parent), catalogLabel, kCatalogLabelX, kCatalogLabelY);
+  put_scaled(parent, catalogLabel, kCatalogLabelX, kCatalogLabelY);
 
   entry = gtk_entry_new();
   widgets.push_back(entry);
-  gtk_widget_set_size_request(entry, kEntryWidth, kEntryHeight);
-  gtk_fixed_put(GTK_FIXED(parent), entry, kEntryX, kEntryY);
+  put_scaled(parent, entry, kEntryX, kEntryY, kEntryWidth, kEntryHeight);
 
   browseButton = gtk_button_new_with_label("...");
   widgets.push_back(browseButton);
-  gtk_widget_set_size_request(browseButton, kBrowseSize, kBrowseSize);
-  gtk_fixed_put(GTK_FIXED(parent), browseButton, kBrowseX, kBrowseY);
+  put_scaled(parent, browseButton, kBrowseX, kBrowseY, kBrowseSize, kBrowseSize);
   fit_button_label(browseButton);
   g_signal_connect(browseButton, "clicked", G_CALLBACK(on_browse_clicked), this);
 }

@@ -14,7 +14,8 @@ class DirSelectPage : public WizardDialogPage {
  public:
   // Side picture, prompt, "Template directory:" label, the entry (280 x 30
   // at (170, 275)) and the Browse button (30 x 30 at (460, 275)), in that
-  // order. The picture stays owned by the caller. Main thread.
+  // order, every position and size scaled with the layout. The picture
+  // stays owned by the caller. Main thread.
   DirSelectPage(GtkWidget* parent, GdkPixbuf* picture);
 
   // Nothing to do when the page appears; the dialog fills the entry.

@@ -8,6 +8,7 @@
 
 #include "app/artwork.h"
 #include "app/button_label_fit.h"
+#include "app/layout_scale.h"
 #include "app/message_box.h"
 #include "platform/utf8.h"
 #include "res/string_table.h"
@@ -48,8 +49,7 @@ void on_window_destroy(GtkWidget* /*widget*/, gpointer data) {
 
 GtkWidget* make_button(const char* textId, GtkWidget* fixed, int x) {
   GtkWidget* button = gtk_button_new_with_label(to_ui_text(LoadResString(textId)).c_str());
-  gtk_widget_set_size_request(button, kButtonWidth, kButtonHeight);
-  gtk_fixed_put(GTK_FIXED(fixed), button, x, kButtonY);
+  put_scaled(fixed, button, x, kButtonY, kButtonWidth, kButtonHeight);
   return button;
 }
 
@@ -153,6 +153,7 @@ void CInstallerDlg::initMainWindow() {
   icon = createIcon();
   gtk_window_set_icon(GTK_WINDOW(window), icon);
   fixed = gtk_fixed_new();
+  set_layout_scale(fixed, m_layoutScale);
   gtk_container_add(GTK_CONTAINER(window), fixed);
   g_signal_connect(window, "destroy", G_CALLBACK(on_window_destroy), this);
   g_signal_connect(window, "delete-event", G_CALLBACK(on_delete_event), this);
@@ -161,12 +162,16 @@ void CInstallerDlg::initMainWindow() {
 
 void CInstallerDlg::showMainWindow() {
   window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  // With larger desktop text the window and everything in it grow in
+  // proportion (layout_scale.h); at the default font the factor is 1.
+  m_layoutScale = desktop_text_scale(window);
+  width = scale_pixels(kDlgWidth, m_layoutScale);
+  height = scale_pixels(kDlgHeight, m_layoutScale);
   initMainWindow();
   gtk_window_set_title(GTK_WINDOW(window), title.c_str());
 
   GtkWidget* separator = gtk_hseparator_new();
-  gtk_widget_set_size_request(separator, width - 20, kSeparatorHeight);
-  gtk_fixed_put(GTK_FIXED(fixed), separator, kSeparatorX, kSeparatorY);
+  put_scaled(fixed, separator, kSeparatorX, kSeparatorY, kDlgWidth - 20, kSeparatorHeight);
 
   buttonPrev = make_button("IDS_WIZARD_BACK", fixed, kButtonPrevX);
   buttonNext = make_button("IDS_WIZARD_NEXT", fixed, kButtonNextX);
@@ -189,7 +194,8 @@ void CInstallerDlg::showMainWindow() {
 GdkPixbuf* CInstallerDlg::createIcon() { return gdk_pixbuf_new_from_xpm_data(window_icon_xpm()); }
 
 GdkPixbuf* CInstallerDlg::createBackImage() {
-  return gdk_pixbuf_new_from_xpm_data(side_picture_xpm());
+  // The main area starts beside the picture, so it grows with the layout.
+  return scale_picture(gdk_pixbuf_new_from_xpm_data(side_picture_xpm()), m_layoutScale);
 }
 
 void CInstallerDlg::setCurPage(WizardDialogPage* page) {

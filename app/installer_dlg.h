@@ -108,12 +108,16 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   // --- window and pages (installer_dlg.cc) ---
 
   // Creates the window (initMainWindow), the separator and the three
-  // buttons, then shows it; page widgets come later.
+  // buttons, then shows it; page widgets come later. The window's size
+  // (width, height) and every position grow with the desktop's text size
+  // (layout_scale.h): 500 x 360 at the default font.
   void showMainWindow();
-  // Position, fixed 500 x 360 size, modality, icon, the GtkFixed and the
-  // window's signals (destroy, delete-event, key presses).
+  // Position, fixed width x height size, modality, icon, the GtkFixed
+  // (which records the layout's scale) and the window's signals (destroy,
+  // delete-event, key presses).
   void initMainWindow();
   // New pixbufs of the compiled-in pictures; the dialog keeps and frees them.
+  // The side picture is 158 x 286 times the layout's scale.
   GdkPixbuf* createIcon();
   GdkPixbuf* createBackImage();
   // Hides the current page's widgets, shows `page`'s and calls its onShow.
@@ -204,6 +208,8 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   unsigned lastCode;
 
  private:
+  // How much larger than the reference layout the window is drawn.
+  double m_layoutScale = 1.0;
   std::vector<std::string> m_argStore;  // owns the strings gtkArgv points to
   std::vector<char*> m_argPointers;
 };

@@ -17,7 +17,7 @@ constexpr gulong kIdlePollMicroseconds = 10000;
 
 void CInstallerDlg::showProgressPage() {
   if (window != nullptr) {
-    if (progressPage == nullptr) progressPage = new ProgressPage(fixed, width - 20);
+    if (progressPage == nullptr) progressPage = new ProgressPage(fixed, kDlgWidth - 20);
     gtk_widget_set_sensitive(buttonPrev, FALSE);
     gtk_widget_set_sensitive(buttonNext, FALSE);
   }

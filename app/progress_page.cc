@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/layout_scale.h"
 #include "platform/utf8.h"
 #include "res/string_table.h"
 
@@ -17,11 +18,10 @@ ProgressPage::ProgressPage(GtkWidget* parent, int barWidth)
     : WizardDialogPage(parent), label(nullptr), bar(nullptr) {
   label = gtk_label_new(nullptr);
   widgets.push_back(label);
-  gtk_fixed_put(GTK_FIXED(parent), label, kStatusX, kStatusY);
+  put_scaled(parent, label, kStatusX, kStatusY);
   bar = gtk_progress_bar_new();
   widgets.push_back(bar);
-  gtk_widget_set_size_request(bar, barWidth, kBarHeight);
-  gtk_fixed_put(GTK_FIXED(parent), bar, kBarX, kBarY);
+  put_scaled(parent, bar, kBarX, kBarY, barWidth, kBarHeight);
   startText = to_ui_text(LoadResString("IDS_PROGRESS_START"));
   finishText = to_ui_text(LoadResString("IDS_INSTALL_FINISH"));
   setProgress(0);

@@ -11,7 +11,8 @@
 class ProgressPage : public WizardDialogPage {
  public:
   // Status line at (10, 130), bar of barWidth x 20 at (10, 150), both in
-  // `parent`; starts at 0 %. Main thread.
+  // `parent` and given for the reference layout (scaled with it,
+  // layout_scale.h); starts at 0 %. Main thread.
   ProgressPage(GtkWidget* parent, int barWidth);
 
   // Moves the bar to percent / 100; the status line reads the finish text at

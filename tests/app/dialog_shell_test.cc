@@ -4,6 +4,7 @@
 #include <gdk/gdkkeysyms.h>
 
 #include <algorithm>
+#include <cmath>
 
 #include "app/message_box.h"
 #include "dialog_fixture.h"
@@ -387,6 +388,101 @@ TEST_F(DialogTest, WindowManagerCloseIsRefusedOnlyWhileInstalling) {
   EXPECT_EQ(dlg->window, nullptr);
   EXPECT_TRUE(answerer->seen().empty());
   EXPECT_TRUE(wait_for_viewer(sandbox->viewerLog(), 700).empty());
+}
+
+// The desktop's font and resolution for one scope, set as a desktop's
+// settings daemon sets them.
+class DesktopText {
+ public:
+  DesktopText(int points, int dpi) {
+    g_object_get(gtk_settings_get_default(), "gtk-font-name", &m_font, "gtk-xft-dpi", &m_dpi,
+                 nullptr);
+    set(("Sans " + std::to_string(points)).c_str(), dpi * 1024);
+  }
+  ~DesktopText() {
+    set(m_font, m_dpi);
+    g_free(m_font);
+  }
+
+ private:
+  static void set(const char* font, gint dpi) {
+    gtk_settings_set_string_property(gtk_settings_get_default(), "gtk-font-name", font, "test");
+    gtk_settings_set_long_property(gtk_settings_get_default(), "gtk-xft-dpi", dpi, "test");
+  }
+  gchar* m_font = nullptr;
+  gint m_dpi = -1;
+};
+
+// Every text of the current page is drawn whole: each label's text fits
+// the room it was given, inside the window, and no other widget covers it
+// (a label covers its text, any other widget its allocation).
+void expect_texts_whole(CInstallerDlg& dlg, const std::string& what) {
+  pump_events(40);
+  int width = 0, height = 0;
+  gtk_window_get_size(GTK_WINDOW(dlg.window), &width, &height);
+  std::vector<std::pair<GtkWidget*, Box>> shown;  // each widget with what it covers
+  GList* children = gtk_container_get_children(GTK_CONTAINER(dlg.fixed));
+  for (GList* item = children; item != nullptr; item = item->next) {
+    GtkWidget* widget = GTK_WIDGET(item->data);
+    if (!gtk_widget_get_visible(widget)) continue;
+    GtkWidget* label = GTK_IS_BIN(widget) ? gtk_bin_get_child(GTK_BIN(widget)) : widget;
+    Box box = allocation(GTK_IS_LABEL(label) ? label : widget);
+    if (GTK_IS_LABEL(label)) {
+      pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(label)), &box.w, &box.h);
+      const Box room = allocation(label);
+      const std::string text = what + ": " + gtk_label_get_text(GTK_LABEL(label));
+      EXPECT_TRUE(box.w <= room.w && box.h <= room.h) << text << " is cut by its own room";
+      EXPECT_TRUE(box.x + box.w <= width && box.y + box.h <= height) << text << " leaves the window";
+    }
+    shown.emplace_back(GTK_IS_LABEL(label) ? label : nullptr, GTK_IS_LABEL(widget) ? box : allocation(widget));
+  }
+  g_list_free(children);
+  for (const auto& [label, text] : shown) {
+    for (const auto& [other, covered] : shown) {
+      if (label == nullptr || &text == &covered) continue;
+      const bool apart = text.x + text.w <= covered.x || covered.x + covered.w <= text.x ||
+                         text.y + text.h <= covered.y || covered.y + covered.h <= text.y;
+      EXPECT_TRUE(apart) << what << ": " << gtk_label_get_text(GTK_LABEL(label)) << " is covered";
+    }
+  }
+}
+
+// With larger desktop text the window, every position and the picture grow
+// in proportion, and no page cuts a text; at the default size the layout is
+// the reference one.
+TEST_F(DialogTest, LargerDesktopTextGrowsTheLayoutAndCutsNoText) {
+  struct Case {
+    int points, dpi;
+  };
+  for (const Case c : {Case{10, 96}, Case{14, 96}, Case{18, 96}, Case{10, 144}}) {
+    for (const LangIdType lang : {kLangEnglish, kLangGerman, kLangUkrainian, kLangKazakh}) {
+      const std::string code = get_lang_code_by_id(lang);
+      SCOPED_TRACE(code + " at " + std::to_string(c.points) + " pt, " + std::to_string(c.dpi) + " dpi");
+      const double scale = c.points / 10.0 * c.dpi / 96.0;
+      DesktopText text(c.points, c.dpi);
+      set_resource_lang(lang);
+      makeDialog(widen_lib(code));
+      openWizard();
+      expect_texts_whole(*dlg, "welcome");
+      int w = 0, h = 0;
+      gtk_window_get_size(GTK_WINDOW(dlg->window), &w, &h);
+      EXPECT_EQ(w, std::lround(500 * scale));
+      EXPECT_EQ(h, std::lround(360 * scale));
+      EXPECT_EQ(gdk_pixbuf_get_width(dlg->backImage), std::lround(158 * scale));
+      expect_box(dlg->buttonNext, {int(std::lround(310 * scale)), int(std::lround(320 * scale)),
+                                   int(std::lround(80 * scale)), int(std::lround(30 * scale))}, "Next");
+      clickNext();
+      expect_texts_whole(*dlg, "catalog");
+      clickNext();
+      ASSERT_EQ(dlg->curState, kStateSuccess);
+      expect_texts_whole(*dlg, "success");
+      dlg->setCurPage(dlg->progressPage);
+      dlg->progressPage->setProgress(50);
+      expect_texts_whole(*dlg, "progress");
+      dlg->showErrorFinalPage();
+      expect_texts_whole(*dlg, "failure");
+    }
+  }
 }
 
 TEST_F(DialogTest, WindowManagerCloseOnTheWelcomePageEndsTheMainLoop) {
