@@ -1,8 +1,9 @@
 #include "app/dir_select_page.h"
 
+#include "app/accessibility.h"
 #include "app/button_label_fit.h"
-#include "app/ui_text.h"
 #include "app/layout_scale.h"
+#include "app/ui_text.h"
 #include "platform/system_path.h"
 #include "platform/utf8.h"
 #include "res/string_table.h"
@@ -47,11 +48,19 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture)
   entry = gtk_entry_new();
   widgets.push_back(entry);
   put_scaled(parent, entry, kEntryX, kEntryY, kEntryWidth, kEntryHeight);
+  // A screen reader names the field after its caption, and Return in it
+  // does what Next does (Next is the window's default button).
+  set_label_for(catalogLabel, entry);
+  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
 
   browseButton = gtk_button_new_with_label("...");
   widgets.push_back(browseButton);
   put_scaled(parent, browseButton, kBrowseX, kBrowseY, kBrowseSize, kBrowseSize);
   fit_button_label(browseButton);
+  // "..." says nothing read aloud, nor to a new user at first sight.
+  const std::string chooseText = to_ui_text(LoadResString("IDS_CHOOSEDIR_TITLE"));
+  set_accessible_name(browseButton, chooseText);
+  gtk_widget_set_tooltip_text(browseButton, chooseText.c_str());
   g_signal_connect(browseButton, "clicked", G_CALLBACK(on_browse_clicked), this);
 }
 

@@ -208,12 +208,16 @@ void CInstallerDlg::setCurPage(WizardDialogPage* page) {
     for (GtkWidget* widget : page->widgets) gtk_widget_show(widget);
     page->onShow();
   }
+  focusCurrentPage();
 }
 
 void CInstallerDlg::showWelcomePage() {
   if (window == nullptr) return;
   const wstring text = welcomeText();
-  if (welcomePage == nullptr) welcomePage = new MessagePage(fixed, backImage, text);
+  if (welcomePage == nullptr) {
+    welcomePage = new MessagePage(fixed, backImage, text);
+    nameSidePicture(welcomePage->image);
+  }
   if (silentMode) {
     gtk_widget_hide(buttonPrev);
     gtk_widget_hide(buttonNext);
@@ -226,7 +230,10 @@ void CInstallerDlg::showWelcomePage() {
 
 void CInstallerDlg::showSelectPathPage() {
   if (window == nullptr) return;
-  if (dirSelectPage == nullptr) dirSelectPage = new DirSelectPage(fixed, backImage);
+  if (dirSelectPage == nullptr) {
+    dirSelectPage = new DirSelectPage(fixed, backImage);
+    nameSidePicture(dirSelectPage->image);
+  }
   dirSelectPage->setPath(catalogPath);
   gtk_widget_set_sensitive(buttonPrev, TRUE);
   gtk_widget_set_sensitive(buttonNext, TRUE);
@@ -239,6 +246,7 @@ void CInstallerDlg::showSuccessFinalPage() {
   if (window == nullptr) return;
   if (successPage == nullptr) {
     successPage = new SuccessFinalPage(fixed, backImage, LoadResString("IDS_SUCCESS_FINISH"));
+    nameSidePicture(successPage->image);
   }
   setFinishButtons();
   setCurPage(successPage);
@@ -249,6 +257,7 @@ void CInstallerDlg::showErrorFinalPage() {
   if (window == nullptr) return;
   if (errorPage == nullptr) {
     errorPage = new MessagePage(fixed, backImage, LoadResString("IDS_ERROR_FINISH"));
+    nameSidePicture(errorPage->image);
   }
   setFinishButtons();
   setCurPage(errorPage);

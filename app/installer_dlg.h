@@ -120,7 +120,8 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   // The side picture is 158 x 286 times the layout's scale.
   GdkPixbuf* createIcon();
   GdkPixbuf* createBackImage();
-  // Hides the current page's widgets, shows `page`'s and calls its onShow.
+  // Hides the current page's widgets, shows `page`'s, calls its onShow and
+  // focuses its control (focusCurrentPage).
   void setCurPage(WizardDialogPage* page);
   // Each creates its page on first use, sets the buttons and curState and
   // shows the page. Nothing is drawn once the window is gone.
@@ -151,6 +152,20 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   void processCancel();
   // Asks the worker not to start (a run under way goes on to its end).
   void abortInstall();
+
+  // --- screen reader and keyboard (installer_dlg_access.cc) ---
+
+  // Gives the keyboard focus to the current page's control: Next on the
+  // welcome page, the entry (its text selected) on the catalog page, Cancel
+  // while installing, the check box on the success page and Finish on the
+  // failure page. A control that is hidden or insensitive gets none: the
+  // window itself has the focus then. Call it again after a change of the
+  // buttons' sensitivity on the same page.
+  void focusCurrentPage();
+  // Names the side picture `picture` after the kit's product in the
+  // interface language (the text of "IDS_DEFPRODUCT" without one), so that
+  // a screen reader does not read an unnamed icon.
+  void nameSidePicture(GtkWidget* picture);
 
   // --- installation (installer_dlg_progress.cc) ---
 

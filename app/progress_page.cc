@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "app/accessibility.h"
 #include "app/layout_scale.h"
 #include "platform/utf8.h"
 #include "res/string_table.h"
@@ -29,6 +30,9 @@ ProgressPage::ProgressPage(GtkWidget* parent, int barWidth)
 
 void ProgressPage::setProgress(int percent) {
   gtk_label_set_text(GTK_LABEL(label), percent == 100 ? finishText.c_str() : startText.c_str());
+  // The bar is read by the status line above it, whose text may just have
+  // changed; its value is the fraction below.
+  set_label_for(label, bar);
   // GTK rejects fractions outside [0, 1] with a warning; a posted value is
   // always in range, but the bar must not depend on that.
   const double fraction = std::clamp(percent / 100.0, 0.0, 1.0);

@@ -16,7 +16,8 @@ class ProgressPage : public WizardDialogPage {
   ProgressPage(GtkWidget* parent, int barWidth);
 
   // Moves the bar to percent / 100; the status line reads the finish text at
-  // exactly 100 and the start text otherwise. Main thread.
+  // exactly 100 and the start text otherwise, and is the bar's label (its
+  // accessible name). Main thread.
   void setProgress(int percent);
 
   GtkWidget* label;

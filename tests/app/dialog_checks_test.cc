@@ -314,6 +314,7 @@ TEST_F(DialogTest, AFailedInstallationShowsTheErrorAndLeavesTheCatalogAsItWas) {
   EXPECT_EQ(dlg->curState, kStateFailure);
   EXPECT_EQ(dlg->curPage, dlg->errorPage);
   EXPECT_EQ(labelText(dlg->errorPage->label), res("IDS_ERROR_FINISH"));
+  EXPECT_EQ(focused(), dlg->buttonNext) << "Finish";
   EXPECT_FALSE(visible(dlg->buttonPrev));
   EXPECT_FALSE(sensitive(dlg->buttonCancel));
   EXPECT_NE(dlg->lastCode, 0u);

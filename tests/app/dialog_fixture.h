@@ -3,6 +3,7 @@
 #ifndef QXR8_TESTS_APP_DIALOG_FIXTURE_H_
 #define QXR8_TESTS_APP_DIALOG_FIXTURE_H_
 
+#include <atk/atk.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -113,6 +114,20 @@ class DialogTest : public ::testing::Test {
   bool visible(GtkWidget* widget) const { return gtk_widget_get_visible(widget) != FALSE; }
   bool sensitive(GtkWidget* widget) const { return gtk_widget_get_sensitive(widget) != FALSE; }
   std::string labelText(GtkWidget* label) const { return gtk_label_get_text(GTK_LABEL(label)); }
+  GtkWidget* focused() const { return gtk_window_get_focus(GTK_WINDOW(dlg->window)); }
+  // What a screen reader reads for `widget`, and the object it is labelled by.
+  static std::string accessibleName(GtkWidget* widget) {
+    const char* name = atk_object_get_name(gtk_widget_get_accessible(widget));
+    return name != nullptr ? name : "";
+  }
+  static AtkObject* labelledBy(GtkWidget* widget) {
+    AtkRelationSet* set = atk_object_ref_relation_set(gtk_widget_get_accessible(widget));
+    AtkRelation* relation = atk_relation_set_get_relation_by_type(set, ATK_RELATION_LABELLED_BY);
+    AtkObject* label = relation != nullptr
+        ? ATK_OBJECT(g_ptr_array_index(atk_relation_get_target(relation), 0)) : nullptr;
+    g_object_unref(set);
+    return label;
+  }
 
   std::unique_ptr<Sandbox> sandbox;
   std::unique_ptr<CInstallerDlg> dlg;

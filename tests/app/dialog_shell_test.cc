@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "app/message_box.h"
 #include "dialog_fixture.h"
@@ -124,6 +125,7 @@ TEST_F(DialogTest, WalksTheStatesWithTheButtonTable) {
   EXPECT_TRUE(sensitive(dlg->buttonNext));
   EXPECT_TRUE(sensitive(dlg->buttonCancel));
   EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(dlg->buttonNext)), res("IDS_WIZARD_NEXT"));
+  EXPECT_EQ(focused(), dlg->buttonNext);
   clickBack();  // insensitive in GTK; the handler ignores it too
   EXPECT_EQ(dlg->curState, kStateWelcome);
 
@@ -134,6 +136,12 @@ TEST_F(DialogTest, WalksTheStatesWithTheButtonTable) {
   EXPECT_TRUE(sensitive(dlg->buttonPrev));
   EXPECT_TRUE(sensitive(dlg->buttonNext));
   EXPECT_EQ(narrow_lib(dlg->dirSelectPage->getPath()), sandbox->defaultCatalog());
+  // The entry has the focus with its text selected, so typing replaces it.
+  EXPECT_EQ(focused(), dlg->dirSelectPage->entry);
+  int from = -1, to = -1;
+  gtk_editable_get_selection_bounds(GTK_EDITABLE(dlg->dirSelectPage->entry), &from, &to);
+  EXPECT_EQ(from, 0);
+  EXPECT_EQ(to, static_cast<int>(sandbox->defaultCatalog().size()));
   for (GtkWidget* widget : dlg->welcomePage->widgets) EXPECT_FALSE(visible(widget));
   for (GtkWidget* widget : dlg->dirSelectPage->widgets) EXPECT_TRUE(visible(widget));
 
@@ -157,6 +165,7 @@ TEST_F(DialogTest, WalksTheStatesWithTheButtonTable) {
   EXPECT_FALSE(sensitive(dlg->buttonCancel));
   EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(dlg->buttonNext)), res("IDS_WIZARD_FINISH"));
   EXPECT_TRUE(gtk_widget_has_default(dlg->buttonNext));
+  EXPECT_EQ(focused(), dlg->successPage->openDescrCheck) << "Space ticks it, Return finishes";
   for (GtkWidget* widget : dlg->progressPage->widgets) EXPECT_FALSE(visible(widget));
   EXPECT_EQ(read_file(sandbox->defaultCatalog() + "sub/dir/report.cfg"), "report=1\n");
   EXPECT_TRUE(answerer->seen().empty());
@@ -242,9 +251,12 @@ TEST_F(DialogTest, ProgressPageShowsStartTextBelowAHundredAndFinishTextAtIt) {
   EXPECT_EQ(labelText(page.label), res("IDS_PROGRESS_START"));
   page.setProgress(99);
   EXPECT_EQ(labelText(page.label), res("IDS_PROGRESS_START"));
+  EXPECT_EQ(accessibleName(page.bar), res("IDS_PROGRESS_START"));
+  EXPECT_EQ(labelledBy(page.bar), gtk_widget_get_accessible(page.label));
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(page.bar)), 0.99);
   page.setProgress(100);
   EXPECT_EQ(labelText(page.label), res("IDS_INSTALL_FINISH"));
+  EXPECT_EQ(accessibleName(page.bar), res("IDS_INSTALL_FINISH")) << "the name follows the line";
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(page.bar)), 1.0);
 }
 
@@ -332,8 +344,16 @@ TEST_F(DialogTest, EscapeAndCancelDuringTheInstallationDoNotStopIt) {
   int stateSeen = -1;
   bool escapeHandled = false;
   bool backSensitive = true, nextSensitive = true, cancelSensitive = false;
+  GtkWidget* focus = nullptr;
+  GtkWidget* focusOnceDimmed = dlg->buttonPrev;
   holdWorkerWhile([&] {
     stateSeen = dlg->curState;
+    focus = focused();
+    // A dimmed Cancel passes the focus to the window, never keeps it.
+    gtk_widget_set_sensitive(dlg->buttonCancel, FALSE);
+    dlg->focusCurrentPage();
+    focusOnceDimmed = focused();
+    gtk_widget_set_sensitive(dlg->buttonCancel, TRUE);
     backSensitive = sensitive(dlg->buttonPrev);
     nextSensitive = sensitive(dlg->buttonNext);
     cancelSensitive = sensitive(dlg->buttonCancel);
@@ -345,6 +365,8 @@ TEST_F(DialogTest, EscapeAndCancelDuringTheInstallationDoNotStopIt) {
   EXPECT_FALSE(backSensitive);
   EXPECT_FALSE(nextSensitive);
   EXPECT_TRUE(cancelSensitive);
+  EXPECT_EQ(focus, dlg->buttonCancel);
+  EXPECT_EQ(focusOnceDimmed, nullptr);
   EXPECT_TRUE(escapeHandled);
   EXPECT_TRUE(answerer->seen().empty()) << "no question while installing";
   EXPECT_EQ(dlg->curState, kStateSuccess);
@@ -388,6 +410,30 @@ TEST_F(DialogTest, WindowManagerCloseIsRefusedOnlyWhileInstalling) {
   EXPECT_EQ(dlg->window, nullptr);
   EXPECT_TRUE(answerer->seen().empty());
   EXPECT_TRUE(wait_for_viewer(sandbox->viewerLog(), 700).empty());
+}
+
+// A screen reader names the catalog field after its caption, the "..."
+// button by what it does and the side picture of every page by the product
+// (in the interface language, or the default name without a record).
+TEST_F(DialogTest, ScreenReaderNamesTheFieldTheBrowseButtonAndEverySidePicture) {
+  for (const auto& [lang, product] : {std::pair<LangIdType, std::string>{kLangEnglish, "Report Templates"},
+                                      {kLangRussian, "Шаблоны отчётов"}, {kLangGerman, "<Produkt>"}}) {
+    set_resource_lang(lang);
+    makeDialog(widen_lib(get_lang_code_by_id(lang)));
+    openWizard();
+    clickNext();
+    DirSelectPage* page = dlg->dirSelectPage;
+    EXPECT_EQ(accessibleName(page->entry), res("IDS_TEMPLATE_CATALOG"));
+    EXPECT_EQ(labelledBy(page->entry), gtk_widget_get_accessible(page->catalogLabel));
+    EXPECT_EQ(accessibleName(page->browseButton), res("IDS_CHOOSEDIR_TITLE"));
+    clickNext();
+    ASSERT_EQ(dlg->curState, kStateSuccess);
+    dlg->showErrorFinalPage();
+    for (GtkWidget* picture : {dlg->welcomePage->image, page->image, dlg->successPage->image,
+                               dlg->errorPage->image}) {
+      EXPECT_EQ(accessibleName(picture), product);
+    }
+  }
 }
 
 // The desktop's font and resolution for one scope, set as a desktop's
