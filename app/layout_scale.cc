@@ -49,8 +49,9 @@ double layout_scale(GtkWidget* fixed) {
 
 void put_scaled(GtkWidget* fixed, GtkWidget* child, int x, int y, int width, int height) {
   const double scale = layout_scale(fixed);
-  if (width > 0 && height > 0) {
-    gtk_widget_set_size_request(child, scale_pixels(width, scale), scale_pixels(height, scale));
+  if (width > 0 || height > 0) {
+    gtk_widget_set_size_request(child, width > 0 ? scale_pixels(width, scale) : -1,
+                                height > 0 ? scale_pixels(height, scale) : -1);
   }
   gtk_fixed_put(GTK_FIXED(fixed), child, scale_pixels(x, scale), scale_pixels(y, scale));
 }

@@ -41,8 +41,9 @@ void set_layout_scale(GtkWidget* fixed, double scale);
 double layout_scale(GtkWidget* fixed);
 
 // Puts `child` into `fixed` at the reference position (x, y) scaled for
-// `fixed`; when `width` and `height` are positive, also gives it that
-// reference size, scaled, as its size request. `fixed` takes the child.
+// `fixed`; a positive `width` or `height` becomes, scaled, the child's size
+// request in that direction (the other keeps its natural size). `fixed`
+// takes the child.
 void put_scaled(GtkWidget* fixed, GtkWidget* child, int x, int y, int width = 0, int height = 0);
 
 // `picture` grown by `scale`: a new pixbuf drawn smoothly at the scaled

@@ -88,12 +88,15 @@ class DialogTest : public ::testing::Test {
     clickNext();
   }
 
-  // Holds the worker at its first posted state until `during` has run on
-  // the main thread inside the polling loop; then lets it go on.
-  void holdWorkerWhile(std::function<void()> during) {
+  // Holds the worker at its `post`-th posted state of a file (before that
+  // state is visible) until `during` has run on the main thread inside the
+  // polling loop; then lets it go on.
+  void holdWorkerWhile(std::function<void()> during, int post = 1) {
     auto release = std::make_shared<std::atomic<bool>>(false);
-    dlg->processData.setStateListener([release](unsigned code, const wstring&, int percent) {
-      if (code != 0 || percent >= 100) return;
+    auto posts = std::make_shared<int>(0);
+    dlg->processData.setStateListener([release, posts, post](unsigned code, const wstring&,
+                                                             int percent) {
+      if (code != 0 || percent >= 100 || ++*posts != post) return;
       for (int i = 0; i < 1000 && !release->load(); ++i) g_usleep(10000);
     });
     struct Pending {

@@ -254,10 +254,37 @@ TEST_F(DialogTest, ProgressPageShowsStartTextBelowAHundredAndFinishTextAtIt) {
   EXPECT_EQ(accessibleName(page.bar), res("IDS_PROGRESS_START"));
   EXPECT_EQ(labelledBy(page.bar), gtk_widget_get_accessible(page.label));
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(page.bar)), 0.99);
+  // The line below the bar: the file and its number, in every language; a
+  // "%1" in a path is not filled in.
+  page.setDetail(u"/c/a%1.txt", {7, 9});
+  EXPECT_EQ(labelText(page.detailLabel), "File 7 of 9: /c/a%1.txt");
+  for (const auto& [lang, info] : get_lang_registry()) {
+    set_resource_lang(lang);
+    page.setDetail(u"/c/b.txt", {7, 9});
+    const std::string line = labelText(page.detailLabel);
+    EXPECT_TRUE(line.find('7') < line.find('9') && line.find('9') != std::string::npos) << line;
+    EXPECT_NE(line.find("/c/b.txt"), std::string::npos) << line;
+    EXPECT_EQ(line.find('%'), std::string::npos) << line;
+  }
+  set_resource_lang(kLangEnglish);
+  page.setDetail(u"/c/b.txt", InstallPosition());
+  EXPECT_EQ(labelText(page.detailLabel), "") << "no file before the first and after the last";
   page.setProgress(100);
   EXPECT_EQ(labelText(page.label), res("IDS_INSTALL_FINISH"));
   EXPECT_EQ(accessibleName(page.bar), res("IDS_INSTALL_FINISH")) << "the name follows the line";
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(page.bar)), 1.0);
+}
+
+// The line below the bar follows the state the engine posts: while the
+// second file is on its way, the first is named.
+TEST_F(DialogTest, ProgressDetailNamesTheFileBeingWrittenAndItsNumber) {
+  makeDialog();
+  openWizard();
+  clickNext();
+  std::string detail;
+  holdWorkerWhile([&] { detail = labelText(dlg->progressPage->detailLabel); }, 2);
+  clickNext();
+  EXPECT_EQ(detail, "File 1 of 4: " + sandbox->defaultCatalog() + "readme.txt");
 }
 
 TEST_F(DialogTest, CancelQuestionAnsweredNoKeepsTheStateAndYesClosesTheWindow) {
@@ -524,6 +551,7 @@ TEST_F(DialogTest, LargerDesktopTextGrowsTheLayoutAndCutsNoText) {
       expect_texts_whole(*dlg, "success");
       dlg->setCurPage(dlg->progressPage);
       dlg->progressPage->setProgress(50);
+      dlg->progressPage->setDetail(widen_lib(sandbox->defaultCatalog() + "templates/forms"), {12, 345});
       expect_texts_whole(*dlg, "progress");
       dlg->showErrorFinalPage();
       expect_texts_whole(*dlg, "failure");
