@@ -98,8 +98,9 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   // Puts catalogPath at the front of the launcher's catalog list; failures
   // are ignored.
   void registerCatalog();
-  // Finish on a final page: opens the description when asked, then
-  // destroys the window. Does nothing outside states 4 and 5.
+  // Finish on a final page: opens the description when asked (and, when
+  // it cannot be opened, says which file and why in a box), then destroys
+  // the window. Does nothing outside states 4 and 5.
   void finalize();
   // The description path finalize uses (may be empty), relative to the
   // catalog; description_full_path makes it whole.

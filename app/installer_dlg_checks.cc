@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/description_viewer.h"
 #include "app/installer_dlg.h"
 #include "app/message_box.h"
 #include "config/catalog_registration.h"
@@ -18,7 +19,6 @@
 #include "install/preinstall_checks.h"
 #include "platform/file_finder.h"
 #include "platform/file_system.h"
-#include "platform/process_services.h"
 #include "platform/string_utils.h"
 #include "platform/system_path.h"
 #include "res/string_table.h"
@@ -198,15 +198,14 @@ void CInstallerDlg::finalize() {
   // with "/" (a folder picked in the chooser never does).
   const wstring full = description_full_path(catalogPath, descriptionPath());
   if (curState == kStateSuccess && successPage != nullptr && curPage == successPage &&
-      window != nullptr && successPage->isShowReadmeChecked() && !full.empty() &&
-      file_exists(full)) {
-    // No shell: the path reaches the opener as one word, whatever it holds.
-    // A relative path that starts with "-" would read as an option.
-    std::string document;
-    if (to_system_path(full, document)) {
-      if (!document.empty() && document[0] == '-') document = "./" + document;
-      const char* const argv[] = {"xdg-open", document.c_str(), nullptr};
-      spawn_program(argv, true, false);
+      window != nullptr && successPage->isShowReadmeChecked() && !full.empty()) {
+    // The user asked for the description: when it cannot be opened, the
+    // box says which file and why, in front of the wizard, which then ends
+    // as always.
+    const wstring reason = open_description(full);
+    if (!reason.empty()) {
+      messageBox(this, LoadResString("IDS_OPENDESCR_FAILED"), full + u"\n" + reason,
+                 kMsgBoxErrorOk);
     }
   }
   if (window != nullptr) gtk_widget_destroy(window);

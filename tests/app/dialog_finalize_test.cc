@@ -1,7 +1,9 @@
 // The Finish button: which description is opened, and when nothing is. The
 // viewer is a real process, a stand-in xdg-open first in PATH that records
 // the arguments it was started with.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "dialog_fixture.h"
 
@@ -103,9 +105,26 @@ TEST_F(FinalizeTest, OpensNothingWhenTheCheckBoxIsSwitchedOff) {
   EXPECT_TRUE(finishAndRecord(800).empty());
 }
 
+// A description that cannot be opened is said to be so: which file, and
+// why, in a box in front of the wizard, which then ends all the same.
 TEST_F(FinalizeTest, OpensNothingWhenTheDescriptionIsMissing) {
   installWith({{u"en", u"P", u"V", u"docs/not-in-the-kit.html"}}, u"en");
+  GtkWindow* wizard = GTK_WINDOW(dlg->window);
   EXPECT_TRUE(finishAndRecord(800).empty());
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(answerer->seen()[0].text, res("IDS_OPENDESCR_FAILED"));
+  EXPECT_EQ(answerer->seen()[0].detail,
+            sandbox->defaultCatalog() + "docs/not-in-the-kit.html\n" + std::strerror(ENOENT));
+  EXPECT_EQ(answerer->seen()[0].parent, wizard);
+}
+
+TEST_F(FinalizeTest, SaysSoWhenThereIsNoOpener) {
+  installWith({{u"en", u"P", u"V", u"docs/en.html"}}, u"en");
+  remove((sandbox->bin() + "/xdg-open").c_str());
+  setenv("PATH", sandbox->bin().c_str(), 1);  // the sandbox puts PATH back
+  EXPECT_TRUE(finishAndRecord(300).empty());
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(answerer->seen()[0].detail, opened("docs/en.html")[1] + "\nxdg-open: " + std::strerror(ENOENT));
 }
 
 TEST_F(FinalizeTest, DoesNothingOutsideTheFinalPages) {
