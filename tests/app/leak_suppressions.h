@@ -17,7 +17,13 @@ inline constexpr char kGuiLeakSuppressions[] =
     "leak:libglib-2.0.so\n"
     "leak:libgobject-2.0.so\n"
     "leak:libgio-2.0.so\n"
-    "leak:libX11.so\n";
+    "leak:libX11.so\n"
+    // The accessibility modules and bus of the screen-reader test.
+    "leak:libgail.so\n"
+    "leak:libatk-1.0.so\n"
+    "leak:libatk-bridge\n"
+    "leak:libatspi.so\n"
+    "leak:libdbus-1.so\n";
 
 }  // namespace app_test
 
