@@ -17,7 +17,6 @@
 #include "config/config_locations.h"
 #include "config/write_permission.h"
 #include "install/preinstall_checks.h"
-#include "platform/file_finder.h"
 #include "platform/file_system.h"
 #include "platform/string_utils.h"
 #include "platform/system_path.h"
@@ -44,11 +43,6 @@ std::string executable_path() {
     }
   }
   return std::string();
-}
-
-bool file_exists(const wstring& path) {
-  FileFinder finder;
-  return finder.reset(path);
 }
 
 bool contains(const wstring& text, const char16_t* part) {
