@@ -3,7 +3,6 @@
 #ifndef QXR8_TESTS_APP_DIALOG_FIXTURE_H_
 #define QXR8_TESTS_APP_DIALOG_FIXTURE_H_
 
-#include <atk/atk.h>
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
@@ -88,15 +87,12 @@ class DialogTest : public ::testing::Test {
     clickNext();
   }
 
-  // Holds the worker at its `post`-th posted state of a file (before that
-  // state is visible) until `during` has run on the main thread inside the
-  // polling loop; then lets it go on.
-  void holdWorkerWhile(std::function<void()> during, int post = 1) {
+  // Holds the worker at its first posted state until `during` has run on
+  // the main thread inside the polling loop; then lets it go on.
+  void holdWorkerWhile(std::function<void()> during) {
     auto release = std::make_shared<std::atomic<bool>>(false);
-    auto posts = std::make_shared<int>(0);
-    dlg->processData.setStateListener([release, posts, post](unsigned code, const wstring&,
-                                                             int percent) {
-      if (code != 0 || percent >= 100 || ++*posts != post) return;
+    dlg->processData.setStateListener([release](unsigned code, const wstring&, int percent) {
+      if (code != 0 || percent >= 100) return;
       for (int i = 0; i < 1000 && !release->load(); ++i) g_usleep(10000);
     });
     struct Pending {
@@ -118,19 +114,6 @@ class DialogTest : public ::testing::Test {
   bool sensitive(GtkWidget* widget) const { return gtk_widget_get_sensitive(widget) != FALSE; }
   std::string labelText(GtkWidget* label) const { return gtk_label_get_text(GTK_LABEL(label)); }
   GtkWidget* focused() const { return gtk_window_get_focus(GTK_WINDOW(dlg->window)); }
-  // What a screen reader reads for `widget`, and the object it is labelled by.
-  static std::string accessibleName(GtkWidget* widget) {
-    const char* name = atk_object_get_name(gtk_widget_get_accessible(widget));
-    return name != nullptr ? name : "";
-  }
-  static AtkObject* labelledBy(GtkWidget* widget) {
-    AtkRelationSet* set = atk_object_ref_relation_set(gtk_widget_get_accessible(widget));
-    AtkRelation* relation = atk_relation_set_get_relation_by_type(set, ATK_RELATION_LABELLED_BY);
-    AtkObject* label = relation != nullptr
-        ? ATK_OBJECT(g_ptr_array_index(atk_relation_get_target(relation), 0)) : nullptr;
-    g_object_unref(set);
-    return label;
-  }
 
   std::unique_ptr<Sandbox> sandbox;
   std::unique_ptr<CInstallerDlg> dlg;

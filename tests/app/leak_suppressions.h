@@ -19,11 +19,7 @@ inline constexpr char kGuiLeakSuppressions[] =
     "leak:libgio-2.0.so\n"
     "leak:libX11.so\n"
     // The accessibility modules and bus of the screen-reader test.
-    "leak:libgail.so\n"
-    "leak:libatk-1.0.so\n"
-    "leak:libatk-bridge\n"
-    "leak:libatspi.so\n"
-    "leak:libdbus-1.so\n";
+    "leak:libgail.so\nleak:libatk-1.0.so\nleak:libatk-bridge\nleak:libatspi.so\nleak:libdbus-1.so\n";
 
 }  // namespace app_test
 
