@@ -1,6 +1,8 @@
 #include "app/dir_select_page.h"
 
+#include "app/accessibility.h"
 #include "app/button_label_fit.h"
+#include "app/layout_scale.h"
 #include "app/ui_text.h"
 #include "platform/system_path.h"
 #include "platform/utf8.h"
@@ -41,18 +43,24 @@ DirSelectPage::DirSelectPage(GtkWidget* parent, GdkPixbuf* picture)
 
   catalogLabel = gtk_label_new(to_ui_text(LoadResString("IDS_TEMPLATE_CATALOG")).c_str());
   widgets.push_back(catalogLabel);
-  gtk_fixed_put(GTK_FIXED(parent), catalogLabel, kCatalogLabelX, kCatalogLabelY);
+  put_scaled(parent, catalogLabel, kCatalogLabelX, kCatalogLabelY);
 
   entry = gtk_entry_new();
   widgets.push_back(entry);
-  gtk_widget_set_size_request(entry, kEntryWidth, kEntryHeight);
-  gtk_fixed_put(GTK_FIXED(parent), entry, kEntryX, kEntryY);
+  put_scaled(parent, entry, kEntryX, kEntryY, kEntryWidth, kEntryHeight);
+  // A screen reader names the field after its caption, and Return in it
+  // does what Next does (Next is the window's default button).
+  set_label_for(catalogLabel, entry);
+  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
 
   browseButton = gtk_button_new_with_label("...");
   widgets.push_back(browseButton);
-  gtk_widget_set_size_request(browseButton, kBrowseSize, kBrowseSize);
-  gtk_fixed_put(GTK_FIXED(parent), browseButton, kBrowseX, kBrowseY);
+  put_scaled(parent, browseButton, kBrowseX, kBrowseY, kBrowseSize, kBrowseSize);
   fit_button_label(browseButton);
+  // "..." says nothing read aloud, nor to a new user at first sight.
+  const std::string chooseText = to_ui_text(LoadResString("IDS_CHOOSEDIR_TITLE"));
+  set_accessible_name(browseButton, chooseText);
+  gtk_widget_set_tooltip_text(browseButton, chooseText.c_str());
   g_signal_connect(browseButton, "clicked", G_CALLBACK(on_browse_clicked), this);
 }
 
@@ -77,10 +85,15 @@ wstring DirSelectPage::getPath() const {
 }
 
 void DirSelectPage::showDirDialog() {
+  // Transient for the wizard like every box, so that a click on the wizard
+  // cannot hide the modal chooser behind it.
+  GtkWidget* toplevel = gtk_widget_get_toplevel(parent);
+  GtkWindow* owner = gtk_widget_is_toplevel(toplevel) ? GTK_WINDOW(toplevel) : nullptr;
   GtkWidget* chooser = gtk_file_chooser_dialog_new(
-      nullptr, nullptr, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "gtk-cancel", GTK_RESPONSE_CANCEL,
+      nullptr, owner, GTK_FILE_CHOOSER_ACTION_SELECT_FOLDER, "gtk-cancel", GTK_RESPONSE_CANCEL,
       "gtk-open", GTK_RESPONSE_ACCEPT, static_cast<const char*>(nullptr));
   gtk_window_set_modal(GTK_WINDOW(chooser), TRUE);
+  if (owner != nullptr) gtk_window_set_position(GTK_WINDOW(chooser), GTK_WIN_POS_CENTER_ON_PARENT);
   if (gtk_dialog_run(GTK_DIALOG(chooser)) == GTK_RESPONSE_ACCEPT) {
     gchar* folder = gtk_file_chooser_get_filename(GTK_FILE_CHOOSER(chooser));
     if (folder != nullptr) {

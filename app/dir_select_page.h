@@ -14,7 +14,11 @@ class DirSelectPage : public WizardDialogPage {
  public:
   // Side picture, prompt, "Template directory:" label, the entry (280 x 30
   // at (170, 275)) and the Browse button (30 x 30 at (460, 275)), in that
-  // order. The picture stays owned by the caller. Main thread.
+  // order, every position and size scaled with the layout. The entry is
+  // labelled by the caption (its accessible name) and Return in it
+  // activates the window's default button; the Browse button is named, and
+  // has the tooltip, "IDS_CHOOSEDIR_TITLE". The picture stays owned by the
+  // caller. Main thread.
   DirSelectPage(GtkWidget* parent, GdkPixbuf* picture);
 
   // Nothing to do when the page appears; the dialog fills the entry.
@@ -31,8 +35,9 @@ class DirSelectPage : public WizardDialogPage {
   // Main thread.
   wstring getPath() const;
 
-  // Runs a modal folder chooser; only an accepted folder replaces the
-  // entry's text. Main thread.
+  // Runs a modal folder chooser, transient for the page's window and
+  // centred on it; only an accepted folder replaces the entry's text. Main
+  // thread.
   void showDirDialog();
 
   GtkWidget* image;

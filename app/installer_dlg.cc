@@ -8,6 +8,7 @@
 
 #include "app/artwork.h"
 #include "app/button_label_fit.h"
+#include "app/layout_scale.h"
 #include "app/message_box.h"
 #include "platform/utf8.h"
 #include "res/string_table.h"
@@ -48,8 +49,7 @@ void on_window_destroy(GtkWidget* /*widget*/, gpointer data) {
 
 GtkWidget* make_button(const char* textId, GtkWidget* fixed, int x) {
   GtkWidget* button = gtk_button_new_with_label(to_ui_text(LoadResString(textId)).c_str());
-  gtk_widget_set_size_request(button, kButtonWidth, kButtonHeight);
-  gtk_fixed_put(GTK_FIXED(fixed), button, x, kButtonY);
+  put_scaled(fixed, button, x, kButtonY, kButtonWidth, kButtonHeight);
   return button;
 }
 
@@ -123,6 +123,10 @@ CInstallerDlg::~CInstallerDlg() {
 
 wstring CInstallerDlg::getWindowTitle() const { return utf8_to_wide(title); }
 
+GtkWindow* CInstallerDlg::getTransientParent() const {
+  return window != nullptr ? GTK_WINDOW(window) : nullptr;
+}
+
 void CInstallerDlg::DoModal() {
   if (!gtkReady) return;
   if (!OnInitDialog()) return;
@@ -149,6 +153,7 @@ void CInstallerDlg::initMainWindow() {
   icon = createIcon();
   gtk_window_set_icon(GTK_WINDOW(window), icon);
   fixed = gtk_fixed_new();
+  set_layout_scale(fixed, m_layoutScale);
   gtk_container_add(GTK_CONTAINER(window), fixed);
   g_signal_connect(window, "destroy", G_CALLBACK(on_window_destroy), this);
   g_signal_connect(window, "delete-event", G_CALLBACK(on_delete_event), this);
@@ -157,12 +162,16 @@ void CInstallerDlg::initMainWindow() {
 
 void CInstallerDlg::showMainWindow() {
   window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+  // With larger desktop text the window and everything in it grow in
+  // proportion (layout_scale.h); at the default font the factor is 1.
+  m_layoutScale = desktop_text_scale(window);
+  width = scale_pixels(kDlgWidth, m_layoutScale);
+  height = scale_pixels(kDlgHeight, m_layoutScale);
   initMainWindow();
   gtk_window_set_title(GTK_WINDOW(window), title.c_str());
 
   GtkWidget* separator = gtk_hseparator_new();
-  gtk_widget_set_size_request(separator, width - 20, kSeparatorHeight);
-  gtk_fixed_put(GTK_FIXED(fixed), separator, kSeparatorX, kSeparatorY);
+  put_scaled(fixed, separator, kSeparatorX, kSeparatorY, kDlgWidth - 20, kSeparatorHeight);
 
   buttonPrev = make_button("IDS_WIZARD_BACK", fixed, kButtonPrevX);
   buttonNext = make_button("IDS_WIZARD_NEXT", fixed, kButtonNextX);
@@ -185,7 +194,8 @@ void CInstallerDlg::showMainWindow() {
 GdkPixbuf* CInstallerDlg::createIcon() { return gdk_pixbuf_new_from_xpm_data(window_icon_xpm()); }
 
 GdkPixbuf* CInstallerDlg::createBackImage() {
-  return gdk_pixbuf_new_from_xpm_data(side_picture_xpm());
+  // The main area starts beside the picture, so it grows with the layout.
+  return scale_picture(gdk_pixbuf_new_from_xpm_data(side_picture_xpm()), m_layoutScale);
 }
 
 void CInstallerDlg::setCurPage(WizardDialogPage* page) {
@@ -198,12 +208,16 @@ void CInstallerDlg::setCurPage(WizardDialogPage* page) {
     for (GtkWidget* widget : page->widgets) gtk_widget_show(widget);
     page->onShow();
   }
+  focusCurrentPage();
 }
 
 void CInstallerDlg::showWelcomePage() {
   if (window == nullptr) return;
   const wstring text = welcomeText();
-  if (welcomePage == nullptr) welcomePage = new MessagePage(fixed, backImage, text);
+  if (welcomePage == nullptr) {
+    welcomePage = new MessagePage(fixed, backImage, text);
+    nameSidePicture(welcomePage->image);
+  }
   if (silentMode) {
     gtk_widget_hide(buttonPrev);
     gtk_widget_hide(buttonNext);
@@ -216,7 +230,10 @@ void CInstallerDlg::showWelcomePage() {
 
 void CInstallerDlg::showSelectPathPage() {
   if (window == nullptr) return;
-  if (dirSelectPage == nullptr) dirSelectPage = new DirSelectPage(fixed, backImage);
+  if (dirSelectPage == nullptr) {
+    dirSelectPage = new DirSelectPage(fixed, backImage);
+    nameSidePicture(dirSelectPage->image);
+  }
   dirSelectPage->setPath(catalogPath);
   gtk_widget_set_sensitive(buttonPrev, TRUE);
   gtk_widget_set_sensitive(buttonNext, TRUE);
@@ -229,6 +246,7 @@ void CInstallerDlg::showSuccessFinalPage() {
   if (window == nullptr) return;
   if (successPage == nullptr) {
     successPage = new SuccessFinalPage(fixed, backImage, LoadResString("IDS_SUCCESS_FINISH"));
+    nameSidePicture(successPage->image);
   }
   setFinishButtons();
   setCurPage(successPage);
@@ -239,6 +257,7 @@ void CInstallerDlg::showErrorFinalPage() {
   if (window == nullptr) return;
   if (errorPage == nullptr) {
     errorPage = new MessagePage(fixed, backImage, LoadResString("IDS_ERROR_FINISH"));
+    nameSidePicture(errorPage->image);
   }
   setFinishButtons();
   setCurPage(errorPage);

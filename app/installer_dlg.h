@@ -67,6 +67,9 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
 
   // The window title, widened.
   wstring getWindowTitle() const override;
+  // The wizard's window while it exists (boxes stay in front of it), else
+  // null.
+  GtkWindow* getTransientParent() const override;
 
   // Runs the wizard: the checks, then the window and its main loop (or, in
   // silent mode, the installation at once). Returns when the window is
@@ -95,8 +98,9 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   // Puts catalogPath at the front of the launcher's catalog list; failures
   // are ignored.
   void registerCatalog();
-  // Finish on a final page: opens the description when asked, then
-  // destroys the window. Does nothing outside states 4 and 5.
+  // Finish on a final page: opens the description when asked (and, when
+  // it cannot be opened, says which file and why in a box), then destroys
+  // the window. Does nothing outside states 4 and 5.
   void finalize();
   // The description path finalize uses (may be empty), relative to the
   // catalog; description_full_path makes it whole.
@@ -105,15 +109,20 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   // --- window and pages (installer_dlg.cc) ---
 
   // Creates the window (initMainWindow), the separator and the three
-  // buttons, then shows it; page widgets come later.
+  // buttons, then shows it; page widgets come later. The window's size
+  // (width, height) and every position grow with the desktop's text size
+  // (layout_scale.h): 500 x 360 at the default font.
   void showMainWindow();
-  // Position, fixed 500 x 360 size, modality, icon, the GtkFixed and the
-  // window's signals (destroy, delete-event, key presses).
+  // Position, fixed width x height size, modality, icon, the GtkFixed
+  // (which records the layout's scale) and the window's signals (destroy,
+  // delete-event, key presses).
   void initMainWindow();
   // New pixbufs of the compiled-in pictures; the dialog keeps and frees them.
+  // The side picture is 158 x 286 times the layout's scale.
   GdkPixbuf* createIcon();
   GdkPixbuf* createBackImage();
-  // Hides the current page's widgets, shows `page`'s and calls its onShow.
+  // Hides the current page's widgets, shows `page`'s, calls its onShow and
+  // focuses its control (focusCurrentPage).
   void setCurPage(WizardDialogPage* page);
   // Each creates its page on first use, sets the buttons and curState and
   // shows the page. Nothing is drawn once the window is gone.
@@ -144,6 +153,20 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   void processCancel();
   // Asks the worker not to start (a run under way goes on to its end).
   void abortInstall();
+
+  // --- screen reader and keyboard (installer_dlg_access.cc) ---
+
+  // Gives the keyboard focus to the current page's control: Next on the
+  // welcome page, the entry (its text selected) on the catalog page, Cancel
+  // while installing, the check box on the success page and Finish on the
+  // failure page. A control that is hidden or insensitive gets none: the
+  // window itself has the focus then. Call it again after a change of the
+  // buttons' sensitivity on the same page.
+  void focusCurrentPage();
+  // Names the side picture `picture` after the kit's product in the
+  // interface language (the text of "IDS_DEFPRODUCT" without one), so that
+  // a screen reader does not read an unnamed icon.
+  void nameSidePicture(GtkWidget* picture);
 
   // --- installation (installer_dlg_progress.cc) ---
 
@@ -201,6 +224,8 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   unsigned lastCode;
 
  private:
+  // How much larger than the reference layout the window is drawn.
+  double m_layoutScale = 1.0;
   std::vector<std::string> m_argStore;  // owns the strings gtkArgv points to
   std::vector<char*> m_argPointers;
 };

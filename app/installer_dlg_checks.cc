@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/description_viewer.h"
 #include "app/installer_dlg.h"
 #include "app/message_box.h"
 #include "config/catalog_registration.h"
@@ -16,9 +17,7 @@
 #include "config/config_locations.h"
 #include "config/write_permission.h"
 #include "install/preinstall_checks.h"
-#include "platform/file_finder.h"
 #include "platform/file_system.h"
-#include "platform/process_services.h"
 #include "platform/string_utils.h"
 #include "platform/system_path.h"
 #include "res/string_table.h"
@@ -44,11 +43,6 @@ std::string executable_path() {
     }
   }
   return std::string();
-}
-
-bool file_exists(const wstring& path) {
-  FileFinder finder;
-  return finder.reset(path);
 }
 
 bool contains(const wstring& text, const char16_t* part) {
@@ -198,15 +192,14 @@ void CInstallerDlg::finalize() {
   // with "/" (a folder picked in the chooser never does).
   const wstring full = description_full_path(catalogPath, descriptionPath());
   if (curState == kStateSuccess && successPage != nullptr && curPage == successPage &&
-      window != nullptr && successPage->isShowReadmeChecked() && !full.empty() &&
-      file_exists(full)) {
-    // No shell: the path reaches the opener as one word, whatever it holds.
-    // A relative path that starts with "-" would read as an option.
-    std::string document;
-    if (to_system_path(full, document)) {
-      if (!document.empty() && document[0] == '-') document = "./" + document;
-      const char* const argv[] = {"xdg-open", document.c_str(), nullptr};
-      spawn_program(argv, true, false);
+      window != nullptr && successPage->isShowReadmeChecked() && !full.empty()) {
+    // The user asked for the description: when it cannot be opened, the
+    // box says which file and why, in front of the wizard, which then ends
+    // as always.
+    const wstring reason = open_description(full);
+    if (!reason.empty()) {
+      messageBox(this, LoadResString("IDS_OPENDESCR_FAILED"), full + u"\n" + reason,
+                 kMsgBoxErrorOk);
     }
   }
   if (window != nullptr) gtk_widget_destroy(window);

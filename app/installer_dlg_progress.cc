@@ -17,7 +17,7 @@ constexpr gulong kIdlePollMicroseconds = 10000;
 
 void CInstallerDlg::showProgressPage() {
   if (window != nullptr) {
-    if (progressPage == nullptr) progressPage = new ProgressPage(fixed, width - 20);
+    if (progressPage == nullptr) progressPage = new ProgressPage(fixed, kDlgWidth - 20);
     gtk_widget_set_sensitive(buttonPrev, FALSE);
     gtk_widget_set_sensitive(buttonNext, FALSE);
   }
@@ -31,6 +31,8 @@ void CInstallerDlg::showProgressPage() {
     // again queues a relayout each time and would keep the loop busy.
     if (installRun.poll(state) && window != nullptr && progressPage != nullptr) {
       progressPage->setProgress(state.percent);
+      // While it copies, the engine posts the file it writes as the text.
+      if (state.code == 0) progressPage->setDetail(state.text, state.position);
     }
     // A blocking iteration with nothing queued would wait for the next X
     // event, while the worker may be copying one large file: dispatch what

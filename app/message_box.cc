@@ -19,10 +19,17 @@ int messageBox(CWnd* owner, const wstring& text, const wstring& detail, unsigned
   }
   const GtkButtonsType buttons = (flags & 0xFFu) == 2 ? GTK_BUTTONS_YES_NO : GTK_BUTTONS_OK;
   const std::string message = to_ui_text(text);
+  // A modal box without a parent can slip behind the wizard when the user
+  // clicks it, and the wizard then looks frozen: the box stays transient
+  // for its owner's window, in front of it and centred on it.
+  GtkWindow* parent = owner != nullptr ? owner->getTransientParent() : nullptr;
+  const GtkDialogFlags dialogFlags = static_cast<GtkDialogFlags>(
+      GTK_DIALOG_MODAL | (parent != nullptr ? GTK_DIALOG_DESTROY_WITH_PARENT : 0));
   // "%s" keeps a text with "%" in it (a path, a translation) from being
   // read as a format.
-  GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, kind, buttons, "%s",
+  GtkWidget* dialog = gtk_message_dialog_new(parent, dialogFlags, kind, buttons, "%s",
                                              message.c_str());
+  if (parent != nullptr) gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
   if (!detail.empty()) {
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s",
                                              to_ui_text(detail).c_str());

@@ -24,8 +24,10 @@ inline constexpr int kMsgBoxAnswerOk = 3;
 // Shows `text` in a modal GTK message dialog and waits for the answer. The
 // kind comes from the top byte of `flags` (0x01 error, 0x02 question, other
 // values plain), the buttons from the low byte (2 Yes/No, other values OK).
-// The caption is owner->getWindowTitle() when `owner` is not null. Returns
-// one of the kMsgBoxAnswer* values. GTK must be initialised; main thread.
+// The caption is owner->getWindowTitle() when `owner` is not null, and the
+// box is transient for owner->getTransientParent() (centred on it) when
+// that is not null. Returns one of the kMsgBoxAnswer* values. GTK must be
+// initialised; main thread.
 int messageBox(CWnd* owner, const wstring& text, unsigned flags);
 
 // The same box with `detail` as a second paragraph below `text` (GTK's

@@ -1,5 +1,6 @@
 #include "app/success_final_page.h"
 
+#include "app/layout_scale.h"
 #include "platform/utf8.h"
 #include "res/string_table.h"
 
@@ -10,7 +11,7 @@ SuccessFinalPage::SuccessFinalPage(GtkWidget* parent, GdkPixbuf* picture,
       gtk_check_button_new_with_label(to_ui_text(LoadResString("IDS_SUCCESS_OPENDESCR")).c_str());
   widgets.push_back(openDescrCheck);
   gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(openDescrCheck), TRUE);
-  gtk_fixed_put(GTK_FIXED(parent), openDescrCheck, kOpenDescrX, kOpenDescrY);
+  put_scaled(parent, openDescrCheck, kOpenDescrX, kOpenDescrY);
 }
 
 bool SuccessFinalPage::isShowReadmeChecked() const {

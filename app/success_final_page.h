@@ -10,8 +10,8 @@ inline constexpr int kOpenDescrY = 170;
 
 class SuccessFinalPage : public MessagePage {
  public:
-  // The message page, then a check button (switched on) at (170, 170).
-  // Main thread.
+  // The message page, then a check button (switched on) at (170, 170),
+  // scaled with the layout. Main thread.
   SuccessFinalPage(GtkWidget* parent, GdkPixbuf* picture, const wstring& message);
 
   // True while the check button is switched on. Main thread.

@@ -13,3 +13,19 @@ std::string path_to_ui_text(const wstring& path) {
   g_free(shown);
   return out;
 }
+
+std::string fill_in(const std::string& pattern, std::initializer_list<std::string> values) {
+  std::string out;
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    // Unsigned: a character below '1' wraps round and matches no value.
+    const size_t number =
+        i + 1 < pattern.size() ? static_cast<unsigned char>(pattern[i + 1]) - size_t{'1'} : 9;
+    if (pattern[i] == '%' && number < values.size() && number < 9) {
+      out += values.begin()[number];
+      ++i;
+    } else {
+      out += pattern[i];
+    }
+  }
+  return out;
+}

@@ -5,6 +5,7 @@
 #ifndef QXR8_APP_UI_TEXT_H_
 #define QXR8_APP_UI_TEXT_H_
 
+#include <initializer_list>
 #include <string>
 
 #include "platform/wstring.h"
@@ -13,5 +14,11 @@
 // name (a byte GLib cannot decode shows as U+FFFD). A path without an exact
 // system name is shown with to_ui_text.
 std::string path_to_ui_text(const wstring& path);
+
+// The UTF-8 text `pattern` with each "%1" to "%9" replaced by the value of
+// that number in `values` (counted from 1). One pass: a value that holds
+// "%1" stays as it is. A number without a value is left in the text. Any
+// thread.
+std::string fill_in(const std::string& pattern, std::initializer_list<std::string> values);
 
 #endif  // QXR8_APP_UI_TEXT_H_

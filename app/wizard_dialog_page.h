@@ -35,8 +35,8 @@ class WizardDialogPage {
 };
 
 // A new, hidden, empty label for the main area: 320 x 250 at (170, 10) in
-// `parent`, wrapping, its text starting at the top left. The container owns
-// it. Main thread.
+// `parent` (both scaled with the layout, layout_scale.h), wrapping, its text
+// starting at the top left. The container owns it. Main thread.
 GtkWidget* createMainAreaLabel(GtkWidget* parent);
 
 #endif  // QXR8_APP_WIZARD_DIALOG_PAGE_H_

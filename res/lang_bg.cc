@@ -4,7 +4,7 @@
 // Bulgarian texts (code "bg", language 6), in table order.
 #include "res/lang_tables.h"
 
-const ResStringEntry kStringsBg[kResStringCount] = {
+const ResStringEntry kStringsBg[] = {
     {"IDS_WIZARD_BACK", "< Назад"},
     {"IDS_WIZARD_NEXT", "Напред >"},
     {"IDS_WIZARD_FINISH", "Готово"},
@@ -36,4 +36,6 @@ const ResStringEntry kStringsBg[kResStringCount] = {
     {"IDS_SETUP_EXISTEDTARGET", "Директорията с инсталацията съдържа файлове, които могат да бъдат променени в процеса на инсталацията. Ще продължите ли с инсталацията?"},
     {"IDS_DESTINATION_PROMPT", "Задайте път към каталога с шаблоните. Инсталационната програма задава шаблони и файлове на конфигурации в указания каталог."},
     {"IDS_TEMPLATE_CATALOG", "Каталог със шаблони:"},
+    {"IDS_PROGRESS_FILE", "Файл %1 от %2: %3"},
+    {"IDS_OPENDESCR_FAILED", "Описанието на дистрибутива не може да бъде отворено."},
 };

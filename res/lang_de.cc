@@ -4,7 +4,7 @@
 // German texts (code "de", language 7), in table order.
 #include "res/lang_tables.h"
 
-const ResStringEntry kStringsDe[kResStringCount] = {
+const ResStringEntry kStringsDe[] = {
     {"IDS_WIZARD_BACK", "< Zurück"},
     {"IDS_WIZARD_NEXT", "Weiter >"},
     {"IDS_WIZARD_FINISH", "Fertig"},
@@ -36,4 +36,6 @@ const ResStringEntry kStringsDe[kResStringCount] = {
     {"IDS_SETUP_EXISTEDTARGET", "Das Installationsverzeichnis enthält Dateien, die während des Installationsprozesses möglicherweise geändert werden. Möchten Sie fortfahren?"},
     {"IDS_DESTINATION_PROMPT", "Geben Sie den Pfad zum Vorlagenverzeichnis an. Das Installationsprogramm installiert Vorlagen und Konfigurationsdateien in das angegebene Verzeichnis."},
     {"IDS_TEMPLATE_CATALOG", "Vorlagenverzeichnis:"},
+    {"IDS_PROGRESS_FILE", "Datei %1 von %2: %3"},
+    {"IDS_OPENDESCR_FAILED", "Die Beschreibung des Verteilungskits konnte nicht geöffnet werden."},
 };

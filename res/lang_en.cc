@@ -4,7 +4,7 @@
 // English texts (code "en", language 3), in table order.
 #include "res/lang_tables.h"
 
-const ResStringEntry kStringsEn[kResStringCount] = {
+const ResStringEntry kStringsEn[] = {
     {"IDS_WIZARD_BACK", "< Back"},
     {"IDS_WIZARD_NEXT", "Next >"},
     {"IDS_WIZARD_FINISH", "Finish"},
@@ -36,4 +36,6 @@ const ResStringEntry kStringsEn[kResStringCount] = {
     {"IDS_SETUP_EXISTEDTARGET", "The installation directory contains files that may be changed during the installation process. Do you want to continue?"},
     {"IDS_DESTINATION_PROMPT", "Specify path to template directory. The installation program will install templates and configuration files to the specified directory."},
     {"IDS_TEMPLATE_CATALOG", "Template directory:"},
+    {"IDS_PROGRESS_FILE", "File %1 of %2: %3"},
+    {"IDS_OPENDESCR_FAILED", "The description of the distribution package could not be opened."},
 };

@@ -4,7 +4,7 @@
 // Georgian texts (code "ka", language 9), in table order.
 #include "res/lang_tables.h"
 
-const ResStringEntry kStringsKa[kResStringCount] = {
+const ResStringEntry kStringsKa[] = {
     {"IDS_WIZARD_BACK", "< უკან"},
     {"IDS_WIZARD_NEXT", "შემდეგ>"},
     {"IDS_WIZARD_FINISH", "მზადაა"},
@@ -36,4 +36,6 @@ const ResStringEntry kStringsKa[kResStringCount] = {
     {"IDS_SETUP_EXISTEDTARGET", "დაყენების კატალოგი შეიცავს ფაილებს, რომლებიც შესაძლოა შეიცვალოს დაყენების პროცესში. გაგრძელდეს დაყენება?"},
     {"IDS_DESTINATION_PROMPT", "მიუთითეთ გზა შაბლონების კატალოგისკენ. დაყენების პროგრამა დააყენებს კონფიგურაციის შაბლონებსა და ფაილებს  მითითებულ კატალოგში."},
     {"IDS_TEMPLATE_CATALOG", "შაბლონების კატალოგი:"},
+    {"IDS_PROGRESS_FILE", "ფაილი %1 (სულ %2): %3"},
+    {"IDS_OPENDESCR_FAILED", "მიწოდების აღწერის გახსნა ვერ მოხერხდა."},
 };

@@ -4,7 +4,7 @@
 // Kazakh texts (code "kk", language 10), in table order.
 #include "res/lang_tables.h"
 
-const ResStringEntry kStringsKk[kResStringCount] = {
+const ResStringEntry kStringsKk[] = {
     {"IDS_WIZARD_BACK", "< Артқа"},
     {"IDS_WIZARD_NEXT", "Әрі қарай >"},
     {"IDS_WIZARD_FINISH", "Дайын"},
@@ -36,4 +36,6 @@ const ResStringEntry kStringsKk[kResStringCount] = {
     {"IDS_SETUP_EXISTEDTARGET", "Орнату каталогы орнату процесінде өзгеруі мүмкін файлдарды қамтиды. Орнатуды жалғастыру керек пе?"},
     {"IDS_DESTINATION_PROMPT", "Үлгілер каталогына жолды көрсетіңіз..Орнату программасы көрсетілген каталогқа конфигурация үлгісі мен файлдарын орнатады."},
     {"IDS_TEMPLATE_CATALOG", "Үлгілер каталогы:"},
+    {"IDS_PROGRESS_FILE", "Файл %1 (барлығы %2): %3"},
+    {"IDS_OPENDESCR_FAILED", "Жабдықтау баяндамасын ашу мүмкін болмады."},
 };

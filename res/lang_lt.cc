@@ -4,7 +4,7 @@
 // Lithuanian texts (code "lt", language 5), in table order.
 #include "res/lang_tables.h"
 
-const ResStringEntry kStringsLt[kResStringCount] = {
+const ResStringEntry kStringsLt[] = {
     {"IDS_WIZARD_BACK", "< Atgal"},
     {"IDS_WIZARD_NEXT", "Toliau >"},
     {"IDS_WIZARD_FINISH", "Atlikta"},
@@ -36,4 +36,6 @@ const ResStringEntry kStringsLt[kResStringCount] = {
     {"IDS_SETUP_EXISTEDTARGET", "Diegimo kataloge yra failų, kurie diegimo metu gali būti pakeisti. Tęsti diegimą?"},
     {"IDS_DESTINATION_PROMPT", "Nurodykite šablonų katalogo kelią. Diegimo programa įkels konfigūracijos šablonus ir failus į nurodytą katalogą."},
     {"IDS_TEMPLATE_CATALOG", "Šablonų katalogas:"},
+    {"IDS_PROGRESS_FILE", "Failas %1 iš %2: %3"},
+    {"IDS_OPENDESCR_FAILED", "Nepavyko atidaryti diegimo komplekto aprašymo."},
 };

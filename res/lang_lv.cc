@@ -4,7 +4,7 @@
 // Latvian texts (code "lv", language 4), in table order.
 #include "res/lang_tables.h"
 
-const ResStringEntry kStringsLv[kResStringCount] = {
+const ResStringEntry kStringsLv[] = {
     {"IDS_WIZARD_BACK", "< Atpakaļ"},
     {"IDS_WIZARD_NEXT", "Tālāk >"},
     {"IDS_WIZARD_FINISH", "Gatavs"},
@@ -36,4 +36,6 @@ const ResStringEntry kStringsLv[kResStringCount] = {
     {"IDS_SETUP_EXISTEDTARGET", "Instalācijas katalogs satur failus, kuri var būt mainīti instalācijas procesā. Turpināt instalāciju?"},
     {"IDS_DESTINATION_PROMPT", "Norādiet ceļu uz šablonu katalogu. Instalācijas programma ievietos šablonus un failu konfigurācijas norādītajā katalogā."},
     {"IDS_TEMPLATE_CATALOG", "Šablonu katalogs:"},
+    {"IDS_PROGRESS_FILE", "Fails %1 no %2: %3"},
+    {"IDS_OPENDESCR_FAILED", "Neizdevās atvērt piegādes aprakstu."},
 };

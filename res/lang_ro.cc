@@ -4,7 +4,7 @@
 // Romanian texts (code "ro", language 8), in table order.
 #include "res/lang_tables.h"
 
-const ResStringEntry kStringsRo[kResStringCount] = {
+const ResStringEntry kStringsRo[] = {
     {"IDS_WIZARD_BACK", "< Înapoi"},
     {"IDS_WIZARD_NEXT", "Înainte >"},
     {"IDS_WIZARD_FINISH", "Finalizare"},
@@ -36,4 +36,6 @@ const ResStringEntry kStringsRo[kResStringCount] = {
     {"IDS_SETUP_EXISTEDTARGET", "Catalogul de instalare poate conţine fişiere, care pot fi modificate în procesul instalării. Doriţi să continuaţi instalarea?"},
     {"IDS_DESTINATION_PROMPT", "Indicaţi calea către catalogul de şabloane. Programul va instala şabloanele şi fişierele configuraţiei în catalogul indicat."},
     {"IDS_TEMPLATE_CATALOG", "Catalogul şabloanelor:"},
+    {"IDS_PROGRESS_FILE", "Fişierul %1 din %2: %3"},
+    {"IDS_OPENDESCR_FAILED", "Descrierea distribuţiei nu a putut fi deschisă."},
 };

@@ -4,7 +4,7 @@
 // Russian texts (code "ru", language 1), in table order.
 #include "res/lang_tables.h"
 
-const ResStringEntry kStringsRu[kResStringCount] = {
+const ResStringEntry kStringsRu[] = {
     {"IDS_WIZARD_BACK", "< Назад"},
     {"IDS_WIZARD_NEXT", "Далее >"},
     {"IDS_WIZARD_FINISH", "Готово"},
@@ -36,4 +36,6 @@ const ResStringEntry kStringsRu[kResStringCount] = {
     {"IDS_SETUP_EXISTEDTARGET", "Каталог установки содержит файлы, которые могут быть изменены в процессе установки. Продолжить установку?"},
     {"IDS_DESTINATION_PROMPT", "Укажите путь к каталогу шаблонов. Программа установки установит шаблоны и файлы конфигурации в указанный каталог."},
     {"IDS_TEMPLATE_CATALOG", "Каталог шаблонов:"},
+    {"IDS_PROGRESS_FILE", "Файл %1 из %2: %3"},
+    {"IDS_OPENDESCR_FAILED", "Не удалось открыть описание поставки."},
 };

@@ -4,7 +4,7 @@
 // Turkish texts (code "tr", language 12), in table order.
 #include "res/lang_tables.h"
 
-const ResStringEntry kStringsTr[kResStringCount] = {
+const ResStringEntry kStringsTr[] = {
     {"IDS_WIZARD_BACK", "< Geri"},
     {"IDS_WIZARD_NEXT", "İleri >"},
     {"IDS_WIZARD_FINISH", "Tamam"},
@@ -36,4 +36,6 @@ const ResStringEntry kStringsTr[kResStringCount] = {
     {"IDS_SETUP_EXISTEDTARGET", "Yükleme klasörü yükleme sırasında değiştirilebilecek dosyalar içeriyor. Yüklemeyi devam etmek ister misiniz?"},
     {"IDS_DESTINATION_PROMPT", "Şablon klasörüne yolu belirtin. Yükleme programı şablonları ve konfigürasyon dosyalarını belirtilen klasöre yükleyecek."},
     {"IDS_TEMPLATE_CATALOG", "Şablon klasörü:"},
+    {"IDS_PROGRESS_FILE", "Dosya %1 (toplam %2): %3"},
+    {"IDS_OPENDESCR_FAILED", "Dağıtım açıklaması açılamadı."},
 };

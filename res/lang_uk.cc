@@ -4,7 +4,7 @@
 // Ukrainian texts (code "uk", language 2), in table order.
 #include "res/lang_tables.h"
 
-const ResStringEntry kStringsUk[kResStringCount] = {
+const ResStringEntry kStringsUk[] = {
     {"IDS_WIZARD_BACK", "< Попередня"},
     {"IDS_WIZARD_NEXT", "Наступна >"},
     {"IDS_WIZARD_FINISH", "ОК"},
@@ -36,4 +36,6 @@ const ResStringEntry kStringsUk[kResStringCount] = {
     {"IDS_SETUP_EXISTEDTARGET", "Каталог установки містить файли, які можуть бути змінені у процесі установки. Продовжити установку?"},
     {"IDS_DESTINATION_PROMPT", "Вкажіть шлях до каталогу шаблонів. Програма установки встановить шаблони і файли конфігурації у вказаний каталог."},
     {"IDS_TEMPLATE_CATALOG", "Каталог шаблонів:"},
+    {"IDS_PROGRESS_FILE", "Файл %1 з %2: %3"},
+    {"IDS_OPENDESCR_FAILED", "Не вдалося відкрити опис поставки."},
 };

@@ -4,7 +4,7 @@
 // Vietnamese texts (code "vi", language 11), in table order.
 #include "res/lang_tables.h"
 
-const ResStringEntry kStringsVi[kResStringCount] = {
+const ResStringEntry kStringsVi[] = {
     {"IDS_WIZARD_BACK", "< Quay lại"},
     {"IDS_WIZARD_NEXT", "Tiếp theo >"},
     {"IDS_WIZARD_FINISH", "Đồng ý"},
@@ -36,4 +36,6 @@ const ResStringEntry kStringsVi[kResStringCount] = {
     {"IDS_SETUP_EXISTEDTARGET", "Thư mục cài đặt có chứa các tệp mà có thể bị thay đổi trong quá trình cài đặt. Tiếp tục việc cài đặt?"},
     {"IDS_DESTINATION_PROMPT", "Hãy chỉ ra đường dẫn tới thư mục các khuôn mẫu. Chương trình cài đặt sẽ đặt các khuôn mẫu và tệp cấu hình vào thư mục được chỉ ra."},
     {"IDS_TEMPLATE_CATALOG", "Thư mục các khuôn mẫu:"},
+    {"IDS_PROGRESS_FILE", "Tệp %1 trên %2: %3"},
+    {"IDS_OPENDESCR_FAILED", "Không thể mở bản mô tả bộ cài đặt chính."},
 };

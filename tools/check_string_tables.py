@@ -3,11 +3,12 @@
 
     tools/check_string_tables.py TRANSLATIONS.md BUILD_DIR/tests/res_table_dump
 
-Reads the texts out of the markdown document on its own (whole-row regular
-expressions, unlike the cell splitter of gen_string_tables.py), runs the dump
-program in a UTF-8 locale, and compares language values, codes, identifiers,
-row order and every text byte for byte. Prints each difference; exits 0 only
-when all texts agree.
+Reads the texts out of the markdown document, and the wizard's added texts
+out of res/added_texts.md, on its own (whole-row regular expressions, unlike
+the cell splitter of gen_string_tables.py), runs the dump program in a UTF-8
+locale, and compares language values, codes, identifiers, row order and every
+text byte for byte. Prints each difference; exits 0 only when all texts
+agree.
 """
 
 import os
@@ -25,14 +26,23 @@ SECTION = re.compile(r'code "([a-z]{2})", `LangIdType` value (\d+):\s*$')
 SINGLE_ROW = re.compile(r'^\|\s*(\d+)\s*\|\s*"(ID[A-Z_]+)"\s*\|\s*"([^"]*)"\s*\|\s*$')
 
 
-def expected_texts(path):
-    """{(value, code, row, identifier): utf-8 bytes} from the document."""
+ADDED_TEXTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'res',
+                           'added_texts.md')
+# The original tables' 31 texts and the added ones, in twelve languages.
+EXPECTED_TEXTS = 12 * (31 + 2)
+
+
+def expected_texts(paths):
+    """{(value, code, row, identifier): utf-8 bytes} from the documents; the
+    language values come from the first one's language table."""
     values = {}
     rows = {}
+    lines = []
+    for path in paths:
+        with open(path, 'rb') as f:
+            lines += f.read().decode('utf-8').split('\n')
     section = None
-    with open(path, 'rb') as f:
-        data = f.read().decode('utf-8')
-    for line in data.split('\n'):
+    for line in lines:
         m = LANG_ROW.match(line)
         if m:
             values[m.group(2)] = int(m.group(1))
@@ -69,7 +79,7 @@ def main(argv):
     if len(argv) != 3:
         sys.stderr.write(__doc__)
         return 2
-    expected = expected_texts(argv[1])
+    expected = expected_texts([argv[1], ADDED_TEXTS])
     actual = compiled_texts(argv[2])
     problems = 0
     for key in sorted(set(expected) | set(actual)):
@@ -85,7 +95,7 @@ def main(argv):
     languages = len({key[1] for key in expected})
     print(f'{len(expected)} texts in the document ({languages} languages), '
           f'{len(actual)} in the program, {problems} differences')
-    return 0 if problems == 0 and len(expected) == 372 else 1
+    return 0 if problems == 0 and len(expected) == EXPECTED_TEXTS else 1
 
 
 if __name__ == '__main__':

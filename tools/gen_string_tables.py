@@ -12,6 +12,12 @@ TRANSLATIONS.md is the markdown document that holds the translation tables:
     '<Language>, code "<code>", `LangIdType` value <n>:' and made of rows
     '| <n> | "<identifier>" | "<text>" |'.
 
+The wizard's own texts beyond those 31 identifiers are in res/added_texts.md
+(beside the generated files in the repository, whatever OUTPUT_DIR is): one
+table per language, introduced like the tables above, whose rows go on from
+32 with the same identifiers in every language. They are appended to each
+language's texts in their order.
+
 A text is everything between the first and the last double quote of its cell.
 The document holds the texts literally; a backslash anywhere in a row would
 be a markdown escape whose meaning is ambiguous, so the script refuses it
@@ -29,6 +35,8 @@ import sys
 
 EXPECTED_IDENTIFIERS = 31
 EXPECTED_LANGUAGES = 12
+ADDED_TEXTS = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'res',
+                           'added_texts.md')
 
 LANGUAGE_ROW = re.compile(r'^\| (\d+) \| "([a-z]{2})" \| ([A-Za-z]+) \|$')
 PAIR_HEADER = re.compile(r'^\| # \| Identifier \| English text \| Russian text \|')
@@ -131,6 +139,46 @@ def validate(languages, tables):
             raise TableError(f'{code}: identifiers differ from English')
 
 
+def add_texts(lines, tables):
+    """Appends the added texts (res/added_texts.md) to `tables`.
+
+    Each language's rows go on from the end of its table; every language has
+    the same new identifiers in the same order, none of them already there.
+    Returns how many identifiers were added.
+    """
+    added = {}
+    code = None
+    for lineno, raw in enumerate(lines, 1):
+        line = raw.rstrip('\n')
+        m = LANGUAGE_INTRO.match(line)
+        if m:
+            code = m.group(2)
+            if code in added or code not in tables:
+                raise TableError(f'line {lineno}: unexpected table for {code}')
+            added[code] = []
+            continue
+        if code is None or not NUMBERED_ROW.match(line):
+            continue
+        cells = split_cells(line, lineno)
+        if len(cells) != 3:
+            raise TableError(f'line {lineno}: {len(cells)} cells, expected 3')
+        expected_row = EXPECTED_IDENTIFIERS + len(added[code]) + 1
+        if int(cells[0]) != expected_row:
+            raise TableError(f'line {lineno}: row {cells[0]}, expected {expected_row}')
+        added[code].append((quoted(cells[1], lineno), quoted(cells[2], lineno)))
+    if sorted(added) != sorted(tables):
+        raise TableError(f'added texts for {sorted(added)}, tables for {sorted(tables)}')
+    new = [identifier for identifier, _ in added['en']]
+    old = {identifier for identifier, _ in tables['en']}
+    if not new or len(set(new)) != len(new) or old & set(new):
+        raise TableError('the added identifiers are not new and distinct')
+    for code, pairs in added.items():
+        if [identifier for identifier, _ in pairs] != new:
+            raise TableError(f'{code}: added identifiers differ from English')
+        tables[code].extend(pairs)
+    return len(new)
+
+
 def c_literal(text):
     """A C++ narrow string literal holding the UTF-8 bytes of `text`."""
     out = []
@@ -160,7 +208,9 @@ def language_source(value, code, name, pairs):
     lines = [HEADER,
              f'// {name} texts (code "{code}", language {value}), in table order.',
              '#include "res/lang_tables.h"', '',
-             f'const ResStringEntry {array_name(code)}[kResStringCount] = {{']
+             # No bound here: a count that disagrees with kResStringCount
+             # in res/lang_tables.h is then a compile error.
+             f'const ResStringEntry {array_name(code)}[] = {{']
     for identifier, text in pairs:
         lines.append(f'    {{{c_literal(identifier)}, {c_literal(text)}}},')
     lines.append('};')
@@ -186,11 +236,18 @@ def main(argv):
         os.path.dirname(os.path.abspath(__file__)), '..', 'res')
     with open(argv[1], encoding='utf-8', newline='') as f:
         lines = f.read().split('\n')
+    with open(ADDED_TEXTS, encoding='utf-8', newline='') as f:
+        added_lines = f.read().split('\n')
     try:
         languages, tables = parse(lines)
         validate(languages, tables)
     except TableError as e:
         sys.stderr.write(f'{argv[1]}: {e}\n')
+        return 1
+    try:
+        added = add_texts(added_lines, tables)
+    except TableError as e:
+        sys.stderr.write(f'{os.path.normpath(ADDED_TEXTS)}: {e}\n')
         return 1
     outputs = {'lang_list.cc': list_source(languages)}
     for value, code, name in languages:
@@ -199,7 +256,8 @@ def main(argv):
         with open(os.path.join(out_dir, file_name), 'w', encoding='utf-8', newline='\n') as f:
             f.write(text)
     count = sum(len(pairs) for pairs in tables.values())
-    print(f'{len(languages)} languages, {count} texts written to {os.path.normpath(out_dir)}')
+    print(f'{len(languages)} languages, {count} texts ({added} identifiers added) written to '
+          f'{os.path.normpath(out_dir)}')
     return 0
 
 

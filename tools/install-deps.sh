@@ -22,6 +22,12 @@ QXR8_HEADLESS_PACKAGES="xvfb xdotool imagemagick"
 # page check (groff), the deployment example's test (ansible-core) and the
 # trace of an installation's syncs (strace).
 QXR8_TEST_PACKAGES="libgtest-dev xvfb xauth xdotool imagemagick locales groff-base ansible-core strace"
+# The screen-reader test reads the wizard as a screen reader does, through
+# AT-SPI: a session bus (dbus), the accessibility bus and its registry
+# (at-spi2-core), GTK 2's accessibility module and its bridge to AT-SPI
+# (libgail-common, libatk-adaptor) and the reader's Python binding
+# (python3-pyatspi). Without them that test tries the keys alone.
+QXR8_A11Y_PACKAGES="dbus at-spi2-core libgail-common libatk-adaptor python3-pyatspi"
 
 # Prints the packages of `$@` that are not installed, one per line.
 qxr8_missing_packages() {
@@ -74,7 +80,7 @@ install_deps() {  # purpose: run | normal | sanitize | fuzz
   wanted=$QXR8_BUILD_PACKAGES
   case $purpose in
     run) [ -n "${DISPLAY:-}" ] || wanted="$wanted $QXR8_HEADLESS_PACKAGES" ;;
-    normal | sanitize) wanted="$wanted $QXR8_TEST_PACKAGES" ;;
+    normal | sanitize) wanted="$wanted $QXR8_TEST_PACKAGES $QXR8_A11Y_PACKAGES" ;;
     fuzz) wanted="$wanted libgtest-dev clang" ;;
     *) echo "install_deps: unknown purpose '$purpose'" >&2; return 2 ;;
   esac

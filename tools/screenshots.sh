@@ -10,7 +10,11 @@
 #       of the twelve interface languages, one contact sheet per page:
 #       OUT_DIR/all-welcome.png and OUT_DIR/all-catalog.png (the single
 #       pictures stay in OUT_DIR/languages/, which git ignores, for a close
-#       look). Defaults: build/ and docs/screenshots/.
+#       look); and the welcome, catalog and success pages in English,
+#       German, Ukrainian and Kazakh with the desktop's font at 14 points, on
+#       one contact sheet: OUT_DIR/larger-text.png. Defaults: build/ and
+#       docs/screenshots/.
+#       QXR8_SHOTS=larger-text makes that sheet alone.
 #
 #   tools/screenshots.sh --demo BUILD_DIR OUT_DIR HOME_DIR [ARG...]
 #       One installation of BUILD_DIR/bin/qxr8.xdk with HOME=HOME_DIR, the
@@ -172,14 +176,16 @@ shoot_progress() {  # name
 }
 
 # A kit that takes long enough to install for the progress page to be seen:
-# the sample payload plus a few large blocks of zeros (which pack small).
+# the sample payload plus many blocks of zeros (which pack small). The time
+# goes into the number of files: a few large ones are written in a blink.
 make_slow_kit() {  # dir
   local payload=$SCRATCH/slow-payload i
   mkdir -p "$payload" "$1"
   cp -r "$ROOT/examples/sample-kit/payload/." "$payload/"
   mkdir -p "$payload/data"
-  for i in $(seq -w 1 20); do
-    head -c 10000000 /dev/zero >"$payload/data/block_$i.bin"
+  head -c 150000 /dev/zero >"$SCRATCH/block"
+  for i in $(seq -w 1 1500); do
+    cp "$SCRATCH/block" "$payload/data/block_$i.bin"
   done
   local records=() code product vendor description
   # The sample kit's own records, as the build packs them.
@@ -283,6 +289,59 @@ shoot_contact_sheets() {
   done
 }
 
+# wizard_start_any HOME KITDIR ARGS... : like wizard_start, for a wizard of
+# any size (larger text makes it larger): $WIN is the first window the
+# program shows, and the button centres are scaled to its width.
+wizard_start_any() {
+  local home=$1 kitdir=$2 id
+  shift 2
+  mkdir -p "$home" "$home/.tmp"
+  (cd "$kitdir" && exec env HOME="$home" TMPDIR="$home/.tmp" PATH="$SCRATCH/bin:$PATH" \
+     "$SETUP" usecwd "$@") &
+  SETUP_PID=$!
+  WIN=""
+  for _ in $(seq 150); do
+    id=$(xdotool search --onlyvisible --pid "$SETUP_PID" 2>/dev/null | head -n1 || true)
+    [ -n "$id" ] && { WIN=$id; break; }
+    sleep 0.1
+  done
+  [ -n "$WIN" ] || { echo "no wizard window" >&2; exit 1; }
+  sleep 0.5
+  eval "$(xdotool getwindowgeometry --shell "$WIN" | grep -E '^WIDTH=')"
+  SCALED_NEXT_X=$((NEXT_X * WIDTH / 500))
+  SCALED_BUTTONS_Y=$((BUTTONS_Y * WIDTH / 500))
+}
+
+# The welcome, catalog and success pages with the desktop's font at 14
+# points (a GTK resource file says so, as a desktop's settings would), in
+# the four languages whose texts are longest, on one contact sheet.
+shoot_larger_text() {
+  local lang home page args=()
+  local dir=$OUT/languages
+  mkdir -p "$dir"
+  printf 'gtk-font-name = "Sans 14"\n' >"$SCRATCH/gtkrc-14"
+  echo "larger text:"
+  for lang in en de uk kk; do
+    home=$(fresh_home)
+    GTK2_RC_FILES=$SCRATCH/gtkrc-14 wizard_start_any "$home" "$KITDIR" "-L$lang"
+    shot_to "$WIN" "$dir/$lang-14pt-welcome.png"
+    click "$SCALED_NEXT_X" "$SCALED_BUTTONS_Y"
+    shot_to "$WIN" "$dir/$lang-14pt-catalog.png"
+    click "$SCALED_NEXT_X" "$SCALED_BUTTONS_Y"
+    sleep 2
+    shot_to "$WIN" "$dir/$lang-14pt-success.png"
+    kill "$SETUP_PID"
+    wizard_end
+    for page in welcome catalog success; do
+      args+=(-label "$lang, 14 pt: $page" "$dir/$lang-14pt-$page.png")
+    done
+  done
+  montage -font DejaVu-Sans -pointsize 15 -background '#d6d6d6' -tile 3x4 \
+    -geometry +8+6 "${args[@]}" "$OUT/larger-text.png"
+  small_png "$OUT/larger-text.png"
+  echo "  $OUT/larger-text.png"
+}
+
 # The walk of run.sh: install the sample kit into HOME's default catalog,
 # the wizard started with the given arguments. An unattended run (-S) needs
 # no clicks and ends by itself; each step first looks whether the wizard is
@@ -347,9 +406,12 @@ main() {
   fi
   SLOWKIT=$SCRATCH/slow-kit
   make_slow_kit "$SLOWKIT"
-  shoot_language en
-  shoot_language ru
-  shoot_contact_sheets
+  if [ "${QXR8_SHOTS:-all}" != larger-text ]; then
+    shoot_language en
+    shoot_language ru
+    shoot_contact_sheets
+  fi
+  shoot_larger_text
 }
 
 main "$@"

@@ -85,6 +85,7 @@ gboolean BoxAnswerer::poll(gpointer data) {
     const gchar* title = gtk_window_get_title(GTK_WINDOW(widget));
     box.title = title != nullptr ? title : "";
     box.kind = kind;
+    box.parent = gtk_window_get_transient_for(GTK_WINDOW(widget));
     GtkDialog* dialog = GTK_DIALOG(widget);
     box.buttons = gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_YES) != nullptr
                       ? GTK_BUTTONS_YES_NO
@@ -113,6 +114,7 @@ gboolean answer_chooser(gpointer data) {
   g_list_free(windows);
   if (chooser == nullptr) return TRUE;
   answer->seen = true;
+  answer->parent = gtk_window_get_transient_for(GTK_WINDOW(chooser));
   if (answer->folder.empty()) {
     gtk_dialog_response(GTK_DIALOG(chooser), GTK_RESPONSE_CANCEL);
     return FALSE;

@@ -64,6 +64,7 @@ struct SeenBox {
   std::string title;
   GtkMessageType kind;
   GtkButtonsType buttons;
+  GtkWindow* parent;  // the window it is transient for, null when none
 };
 
 // Answers every message box the wizard shows: a GTK timeout finds the
@@ -90,11 +91,12 @@ class BoxAnswerer {
 // Answers the folder chooser from a GTK timeout (g_timeout_add with a
 // ChooserAnswer*): with `folder` it moves the chooser there and accepts once
 // the chooser reports that folder as its choice; without it cancels. `seen`
-// tells whether a chooser came up.
+// tells whether a chooser came up, `parent` what it was transient for.
 struct ChooserAnswer {
   std::string folder;
   int polls = 0;
   bool seen = false;
+  GtkWindow* parent = nullptr;  // the window the chooser is transient for
 };
 gboolean answer_chooser(gpointer answer);
 

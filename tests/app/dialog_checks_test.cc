@@ -162,6 +162,7 @@ TEST_F(DialogTest, AnEmptiedProposalLeavesTheEntryEmptyAndNextRefusesIt) {
   ASSERT_EQ(answerer->seen().size(), 1u);
   EXPECT_EQ(answerer->seen()[0].text, res("IDS_SETUP_EMPTYTARGET"));
   EXPECT_EQ(answerer->seen()[0].kind, GTK_MESSAGE_OTHER);
+  EXPECT_EQ(answerer->seen()[0].parent, GTK_WINDOW(dlg->window));
   EXPECT_EQ(answerer->seen()[0].buttons, GTK_BUTTONS_OK);
   EXPECT_EQ(dlg->curState, kStateSelectDir);
   EXPECT_EQ(dlg->dirSelectPage->getPath(), u"");
@@ -299,6 +300,7 @@ TEST_F(DialogTest, AFailedInstallationShowsTheErrorAndLeavesTheCatalogAsItWas) {
   ASSERT_EQ(answerer->seen().size(), 1u);
   EXPECT_EQ(answerer->seen()[0].text, res("IDS_INSTALL_ERROR"));
   EXPECT_EQ(answerer->seen()[0].kind, GTK_MESSAGE_ERROR);
+  EXPECT_EQ(answerer->seen()[0].parent, GTK_WINDOW(dlg->window));
   // Below it the box says what failed: the file standing where the kit
   // needs a folder, the system's reason, and the code.
   const std::string detail = answerer->seen()[0].detail;
@@ -311,6 +313,7 @@ TEST_F(DialogTest, AFailedInstallationShowsTheErrorAndLeavesTheCatalogAsItWas) {
   EXPECT_EQ(dlg->curState, kStateFailure);
   EXPECT_EQ(dlg->curPage, dlg->errorPage);
   EXPECT_EQ(labelText(dlg->errorPage->label), res("IDS_ERROR_FINISH"));
+  EXPECT_EQ(focused(), dlg->buttonNext) << "Finish";
   EXPECT_FALSE(visible(dlg->buttonPrev));
   EXPECT_FALSE(sensitive(dlg->buttonCancel));
   EXPECT_NE(dlg->lastCode, 0u);
@@ -353,6 +356,7 @@ TEST_F(DialogTest, SilentModeFailureShowsTheBoxAndWaitsForTheRollback) {
   EXPECT_EQ(dlg->curState, kStateFailure);
   EXPECT_FALSE(visible(dlg->buttonPrev));
   EXPECT_FALSE(visible(dlg->buttonNext));
+  EXPECT_EQ(focused(), nullptr) << "Finish is hidden: the focus is on the window, not on it";
   // DoModal came back only after the worker had ended its rollback.
   EXPECT_FALSE(dlg->installThread.isStarted());
   EXPECT_EQ(list_dir(catalog), (std::vector<std::string>{"sub"}));

@@ -1,7 +1,9 @@
 // The Finish button: which description is opened, and when nothing is. The
 // viewer is a real process, a stand-in xdg-open first in PATH that records
 // the arguments it was started with.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "dialog_fixture.h"
 
@@ -103,9 +105,21 @@ TEST_F(FinalizeTest, OpensNothingWhenTheCheckBoxIsSwitchedOff) {
   EXPECT_TRUE(finishAndRecord(800).empty());
 }
 
+// A description that cannot be opened is said to be so: which file, and
+// why, in a box in front of the wizard, which then ends all the same.
 TEST_F(FinalizeTest, OpensNothingWhenTheDescriptionIsMissing) {
   installWith({{u"en", u"P", u"V", u"docs/not-in-the-kit.html"}}, u"en");
+  GtkWindow* wizard = GTK_WINDOW(dlg->window);
   EXPECT_TRUE(finishAndRecord(800).empty());
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(answerer->seen()[0].text, res("IDS_OPENDESCR_FAILED"));
+  EXPECT_EQ(answerer->seen()[0].detail, opened("docs/not-in-the-kit.html")[1] + "\n" + strerror(ENOENT));
+  EXPECT_EQ(answerer->seen()[0].parent, wizard);
+  // Without an opener in PATH (the sandbox puts PATH back).
+  installWith({{u"en", u"P", u"V", u"docs/en.html"}}, u"en");
+  setenv("PATH", sandbox->work().c_str(), 1);
+  EXPECT_TRUE(finishAndRecord(300).empty());
+  EXPECT_EQ(answerer->seen().back().detail, opened("docs/en.html")[1] + "\nxdg-open: " + strerror(ENOENT));
 }
 
 TEST_F(FinalizeTest, DoesNothingOutsideTheFinalPages) {

@@ -113,6 +113,7 @@ class DialogTest : public ::testing::Test {
   bool visible(GtkWidget* widget) const { return gtk_widget_get_visible(widget) != FALSE; }
   bool sensitive(GtkWidget* widget) const { return gtk_widget_get_sensitive(widget) != FALSE; }
   std::string labelText(GtkWidget* label) const { return gtk_label_get_text(GTK_LABEL(label)); }
+  GtkWidget* focused() const { return gtk_window_get_focus(GTK_WINDOW(dlg->window)); }
 
   std::unique_ptr<Sandbox> sandbox;
   std::unique_ptr<CInstallerDlg> dlg;

@@ -241,6 +241,8 @@ TEST_F(DialogTest, ProgressPageShowsStartTextBelowAHundredAndFinishTextAtIt) {
   page.setProgress(99);
   EXPECT_EQ(labelText(page.label), res("IDS_PROGRESS_START"));
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(page.bar)), 0.99);
+  page.setDetail(u"/c/a%1.txt", {7, 9});  // the file and its number; a path is not a pattern
+  EXPECT_EQ(labelText(page.detailLabel), "File 7 of 9: /c/a%1.txt");
   page.setProgress(100);
   EXPECT_EQ(labelText(page.label), res("IDS_INSTALL_FINISH"));
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(page.bar)), 1.0);
@@ -257,6 +259,7 @@ TEST_F(DialogTest, CancelQuestionAnsweredNoKeepsTheStateAndYesClosesTheWindow) {
   EXPECT_EQ(question.kind, GTK_MESSAGE_QUESTION);
   EXPECT_EQ(question.buttons, GTK_BUTTONS_YES_NO);
   EXPECT_EQ(question.title, res("IDR_MAINFRAME"));
+  EXPECT_EQ(question.parent, GTK_WINDOW(dlg->window)) << "a box must not slip behind the wizard";
   EXPECT_EQ(dlg->curState, kStateWelcome);
   ASSERT_NE(dlg->window, nullptr);
 
@@ -331,6 +334,7 @@ TEST_F(DialogTest, EscapeAndCancelDuringTheInstallationDoNotStopIt) {
   bool backSensitive = true, nextSensitive = true, cancelSensitive = false;
   holdWorkerWhile([&] {
     stateSeen = dlg->curState;
+    EXPECT_EQ(focused(), dlg->buttonCancel);
     backSensitive = sensitive(dlg->buttonPrev);
     nextSensitive = sensitive(dlg->buttonNext);
     cancelSensitive = sensitive(dlg->buttonCancel);
@@ -387,6 +391,73 @@ TEST_F(DialogTest, WindowManagerCloseIsRefusedOnlyWhileInstalling) {
   EXPECT_TRUE(wait_for_viewer(sandbox->viewerLog(), 700).empty());
 }
 
+// The desktop's font and resolution, set as its settings daemon sets them.
+void set_desktop_text(const std::string& font, gint dpi) {
+  gtk_settings_set_string_property(gtk_settings_get_default(), "gtk-font-name", font.c_str(), "test");
+  gtk_settings_set_long_property(gtk_settings_get_default(), "gtk-xft-dpi", dpi, "test");
+}
+
+// Every text of the page is drawn whole: each label's text fits the room
+// it was given and the window, and nothing else covers it (a label covers
+// its text, a widget with a label or without text its allocation).
+void expect_texts_whole(CInstallerDlg& dlg, const std::string& page) {
+  pump_events(40);
+  int width = 0, height = 0;
+  gtk_window_get_size(GTK_WINDOW(dlg.window), &width, &height);
+  std::vector<std::pair<GtkWidget*, Box>> shown;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(dlg.fixed));
+  for (GList* item = children; item != nullptr; item = item->next) {
+    GtkWidget* widget = GTK_WIDGET(item->data);
+    GtkWidget* label = GTK_IS_BIN(widget) ? gtk_bin_get_child(GTK_BIN(widget)) : widget;
+    if (!GTK_IS_LABEL(label)) label = nullptr;
+    if (!gtk_widget_get_visible(widget)) continue;
+    const Box room = allocation(label != nullptr ? label : widget);
+    Box text = room;
+    if (label != nullptr) pango_layout_get_pixel_size(gtk_label_get_layout(GTK_LABEL(label)), &text.w, &text.h);
+    EXPECT_TRUE(text.w <= room.w && text.h <= room.h && text.x + text.w <= width && text.y + text.h <= height)
+        << page << ": " << (label != nullptr ? gtk_label_get_text(GTK_LABEL(label)) : "a widget") << " is cut";
+    shown.emplace_back(label, label == widget ? text : allocation(widget));
+  }
+  g_list_free(children);
+  for (const auto& [label, text] : shown) {
+    for (const auto& [other, box] : shown) {
+      EXPECT_TRUE(label == nullptr || &text == &box || text.x + text.w <= box.x ||
+                  box.x + box.w <= text.x || text.y + text.h <= box.y || box.y + box.h <= text.y)
+          << page << ": " << gtk_label_get_text(GTK_LABEL(label)) << " is covered";
+    }
+  }
+}
+
+// With larger desktop text the window and every position and size grow in
+// proportion and no page cuts a text; at the default size nothing changes.
+TEST_F(DialogTest, LargerDesktopTextGrowsTheLayoutAndCutsNoText) {
+  gchar* desktopFont = nullptr;
+  gint desktopDpi = -1;
+  g_object_get(gtk_settings_get_default(), "gtk-font-name", &desktopFont, "gtk-xft-dpi", &desktopDpi, nullptr);
+  for (const auto& [points, dpi] : {std::pair{10, 96}, {14, 96}, {18, 96}, {10, 144}}) {
+    for (const LangIdType lang : {kLangEnglish, kLangGerman, kLangUkrainian, kLangKazakh}) {
+      SCOPED_TRACE(get_lang_code_by_id(lang) + " " + std::to_string(points) + " pt " + std::to_string(dpi));
+      const auto px = [k = points * dpi](int pixels) { return (pixels * k + 480) / 960; };
+      set_desktop_text("Sans " + std::to_string(points), dpi * 1024);
+      set_resource_lang(lang);
+      makeDialog(widen_lib(get_lang_code_by_id(lang)));
+      openWizard();
+      expect_box(dlg->fixed, {0, 0, px(500), px(360)}, "window");
+      expect_box(dlg->buttonNext, {px(310), px(320), px(80), px(30)}, "Next");
+      expect_texts_whole(*dlg, "welcome");
+      clickNext();
+      expect_texts_whole(*dlg, "catalog");
+      clickNext();
+      expect_texts_whole(*dlg, "success");
+      dlg->setCurPage(dlg->progressPage);
+      dlg->progressPage->setDetail(widen_lib(sandbox->defaultCatalog() + "templates/forms"), {12, 345});
+      expect_texts_whole(*dlg, "progress");
+    }
+  }
+  set_desktop_text(desktopFont, desktopDpi);
+  g_free(desktopFont);
+}
+
 TEST_F(DialogTest, WindowManagerCloseOnTheWelcomePageEndsTheMainLoop) {
   makeDialog();
   g_timeout_add(
@@ -418,6 +489,7 @@ TEST_F(DialogTest, FolderChooserReplacesTheEntryOnlyWhenAFolderIsAccepted) {
   g_timeout_add(50, answer_chooser, &cancel);
   gtk_button_clicked(GTK_BUTTON(page->browseButton));
   EXPECT_TRUE(cancel.seen);
+  EXPECT_EQ(cancel.parent, GTK_WINDOW(dlg->window));
   EXPECT_EQ(page->getPath(), u"typed by hand");
 
   // An accepted folder goes into GTK's recently-used list: that must be a

@@ -17,7 +17,9 @@ inline constexpr char kGuiLeakSuppressions[] =
     "leak:libglib-2.0.so\n"
     "leak:libgobject-2.0.so\n"
     "leak:libgio-2.0.so\n"
-    "leak:libX11.so\n";
+    "leak:libX11.so\n"
+    // The accessibility modules and bus of the screen-reader test.
+    "leak:libgail.so\nleak:libatk-1.0.so\nleak:libatk-bridge\nleak:libatspi.so\nleak:libdbus-1.so\n";
 
 }  // namespace app_test
 

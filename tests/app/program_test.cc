@@ -138,6 +138,19 @@ void key(const std::string& window, const char* name) {
   sleep_ms(300);
 }
 
+// The program's accessibility tree as a screen reader sees it
+// (tests/app/atspi_tree.py) holds each of `lines`: role, name, states
+// (focused, checked, showing), value and label, tab-separated. False, with
+// nothing checked, where no reader can run (no pyatspi, no Python).
+const std::string kTreeReader = std::string(QXR8_SOURCE_DIR) + "/tests/app/atspi_tree.py";
+bool expect_seen(pid_t pid, const std::vector<std::string>& lines) {
+  const test_support::ChildResult tree = test_support::run_program({kTreeReader, std::to_string(pid)});
+  if (tree.status == 77 || tree.status == 127) return false;
+  for (const std::string& line : lines)
+    EXPECT_NE(("\n" + tree.out).find("\n" + line + "\n"), std::string::npos) << line << " not in\n" << tree.out;
+  return true;
+}
+
 bool wait_for_file(const std::string& path, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!file_exists(path) && std::chrono::steady_clock::now() < deadline) sleep_ms(100);
@@ -385,6 +398,44 @@ TEST_F(ProgramTest, SigtermDuringASilentInstallEndsTheProgramOnlyAfterTheRollbac
   }
   EXPECT_TRUE(allOld || allNew);
   EXPECT_EQ(std::vector<std::string>(), list_dir(box->tmp()));
+}
+
+// The keyboard alone takes the wizard through an installation into a typed
+// catalog, and a screen reader's view of it (AT-SPI through GTK's bridge,
+// on a session bus of the test's own) names every control and follows the
+// focus. Without a reader here, the keys are still tried.
+TEST_F(ProgramTest, KeyboardAloneInstallsAndAScreenReaderNamesEveryControl) {
+  writeKit();
+  test_support::ChildOptions busOptions;
+  busOptions.pipes = true;  // the address comes on its standard output
+  test_support::Child bus({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, busOptions);
+  std::string address = "DBUS_SESSION_BUS_ADDRESS=";
+  for (char c; read(bus.fromChild(), &c, 1) == 1 && c != '\n';) address += c;
+  box->setEnv("DBUS_SESSION_BUS_ADDRESS", address.substr(address.find('=') + 1));
+  SetupProcess setup(*box, {"usecwd"}, box->kitDir(), true, kSetup,
+                     {"GTK_MODULES=gail:atk-bridge", address});
+  const std::string window = setup.waitForWindow(true, 15000);
+  ASSERT_FALSE(window.empty()) << setup.stderrText();
+  const std::string check = "check box\tOpen description of distribution package\tfocused,";
+  expect_seen(setup.pid(), {"push button\tNext >\tfocused,showing\t\t",
+                            "icon\tReport Templates\tshowing\t\t"});
+  key(window, "Return");
+  expect_seen(setup.pid(), {"text\tTemplate directory:\tfocused,showing\t\tTemplate directory:",
+                            "push button\tChoose Directory\tshowing\t\t"});
+  // The proposed path is selected: typing replaces it, Return is Next.
+  run_capture({"xdotool", "type", "--delay", "20", box->work("typed")});
+  key(window, "Return");
+  ASSERT_TRUE(wait_for_file(box->launcherFile(), 15000)) << "no installation";
+  expect_seen(setup.pid(), {check + "checked,showing\t\t",
+                            "progress bar\tCopying complete...\t\t100\tCopying complete...",
+                            "label\tConfiguration installed successfully.\tshowing\t\t"});
+  key(window, "space");  // clears the box that has the focus
+  const bool readable = expect_seen(setup.pid(), {check + "showing\t\t"});
+  key(window, "Return");  // Finish, the default button
+  EXPECT_EQ(setup.waitExit(10000), 0);
+  EXPECT_EQ(read_file(box->work("typed/readme.txt")), "hello\n");
+  EXPECT_TRUE(wait_for_viewer(box->viewerLog(), 500).empty()) << "the box was cleared";
+  if (!readable) GTEST_SKIP() << "keys tried; no AT-SPI reader here (python3-pyatspi)";
 }
 
 TEST_F(ProgramTest, WithoutADisplayItSaysSoOnOneLineAndExitsWithZero) {
