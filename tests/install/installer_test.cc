@@ -90,7 +90,9 @@ class InstallerTest : public ::testing::Test {
       EXPECT_EQ(plan.filesReplaced, stats.filesReplaced);
       EXPECT_EQ(plan.upToDate, stats.filesUpToDate);
     }
-    if (plan.refused()) EXPECT_NE(0u, result.code);
+    if (plan.refused()) {
+      EXPECT_NE(0u, result.code);
+    }
     result.stats = stats;
     return result;
   }
