@@ -5,6 +5,7 @@
 #include "config/registration_lock.h"
 #include "config/starter.h"
 #include "platform/file_finder.h"
+#include "platform/string_utils.h"
 
 namespace {
 
@@ -107,4 +108,42 @@ int register_catalog(std::vector<wstring>& tmpltsList, bool hasBaseCfg, bool lis
   const int rc = register_catalog(reg, catalogPath);
   tmpltsList.swap(reg.tmpltsList);
   return rc;
+}
+
+namespace {
+
+// `path` as catalog lists compare it: separators "/", no trailing one.
+wstring comparable_catalog(wstring path) {
+  replace_all(path, kBadPathSeparator, kPathSeparator);
+  while (path.size() > 1 && path.back() == kPathSeparatorChar) path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+int unregister_catalog(const wstring& catalogPath) {
+  try {
+    const wstring wanted = comparable_catalog(catalogPath);
+    RegistrationLock lock;
+    for (const bool useBase : {false, true}) {
+      if (!fileExists(useBase ? get_local_config_file_path_base() : get_local_config_file_path())) {
+        continue;
+      }
+      Starter starter(useBase);
+      starter.loadConfig();
+      const std::vector<wstring>* values =
+          starter.localConfig.findValues(kConfigFileFieldTemplatesLocation);
+      if (values == nullptr) continue;
+      std::vector<wstring> kept;
+      for (const wstring& value : *values) {
+        if (compare_nocase(comparable_catalog(value), wanted) != 0) kept.push_back(value);
+      }
+      if (kept.size() != values->size()) starter.storeLoaded(kept);
+    }
+  } catch (int code) {
+    return code;
+  } catch (...) {
+    return -1;
+  }
+  return 0;
 }

@@ -59,4 +59,13 @@ int register_catalog(CatalogRegistration& reg, const wstring& catalogPath);
 int register_catalog(std::vector<wstring>& tmpltsList, bool hasBaseCfg, bool listFromBaseCfg,
                      const wstring& catalogPath);
 
+// After a kit was taken out of `catalogPath` and the catalog holds nothing
+// more: under the registration lock, every value of the catalog key equal
+// to the path (up to ASCII case, separators made "/", a trailing one cut)
+// is taken out of the per-user file and of the base file, where they
+// exist; every other key and value stays, and the files are rewritten as a
+// registration rewrites them. Returns 0, or the writer's integer as
+// register_catalog does. Never throws.
+int unregister_catalog(const wstring& catalogPath);
+
 #endif  // QXR8_CONFIG_CATALOG_REGISTRATION_H_

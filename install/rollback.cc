@@ -206,7 +206,7 @@ unsigned Rollback::rollback(unsigned code) {
   return code;
 }
 
-Status Rollback::commit() {
+Status Rollback::commit(unsigned long* foldersRemoved) {
   if (journal.empty()) return Status();
   const RollbackRecord& record = journal.back();
   // The placed files' names, then the commit record: a run is committed
@@ -215,14 +215,36 @@ Status Rollback::commit() {
   if (status.ok()) status = runJournal.append(JournalKind::kCommitted, wstring());
   if (status.ok()) status = runJournal.sync();
   if (!status.ok()) return status;
+  const unsigned long removed = removeEmptiedFolders();
+  if (foldersRemoved != nullptr) *foldersRemoved = removed;
   if (!record.backupDir.empty()) removeState();
   return Status();
+}
+
+unsigned long Rollback::removeEmptiedFolders() {
+  unsigned long removed = 0;
+  std::set<wstring> parents;
+  for (const wstring& folder : journal.back().foldersToRemove) {
+    const wstring parent = parent_of(folder);
+    const wstring name = without_trailing_separators(folder).substr(parent.size());
+    Directory above;
+    // Only an empty folder goes: rmdir refuses any other.
+    if (Directory::open(parent, above).ok() && above.removeDirectory(name).ok() &&
+        path_kind(folder, false) == PathKind::kMissing) {
+      ++removed;
+      parents.insert(parent);
+    }
+  }
+  sync_folders(parents);
+  return removed;
 }
 
 unsigned Rollback::stop() { return commit().code; }
 
 void Rollback::removeBackupTree() {
-  if (!journal.empty() && !journal.back().backupDir.empty()) removeState();
+  if (journal.empty()) return;
+  removeEmptiedFolders();
+  if (!journal.back().backupDir.empty()) removeState();
 }
 
 void Rollback::removeState() {
@@ -315,6 +337,12 @@ Status Rollback::recordAddedFile(const wstring& path) {
   if (journal.empty()) return Status();
   journal.back().addedFiles.push_back(path);
   return runJournal.append(JournalKind::kAddedFile, relativeOf(path));
+}
+
+Status Rollback::recordFolderToRemove(const wstring& path) {
+  if (journal.empty()) return Status();
+  journal.back().foldersToRemove.push_back(path);
+  return runJournal.append(JournalKind::kFolderToRemove, relativeOf(path));
 }
 
 Status Rollback::recordTemporary(const wstring& path) {

@@ -36,6 +36,9 @@ struct RollbackRecord {
   std::vector<wstring> addedFiles;
   // Hidden temporaries the run was about to write; deleted on rollback.
   std::vector<wstring> temporaries;
+  // Folders a removal empties: removed, when empty, once it has committed
+  // (deepest first).
+  std::vector<wstring> foldersToRemove;
 };
 
 class Rollback {
@@ -98,7 +101,8 @@ class Rollback {
   void adopt(const RollbackRecord& record);
 
   // Removes the last record's state folder, backups and journal (for a
-  // dead run that had already committed), and makes that durable.
+  // dead run that had already committed, after the folders it was to
+  // remove), and makes that durable.
   void removeBackupTree();
 
   // Ends a successful run: makes the folders noted with noteChangedFolder
@@ -106,8 +110,10 @@ class Rollback {
   // the state folder, so that a run killed meanwhile is never rolled back,
   // only tidied. The created directories stay. Returns 0, or the code of a
   // failed sync (nothing is removed then: the run did not commit).
+  // Once committed, the folders noted with recordFolderToRemove are removed
+  // where they are empty; `foldersRemoved` (may be null) gets how many.
   unsigned stop();
-  Status commit();
+  Status commit(unsigned long* foldersRemoved = nullptr);
 
   // A catalog folder whose entries the run changed: synced before commit.
   void noteChangedFolder(const wstring& folder) { m_changedFolders.insert(folder); }
@@ -140,6 +146,7 @@ class Rollback {
   Status recordCreatedDir(const wstring& path);
   Status recordAddedFile(const wstring& path);
   Status recordTemporary(const wstring& path);
+  Status recordFolderToRemove(const wstring& path);
 
   // The journal, oldest record first (for inspection).
   const std::vector<RollbackRecord>& records() const { return journal; }
@@ -148,6 +155,8 @@ class Rollback {
   unsigned makeTree(const wstring& path);
   // The state folder of the last record's catalog, its backups and journal.
   void removeState();
+  // The last record's foldersToRemove that are empty; how many went.
+  unsigned long removeEmptiedFolders();
   // rollbackFiles, answering whether every file could be moved back;
   // `restoredInto` gets the catalog folders that received files.
   bool restoreFiles(const wstring& targetDir, const wstring& backupDir,

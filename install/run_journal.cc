@@ -76,6 +76,7 @@ void RunJournal::read(const File& file, JournalContents& contents) {
     switch (static_cast<JournalKind>(kind)) {
       case JournalKind::kCreatedDir: contents.createdDirs.push_back(path); break;
       case JournalKind::kAddedFile: contents.addedFiles.push_back(path); break;
+      case JournalKind::kFolderToRemove: contents.foldersToRemove.push_back(path); break;
       case JournalKind::kCommitted: contents.committed = true; break;
       default: break;
     }

@@ -1,7 +1,8 @@
 // The on-disk journal of one installation run, in the run's state folder
 // (run_state.h). It says what the run is about to leave in the catalog that
-// a backup cannot show: the files it adds where nothing stood and the
-// directories it made, and finally that the run committed. Backups need no
+// a backup cannot show: the files it adds where nothing stood, the
+// directories it made, the folders a removal empties, and finally that the
+// run committed. Backups need no
 // record: the backup tree itself shows them.
 //
 // Record format: a kind byte, the length of the path in bytes in decimal,
@@ -28,6 +29,7 @@ enum class JournalKind : char {
   kVersion = 'V',     // the format's version (first record)
   kCreatedDir = 'D',  // a directory the run made ("" is the catalog itself)
   kAddedFile = 'A',   // a file about to be placed where nothing stood
+  kFolderToRemove = 'F',  // a folder to remove once committed, if it is empty then
   kCommitted = 'S',   // the run succeeded: only its state is left to remove
 };
 
@@ -35,6 +37,7 @@ struct JournalContents {
   bool readable = false;  // the version record was there
   std::vector<wstring> createdDirs;
   std::vector<wstring> addedFiles;
+  std::vector<wstring> foldersToRemove;
   bool committed = false;
 };
 

@@ -37,6 +37,9 @@ RollbackRecord record_of(const JournalContents& contents, const wstring& catalog
   for (const wstring& path : contents.addedFiles) {
     if (safe_relative(path) && !path.empty()) record.addedFiles.push_back(catalog + path);
   }
+  for (const wstring& path : contents.foldersToRemove) {
+    if (safe_relative(path) && !path.empty()) record.foldersToRemove.push_back(catalog + path);
+  }
   return record;
 }
 

@@ -17,12 +17,15 @@ int xdktool_list(int argc, char** argv);
 int xdktool_verify(int argc, char** argv);
 // xdktool install [--register] [--dry-run] KIT CATALOG
 int xdktool_install(int argc, char** argv);
+// xdktool remove [--unregister] [--dry-run] KIT CATALOG
+int xdktool_remove(int argc, char** argv);
 
 // Each command's help text, as `xdktool help CMD` and `CMD --help` print it.
 extern const char kPackUsage[];
 extern const char kListUsage[];
 extern const char kVerifyUsage[];
 extern const char kInstallUsage[];
+extern const char kRemoveUsage[];
 
 // Prints "xdktool COMMAND: MESSAGE" and the hint to the command's help on
 // stderr; returns kExitUsage. One message per wrong command line.

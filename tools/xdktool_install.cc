@@ -20,6 +20,7 @@
 #include "platform/string_utils.h"
 #include "platform/system_path.h"
 #include "platform/text_encoding.h"
+#include "tools/xdktool_catalog_run.h"
 #include "tools/xdktool_commands.h"
 #include "tools/xdktool_messages.h"
 
@@ -52,17 +53,6 @@ const char kInstallUsage[] =
     "(the catalog is unchanged), 2 usage.\n";
 
 namespace {
-
-// Text for a terminal, in the locale's encoding: control characters shown
-// as "?", so that a file name cannot move the cursor or end the progress
-// line.
-std::string printable(const wstring& text) {
-  std::string out = to_terminal_text(text);
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return out;
-}
 
 // The first position at or after `from` where a character of `text` (in
 // the locale's encoding) begins, so that a cut never splits a multibyte
@@ -131,32 +121,6 @@ class ProgressBar {
   size_t m_columns;
 };
 
-// The catalog as the engine will use it: backslashes made slashes, and a
-// relative path anchored at the current directory, so that what is
-// registered names the same place from anywhere. The argument's bytes are
-// kept exactly, whatever the locale.
-wstring absolute_catalog(const char* argument) {
-  wstring catalog = from_system_path(argument);
-  replace_all(catalog, kBadPathSeparator, kPathSeparator);
-  if (!catalog.empty() && catalog[0] != kPathSeparatorChar) {
-    char* cwd = getcwd(nullptr, 0);
-    if (cwd != nullptr) {
-      wstring base = from_system_path(cwd);
-      std::free(cwd);
-      if (base.empty() || base.back() != kPathSeparatorChar) base += kPathSeparator;
-      catalog = base + catalog;
-    }
-  }
-  return catalog;
-}
-
-// "PATH: REASON (code N)" or "REASON (code N)".
-std::string failure_text(const InstallFailure& failure) {
-  std::string text;
-  if (!failure.path.empty()) text = printable(failure.path) + ": ";
-  return text + printable(status_reason(failure)) + " (code " + std::to_string(failure.code) +
-         ")";
-}
 
 // Prints the plan of installing `kit` into `catalog`; writes nothing.
 int dry_run(const KitReader& kit, const wstring& catalog) {
@@ -225,33 +189,6 @@ int parse_options(int argc, char** argv, InstallOptions& options) {
   return -1;
 }
 
-// The wizard's checks, in its order: the kit exists, the temporary
-// directory has room, the kit opens. 0 when `kit` is open.
-int open_checked_kit(const char* kitArg, KitReader& kit) {
-  const wstring kitPath = from_system_path(kitArg);
-  if (!kit_exists(kitPath)) {
-    std::fprintf(stderr, "xdktool install: %s: the kit does not exist\n", kitArg);
-    return kExitFailure;
-  }
-  uint64_t freeBytes = 0;
-  uint64_t neededBytes = 0;
-  if (!temporary_space_suffices(kitPath, freeBytes, neededBytes)) {
-    std::fprintf(stderr,
-                 "xdktool install: not enough space in the temporary directory "
-                 "(%llu bytes free, %llu needed)\n",
-                 static_cast<unsigned long long>(freeBytes),
-                 static_cast<unsigned long long>(neededBytes));
-    return kExitFailure;
-  }
-  unsigned code = kErrorSuccess;
-  if (open_kit(kitPath, kit, code) != KitOpenResult::kOpened) {
-    std::fprintf(stderr, "xdktool install: %s: %s (code %u)\n", kitArg, kit_open_reason(code),
-                 code);
-    return kExitFailure;
-  }
-  return kExitSuccess;
-}
-
 // The failure lines of a run that did not complete.
 void report_failure(const InstallOutcome& outcome, const wstring& catalog) {
   if (outcome.code == kErrorSharingViolation) {
@@ -298,7 +235,7 @@ int xdktool_install(int argc, char** argv) {
   const int parsed = parse_options(argc, argv, options);
   if (parsed >= 0) return parsed;
   KitReader kit;
-  const int opened = open_checked_kit(options.kit, kit);
+  const int opened = open_checked_kit("install", options.kit, kit);
   if (opened != kExitSuccess) return opened;
 
   const wstring catalog = absolute_catalog(options.catalog);

@@ -18,6 +18,8 @@ const char kUsage[] =
     "  verify KIT                   check a kit's structure and checksum\n"
     "  install [--register] [--dry-run] KIT CATALOG\n"
     "                               install a kit into a templates catalog\n"
+    "  remove [--unregister] [--dry-run] KIT CATALOG\n"
+    "                               take a kit back out of a templates catalog\n"
     "  help [COMMAND]               show this text, or a command's\n"
     "\n"
     "options:\n"
@@ -37,6 +39,7 @@ const Command kCommands[] = {
     {"list", xdktool_list, kListUsage},
     {"verify", xdktool_verify, kVerifyUsage},
     {"install", xdktool_install, kInstallUsage},
+    {"remove", xdktool_remove, kRemoveUsage},
 };
 
 const Command* find_command(const char* name) {

@@ -1,0 +1,47 @@
+// Taking a kit back out of a catalog: every file of the kit whose bytes are
+// exactly the kit's copy goes; every other file (one the user changed) is
+// kept; the folders that this leaves empty go, never one that still holds
+// anything. A removal is a run like an installation: it takes the
+// catalog's lock, undoes a dead run first, moves each file it removes into
+// its state folder's backup tree (so that a failing step or a power cut
+// undoes it whole) and deletes the files only once it has committed.
+//
+// The caller's thread; the kit must not be used by another thread
+// meanwhile.
+#ifndef QXR8_INSTALL_KIT_REMOVAL_H_
+#define QXR8_INSTALL_KIT_REMOVAL_H_
+
+#include <vector>
+
+#include "install/install_data.h"
+#include "platform/directory.h"
+#include "platform/status.h"
+#include "platform/wstring.h"
+
+struct RemovalPlan {
+  std::vector<wstring> removed;  // full paths, kit order: the kit's bytes exactly
+  std::vector<wstring> kept;     // full paths, kit order: changed by the user
+  std::vector<wstring> folders;  // full paths of the folders left empty, deepest first
+};
+
+struct RemovalOutcome {
+  Status failure;           // code 0 after a complete removal (or plan)
+  RemovalPlan plan;         // what was (or, for a dry run, would be) done
+  unsigned long foldersRemoved = 0;
+  // After a failure: false when a file could not be put back; the backup
+  // tree `keptBackups` then holds it.
+  bool catalogRestored = true;
+  wstring keptBackups;
+};
+
+// Removes `kit` (opened) from `catalog` (a path; a final "/" is added when
+// missing), or with `dryRun` only plans it, writing nothing. A catalog that
+// does not exist holds nothing to remove. Something that is not a file
+// where a kit file belongs is kept, not refused.
+RemovalOutcome remove_kit(KitReader& kit, const wstring& catalog, bool dryRun);
+
+// Whether the catalog open as `catalog` holds no file at all, outside the
+// state of a run: no regular file, link or other entry in any folder.
+bool catalog_is_empty(const Directory& catalog);
+
+#endif  // QXR8_INSTALL_KIT_REMOVAL_H_

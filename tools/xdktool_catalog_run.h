@@ -1,0 +1,31 @@
+// What the commands that work on a kit and a catalog (install, remove)
+// share: the kit opened with the wizard's checks, the catalog argument as
+// the engine takes it, and text fit for a terminal. Main thread.
+#ifndef QXR8_TOOLS_XDKTOOL_CATALOG_RUN_H_
+#define QXR8_TOOLS_XDKTOOL_CATALOG_RUN_H_
+
+#include <string>
+
+#include "install/install_data.h"
+#include "platform/status.h"
+#include "platform/wstring.h"
+
+// Text for a terminal, in the locale's encoding: control characters shown
+// as "?", so that a file name cannot move the cursor or end a line.
+std::string printable(const wstring& text);
+
+// "PATH: REASON (code N)" or "REASON (code N)", printable.
+std::string failure_text(const Status& failure);
+
+// The catalog as the engine will use it: backslashes made slashes, and a
+// relative path anchored at the current directory, so that what is
+// registered names the same place from anywhere. The argument's bytes are
+// kept exactly, whatever the locale.
+wstring absolute_catalog(const char* argument);
+
+// The wizard's checks, in its order: the kit exists, the temporary
+// directory has room, the kit opens. 0 when `kit` is open; otherwise the
+// exit status, after one message "xdktool COMMAND: ..." on stderr.
+int open_checked_kit(const char* command, const char* kitArg, KitReader& kit);
+
+#endif  // QXR8_TOOLS_XDKTOOL_CATALOG_RUN_H_

@@ -1,0 +1,141 @@
+// xdktool remove: takes a kit back out of a templates catalog, keeping what
+// the user changed, through the engine's removal run.
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "config/catalog_registration.h"
+#include "install/kit_removal.h"
+#include "platform/directory.h"
+#include "tools/xdktool_catalog_run.h"
+#include "tools/xdktool_commands.h"
+#include "tools/xdktool_messages.h"
+
+const char kRemoveUsage[] =
+    "usage: xdktool remove [--unregister] [--dry-run] KIT CATALOG\n"
+    "\n"
+    "Removes from the templates catalog CATALOG every file of KIT whose bytes\n"
+    "are exactly the kit's copy, keeps every file that was changed, and\n"
+    "removes the folders this leaves empty (never one that still holds\n"
+    "anything). A failing step puts the catalog back as it was.\n"
+    "\n"
+    "  --unregister  afterwards, when CATALOG holds no file any more, take it\n"
+    "                out of the launcher's list of template catalogs\n"
+    "  --dry-run     remove nothing; print, tab-separated, 'remove PATH' for\n"
+    "                each file that would go, then the 'kept' lines and\n"
+    "                xdktool remove: dry run: N files would be removed,\n"
+    "                K kept (changed), D folders would be removed\n"
+    "  -h, --help    show this text\n"
+    "  --            end of options\n"
+    "\n"
+    "Each file kept is named on standard output, tab-separated, as\n"
+    "'kept PATH'; a removal ends with one line:\n"
+    "  xdktool remove: N files removed, K kept (changed), D folders removed\n"
+    "Exit status: 0 removed (or planned), 1 failed (the catalog is\n"
+    "unchanged), 2 usage.\n";
+
+namespace {
+
+struct RemoveOptions {
+  bool unregister = false;
+  bool dryRun = false;
+  const char* kit = nullptr;
+  const char* catalog = nullptr;
+};
+
+// -1 when the command goes on with `options`, else the exit status.
+int parse_options(int argc, char** argv, RemoveOptions& options) {
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+    } else if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
+      std::fputs(kRemoveUsage, stdout);
+      return kExitSuccess;
+    } else if (!optionsEnded && std::strcmp(arg, "--unregister") == 0) {
+      options.unregister = true;
+    } else if (!optionsEnded && std::strcmp(arg, "--dry-run") == 0) {
+      options.dryRun = true;
+    } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
+      return usage_error("remove", (std::string("unknown option '") + arg + "'").c_str());
+    } else if (options.kit == nullptr) {
+      options.kit = arg;
+    } else if (options.catalog == nullptr) {
+      options.catalog = arg;
+    } else {
+      return usage_error("remove", "expected KIT and CATALOG");
+    }
+  }
+  if (options.kit == nullptr || options.catalog == nullptr) {
+    return usage_error("remove", "expected KIT and CATALOG");
+  }
+  if (options.catalog[0] == '\0') return usage_error("remove", "CATALOG is empty");
+  return -1;
+}
+
+void print_plan(const RemovalOutcome& outcome, bool dryRun) {
+  if (dryRun) {
+    for (const wstring& path : outcome.plan.removed) {
+      std::printf("remove\t%s\n", tab_field(path).c_str());
+    }
+  }
+  for (const wstring& path : outcome.plan.kept) std::printf("kept\t%s\n", tab_field(path).c_str());
+}
+
+// Takes the catalog out of the launcher's list when nothing is left in it.
+void unregister_if_empty(const wstring& catalog) {
+  Directory opened;
+  if (Directory::open(catalog, opened).ok() && !catalog_is_empty(opened)) {
+    std::fprintf(stderr, "xdktool remove: %s still holds files; it stays registered\n",
+                 printable(catalog).c_str());
+    return;
+  }
+  const int rc = unregister_catalog(catalog);
+  if (rc != 0) {
+    std::fprintf(stderr,
+                 "xdktool remove: removed, but the launcher configuration could not be "
+                 "written (code %d)\n",
+                 rc);
+  }
+}
+
+}  // namespace
+
+int xdktool_remove(int argc, char** argv) {
+  RemoveOptions options;
+  const int parsed = parse_options(argc, argv, options);
+  if (parsed >= 0) return parsed;
+  KitReader kit;
+  const int opened = open_checked_kit("remove", options.kit, kit);
+  if (opened != kExitSuccess) return opened;
+  const wstring catalog = absolute_catalog(options.catalog);
+
+  const RemovalOutcome outcome = remove_kit(kit, catalog, options.dryRun);
+  if (!outcome.failure.ok()) {
+    std::fprintf(stderr, "xdktool remove: cannot remove %s\n", failure_text(outcome.failure).c_str());
+    if (!outcome.catalogRestored) {
+      std::fprintf(stderr,
+                   "xdktool remove: %s could not be restored; the files taken out are kept "
+                   "in %s\n",
+                   printable(catalog).c_str(), printable(outcome.keptBackups).c_str());
+    } else {
+      std::fprintf(stderr, "xdktool remove: %s is unchanged\n", printable(catalog).c_str());
+    }
+    return kExitFailure;
+  }
+  print_plan(outcome, options.dryRun);
+  const RemovalPlan& plan = outcome.plan;
+  if (options.dryRun) {
+    std::printf(
+        "xdktool remove: dry run: %zu files would be removed, %zu kept (changed), %lu folders "
+        "would be removed\n",
+        plan.removed.size(), plan.kept.size(), outcome.foldersRemoved);
+  } else {
+    if (options.unregister) unregister_if_empty(catalog);
+    std::printf("xdktool remove: %zu files removed, %zu kept (changed), %lu folders removed\n",
+                plan.removed.size(), plan.kept.size(), outcome.foldersRemoved);
+  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) return kExitFailure;
+  return kExitSuccess;
+}
