@@ -4,8 +4,12 @@
 #   1. the first run installs and registers the catalog and reports the
 #      install as changed;
 #   2. a second run reports nothing changed;
-#   3. a run whose install xdktool fails (the catalog lies below a regular
-#      file) fails the play.
+#   3. check mode on a catalog with an out-of-date file reports a change
+#      and writes nothing;
+#   4. a run whose install xdktool fails (the catalog lies below a regular
+#      file) fails the play;
+#   5. state absent takes the kit out and unregisters the catalog, and
+#      again reports nothing changed.
 #   ansible_deploy_test.sh EXAMPLE_DIR BIN_DIR
 set -euo pipefail
 EXAMPLE=$1
@@ -33,15 +37,17 @@ play() {
     -e "qxr8_xdktool=$BIN/xdktool" "$@" "$EXAMPLE/site.yml" >"$out" 2>"$out.err"
 }
 
-# result OUTPUT: "CHANGED FAILED INSTALL", the play recap's counts for
-# localhost and the install task's own outcome (changed, ok, fatal or
-# missing), read from the default callback's text.
+# result OUTPUT [TASK]: "CHANGED FAILED OUTCOME", the play recap's counts
+# for localhost and the outcome (changed, ok, fatal, skipping or missing)
+# of the task whose name begins with TASK (default "Install the kit"),
+# read from the default callback's text.
 result() {
-  python3 - "$1" <<'PY'
+  python3 - "$1" "${2:-Install the kit}" <<'PY'
 import re, sys
 text = open(sys.argv[1]).read()
 recap = re.search(r"^localhost\s*:.*\bchanged=(\d+).*\bfailed=(\d+)", text, re.M)
-task = re.search(r"^TASK \[[^\]]*Install the kit[^\]]*\].*?^(changed|ok|fatal):", text, re.M | re.S)
+task = re.search(r"^TASK \[[^\]]*" + re.escape(sys.argv[2]) + r"[^\]]*\].*?^(changed|ok|fatal|skipping):",
+                 text, re.M | re.S)
 print(recap.group(1) if recap else "?", recap.group(2) if recap else "?",
       task.group(1) if task else "missing")
 PY
@@ -66,12 +72,36 @@ if [ "$changed" != 0 ] || [ "$install" != ok ]; then
   fail "second run: $changed tasks changed (install task: $install), expected none"
 fi
 
+# An out-of-date file: check mode plans to replace it, and leaves it.
+FORM=$CATALOG/templates/forms/order_entry.frm
+touch -d @1000000000 "$FORM"
+before=$(find "$CATALOG" -printf '%p %s %T@\n' | sort)
+play run3.out --check --diff || fail "the check-mode run failed"
+read -r changed failures plan <<<"$(result run3.out "Plan the change")"
+[ "$plan" = changed ] || fail "check mode: the plan was $plan, not changed"
+grep -qF "$FORM" run3.out || fail "check mode: --diff does not show the planned file"
+[ "$(find "$CATALOG" -printf '%p %s %T@\n' | sort)" = "$before" ] || fail "check mode wrote"
+play run3b.out || fail "the run after check mode failed"
+
 : >"$WORK/not-a-dir"
-if play run3.out -e "qxr8_catalog=$WORK/not-a-dir/catalog" --start-at-task "Install the kit into the catalog and register the catalog"; then
+if play run4.out -e "qxr8_catalog=$WORK/not-a-dir/catalog" --start-at-task "Install the kit into the catalog and register the catalog"; then
   fail "a run whose install fails succeeded"
 fi
-read -r changed failures install <<<"$(result run3.out)"
+read -r changed failures install <<<"$(result run4.out)"
 if [ "$install" != fatal ] || [ "$failures" = 0 ]; then
   fail "failing install: the install task was $install ($failures failed), not fatal"
 fi
-echo "first run changed, second run unchanged, failing install fails the play"
+
+play run5.out -e qxr8_state=absent || fail "the absent run failed"
+read -r changed failures remove <<<"$(result run5.out "Remove the kit")"
+[ "$remove" = changed ] || fail "absent: the removal was $remove, not changed"
+[ -z "$(find "$CATALOG" -type f)" ] || fail "absent: files are left in $CATALOG"
+if grep -qF "$CATALOG" "$HOME/.Qx/qxlaunch/qxlaunch.cfg"; then
+  fail "absent: the catalog is still registered"
+fi
+play run6.out -e qxr8_state=absent || fail "the second absent run failed"
+read -r changed failures remove <<<"$(result run6.out "Remove the kit")"
+if [ "$changed" != 0 ] || [ "$remove" != ok ]; then
+  fail "second absent run: $changed tasks changed (removal: $remove), expected none"
+fi
+echo "present changed, again unchanged, check mode planned without writing, failing install fails, absent removed, again unchanged"
