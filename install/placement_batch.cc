@@ -66,6 +66,8 @@ Status PlacementBatch::backUpReplaced(InstallStats& stats, size_t& failed) {
 }
 
 Status PlacementBatch::flush(InstallStats& stats, unsigned long& percent) {
+  // A run with nothing to write never started its journal.
+  if (m_pending.empty()) return Status();
   size_t failed = 0;
   Status status = syncData(failed);
   if (status.ok()) status = backUpReplaced(stats, failed);
