@@ -28,19 +28,26 @@ Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstr
   out = StagedFile();
   out.directory = directory;
   out.leaf = leaf;
-  Status status = directory->createTemporary(kPlacedFileMode, beforeCreate, out.file, out.temporary);
+  File file;
+  Status status = directory->createTemporary(kPlacedFileMode, beforeCreate, file, out.temporary);
   if (!status.ok()) {
     out.temporary.clear();
     return placement_failure(status, directory->pathOf(leaf));
   }
   int systemError = 0;
-  const unsigned code = kit.writeEntry(index, out.file.descriptor(), systemError);
+  const unsigned code = kit.writeEntry(index, file.descriptor(), systemError);
   if (code != kErrorSuccess) {
     status = error_status(code);
     status.systemError = systemError;
   } else {
-    status = out.file.setTimes(FileTimeToEpoch(kit.entries[index].lastWriteTime));
+    status = file.setTimes(FileTimeToEpoch(kit.entries[index].lastWriteTime));
   }
+  // Write-back starts now, so that the group's syncs wait for all of its
+  // files at once. A failed close can be the first report of a failed
+  // write (quota, NFS).
+  if (status.ok()) file.startWriteback();
+  const Status closed = file.close();
+  if (status.ok()) status = closed;
   if (!status.ok()) {
     discard_staged(out);
     return placement_failure(status, directory->pathOf(leaf));
@@ -48,11 +55,23 @@ Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstr
   return Status();
 }
 
+void wait_for_staged_data(const StagedFile& staged) {
+  File file;
+  if (staged.directory->openFile(staged.temporary, O_RDONLY | O_NOFOLLOW, 0, file).ok()) {
+    file.waitWriteback();
+  }
+}
+
+Status sync_staged(const StagedFile& staged) {
+  File file;
+  Status status = staged.directory->openFile(staged.temporary, O_RDONLY | O_NOFOLLOW, 0, file);
+  if (status.ok()) status = file.sync();
+  if (!status.ok()) return placement_failure(status, staged.directory->pathOf(staged.leaf));
+  return Status();
+}
+
 Status put_in_place(StagedFile& staged, FileInfo& placed) {
-  Status status = staged.file.info(placed);
-  // A failed close can be the first report of a failed write (quota, NFS).
-  const Status closed = staged.file.close();
-  if (status.ok()) status = closed;
+  Status status = staged.directory->info(staged.temporary, FollowLinks::kNo, placed);
   if (status.ok()) {
     status = staged.directory->rename(staged.temporary, *staged.directory, staged.leaf);
   }
@@ -65,7 +84,6 @@ Status put_in_place(StagedFile& staged, FileInfo& placed) {
 }
 
 void discard_staged(StagedFile& staged) {
-  staged.file = File();
   if (!staged.temporary.empty() && staged.directory) staged.directory->remove(staged.temporary);
   staged.temporary.clear();
 }

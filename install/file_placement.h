@@ -19,30 +19,37 @@
 #include "platform/status.h"
 #include "platform/wstring.h"
 
-// A complete entry under its temporary name, not yet in place.
+// A complete entry under its temporary name, not yet in place. It holds no
+// descriptor of its own, so that a group of any size can be staged.
 struct StagedFile {
   std::shared_ptr<const Directory> directory;  // the destination's folder
   wstring leaf;         // the destination's name in it
   wstring temporary;    // the temporary's name in it
-  File file;            // open; complete, with the entry's time
 };
 
 // Writes entry `index` of `kit` to a new temporary in `directory` (shared
 // with the staged file, which keeps it open) for the destination `leaf`. `beforeCreate` is told the temporary's name before it is created
 // and may veto with a failed Status (a journal that cannot record it).
-// Fails with 112 for a full disk, 223 past the file-size limit, 13 when the
-// kit ends early, 5 when the folder does not let the file be made (no
-// right, read-only file system), else the failed call's code; the
-// temporary is removed then.
+// The file's write-back to disk is started, and the file closed. Fails
+// with 112 for a full disk, 223 past the file-size limit, 13 when the kit
+// ends early, 5 when the folder does not let the file be made (no right,
+// read-only file system), else the failed call's code; the temporary is
+// removed then.
 Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstring& leaf,
                    KitReader& kit,
                    unsigned long index,
                    const std::function<Status(const wstring& temporary)>& beforeCreate,
                    StagedFile& out);
 
-// Closes the staged file and renames it over its destination; `placed`
-// gets the identity of the file now in place. On failure the temporary is
-// removed and the destination is as it was.
+// Waits until the write-back started at staging is done.
+void wait_for_staged_data(const StagedFile& staged);
+
+// Puts the staged file's data and times on disk (fsync).
+Status sync_staged(const StagedFile& staged);
+
+// Renames the staged file over its destination; `placed` gets the identity
+// of the file now in place. On failure the temporary is removed and the
+// destination is as it was.
 Status put_in_place(StagedFile& staged, FileInfo& placed);
 
 // Removes a staged temporary that will not be put in place.

@@ -1,46 +1,29 @@
 #include "install/placement_batch.h"
 
 #include "platform/path_status.h"
-#include "platform/process_services.h"
 
 namespace {
 
 wstring folder_of(const wstring& path) { return path.substr(0, path.rfind(kPathSeparatorChar) + 1); }
 
-// Descriptors left to everything else of the process: the kit, the
-// catalog and its walk, the journal, the standard streams.
-constexpr size_t kReservedDescriptors = 32;
-
 }  // namespace
-
-PlacementBatch::PlacementBatch(Rollback& rollback) : m_rollback(rollback) {
-  const size_t limit = open_file_limit();
-  const size_t room = limit > kReservedDescriptors ? (limit - kReservedDescriptors) / 2 : 1;
-  m_maxFiles = room < kMaxFiles ? (room == 0 ? 1 : room) : kMaxFiles;
-}
 
 bool PlacementBatch::add(StagedFile staged, const wstring& destination, uint64_t size,
                          unsigned long percent, bool isNew, bool ownCopy, InstallStats& stats) {
-  // Write-back starts now, so that the syncs of the group wait for all of
-  // its files at once.
-  staged.file.startWriteback();
   m_pending.push_back(Pending{std::move(staged), destination, size, percent, isNew, ownCopy});
   ++(isNew ? stats.filesNew : stats.filesReplaced);
   stats.bytesWritten += size;
   m_bytes += size;
-  return m_pending.size() >= m_maxFiles || m_bytes >= kMaxBytes;
+  return m_pending.size() >= kMaxFiles || m_bytes >= kMaxBytes;
 }
 
 Status PlacementBatch::syncData(size_t& failed) {
   // All data first, then the syncs: the first sync's journal commit then
   // carries every file's allocation, and the others find little to do.
-  for (Pending& pending : m_pending) pending.staged.file.waitWriteback();
+  for (const Pending& pending : m_pending) wait_for_staged_data(pending.staged);
   for (failed = 0; failed < m_pending.size(); ++failed) {
-    Status status = m_pending[failed].staged.file.sync();
-    if (!status.ok()) {
-      status.path = m_pending[failed].destination;
-      return status;
-    }
+    const Status status = sync_staged(m_pending[failed].staged);
+    if (!status.ok()) return status;
   }
   return Status();
 }

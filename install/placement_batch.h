@@ -22,13 +22,13 @@
 
 class PlacementBatch {
  public:
-  // A group is put in place once it holds this many files or bytes; each
-  // staged file holds two descriptors, so a process allowed few holds
-  // fewer files.
-  static constexpr size_t kMaxFiles = 128;
-  static constexpr uint64_t kMaxBytes = 32u << 20;
+  // A group is put in place once it holds this many files or bytes: the
+  // bytes bound how long the group's syncs take, and how much the disk
+  // holds twice for a while (the old copies and the staged ones).
+  static constexpr size_t kMaxFiles = 1024;
+  static constexpr uint64_t kMaxBytes = 128u << 20;
 
-  explicit PlacementBatch(Rollback& rollback);
+  explicit PlacementBatch(Rollback& rollback) : m_rollback(rollback) {}
   PlacementBatch(const PlacementBatch&) = delete;
   PlacementBatch& operator=(const PlacementBatch&) = delete;
 
@@ -74,7 +74,6 @@ class PlacementBatch {
   Rollback& m_rollback;
   std::vector<Pending> m_pending;
   uint64_t m_bytes = 0;
-  size_t m_maxFiles;
 };
 
 #endif  // QXR8_INSTALL_PLACEMENT_BATCH_H_

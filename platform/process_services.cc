@@ -4,7 +4,6 @@
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <wordexp.h>
@@ -145,10 +144,4 @@ wstring user_name(unsigned uid) {
     return from_system_path(found->pw_name);
   }
   return from_system_path(std::to_string(uid));
-}
-
-size_t open_file_limit() {
-  struct rlimit limit;
-  if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return 1u << 20;
-  return static_cast<size_t>(limit.rlim_cur);
 }

@@ -43,10 +43,6 @@ int spawn_program(const char* const* argv, bool quietStderr, bool wait);
 // has none.
 wstring user_name(unsigned uid);
 
-// How many descriptors this process may hold at once (the soft limit);
-// a large number when there is no limit.
-size_t open_file_limit();
-
 // Whether the process `pid` exists (a process of another user counts).
 bool process_exists(int pid);
 
