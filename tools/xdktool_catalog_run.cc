@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "install/preinstall_checks.h"
 #include "platform/string_utils.h"
@@ -11,6 +12,43 @@
 #include "platform/text_encoding.h"
 #include "tools/xdktool_commands.h"
 #include "tools/xdktool_messages.h"
+
+int read_kit_and_catalog(const char* command, const char* usage, int argc, char** argv,
+                         const std::vector<std::pair<const char*, bool*>>& flags,
+                         const char*& kit, const char*& catalog) {
+  kit = nullptr;
+  catalog = nullptr;
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+      optionsEnded = true;
+      continue;
+    }
+    if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
+      std::fputs(usage, stdout);
+      return kExitSuccess;
+    }
+    bool* flag = nullptr;
+    for (const auto& known : flags) {
+      if (!optionsEnded && std::strcmp(arg, known.first) == 0) flag = known.second;
+    }
+    if (flag != nullptr) {
+      *flag = true;
+    } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
+      return usage_error(command, (std::string("unknown option '") + arg + "'").c_str());
+    } else if (kit == nullptr) {
+      kit = arg;
+    } else if (catalog == nullptr) {
+      catalog = arg;
+    } else {
+      return usage_error(command, "expected KIT and CATALOG");
+    }
+  }
+  if (kit == nullptr || catalog == nullptr) return usage_error(command, "expected KIT and CATALOG");
+  if (catalog[0] == '\0') return usage_error(command, "CATALOG is empty");
+  return -1;
+}
 
 std::string printable(const wstring& text) {
   std::string out = to_terminal_text(text);

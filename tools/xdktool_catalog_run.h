@@ -5,10 +5,21 @@
 #define QXR8_TOOLS_XDKTOOL_CATALOG_RUN_H_
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "install/install_data.h"
 #include "platform/status.h"
 #include "platform/wstring.h"
+
+// The command line of COMMAND when it takes flags, a KIT and a CATALOG
+// (and -h/--help and "--"): each of `flags` is an option and the bool it
+// sets. Returns -1 with `kit` and `catalog` pointing into argv when the
+// command goes on; otherwise the status it must exit with (its `usage` was
+// printed, or one usage error was reported).
+int read_kit_and_catalog(const char* command, const char* usage, int argc, char** argv,
+                         const std::vector<std::pair<const char*, bool*>>& flags,
+                         const char*& kit, const char*& catalog);
 
 // Text for a terminal, in the locale's encoding: control characters shown
 // as "?", so that a file name cannot move the cursor or end a line.

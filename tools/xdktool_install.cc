@@ -160,33 +160,8 @@ struct InstallOptions {
 
 // -1 when the command goes on with `options`, else the exit status.
 int parse_options(int argc, char** argv, InstallOptions& options) {
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-    } else if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
-      std::fputs(kInstallUsage, stdout);
-      return kExitSuccess;
-    } else if (!optionsEnded && std::strcmp(arg, "--register") == 0) {
-      options.registerCatalog = true;
-    } else if (!optionsEnded && std::strcmp(arg, "--dry-run") == 0) {
-      options.dryRun = true;
-    } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
-      return usage_error("install", (std::string("unknown option '") + arg + "'").c_str());
-    } else if (options.kit == nullptr) {
-      options.kit = arg;
-    } else if (options.catalog == nullptr) {
-      options.catalog = arg;
-    } else {
-      return usage_error("install", "expected KIT and CATALOG");
-    }
-  }
-  if (options.kit == nullptr || options.catalog == nullptr) {
-    return usage_error("install", "expected KIT and CATALOG");
-  }
-  if (options.catalog[0] == '\0') return usage_error("install", "CATALOG is empty");
-  return -1;
+  return read_kit_and_catalog("install", kInstallUsage, argc, argv, {{"--register", &options.registerCatalog}, {"--dry-run", &options.dryRun}}, options.kit,
+                              options.catalog);
 }
 
 // The failure lines of a run that did not complete.

@@ -45,33 +45,8 @@ struct RemoveOptions {
 
 // -1 when the command goes on with `options`, else the exit status.
 int parse_options(int argc, char** argv, RemoveOptions& options) {
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
-      optionsEnded = true;
-    } else if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
-      std::fputs(kRemoveUsage, stdout);
-      return kExitSuccess;
-    } else if (!optionsEnded && std::strcmp(arg, "--unregister") == 0) {
-      options.unregister = true;
-    } else if (!optionsEnded && std::strcmp(arg, "--dry-run") == 0) {
-      options.dryRun = true;
-    } else if (!optionsEnded && arg[0] == '-' && arg[1] != '\0') {
-      return usage_error("remove", (std::string("unknown option '") + arg + "'").c_str());
-    } else if (options.kit == nullptr) {
-      options.kit = arg;
-    } else if (options.catalog == nullptr) {
-      options.catalog = arg;
-    } else {
-      return usage_error("remove", "expected KIT and CATALOG");
-    }
-  }
-  if (options.kit == nullptr || options.catalog == nullptr) {
-    return usage_error("remove", "expected KIT and CATALOG");
-  }
-  if (options.catalog[0] == '\0') return usage_error("remove", "CATALOG is empty");
-  return -1;
+  return read_kit_and_catalog("remove", kRemoveUsage, argc, argv, {{"--unregister", &options.unregister}, {"--dry-run", &options.dryRun}}, options.kit,
+                              options.catalog);
 }
 
 void print_plan(const RemovalOutcome& outcome, bool dryRun) {
