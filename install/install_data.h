@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "install/kit_format.h"
+#include "install/kit_trailer.h"
 #include "install/lz_compressor.h"
 #include "platform/byte_copy.h"
 #include "platform/file.h"
@@ -42,7 +43,8 @@ struct KitEntry {
   uint32_t size;
 };
 
-// Compressor: unpackTo(source path, open handle) as LZCompressor has it.
+// Compressor: unpackTo(source path, open handle, trailer found) as
+// LZCompressor has it.
 // FS: the static operations of FileSystem.
 template <class Compressor, class FS>
 class InstallData {
@@ -75,7 +77,9 @@ class InstallData {
   // reach past the data, an entry name that would leave the catalog).
   // After a failure `entries` is empty and the reader is closed;
   // `productInfo` keeps what was appended before the failure. In no case
-  // does a temporary file remain on disk after `open` returns.
+  // does a temporary file remain on disk after `open` returns. A kit with
+  // a version 2 trailer must also have its table end exactly where the
+  // trailer says (else 13).
   unsigned open(const wstring& kitPath);
 
   // Whether a successful `open` holds the unpacked kit.
@@ -170,7 +174,8 @@ unsigned InstallData<Compressor, FS>::openSteps(const wstring& kitPath) {
   FS::DeleteFile(tempFile);
   tempFile.clear();
 
-  code = compressor.unpackTo(kitPath, tempHandle);
+  config::KitTrailer trailer;
+  code = compressor.unpackTo(kitPath, tempHandle, &trailer);
   if (code != kErrorSuccess) return code;
 
   const uint32_t size = FS::SetFilePointer(tempHandle, 0, nullptr, kFileEnd);
@@ -191,6 +196,7 @@ unsigned InstallData<Compressor, FS>::openSteps(const wstring& kitPath) {
   const uint32_t dataStart = FS::SetFilePointer(tempHandle, 0, nullptr, kFileCurrent);
   if (dataStart == 0xFFFFFFFFu) return lastErrorOr(kErrorInvalidData);
   if (dataStart != size - remaining) return kErrorInvalidData;
+  if (trailer.version == 2 && dataStart != trailer.tableEnd) return kErrorInvalidData;
   // Every entry must lie inside the data area now, so that a damaged table
   // is refused before anything is installed rather than halfway through.
   for (KitEntry& entry : entries) {

@@ -151,10 +151,21 @@ std::string deflate_raw(const std::string& data, int level) {
   return out;
 }
 
-std::string deflate_raw_with_trailer(const std::string& data, int level) {
+KitTrailer kit_trailer_of(const std::string& data, size_t tableEnd) {
   const auto* bytes = reinterpret_cast<const Bytef*>(data.data());
-  const KitTrailer trailer{static_cast<uint32_t>(crc32_z(0, bytes, data.size())), data.size()};
-  return deflate_raw(data, level) + encode_kit_trailer(trailer);
+  KitTrailer trailer;
+  trailer.crc = static_cast<uint32_t>(crc32_z(0, bytes, data.size()));
+  trailer.length = data.size();
+  if (tableEnd != kNoTableEnd) {
+    trailer.version = 2;
+    trailer.tableEnd = tableEnd;
+    trailer.tableCrc = static_cast<uint32_t>(crc32_z(0, bytes, tableEnd));
+  }
+  return trailer;
+}
+
+std::string deflate_raw_with_trailer(const std::string& data, int level, size_t tableEnd) {
+  return deflate_raw(data, level) + encode_kit_trailer(kit_trailer_of(data, tableEnd));
 }
 
 namespace {
@@ -221,10 +232,17 @@ bool write_contents(File& out, const std::string& outputPath, const std::string&
     return written.ok();
   });
   bool ok = deflater.write(header.data(), header.size()) && deflater.write(table.data(), table.size());
+  // The header and table get a CRC of their own, so that a reader can
+  // trust them without inflating the data area.
+  const KitTrailer tablePart = deflater.trailer();
   for (size_t i = 0; ok && i < files.size(); ++i) ok = pack_file_contents(deflater, files[i], error);
   if (ok) ok = deflater.finish();
   if (ok) {
-    const std::string trailer = encode_kit_trailer(deflater.trailer());
+    KitTrailer whole = deflater.trailer();
+    whole.version = 2;
+    whole.tableCrc = tablePart.crc;
+    whole.tableEnd = tablePart.length;
+    const std::string trailer = encode_kit_trailer(whole);
     written = out.writeAll(trailer.data(), trailer.size());
     ok = written.ok();
   }

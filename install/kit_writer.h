@@ -69,9 +69,18 @@ class RawDeflater {
 
 // Compresses `data` as one raw deflate stream.
 std::string deflate_raw(const std::string& data, int level = 9);
-// The same stream followed by the integrity trailer of `data`: a kit file
-// as write_kit makes it.
-std::string deflate_raw_with_trailer(const std::string& data, int level = 9);
+
+// For an unpacked kit `data` whose header and file table take its first
+// `tableEnd` bytes: `tableEnd` is not known.
+inline constexpr size_t kNoTableEnd = SIZE_MAX;
+// The integrity trailer of the unpacked kit `data`: version 2, as write_kit
+// writes it, when `tableEnd` is given, else the version 1 trailer of
+// earlier kits.
+KitTrailer kit_trailer_of(const std::string& data, size_t tableEnd = kNoTableEnd);
+// The stream of `data` followed by kit_trailer_of(data, tableEnd): with
+// `tableEnd`, a kit file as write_kit makes it.
+std::string deflate_raw_with_trailer(const std::string& data, int level = 9,
+                                     size_t tableEnd = kNoTableEnd);
 
 // One file to be packed: its name in the kit, its time, the file it is read
 // from (a narrow path) and its size, which must not change while packing.
@@ -85,7 +94,8 @@ struct KitSourceFile {
 // Writes the kit `header` (an encoded single- or multi-language header), the
 // file table of `files` (offsets in list order) and their contents to
 // `outputPath`, raw deflated at `level` and followed by the integrity
-// trailer. The kit is written to a temporary file beside `outputPath`
+// trailer (version 2: the header and table have a CRC of their own). The
+// kit is written to a temporary file beside `outputPath`
 // (".NAME.tmp…", created with mode 0644 less the umask), flushed to disk
 // and renamed over `outputPath` only when complete, so a previous kit there
 // stays as it was until the new one replaces it whole. Returns true, or

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "install/kit_trailer.h"
 #include "platform/wstring.h"
 
 // Size of the output pieces written while inflating.
@@ -40,12 +41,16 @@ class LZCompressor {
   // kit's integrity. When the source ends with a trailer (kit_trailer.h),
   // the stream is what precedes it and must end, with its end-of-stream
   // block, exactly where the trailer begins, and unpack to the trailer's
-  // length and CRC-32; otherwise 13. Without a trailer the kit is read as
-  // by unpack, except that bytes after the end of the stream are refused
-  // with 13 (they are not part of a kit, and a trailer whose magic was
-  // damaged looks like them). The destination may hold bytes written
-  // before a failure was found.
-  unsigned unpackTo(const wstring& source, void* destination) const;
+  // length and CRC-32 (and, version 2, its first table-end bytes to the
+  // table CRC-32); otherwise 13. Without a trailer the kit is read as by
+  // unpack, except that bytes after the end of the stream are refused with
+  // 13 (they are not part of a kit, and a trailer whose magic was damaged
+  // looks like them). `trailer`, when given, gets the trailer the kit ends
+  // with (version 0 for none) once the source is open. The destination may
+  // hold bytes written before a failure was found. Both readings are
+  // KitInflation (kit_inflation.h) run in one step.
+  unsigned unpackTo(const wstring& source, void* destination,
+                    config::KitTrailer* trailer = nullptr) const;
 
   // Compression is not done here (the kit tool writes kits). Always 1;
   // reads and writes nothing.

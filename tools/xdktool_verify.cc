@@ -44,13 +44,13 @@ int xdktool_verify(int argc, char** argv) {
   }
   // The reader has checked a trailer if there is one; this only asks
   // whether there was.
-  const int hasTrailer = config::kit_file_has_trailer(kitPath);
+  const int hasTrailer = config::kit_file_trailer_version(kitPath);
   if (hasTrailer < 0) {
     std::fprintf(stderr, "xdktool verify: %s: %s\n", kitPath, std::strerror(errno));
     return kExitFailure;
   }
   std::printf("%s: ok, %zu files, %s\n", kitPath, reader.entries.size(),
-              hasTrailer == 1 ? "checksum verified"
+              hasTrailer != 0 ? "checksum verified"
                               : "no checksum (damage that keeps the structure cannot be detected)");
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fputs("xdktool verify: cannot write the result\n", stderr);

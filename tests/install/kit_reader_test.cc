@@ -83,7 +83,7 @@ TEST_F(KitOpen, UnpackedKitLeavesNoFileBehindButKeepsItsData) {
 
 // The real decompression, then a crash before `open` gets to read a byte.
 struct CrashingCompressor {
-  unsigned unpackTo(const wstring& source, void* destination) const {
+  unsigned unpackTo(const wstring& source, void* destination, config::KitTrailer*) const {
     LZCompressor().unpackTo(source, destination);
     std::abort();
   }
@@ -341,30 +341,59 @@ std::string unpacked_bytes(KitReader& opened) {
 TEST_F(KitOpen, EverySingleByteChangeOfAPackedKitIsRefusedOrChangesNothing) {
   const std::string unpacked =
       test_support::single_language_kit({"a.tpl", "dir/b.frm"}, {"alpha", "beta beta beta"});
+  const size_t tableEnd = unpacked.size() - std::string("alphabeta beta beta").size();
   // Stored blocks (level 0) decode any payload byte without complaint, so
   // only the trailer can notice; level 9 exercises the Huffman-coded form.
+  // Both trailer versions.
   for (int level : {0, 9}) {
-    const std::string kit = config::deflate_raw_with_trailer(unpacked, level);
-    write_file(sandbox.work("kit.xdk"), kit);
-    ASSERT_EQ(reader.open(sandbox.wwork("kit.xdk")), 0u);
-    ASSERT_EQ(unpacked_bytes(reader), unpacked);
-    // Three changes per byte (lowest bit, highest bit, all bits) keep the
-    // test quick; every one of the 255 other values passes as well.
-    for (size_t offset = 0; offset < kit.size(); ++offset) {
-      for (int flip : {0x01, 0x80, 0xFF}) {
-        std::string changed = kit;
-        changed[offset] = static_cast<char>(changed[offset] ^ flip);
-        write_file(sandbox.work("kit.xdk"), changed);
-        KitReader damaged;
-        if (damaged.open(sandbox.wwork("kit.xdk")) == 0) {
-          ASSERT_EQ(unpacked_bytes(damaged), unpacked)
-              << "level " << level << ", byte " << offset << " of " << kit.size() << " xor "
-              << flip;
+    for (size_t end : {config::kNoTableEnd, tableEnd}) {
+      const std::string kit = config::deflate_raw_with_trailer(unpacked, level, end);
+      write_file(sandbox.work("kit.xdk"), kit);
+      ASSERT_EQ(reader.open(sandbox.wwork("kit.xdk")), 0u);
+      ASSERT_EQ(unpacked_bytes(reader), unpacked);
+      // Three changes per byte (lowest bit, highest bit, all bits) keep the
+      // test quick; every one of the 255 other values passes as well.
+      for (size_t offset = 0; offset < kit.size(); ++offset) {
+        for (int flip : {0x01, 0x80, 0xFF}) {
+          std::string changed = kit;
+          changed[offset] = static_cast<char>(changed[offset] ^ flip);
+          write_file(sandbox.work("kit.xdk"), changed);
+          const std::string where = "level " + std::to_string(level) + ", byte " +
+                                    std::to_string(offset) + " xor " + std::to_string(flip);
+          KitReader damaged;
+          if (damaged.open(sandbox.wwork("kit.xdk")) == 0) {
+            ASSERT_EQ(unpacked_bytes(damaged), unpacked) << where;
+          }
         }
       }
     }
   }
   EXPECT_TRUE(sandbox.tmpEntries().empty());
+}
+
+// A version 2 trailer checks the header and table on their own: a changed
+// table is refused even when the whole-kit CRC-32 was made to match it.
+TEST_F(KitOpen, TheTableChecksumRefusesAChangedTable) {
+  const std::string unpacked = test_support::single_language_kit({"a", "b"}, {"alpha", "beta"});
+  const size_t tableEnd = unpacked.size() - 9;
+  std::string changed = unpacked;
+  changed[tableEnd - 4] = 3;  // the last entry's size: 4 becomes 3, still well-formed
+  config::KitTrailer forged = config::kit_trailer_of(changed, tableEnd);
+  forged.tableCrc = config::kit_trailer_of(unpacked, tableEnd).tableCrc;
+  const std::string kit = config::deflate_raw(changed);
+  // With its own table CRC the changed kit is sound: the check is the refusal.
+  for (const bool forgedTrailer : {true, false}) {
+    const config::KitTrailer trailer =
+        forgedTrailer ? forged : config::kit_trailer_of(changed, tableEnd);
+    write_file(sandbox.work("kit.xdk"), kit + config::encode_kit_trailer(trailer));
+    const unsigned code = reader.open(sandbox.wwork("kit.xdk"));
+    if (forgedTrailer) {
+      EXPECT_EQ(code, 13u);
+      expectCleanFailure(code, "forged");
+    } else {
+      EXPECT_EQ(code, 0u);
+    }
+  }
 }
 
 TEST_F(KitOpen, TruncatedStreamThatLosesEntryDataIsRefused) {

@@ -39,7 +39,10 @@ std::string unpacked_kit(const std::string& header, const std::vector<KitFile>& 
 
 bool write_kit(const std::string& path, const std::vector<KitFile>& files,
                const std::string& header) {
-  return write_file(path, config::deflate_raw_with_trailer(unpacked_kit(header, files), 6));
+  const std::string unpacked = unpacked_kit(header, files);
+  size_t data = 0;
+  for (const KitFile& file : files) data += file.content.size();
+  return write_file(path, config::deflate_raw_with_trailer(unpacked, 6, unpacked.size() - data));
 }
 
 bool write_kit(const std::string& path, const std::vector<config::KitProductInfo>& records,

@@ -35,7 +35,8 @@ std::string default_kit_header();
 std::string unpacked_kit(const std::string& header, const std::vector<KitFile>& files);
 
 // Writes the kit of `files` to `path` as the kit tool does: one raw
-// deflate stream of the unpacked kit followed by its integrity trailer.
+// deflate stream of the unpacked kit followed by its integrity trailer
+// (version 2, which checks the header and table on their own too).
 // False when it could not be written.
 bool write_kit(const std::string& path, const std::vector<KitFile>& files,
                const std::string& header = default_kit_header());

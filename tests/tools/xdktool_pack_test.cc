@@ -263,21 +263,24 @@ TEST_F(XdkTool, APackedKitIsOneRawDeflateStreamFollowedByItsTrailer) {
   const size_t streamEnd = kit.size() - stream.avail_in;
   inflateEnd(&stream);
   ASSERT_EQ(answer, Z_STREAM_END);
-  EXPECT_EQ(unpacked, config::encode_single_header(u"P", u"", u"") +
-                          config::encode_file_table({{u"a.tpl", EpochToFileTime(1000), 0, 5},
-                                                     {u"d/b.tpl", EpochToFileTime(2000), 5, 4}}) +
-                          "alphabeta");
+  const std::string table = config::encode_single_header(u"P", u"", u"") +
+                            config::encode_file_table({{u"a.tpl", EpochToFileTime(1000), 0, 5},
+                                                       {u"d/b.tpl", EpochToFileTime(2000), 5, 4}});
+  EXPECT_EQ(unpacked, table + "alphabeta");
 
-  // What follows: the magic, the CRC-32 and the length, little-endian.
+  // What follows: the magic, the CRC-32 and the length of the whole, then
+  // those of the header and table, little-endian.
   const std::string trailer = kit.substr(streamEnd);
-  ASSERT_EQ(trailer.size(), 20u);
-  EXPECT_EQ(trailer.substr(0, 8), "XDKCRC01");
-  const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(unpacked.data()),
-                          static_cast<uInt>(unpacked.size()));
+  ASSERT_EQ(trailer.size(), 32u);
+  EXPECT_EQ(trailer.substr(0, 8), "XDKCRC02");
   std::string expected;
-  config::append_u32_le(expected, static_cast<uint32_t>(crc));
-  config::append_u32_le(expected, static_cast<uint32_t>(unpacked.size()));
-  config::append_u32_le(expected, 0);
+  for (const std::string& part : {unpacked, table}) {
+    const uLong crc =
+        crc32(0, reinterpret_cast<const Bytef*>(part.data()), static_cast<uInt>(part.size()));
+    config::append_u32_le(expected, static_cast<uint32_t>(crc));
+    config::append_u32_le(expected, static_cast<uint32_t>(part.size()));
+    config::append_u32_le(expected, 0);
+  }
   EXPECT_EQ(trailer.substr(8), expected);
 }
 
