@@ -1,7 +1,11 @@
 // The reader of the distribution kit. `open` decompresses the whole kit into
 // an anonymous temporary file, reads the product records and the file table
 // into memory and keeps the file open; `writeEntry` (and `copy`, built on
-// it) then write single entries out of it by position.
+// it) then write single entries out of it by position. `openTable` reads a
+// kit that checks its header and table on their own (kit_trailer.h) only
+// as far as its file table, and `complete` inflates the rest once an entry
+// is to be written, so that a run with nothing to write never inflates the
+// data area.
 //
 // Threads: one thread at a time uses an InstallData. The dialog opens it on
 // the GUI thread before the worker exists; during an installation only the
@@ -16,6 +20,7 @@
 #include <vector>
 
 #include "install/kit_format.h"
+#include "install/kit_inflation.h"
 #include "install/kit_trailer.h"
 #include "install/lz_compressor.h"
 #include "platform/byte_copy.h"
@@ -44,7 +49,8 @@ struct KitEntry {
 };
 
 // Compressor: unpackTo(source path, open handle, trailer found) as
-// LZCompressor has it.
+// LZCompressor has it; `open` reads through it. `openTable` always reads
+// with KitInflation, the stepwise form of LZCompressor's reading.
 // FS: the static operations of FileSystem.
 template <class Compressor, class FS>
 class InstallData {
@@ -79,16 +85,37 @@ class InstallData {
   // `productInfo` keeps what was appended before the failure. In no case
   // does a temporary file remain on disk after `open` returns. A kit with
   // a version 2 trailer must also have its table end exactly where the
-  // trailer says (else 13).
+  // trailer says (else 13), so that `openTable` reads every kit `open`
+  // accepts.
   unsigned open(const wstring& kitPath);
 
-  // Whether a successful `open` holds the unpacked kit.
+  // As `open`, but a kit whose trailer checks its header and file table on
+  // their own (version 2) is inflated only as far as the end of its table,
+  // which must have the trailer's table CRC-32; entries are checked against
+  // the data area's size that the trailer gives. Such a reader is open but
+  // not complete until `complete` has run. Any other kit (version 1
+  // trailer, none) is read whole, as by `open`. The same codes as `open`.
+  // For the kit tool's install, which may have nothing to write.
+  unsigned openTable(const wstring& kitPath);
+
+  // Inflates the rest of a kit opened by `openTable` and checks the kit as
+  // `open` does (whole-kit CRC-32 and length, the end of the stream).
+  // Returns 0 (at once for a reader that is already complete); 87 for a
+  // reader that is not open; else the code of the failure (13 for damage,
+  // 112 when the temporary directory's file system is full), after which
+  // the reader is closed and `entries` is empty, as after a failed `open`.
+  // Entries can be written only once it has succeeded.
+  unsigned complete();
+
+  // Whether a successful `open` or `openTable` holds the unpacked kit.
   bool isOpen() const { return tempHandle != kInvalidHandleValue; }
+  // Whether it holds all of it: entries can be read and written.
+  bool isComplete() const { return isOpen() && !rest; }
 
   // Writes the bytes of entry `index` to the open descriptor `out` from its
   // current position (the descriptor stays the caller's): the one way an
   // entry's content leaves the kit. Returns 0; 87 for an index out of range
-  // or a reader that is not open; 13 when the unpacked kit ends before the
+  // or a reader that is not complete; 13 when the unpacked kit ends before the
   // entry's last byte; else the failed write's code, with its errno in
   // `systemError`. Uses the reader's own buffer: one caller at a time.
   unsigned writeEntry(unsigned long index, int out, int& systemError);
@@ -96,20 +123,26 @@ class InstallData {
   // Writes entry `index` to `destination` (created if missing, cut to the
   // entry's size if longer) and gives it the entry's time. Returns 0, the
   // failing FileSystem step's code, 87 for an index out of range or a
-  // reader that is not open, or 13 when the unpacked kit ends before the
+  // reader that is not complete, or 13 when the unpacked kit ends before the
   // entry's last byte. The destination is closed in every case.
   unsigned copy(unsigned long index, const wstring& destination);
 
   // Reads up to `size` bytes of the unpacked kit from `position` (counted
   // from its first byte) into `data`; `got` tells how many (fewer only at
-  // its end). 0, 87 when the reader is not open, or the read's code.
+  // its end, which is the end of the file table while the reader is not
+  // complete). 0, 87 when the reader is not open, or the read's code.
   unsigned readUnpacked(uint64_t position, void* data, size_t size, size_t& got) const;
 
  private:
   static constexpr uint32_t kCopyBufferSize = 0x100000;
 
-  // The steps of `open`; its caller runs the failure path on nonzero.
-  unsigned openSteps(const wstring& kitPath);
+  // The steps of `open` (and of `openTable` when `tableFirst`); the caller
+  // runs the failure path on nonzero.
+  unsigned openSteps(const wstring& kitPath, bool tableFirst);
+  // Inflates the kit into the temporary file: whole, or (tableFirst and a
+  // version 2 trailer) to its table end, keeping the rest in `rest`.
+  // `trailer` gets the kit's trailer.
+  unsigned inflateKit(const wstring& kitPath, bool tableFirst, config::KitTrailer& trailer);
   // The readers below take `remaining`, the bytes of the unpacked kit after
   // the current position, and lower it by what they consume. Each returns 0,
   // 13 when the field does not fit in `remaining` (nothing is read then), or
@@ -134,6 +167,9 @@ class InstallData {
   // The open unpacked kit, or kInvalidHandleValue.
   void* tempHandle;
   Compressor compressor;
+  // The inflation of the data area still to be read after `openTable`;
+  // null once the reader is complete (or closed).
+  std::unique_ptr<KitInflation> rest;
   // Chunk size of the buffered copies.
   uint32_t bufferSize;
   std::unique_ptr<uint8_t[]> buffer;
@@ -143,7 +179,7 @@ class InstallData {
 
 template <class Compressor, class FS>
 unsigned InstallData<Compressor, FS>::open(const wstring& kitPath) {
-  const unsigned code = openSteps(kitPath);
+  const unsigned code = openSteps(kitPath, false);
   if (code != kErrorSuccess) {
     entries.clear();
     release();
@@ -152,7 +188,53 @@ unsigned InstallData<Compressor, FS>::open(const wstring& kitPath) {
 }
 
 template <class Compressor, class FS>
-unsigned InstallData<Compressor, FS>::openSteps(const wstring& kitPath) {
+unsigned InstallData<Compressor, FS>::openTable(const wstring& kitPath) {
+  const unsigned code = openSteps(kitPath, true);
+  if (code != kErrorSuccess) {
+    entries.clear();
+    release();
+  }
+  return code;
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::complete() {
+  if (!isOpen()) return kErrorInvalidParameter;
+  if (!rest) return kErrorSuccess;
+  // The rest follows the table, where the entries' offsets start.
+  unsigned code = kErrorSuccess;
+  if (FS::SetFilePointer(tempHandle, 0, nullptr, kFileEnd) == 0xFFFFFFFFu) {
+    code = lastErrorOr(kErrorInvalidData);
+  } else {
+    code = rest->finishTo(tempHandle);
+  }
+  rest.reset();
+  if (code != kErrorSuccess) {
+    entries.clear();
+    release();
+  }
+  return code;
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::inflateKit(const wstring& kitPath, bool tableFirst,
+                                                 config::KitTrailer& trailer) {
+  if (!tableFirst) return compressor.unpackTo(kitPath, tempHandle, &trailer);
+  std::unique_ptr<KitInflation> inflation(new KitInflation());
+  unsigned code = inflation->begin(kitPath, true);
+  if (code != kErrorSuccess) return code;
+  trailer = inflation->trailer();
+  // Only a trailer that checks the table lets the table be trusted alone.
+  if (trailer.version != 2) return inflation->finishTo(tempHandle);
+  code = inflation->inflateTo(tempHandle, trailer.tableEnd);
+  if (code != kErrorSuccess) return code;
+  if (inflation->produced() != trailer.tableEnd) return kErrorInvalidData;
+  rest = std::move(inflation);
+  return kErrorSuccess;
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::openSteps(const wstring& kitPath, bool tableFirst) {
   release();  // a second open starts from a closed reader
 
   wstring tempDirectory;
@@ -175,7 +257,7 @@ unsigned InstallData<Compressor, FS>::openSteps(const wstring& kitPath) {
   tempFile.clear();
 
   config::KitTrailer trailer;
-  code = compressor.unpackTo(kitPath, tempHandle, &trailer);
+  code = inflateKit(kitPath, tableFirst, trailer);
   if (code != kErrorSuccess) return code;
 
   const uint32_t size = FS::SetFilePointer(tempHandle, 0, nullptr, kFileEnd);
@@ -199,8 +281,10 @@ unsigned InstallData<Compressor, FS>::openSteps(const wstring& kitPath) {
   if (trailer.version == 2 && dataStart != trailer.tableEnd) return kErrorInvalidData;
   // Every entry must lie inside the data area now, so that a damaged table
   // is refused before anything is installed rather than halfway through.
+  // Not yet inflated, the data area has the size the trailer gives it.
+  const uint64_t dataSize = rest ? trailer.length - trailer.tableEnd : remaining;
   for (KitEntry& entry : entries) {
-    if (static_cast<uint64_t>(entry.offset) + entry.size > remaining) return kErrorInvalidData;
+    if (static_cast<uint64_t>(entry.offset) + entry.size > dataSize) return kErrorInvalidData;
     entry.offset += dataStart;
   }
   return kErrorSuccess;
@@ -307,7 +391,7 @@ unsigned InstallData<Compressor, FS>::readFileTable(uint32_t& remaining) {
 template <class Compressor, class FS>
 unsigned InstallData<Compressor, FS>::writeEntry(unsigned long index, int out, int& systemError) {
   systemError = 0;
-  if (index >= entries.size() || !isOpen()) return kErrorInvalidParameter;
+  if (index >= entries.size() || !isComplete()) return kErrorInvalidParameter;
   const KitEntry& entry = entries[index];
   const int err = copy_bytes(descriptor_of_handle(tempHandle), entry.offset, entry.size, out,
                              buffer.get(), bufferSize);
@@ -320,7 +404,7 @@ unsigned InstallData<Compressor, FS>::writeEntry(unsigned long index, int out, i
 
 template <class Compressor, class FS>
 unsigned InstallData<Compressor, FS>::copy(unsigned long index, const wstring& destination) {
-  if (index >= entries.size() || !isOpen()) return kErrorInvalidParameter;
+  if (index >= entries.size() || !isComplete()) return kErrorInvalidParameter;
   const KitEntry& entry = entries[index];
   void* out = kInvalidHandleValue;
   unsigned code = FS::CreateFile(destination, kGenericWrite, 0, kCreateAlways, out);
@@ -351,6 +435,7 @@ unsigned InstallData<Compressor, FS>::lastErrorOr(unsigned fallback) {
 
 template <class Compressor, class FS>
 void InstallData<Compressor, FS>::release() {
+  rest.reset();
   if (tempHandle != kInvalidHandleValue) {
     FS::CloseHandle(tempHandle);
     tempHandle = kInvalidHandleValue;

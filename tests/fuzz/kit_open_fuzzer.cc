@@ -1,14 +1,18 @@
 // Fuzzes the kit reader's open (and the copies it promises to allow).
 //
-// Input: the first byte chooses the form of the rest. Even: the rest is an
-// unpacked kit, compressed here, so that the mutations reach the parser of
-// header and file table directly. Odd: the rest is the kit file itself, raw
-// deflate data or not, which exercises the decompression.
+// Input: the first byte chooses the form of the rest. Odd: the rest is the
+// kit file itself, raw deflate data or not, which exercises the
+// decompression. Even: the rest is an unpacked kit, compressed here, so
+// that the mutations reach the parser of header and file table directly;
+// with bit 1 set, its first two bytes (little-endian) are instead the
+// length of its header and table, and the kit gets the trailer that
+// checks them, so that the table-first reading stops there.
 //
 // Besides crashes, the target aborts when the reader breaks its promises:
 // a temporary file left in the private TMPDIR, a descriptor leaked, an
-// entry name that would leave the catalog, or a copy of an entry of a
-// successfully opened kit that fails.
+// entry name that would leave the catalog, a copy of an entry of a
+// successfully opened kit that fails, or a kit that the table-first
+// reading followed by `complete` judges otherwise than `open`.
 #include <dirent.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -70,12 +74,18 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool rawKit = size > 0 && (data[0] & 1) != 0;
-  const std::string rest(reinterpret_cast<const char*>(data) + (size > 0 ? 1 : 0),
-                         size > 0 ? size - 1 : 0);
+  const bool tableTrailer = !rawKit && size > 2 && (data[0] & 2) != 0;
+  const size_t skip = size == 0 ? 0 : tableTrailer ? 3 : 1;
+  const std::string rest(reinterpret_cast<const char*>(data) + skip, size - skip);
   const std::string kitPath = g_root + "/kit.xdk";
   FILE* out = std::fopen(kitPath.c_str(), "wb");
   if (out == nullptr) fail("cannot write the kit");
-  const std::string kit = rawKit ? rest : config::deflate_raw(rest, 1);
+  std::string kit = rawKit ? rest : config::deflate_raw(rest, 1);
+  if (tableTrailer) {
+    const size_t tableEnd = data[1] | static_cast<size_t>(data[2]) << 8;
+    kit += config::encode_kit_trailer(
+        config::kit_trailer_of(rest, tableEnd < rest.size() ? tableEnd : rest.size()));
+  }
   if (!kit.empty() && std::fwrite(kit.data(), 1, kit.size(), out) != kit.size()) fail("short write");
   std::fclose(out);
 
@@ -95,6 +105,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       }
     } else if (!reader.entries.empty() || reader.isOpen()) {
       fail("failed open kept entries or its handle");
+    }
+    KitReader tableFirst;
+    const bool stepwise =
+        tableFirst.openTable(widen_lib(kitPath)) == 0 && tableFirst.complete() == 0;
+    if (count_entries(g_tmp.c_str()) != 0) fail("openTable left a file in TMPDIR");
+    if (stepwise != (code == 0)) fail("openTable and complete disagree with open");
+    if (stepwise && tableFirst.entries.size() != reader.entries.size()) {
+      fail("openTable read another table than open");
+    }
+    if (!stepwise && (!tableFirst.entries.empty() || tableFirst.isOpen())) {
+      fail("failed openTable or complete kept entries or its handle");
     }
   }
   if (open_fds() != g_fdsAtStart) fail("descriptor leaked");

@@ -341,29 +341,34 @@ std::string unpacked_bytes(KitReader& opened) {
 TEST_F(KitOpen, EverySingleByteChangeOfAPackedKitIsRefusedOrChangesNothing) {
   const std::string unpacked =
       test_support::single_language_kit({"a.tpl", "dir/b.frm"}, {"alpha", "beta beta beta"});
-  const size_t tableEnd = unpacked.size() - std::string("alphabeta beta beta").size();
   // Stored blocks (level 0) decode any payload byte without complaint, so
   // only the trailer can notice; level 9 exercises the Huffman-coded form.
-  // Both trailer versions.
-  for (int level : {0, 9}) {
-    for (size_t end : {config::kNoTableEnd, tableEnd}) {
-      const std::string kit = config::deflate_raw_with_trailer(unpacked, level, end);
-      write_file(sandbox.work("kit.xdk"), kit);
-      ASSERT_EQ(reader.open(sandbox.wwork("kit.xdk")), 0u);
-      ASSERT_EQ(unpacked_bytes(reader), unpacked);
-      // Three changes per byte (lowest bit, highest bit, all bits) keep the
-      // test quick; every one of the 255 other values passes as well.
-      for (size_t offset = 0; offset < kit.size(); ++offset) {
-        for (int flip : {0x01, 0x80, 0xFF}) {
-          std::string changed = kit;
-          changed[offset] = static_cast<char>(changed[offset] ^ flip);
-          write_file(sandbox.work("kit.xdk"), changed);
-          const std::string where = "level " + std::to_string(level) + ", byte " +
-                                    std::to_string(offset) + " xor " + std::to_string(flip);
-          KitReader damaged;
-          if (damaged.open(sandbox.wwork("kit.xdk")) == 0) {
-            ASSERT_EQ(unpacked_bytes(damaged), unpacked) << where;
-          }
+  // Levels 1 and 8 give the kits a version 2 trailer, which is also read
+  // table first and completed: that must accept exactly what `open` does.
+  for (int level : {0, 9, 1, 8}) {
+    const std::string kit = config::deflate_raw_with_trailer(
+        unpacked, level, level % 9 == 0 ? config::kNoTableEnd : unpacked.size() - 19);  // 19: data
+    write_file(sandbox.work("kit.xdk"), kit);
+    ASSERT_EQ(reader.open(sandbox.wwork("kit.xdk")), 0u);
+    ASSERT_EQ(unpacked_bytes(reader), unpacked);
+    // Three changes per byte (lowest bit, highest bit, all bits) keep the
+    // test quick; every one of the 255 other values passes as well.
+    for (size_t offset = 0; offset < kit.size(); ++offset) {
+      for (int flip : {0x01, 0x80, 0xFF}) {
+        std::string changed = kit;
+        changed[offset] = static_cast<char>(changed[offset] ^ flip);
+        write_file(sandbox.work("kit.xdk"), changed);
+        KitReader damaged;
+        KitReader tableFirst;
+        const bool stepwise =
+            tableFirst.openTable(sandbox.wwork("kit.xdk")) == 0 && tableFirst.complete() == 0;
+        if (damaged.open(sandbox.wwork("kit.xdk")) == 0) {
+          ASSERT_EQ(unpacked_bytes(damaged), unpacked)
+              << "level " << level << ", byte " << offset << " of " << kit.size() << " xor "
+              << flip;
+          ASSERT_TRUE(stepwise && unpacked_bytes(tableFirst) == unpacked) << level << " " << offset;
+        } else {
+          ASSERT_FALSE(stepwise) << "level " << level << ", byte " << offset << " xor " << flip;
         }
       }
     }
@@ -372,7 +377,8 @@ TEST_F(KitOpen, EverySingleByteChangeOfAPackedKitIsRefusedOrChangesNothing) {
 }
 
 // A version 2 trailer checks the header and table on their own: a changed
-// table is refused even when the whole-kit CRC-32 was made to match it.
+// table is refused even when the whole-kit CRC-32 was made to match it,
+// whether the kit is read whole or table first.
 TEST_F(KitOpen, TheTableChecksumRefusesAChangedTable) {
   const std::string unpacked = test_support::single_language_kit({"a", "b"}, {"alpha", "beta"});
   const size_t tableEnd = unpacked.size() - 9;
@@ -386,14 +392,32 @@ TEST_F(KitOpen, TheTableChecksumRefusesAChangedTable) {
     const config::KitTrailer trailer =
         forgedTrailer ? forged : config::kit_trailer_of(changed, tableEnd);
     write_file(sandbox.work("kit.xdk"), kit + config::encode_kit_trailer(trailer));
-    const unsigned code = reader.open(sandbox.wwork("kit.xdk"));
-    if (forgedTrailer) {
-      EXPECT_EQ(code, 13u);
-      expectCleanFailure(code, "forged");
-    } else {
-      EXPECT_EQ(code, 0u);
+    for (const bool tableFirst : {false, true}) {
+      const unsigned code = tableFirst ? reader.openTable(sandbox.wwork("kit.xdk"))
+                                       : reader.open(sandbox.wwork("kit.xdk"));
+      EXPECT_EQ(code, forgedTrailer ? 13u : 0u) << tableFirst;
+      if (forgedTrailer) expectCleanFailure(code, tableFirst ? "table first" : "whole");
     }
   }
+}
+
+// Read table first, a version 2 kit holds only its header and table until
+// `complete`; a kit without that trailer is read whole at once.
+TEST_F(KitOpen, ATableFirstReadingInflatesTheDataAreaOnlyWhenCompleted) {
+  const std::string unpacked = test_support::single_language_kit({"a", "b"}, {"alpha", "beta"});
+  const size_t tableEnd = unpacked.size() - 9;
+  for (size_t end : {tableEnd, config::kNoTableEnd}) {
+    write_file(sandbox.work("kit.xdk"), config::deflate_raw_with_trailer(unpacked, 6, end));
+    ASSERT_EQ(reader.openTable(sandbox.wwork("kit.xdk")), 0u);
+    const bool later = end == tableEnd;
+    EXPECT_EQ(reader.isComplete(), !later);
+    EXPECT_EQ(unpacked_bytes(reader), later ? unpacked.substr(0, tableEnd) : unpacked);
+    EXPECT_EQ(reader.copy(1, sandbox.wwork("b")), later ? 87u : 0u);
+    ASSERT_EQ(reader.complete(), 0u);
+    EXPECT_EQ(unpacked_bytes(reader), unpacked);
+    EXPECT_EQ(reader.copy(1, sandbox.wwork("b")), 0u);
+  }
+  EXPECT_TRUE(sandbox.tmpEntries().empty());
 }
 
 TEST_F(KitOpen, TruncatedStreamThatLosesEntryDataIsRefused) {
