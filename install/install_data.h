@@ -109,6 +109,8 @@ class InstallData {
 
   // Whether a successful `open` or `openTable` holds the unpacked kit.
   bool isOpen() const { return tempHandle != kInvalidHandleValue; }
+  // The path the open kit was read from; empty when the reader is closed.
+  const wstring& kitPath() const { return sourcePath; }
   // Whether it holds all of it: entries can be read and written.
   bool isComplete() const { return isOpen() && !rest; }
 
@@ -166,6 +168,8 @@ class InstallData {
   wstring tempFile;
   // The open unpacked kit, or kInvalidHandleValue.
   void* tempHandle;
+  // The kit it was unpacked from, while it is open.
+  wstring sourcePath;
   Compressor compressor;
   // The inflation of the data area still to be read after `openTable`;
   // null once the reader is complete (or closed).
@@ -287,6 +291,7 @@ unsigned InstallData<Compressor, FS>::openSteps(const wstring& kitPath, bool tab
     if (static_cast<uint64_t>(entry.offset) + entry.size > dataSize) return kErrorInvalidData;
     entry.offset += dataStart;
   }
+  sourcePath = kitPath;
   return kErrorSuccess;
 }
 
@@ -436,6 +441,7 @@ unsigned InstallData<Compressor, FS>::lastErrorOr(unsigned fallback) {
 template <class Compressor, class FS>
 void InstallData<Compressor, FS>::release() {
   rest.reset();
+  sourcePath.clear();
   if (tempHandle != kInvalidHandleValue) {
     FS::CloseHandle(tempHandle);
     tempHandle = kInvalidHandleValue;

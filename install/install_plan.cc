@@ -105,6 +105,13 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
   return plan;
 }
 
+Status unpack_kit_for_plan(const InstallPlan& plan, KitReader& kit) {
+  if (plan.writes() == 0) return Status();
+  // Taken first: a failed completion closes the reader.
+  const wstring kitPath = kit.kitPath();
+  return error_status(kit.complete(), kitPath);
+}
+
 unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan& plan,
                       Status& failure) {
   failure = Status();

@@ -32,6 +32,8 @@ unsigned Installer::run(InstallProcessData* data) {
   // A run with nothing to write needs no journal.
   if (status.ok() && plan.writes() != 0) status = startJournal(madeCatalog);
   if (!status.ok()) return stopOnError(status, 0);
+  status = unpack_kit_for_plan(plan, *kit);
+  if (!status.ok()) return stopOnError(status, 0);
 
   const unsigned long count = kit->entries.size();
   unsigned long percent = 0;

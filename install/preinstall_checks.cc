@@ -23,9 +23,10 @@ bool temporary_space_suffices(const wstring& kitPath, uint64_t& freeBytes, uint6
   return freeBytes >= neededBytes;
 }
 
-KitOpenResult open_kit(const wstring& kitPath, KitReader& kit, unsigned& code) {
+KitOpenResult open_kit(const wstring& kitPath, KitReader& kit, unsigned& code,
+                       KitReading reading) {
   try {
-    code = kit.open(kitPath);
+    code = reading == KitReading::kWhole ? kit.open(kitPath) : kit.openTable(kitPath);
   } catch (const std::exception&) {
     // The reader reports damage as codes, but a kit whose tables ask for
     // more memory than there is ends in std::bad_alloc: that kit is just

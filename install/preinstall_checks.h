@@ -29,8 +29,14 @@ enum class KitOpenResult {
   kDamaged,  // any other code; a kit whose tables ask for more memory than there is too
 };
 
+// How much of the kit open_kit inflates: all of it (the wizard), or, for a
+// kit whose trailer checks its table, the table alone until the run needs
+// the rest (KitReader::openTable).
+enum class KitReading { kWhole, kTableFirst };
+
 // Opens the kit at `kitPath` into `kit`; `code` gets the reader's code (13
 // for a kit that exhausted memory).
-KitOpenResult open_kit(const wstring& kitPath, KitReader& kit, unsigned& code);
+KitOpenResult open_kit(const wstring& kitPath, KitReader& kit, unsigned& code,
+                       KitReading reading = KitReading::kWhole);
 
 #endif  // QXR8_INSTALL_PREINSTALL_CHECKS_H_

@@ -80,7 +80,8 @@ wstring absolute_catalog(const char* argument) {
   return catalog;
 }
 
-int open_checked_kit(const char* command, const char* kitArg, KitReader& kit) {
+int open_checked_kit(const char* command, const char* kitArg, KitReader& kit,
+                     KitReading reading) {
   const wstring kitPath = from_system_path(kitArg);
   if (!kit_exists(kitPath)) {
     std::fprintf(stderr, "xdktool %s: %s: the kit does not exist\n", command, kitArg);
@@ -97,7 +98,7 @@ int open_checked_kit(const char* command, const char* kitArg, KitReader& kit) {
     return kExitFailure;
   }
   unsigned code = kErrorSuccess;
-  if (open_kit(kitPath, kit, code) != KitOpenResult::kOpened) {
+  if (open_kit(kitPath, kit, code, reading) != KitOpenResult::kOpened) {
     std::fprintf(stderr, "xdktool %s: %s: %s (code %u)\n", command, kitArg,
                  kit_open_reason(code), code);
     return kExitFailure;

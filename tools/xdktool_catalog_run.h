@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "install/install_data.h"
+#include "install/preinstall_checks.h"
 #include "platform/status.h"
 #include "platform/wstring.h"
 
@@ -35,8 +36,10 @@ std::string failure_text(const Status& failure);
 wstring absolute_catalog(const char* argument);
 
 // The wizard's checks, in its order: the kit exists, the temporary
-// directory has room, the kit opens. 0 when `kit` is open; otherwise the
-// exit status, after one message "xdktool COMMAND: ..." on stderr.
-int open_checked_kit(const char* command, const char* kitArg, KitReader& kit);
+// directory has room, the kit opens (as far as `reading` says,
+// preinstall_checks.h). 0 when `kit` is open; otherwise the exit status,
+// after one message "xdktool COMMAND: ..." on stderr.
+int open_checked_kit(const char* command, const char* kitArg, KitReader& kit,
+                     KitReading reading = KitReading::kWhole);
 
 #endif  // QXR8_TOOLS_XDKTOOL_CATALOG_RUN_H_

@@ -164,8 +164,8 @@ int parse_options(int argc, char** argv, InstallOptions& options) {
                               options.catalog);
 }
 
-// The failure lines of a run that did not complete.
-void report_failure(const InstallOutcome& outcome, const wstring& catalog) {
+// The failure lines of a run that did not complete; `kitArg` names the kit.
+void report_failure(const InstallOutcome& outcome, const char* kitArg, const wstring& catalog) {
   if (outcome.code == kErrorSharingViolation) {
     std::fprintf(stderr,
                  "xdktool install: another installation is writing into %s; nothing was "
@@ -173,7 +173,12 @@ void report_failure(const InstallOutcome& outcome, const wstring& catalog) {
                  printable(catalog).c_str(), outcome.code);
     return;
   }
-  if (outcome.failure.code == outcome.code) {
+  if (outcome.failure.code == outcome.code && !outcome.failure.path.empty() &&
+      outcome.failure.path == from_system_path(kitArg)) {
+    // The rest of a kit read table first turned out damaged.
+    std::fprintf(stderr, "xdktool install: %s: %s (code %u)\n", kitArg,
+                 kit_open_reason(outcome.code), outcome.code);
+  } else if (outcome.failure.code == outcome.code) {
     std::fprintf(stderr, "xdktool install: %s%s\n",
                  outcome.failure.path.empty() ? "" : "cannot write ",
                  failure_text(outcome.failure).c_str());
@@ -209,8 +214,12 @@ int xdktool_install(int argc, char** argv) {
   InstallOptions options;
   const int parsed = parse_options(argc, argv, options);
   if (parsed >= 0) return parsed;
+  // A run that has nothing to write never needs the kit's data area: the
+  // run inflates it only when its plan writes (unpack_kit_for_plan).
   KitReader kit;
-  const int opened = open_checked_kit("install", options.kit, kit);
+  const int opened =
+      open_checked_kit("install", options.kit, kit,
+                       options.dryRun ? KitReading::kWhole : KitReading::kTableFirst);
   if (opened != kExitSuccess) return opened;
 
   const wstring catalog = absolute_catalog(options.catalog);
@@ -237,7 +246,7 @@ int xdktool_install(int argc, char** argv) {
   }
   bar.finish();
   if (outcome.code != kErrorSuccess) {
-    report_failure(outcome, catalog);
+    report_failure(outcome, options.kit, catalog);
     return kExitFailure;
   }
   if (options.registerCatalog) {

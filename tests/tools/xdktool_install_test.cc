@@ -104,6 +104,35 @@ TEST_F(XdktoolInstallTest, AKitWithoutATrailerFromAnotherToolStillInstalls) {
   EXPECT_EQ(1700000000, get_mtime(catalog / "t/a.tpl"));
 }
 
+// A rerun with nothing to write reads the kit only up to its checked file
+// table: a kit whose data area is damaged reruns as up to date, and fails
+// with 13, the catalog unchanged, as soon as a file must be written.
+TEST_F(XdktoolInstallTest, ARerunWithNothingToWriteDoesNotNeedTheDataArea) {
+  const std::vector<KitFile> files = {{"a.tpl", std::string(1000, 'a'), 1700000000},
+                                      {"d/b.tpl", "bee", 1700000000}};
+  const std::string unpacked = unpacked_kit(default_kit_header(), files);
+  // Stored, so that a byte of the data area can be changed in place.
+  std::string damaged = config::deflate_raw_with_trailer(unpacked, 0, unpacked.size() - 1003);
+  damaged[damaged.find(files[0].content) + 500] = 'x';
+  write_file(work / "damaged.xdk", damaged);
+  ASSERT_EQ(0, run_tool({"install", make_kit(work.path(), "good", files), catalog.path()}).status);
+
+  ChildResult r = run_tool({"install", work / "damaged.xdk", catalog.path()});
+  EXPECT_EQ(0, r.status) << r.err;
+  EXPECT_EQ("xdktool install: 0 files written (0 new, 0 replaced), 2 up to date, "
+            "0 bytes written\n",
+            r.out);
+  set_mtime(catalog / "d/b.tpl", 1000);
+  const auto before = snapshot_tree(catalog.path());
+  r = run_tool({"install", work / "damaged.xdk", catalog.path()});
+  EXPECT_EQ(1, r.status);
+  EXPECT_NE(std::string::npos,
+            r.err.find(work / "damaged.xdk: the kit is damaged or not a kit (code 13)"))
+      << r.err;
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  EXPECT_TRUE(list_tree(env.tmp()).empty());
+}
+
 TEST_F(XdktoolInstallTest, AFailureReportsTheCodeAndLeavesTheCatalogUnchanged) {
   write_file(catalog / "templates/reports/a.tpl", "older report", 1000);
   make_dirs(catalog / "readme.txt/user");
