@@ -62,10 +62,15 @@ EntryAction decide_entry(const ExistingCopy& existing, const _FILETIME& kitTime,
     case ExistingCopy::Kind::kUncomparable: return EntryAction::kReplace;
     case ExistingCopy::Kind::kFile: break;
   }
-  const _FILETIME installed = EpochToFileTime(static_cast<long>(existing.modified));
-  if (file_time_value(installed) < file_time_value(kitTime)) return EntryAction::kReplace;
+  if (copy_is_older(existing, kitTime)) return EntryAction::kReplace;
   const bool placedTime = existing.modified == FileTimeToEpoch(kitTime);
   return placedTime && existing.size != kitSize ? EntryAction::kReplace : EntryAction::kKeep;
+}
+
+bool copy_is_older(const ExistingCopy& existing, const _FILETIME& kitTime) {
+  if (existing.kind != ExistingCopy::Kind::kFile) return false;
+  const _FILETIME installed = EpochToFileTime(static_cast<long>(existing.modified));
+  return file_time_value(installed) < file_time_value(kitTime);
 }
 
 Status probe_destination(const Directory& catalog, const wstring& name, ExistingCopy& out,

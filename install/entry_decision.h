@@ -55,6 +55,11 @@ enum class EntryAction {
 // copy is kept: a newer one is the user's edit.
 EntryAction decide_entry(const ExistingCopy& existing, const _FILETIME& kitTime, uint64_t kitSize);
 
+// The rule's comparison of times: a copy whose time can be compared (kFile)
+// is older than the kit's when its time, kept to the second, is earlier
+// than the kit's time in full. False for any other kind.
+bool copy_is_older(const ExistingCopy& existing, const _FILETIME& kitTime);
+
 // The folder of the entry looked at last: entries of one folder follow one
 // another in a kit, and each folder is walked to once for all of them.
 struct FolderCache {

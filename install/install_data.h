@@ -129,6 +129,14 @@ class InstallData {
   // entry's last byte. The destination is closed in every case.
   unsigned copy(unsigned long index, const wstring& destination);
 
+  // Reads up to `size` bytes of entry `index`, from byte `from` of the
+  // entry, into `data`; `got` tells how many (fewer only at the entry's
+  // end, none from its end on). 0; 87 for an index out of range or a
+  // reader that is not complete; or the read's code. Does not use the
+  // copy buffer, so it may run beside nothing but other reads.
+  unsigned readEntry(unsigned long index, uint64_t from, void* data, size_t size,
+                     size_t& got) const;
+
   // Reads up to `size` bytes of the unpacked kit from `position` (counted
   // from its first byte) into `data`; `got` tells how many (fewer only at
   // its end, which is the end of the file table while the reader is not
@@ -422,6 +430,18 @@ unsigned InstallData<Compressor, FS>::copy(unsigned long index, const wstring& d
   if (code == kErrorSuccess) code = FS::SetFileTime(out, nullptr, nullptr, &entry.lastWriteTime);
   const unsigned closeCode = FS::CloseHandle(out);
   return code != kErrorSuccess ? code : closeCode;
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::readEntry(unsigned long index, uint64_t from, void* data,
+                                                size_t size, size_t& got) const {
+  got = 0;
+  if (index >= entries.size() || !isComplete()) return kErrorInvalidParameter;
+  const KitEntry& entry = entries[index];
+  if (from >= entry.size) return kErrorSuccess;
+  if (size > entry.size - from) size = static_cast<size_t>(entry.size - from);
+  return descriptor_read_at(descriptor_of_handle(tempHandle), entry.offset + from, data, size, got)
+      .code;
 }
 
 template <class Compressor, class FS>

@@ -84,6 +84,7 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
       planned.refusal =
           probe_destination(*catalog, planned.name, planned.existing, parent, &folder);
     }
+    planned.onDisk = planned.existing;
     const wstring destination = catalogPath + planned.name;
     if (planned.refusal.ok()) {
       planned.refusal = written.apply(planned.name, destination, parent, planned.existing);
@@ -113,19 +114,20 @@ Status unpack_kit_for_plan(const InstallPlan& plan, KitReader& kit) {
 }
 
 unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan& plan,
-                      Status& failure) {
+                      Status& failure, Directory* opened) {
   failure = Status();
   wstring path = catalog;
   if (!path.empty() && path.back() == kBadPathSeparatorChar) path.back() = kPathSeparatorChar;
-  Directory opened;
-  const Status status = Directory::open(path, opened);
+  Directory directory;
+  const Status status = Directory::open(path, directory);
   if (!status.ok() && status.code != kErrorFileNotFound) {
     failure = status;
     plan = InstallPlan();
     return failure.code;
   }
   if (path.empty() || path.back() != kPathSeparatorChar) path += kPathSeparator;
-  plan = plan_entries(kit.entries, path, status.ok() ? &opened : nullptr);
+  plan = plan_entries(kit.entries, path, status.ok() ? &directory : nullptr);
+  if (opened != nullptr) *opened = std::move(directory);
   if (plan.refused()) failure = plan.entries.back().refusal;
   return failure.code;
 }

@@ -18,7 +18,10 @@
 struct PlannedEntry {
   wstring name;  // normalised, relative to the catalog
   EntryAction action = EntryAction::kKeep;
+  // What the run meets there: an earlier entry's planned write counts.
   ExistingCopy existing;
+  // What the catalog holds there before the run: no planned write counts.
+  ExistingCopy onDisk;
   Status refusal;  // the code and path a kRefuse stops the run with
 };
 
@@ -51,9 +54,10 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
 // as a run receives it (a final "/" added when missing). Returns 0, or the
 // refusal the run would stop with (its code and path in `failure`; the plan
 // then ends with it), or the Status of a catalog that exists but cannot be
-// opened as a folder.
+// opened as a folder. `opened`, when given, keeps the catalog the plan was
+// made from (not open when the catalog does not exist).
 unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan& plan,
-                      Status& failure);
+                      Status& failure, Directory* opened = nullptr);
 
 // What a run must have of `kit` before it carries out `plan`: when the plan
 // writes anything, the whole unpacked kit, so a kit read table first

@@ -19,6 +19,8 @@ int xdktool_verify(int argc, char** argv);
 int xdktool_install(int argc, char** argv);
 // xdktool remove [--unregister] [--dry-run] KIT CATALOG
 int xdktool_remove(int argc, char** argv);
+// xdktool check KIT CATALOG
+int xdktool_check(int argc, char** argv);
 
 // Each command's help text, as `xdktool help CMD` and `CMD --help` print it.
 extern const char kPackUsage[];
@@ -26,6 +28,7 @@ extern const char kListUsage[];
 extern const char kVerifyUsage[];
 extern const char kInstallUsage[];
 extern const char kRemoveUsage[];
+extern const char kCheckUsage[];
 
 // Prints "xdktool COMMAND: MESSAGE" and the hint to the command's help on
 // stderr; returns kExitUsage. One message per wrong command line.

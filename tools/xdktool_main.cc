@@ -20,6 +20,7 @@ const char kUsage[] =
     "                               install a kit into a templates catalog\n"
     "  remove [--unregister] [--dry-run] KIT CATALOG\n"
     "                               take a kit back out of a templates catalog\n"
+    "  check KIT CATALOG            tell which files of a catalog differ from a kit\n"
     "  help [COMMAND]               show this text, or a command's\n"
     "\n"
     "options:\n"
@@ -40,6 +41,7 @@ const Command kCommands[] = {
     {"verify", xdktool_verify, kVerifyUsage},
     {"install", xdktool_install, kInstallUsage},
     {"remove", xdktool_remove, kRemoveUsage},
+    {"check", xdktool_check, kCheckUsage},
 };
 
 const Command* find_command(const char* name) {
@@ -58,8 +60,6 @@ int main_usage_error(const char* message) {
 
 int usage_error(const char* command, const char* message) {
   std::fprintf(stderr, "xdktool %s: %s\nTry 'xdktool %s --help'.\n", command, message, command);
-#include <signal.h>
-
   return kExitUsage;
 }
 

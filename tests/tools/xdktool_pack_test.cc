@@ -60,7 +60,7 @@ TEST_F(XdkTool, CommandLineConventions) {
   EXPECT_NE(r.out.find("-0 ... -9, --level N"), std::string::npos);
   EXPECT_EQ(run({"list", "--help"}).status, 0);
   // Help per command, the same text either way.
-  for (const char* command : {"pack", "list", "verify", "install"}) {
+  for (const char* command : {"pack", "list", "verify", "install", "check"}) {
     const ChildResult viaHelp = run({"help", command});
     EXPECT_EQ(viaHelp.status, 0) << command;
     EXPECT_EQ(viaHelp.out, run({command, "--help"}).out) << command;

@@ -1,0 +1,84 @@
+// xdktool check: whether a templates catalog holds what a kit says, told
+// file by file, without writing anything (install/catalog_check.h).
+#include <cstdio>
+#include <string>
+
+#include "install/catalog_check.h"
+#include "install/install_data.h"
+#include "platform/status.h"
+#include "tools/xdktool_catalog_run.h"
+#include "tools/xdktool_commands.h"
+#include "tools/xdktool_messages.h"
+
+const char kCheckUsage[] =
+    "usage: xdktool check KIT CATALOG\n"
+    "\n"
+    "Compares the templates catalog CATALOG with KIT, writing nothing, and\n"
+    "prints, tab-separated, one line for each file that is not as in the kit:\n"
+    "  missing PATH   nothing is there (or a folder above it is missing)\n"
+    "  older PATH     its time is earlier than the kit's copy's\n"
+    "  changed PATH   its time is the kit's or later, but its size or bytes\n"
+    "                 differ; or a dangling link or another user's link is\n"
+    "                 there\n"
+    "then one summary line:\n"
+    "  xdktool check: N files as in the kit, A missing, B older, C changed\n"
+    "Files are looked at as 'xdktool install' looks at them: the same names,\n"
+    "links followed only when they are the user's or root's. A file with an\n"
+    "earlier time is 'older' whatever its bytes.\n"
+    "\n"
+    "  -h, --help   show this text\n"
+    "  --           end of options\n"
+    "\n"
+    "Exit status: 0 every file is as in the kit; 1 some file is not, or the\n"
+    "check failed (the kit cannot be read or is damaged, the catalog cannot\n"
+    "be read, something that is not a file stands where a file belongs: a\n"
+    "message names the path on standard error, and no summary line is\n"
+    "printed); 2 usage.\n";
+
+namespace {
+
+const char* difference_word(CatalogDifference difference) {
+  switch (difference) {
+    case CatalogDifference::kMissing: return "missing";
+    case CatalogDifference::kOlder: return "older";
+    case CatalogDifference::kChanged: return "changed";
+    case CatalogDifference::kNone: break;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+int xdktool_check(int argc, char** argv) {
+  const char* kitArg = nullptr;
+  const char* catalogArg = nullptr;
+  const int status =
+      read_kit_and_catalog("check", kCheckUsage, argc, argv, {}, kitArg, catalogArg);
+  if (status >= 0) return status;
+  // The whole kit: the files the catalog holds are compared byte for byte.
+  KitReader kit;
+  const int opened = open_checked_kit("check", kitArg, kit);
+  if (opened != kExitSuccess) return opened;
+  const wstring catalog = absolute_catalog(catalogArg);
+  CatalogCheck check;
+  const Status failure = check_catalog(kit, catalog, check);
+
+  wstring base = catalog;
+  if (base.back() != kPathSeparatorChar) base += kPathSeparator;
+  for (const CheckedEntry& entry : check.entries) {
+    const char* word = difference_word(entry.difference);
+    if (word != nullptr) std::printf("%s\t%s\n", word, tab_field(base + entry.name).c_str());
+  }
+  if (!failure.ok()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "xdktool check: cannot check %s\n", failure_text(failure).c_str());
+    return kExitFailure;
+  }
+  std::printf("xdktool check: %lu files as in the kit, %lu missing, %lu older, %lu changed\n",
+              check.asInKit, check.missing, check.older, check.changed);
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fputs("xdktool check: cannot write the result\n", stderr);
+    return kExitFailure;
+  }
+  return check.matches() ? kExitSuccess : kExitFailure;
+}
