@@ -2,7 +2,9 @@
 # Benchmark of the headless installation against tar on the same tree. The
 # installation makes everything it writes durable before it reports, so tar
 # is made durable too: its extraction is followed by `sync -f` on the
-# target's file system.
+# target's file system. An up-to-date rerun, which writes nothing, is
+# compared with plain tar -xzf of the same kit into an empty folder, for the
+# kit and for a kit with the same file table but ten times the data.
 #
 #   bench/run.sh                 uses build/bin/xdktool (built if missing)
 #   BUILD_DIR=build-x bench/run.sh
@@ -30,7 +32,9 @@ export TMPDIR=$WORK/tmp HOME=$WORK/home
 mkdir -p "$TMPDIR" "$HOME"
 
 # A deterministic tree of text-like files: 2,000 files in 200 nested
-# folders, about 50 MB; and the same generator's first tenth as a small tree.
+# folders, about 50 MB; the same generator's first tenth as a small tree;
+# and the same names with ten times the bytes each (tree10, about 500 MB),
+# drawn from a pool of such lines so that it takes seconds to make.
 python3 - "$WORK" <<'PY'
 import os, random, sys
 work = sys.argv[1]
@@ -69,11 +73,19 @@ for i in range(files):
     write(os.path.join(work, "tree"), rel, data)
     if i < files // 10:
         write(os.path.join(work, "small"), rel, data)
+pool = [text(200) for _ in range(4000)]
+for i in range(files):
+    rel = "%s/file%04d.tpl" % (folders[1 + i % 200], i)
+    size = 10 * max(64, int(sizes[i] * scale))
+    data = "".join(rng.choices(pool, k=size // 200 + 1))[:size]
+    write(os.path.join(work, "tree10"), rel, data)
 PY
 
 "$XDKTOOL" pack -6 "$WORK/tree" "$WORK/tree.xdk"
 "$XDKTOOL" pack -6 "$WORK/small" "$WORK/small.xdk"
 tar -czf "$WORK/tree.tar.gz" -C "$WORK/tree" .
+"$XDKTOOL" pack -6 "$WORK/tree10" "$WORK/tree10.xdk"
+tar -czf "$WORK/tree10.tar.gz" -C "$WORK/tree10" .
 
 now_ns() { date +%s%N; }
 # Runs the command and appends its wall time in milliseconds to file $1.
@@ -90,6 +102,10 @@ age_files() { find "$1" -type f -exec touch -h -d @1600000000 {} +; }
 
 install_into() { "$XDKTOOL" install "$WORK/tree.xdk" "$1"; }
 tar_into() { mkdir -p "$1" && tar -xzf "$WORK/tree.tar.gz" -C "$1" && sync -f "$1"; }
+# Plain extraction into an empty folder, for the up-to-date reruns.
+untar_into() { mkdir -p "$1" && tar -xzf "$WORK/tree.tar.gz" -C "$1"; }
+install10_into() { "$XDKTOOL" install "$WORK/tree10.xdk" "$1"; }
+untar10_into() { mkdir -p "$1" && tar -xzf "$WORK/tree10.tar.gz" -C "$1"; }
 
 # /dev/shm when it is a file system other than the catalog's.
 SHM_TMP=
@@ -100,8 +116,12 @@ fi
 
 CAT_X=$WORK/catalog-xdk
 CAT_T=$WORK/catalog-tar
+CAT_X10=$WORK/catalog-xdk10
+EMPTY_T=$WORK/empty-tar
 results=$WORK/results
 mkdir -p "$results"
+# The ten times larger kit, installed once: every rerun finds it up to date.
+install10_into "$CAT_X10" >/dev/null
 
 for ((r = 0; r < REPS; r++)); do
   # First install into an empty catalog; the order alternates between runs.
@@ -136,6 +156,20 @@ for ((r = 0; r < REPS; r++)); do
   else
     timed "$results/rerun.tar" tar_into "$CAT_T"; timed "$results/rerun.xdk" install_into "$CAT_X"
   fi
+  # Up-to-date rerun of each kit against tar -xzf of the same kit into an
+  # empty folder (emptied between runs, untimed).
+  for k in "" 10; do
+    catalog=$CAT_X; [ -n "$k" ] && catalog=$CAT_X10
+    rm -rf "$EMPTY_T"
+    if (( r % 2 == 0 )); then
+      timed "$results/uptodate$k.xdk" "install${k}_into" "$catalog"
+      timed "$results/uptodate$k.tar" "untar${k}_into" "$EMPTY_T"
+    else
+      timed "$results/uptodate$k.tar" "untar${k}_into" "$EMPTY_T"
+      timed "$results/uptodate$k.xdk" "install${k}_into" "$catalog"
+    fi
+  done
+  rm -rf "$EMPTY_T"
   # What opening the kit alone costs (inflating it into the temporary file).
   timed "$results/open.xdk" "$XDKTOOL" list "$WORK/tree.xdk"
 done
@@ -159,6 +193,17 @@ done
 [ -z "$SHM_TMP" ] && echo "  update-shm: skipped, /dev/shm is not another file system here"
 printf '  (update-shm: TMPDIR on /dev/shm, another file system than the catalog)\n'
 printf '  opening the kit alone (xdktool list): %d ms\n' "$(median "$results/open.xdk")"
+printf 'tree10: the same names, %d bytes; kit %d bytes, tar.gz %d bytes\n' \
+  "$(du -sb "$WORK/tree10" | cut -f1)" "$(stat -c %s "$WORK/tree10.xdk")" "$(stat -c %s "$WORK/tree10.tar.gz")"
+printf 'up-to-date rerun against tar -xzf of the same kit into an empty folder (ms):\n'
+printf '  %-10s %10s %10s %8s %8s\n' kit xdktool "tar -xzf" ratio goal
+for k in "" 10; do
+  x=$(median "$results/uptodate$k.xdk"); t=$(median "$results/uptodate$k.tar")
+  printf '  %-10s %10d %10d %8s %8s\n' "tree$k" "$x" "$t" "$(awk -v a="$x" -v b="$t" 'BEGIN { printf "%.3f", (b > 0) ? a / b : 0 }')" '<= 0.1'
+done
+x1=$(median "$results/uptodate.xdk"); x10=$(median "$results/uptodate10.xdk")
+printf '  xdktool, tree10 against tree: %s (goal: about 1, whatever the data size)\n' \
+  "$(awk -v a="$x10" -v b="$x1" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }')"
 
 # Peak resident memory of a first install, small kit against one ten times
 # larger.
