@@ -15,6 +15,9 @@
 
 namespace {
 
+// How much is written into the temporary file between two looks at its room.
+constexpr uint64_t kRoomRecheck = 1u << 20;
+
 // The 32-bit size of the open `source`, which must be a whole regular file:
 // a directory, a device or a kit of 4 GiB or more cannot be read as one
 // mapping. 0 or the code that refuses it.
@@ -51,6 +54,8 @@ Inflation inflate_mapping(FileMapping& mapping, uint32_t streamSize, void* desti
   stream.avail_in = streamSize;
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kBufferSize]);
   const int destinationFd = descriptor_of_handle(destination);
+  uint64_t room = 0;     // free bytes last seen, less what was written since
+  uint64_t written = 0;  // since the room was last asked
   do {
     stream.next_out = buffer.get();
     stream.avail_out = kBufferSize;
@@ -66,16 +71,22 @@ Inflation inflate_mapping(FileMapping& mapping, uint32_t streamSize, void* desti
     const unsigned produced = static_cast<unsigned>(stream.total_out - before);
     if (produced == 0) continue;
     // Stop before the temporary directory's file system is full rather
-    // than fill it for everyone: a small kit may unpack to gigabytes.
-    uint64_t room = 0;
-    if (descriptor_available_space(destinationFd, room) && produced > room) {
+    // than fill it for everyone: a small kit may unpack to gigabytes. The
+    // room is asked again once what was counted on is used up, or every
+    // mebibyte (others write there too).
+    if (produced > room || written >= kRoomRecheck) {
+      written = 0;
+      if (!descriptor_available_space(destinationFd, room)) room = UINT64_MAX;
+    }
+    if (produced > room) {
       result.writeCode = kErrorDiskFull;
       break;
     }
+    room -= produced;
+    written += produced;
     if (withCrc) result.crc = crc32(result.crc, buffer.get(), produced);
-    unsigned written = 0;
-    result.writeCode =
-        FileSystem::WriteFile(destination, buffer.get(), produced, &written, nullptr);
+    unsigned done = 0;
+    result.writeCode = FileSystem::WriteFile(destination, buffer.get(), produced, &done, nullptr);
     if (result.writeCode != kErrorSuccess) break;
   } while (result.answer == Z_OK && stream.avail_out == 0);
   result.totalOut = stream.total_out;
