@@ -55,26 +55,15 @@ Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstr
   return Status();
 }
 
-void wait_for_staged_data(const StagedFile& staged) {
-  File file;
-  if (staged.directory->openFile(staged.temporary, O_RDONLY | O_NOFOLLOW, 0, file).ok()) {
-    file.waitWriteback();
-  }
-}
-
-Status sync_staged(const StagedFile& staged) {
-  File file;
-  Status status = staged.directory->openFile(staged.temporary, O_RDONLY | O_NOFOLLOW, 0, file);
-  if (status.ok()) status = file.sync();
+Status open_staged(const StagedFile& staged, File& out) {
+  const Status status =
+      staged.directory->openFile(staged.temporary, O_RDONLY | O_NOFOLLOW, 0, out);
   if (!status.ok()) return placement_failure(status, staged.directory->pathOf(staged.leaf));
   return Status();
 }
 
-Status put_in_place(StagedFile& staged, FileInfo& placed) {
-  Status status = staged.directory->info(staged.temporary, FollowLinks::kNo, placed);
-  if (status.ok()) {
-    status = staged.directory->rename(staged.temporary, *staged.directory, staged.leaf);
-  }
+Status put_in_place(StagedFile& staged) {
+  const Status status = staged.directory->rename(staged.temporary, *staged.directory, staged.leaf);
   if (!status.ok()) {
     discard_staged(staged);
     return placement_failure(status, staged.directory->pathOf(staged.leaf));

@@ -41,16 +41,12 @@ Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstr
                    const std::function<Status(const wstring& temporary)>& beforeCreate,
                    StagedFile& out);
 
-// Waits until the write-back started at staging is done.
-void wait_for_staged_data(const StagedFile& staged);
+// Opens the staged file again, for reading, so that it can be synced.
+Status open_staged(const StagedFile& staged, File& out);
 
-// Puts the staged file's data and times on disk (fsync).
-Status sync_staged(const StagedFile& staged);
-
-// Renames the staged file over its destination; `placed` gets the identity
-// of the file now in place. On failure the temporary is removed and the
-// destination is as it was.
-Status put_in_place(StagedFile& staged, FileInfo& placed);
+// Renames the staged file over its destination. On failure the temporary
+// is removed and the destination is as it was.
+Status put_in_place(StagedFile& staged);
 
 // Removes a staged temporary that will not be put in place.
 void discard_staged(StagedFile& staged);

@@ -13,6 +13,9 @@
 
 namespace {
 
+// How much is written between two looks at the temporary file system's room.
+constexpr uint64_t kRoomRecheck = 1u << 20;
+
 // The 32-bit size of the open `source`, which must be a whole regular file:
 // a directory, a device or a kit of 4 GiB or more cannot be read as one
 // mapping. 0 or the code that refuses it.
@@ -69,6 +72,9 @@ struct KitInflation::State {
 
   unsigned inflateTo(void* destination, uint64_t limit);
   unsigned wholeKitCheck() const;
+
+  uint64_t room = 0;       // free bytes of the destination last seen, less what was written since
+  uint64_t sinceRoom = 0;  // bytes written since the room was last asked
 };
 
 unsigned KitInflation::State::inflateTo(void* destination, uint64_t limit) {
@@ -94,11 +100,16 @@ unsigned KitInflation::State::inflateTo(void* destination, uint64_t limit) {
     const unsigned produced = static_cast<unsigned>(stream.total_out - before);
     if (produced != 0) {
       // Stop before the temporary directory's file system is full rather
-      // than fill it for everyone: a small kit may unpack to gigabytes.
-      uint64_t free = 0;
-      if (descriptor_available_space(destinationFd, free) && produced > free) {
-        return kErrorDiskFull;
+      // than fill it for everyone: a small kit may unpack to gigabytes. The
+      // room is asked again once what was counted on is used up, or every
+      // mebibyte (others write there too).
+      if (produced > room || sinceRoom >= kRoomRecheck) {
+        sinceRoom = 0;
+        if (!descriptor_available_space(destinationFd, room)) room = UINT64_MAX;
       }
+      if (produced > room) return kErrorDiskFull;
+      room -= produced;
+      sinceRoom += produced;
       if (withCrc) crc = crc32(crc, buffer.get(), produced);
       unsigned written = 0;
       const unsigned code =

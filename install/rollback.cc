@@ -4,6 +4,7 @@
 #include <string>
 
 #include "install/run_state.h"
+#include "platform/batch_sync.h"
 #include "platform/directory.h"
 #include "platform/file_system.h"
 #include "platform/path_status.h"
@@ -32,13 +33,28 @@ wstring parent_of(const wstring& path) {
 }  // namespace
 
 Status sync_folders(const std::set<wstring>& folders) {
+  // A chunk of folders at a time, synced together.
+  constexpr size_t kChunk = 256;
   Status first;
-  for (const wstring& folder : folders) {
-    Directory directory;
-    Status status = Directory::open(folder, directory);
-    if (status.ok()) status = directory.sync();
-    // A folder that is gone has nothing left to make durable.
-    if (!status.ok() && status.code != kErrorFileNotFound && first.ok()) first = status;
+  std::vector<Directory> opened;
+  std::vector<int> descriptors;
+  std::vector<int> errors;
+  for (auto it = folders.begin(); it != folders.end();) {
+    opened.clear();
+    descriptors.clear();
+    for (; it != folders.end() && opened.size() < kChunk; ++it) {
+      Directory directory;
+      const Status status = Directory::open(*it, directory);
+      // A folder that is gone has nothing left to make durable.
+      if (!status.ok() && status.code != kErrorFileNotFound && first.ok()) first = status;
+      if (!status.ok()) continue;
+      descriptors.push_back(directory.descriptor());
+      opened.push_back(std::move(directory));
+    }
+    sync_descriptors(descriptors, errors);
+    for (size_t i = 0; i < errors.size() && first.ok(); ++i) {
+      if (errors[i] != 0) first = status_of_errno(errors[i], opened[i].path());
+    }
   }
   return first;
 }

@@ -36,12 +36,16 @@ Status RunJournal::append(JournalKind kind, const wstring& relative) {
   record += ':';
   record += bytes;
   record += '\n';
-  return m_file.writeAll(record.data(), record.size());
+  m_pending += record;
+  return Status();
 }
 
 Status RunJournal::sync() {
   if (!m_file.isOpen()) return Status();
-  return m_file.dataSync();
+  Status status = m_file.writeAll(m_pending.data(), m_pending.size());
+  m_pending.clear();
+  if (status.ok()) status = m_file.dataSync();
+  return status;
 }
 
 void RunJournal::read(const File& file, JournalContents& contents) {

@@ -11,13 +11,15 @@
 // read. Paths may hold any byte, so the length, not the newline, delimits
 // them.
 //
-// One thread uses a RunJournal at a time. What survives a crash, a power
-// cut included: the records before the last sync() that returned success.
-// The run syncs before each action a record protects, so one sync covers a
-// group of actions.
+// One thread uses a RunJournal at a time. Records are written out by
+// sync(), all at once. What survives a crash, a power cut included: the
+// records before the last sync() that returned success. The run syncs
+// before each action a record protects, so one sync covers a group of
+// actions.
 #ifndef QXR8_INSTALL_RUN_JOURNAL_H_
 #define QXR8_INSTALL_RUN_JOURNAL_H_
 
+#include <string>
 #include <vector>
 
 #include "platform/directory.h"
@@ -48,15 +50,19 @@ class RunJournal {
   // (not yet synced).
   Status create(const Directory& stateFolder);
 
-  // Appends one record of `relative` (a path below the catalog); without an
-  // open journal, success.
+  // Appends one record of `relative` (a path below the catalog) to those
+  // the next sync writes; without an open journal, success.
   Status append(JournalKind kind, const wstring& relative);
 
-  // Puts every record appended so far on disk.
+  // Writes every record appended so far and puts them on disk.
   Status sync();
 
-  // Closes the journal (and its lock); the file stays.
-  void close() { m_file = File(); }
+  // Closes the journal (and its lock); the file stays, without the records
+  // not yet synced.
+  void close() {
+    m_file = File();
+    m_pending.clear();
+  }
 
   bool isOpen() const { return m_file.isOpen(); }
 
@@ -66,6 +72,7 @@ class RunJournal {
 
  private:
   File m_file;
+  std::string m_pending;  // records appended since the last sync
 };
 
 #endif  // QXR8_INSTALL_RUN_JOURNAL_H_

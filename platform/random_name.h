@@ -16,7 +16,8 @@ std::string random_characters(const char* alphabet, size_t count);
 // Lowercase letters and digits.
 inline constexpr char kLowerAlphanumeric[] = "abcdefghijklmnopqrstuvwxyz0123456789";
 
-// ".r8" and twelve characters of [a-z0-9]: the name of every hidden
+// ".r8" and twelve characters of [a-z0-9], from a generator each thread
+// seeds once from the system's random source: the name of every hidden
 // temporary an installation or a move makes beside its target, so that a
 // later run can recognise what a killed one left.
 std::string hidden_temporary_name();

@@ -45,8 +45,7 @@ class FilePlacement : public ::testing::Test {
                            },
                            staged);
     }
-    FileInfo placed;
-    if (status.ok()) status = put_in_place(staged, placed);
+    if (status.ok()) status = put_in_place(staged);
     return status;
   }
 

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <thread>
 
@@ -538,7 +539,19 @@ std::vector<TracedCall> read_trace(const std::string& log) {
         line.compare(result + 3, 2, "-1") == 0) {
       continue;  // not a call, or a failed one
     }
-    calls.push_back({line.substr(name + 1, open - name - 1), line.substr(open + 1, close - open - 1)});
+    const std::string call = line.substr(name + 1, open - name - 1);
+    const std::string args = line.substr(open + 1, close - open - 1);
+    if (call != "io_submit") {
+      calls.push_back({call, args});
+      continue;
+    }
+    // Syncs handed to the kernel together, each waited for before the
+    // program goes on: one fsync apiece.
+    for (size_t at = args.find("IOCB_CMD_FSYNC, aio_fildes="); at != std::string::npos;
+         at = args.find("IOCB_CMD_FSYNC, aio_fildes=", at + 1)) {
+      const size_t from = at + std::strlen("IOCB_CMD_FSYNC, aio_fildes=");
+      calls.push_back({"fsync", args.substr(from, args.find('}', from) - from)});
+    }
   }
   return calls;
 }
@@ -564,7 +577,7 @@ TEST_F(XdktoolInstallTest, EveryStepIsOnTheDiskBeforeWhatDependsOnIt) {
   const std::string log = work / "trace";
   const ChildResult r = run_program(
       {"strace", "-f", "-y", "-qq", "-o", log, "-e",
-       "trace=fsync,fdatasync,rename,renameat,renameat2,unlinkat,write", kXdktool, "install", kit(),
+       "trace=fsync,fdatasync,io_submit,rename,renameat,renameat2,unlinkat,write", kXdktool, "install", kit(),
        catalog.path()});
   if (r.status != 0 && has(r.err, "ptrace")) GTEST_SKIP() << "strace may not trace here: " << r.err;
   ASSERT_EQ(0, r.status) << r.err;

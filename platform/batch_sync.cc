@@ -1,0 +1,102 @@
+#include "platform/batch_sync.h"
+
+#include <linux/aio_abi.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+// Syncs submitted to the kernel at a time.
+constexpr size_t kInFlight = 256;
+
+int sync_one(int fd) {
+  if (::fsync(fd) == 0 || errno == EINVAL) return 0;
+  return errno;
+}
+
+long io_setup(unsigned count, aio_context_t* context) {
+  return ::syscall(SYS_io_setup, count, context);
+}
+long io_submit(aio_context_t context, long count, iocb** blocks) {
+  return ::syscall(SYS_io_submit, context, count, blocks);
+}
+long io_getevents(aio_context_t context, long least, long most, io_event* events) {
+  return ::syscall(SYS_io_getevents, context, least, most, events, nullptr);
+}
+
+// One chunk of `fds` from `first`, at most kInFlight, through `context`;
+// what the kernel does not take is synced one after another.
+void sync_chunk(aio_context_t context, const std::vector<int>& fds, size_t first, size_t count,
+                std::vector<int>& errors) {
+  std::vector<iocb> blocks(count);
+  std::vector<iocb*> pointers(count);
+  for (size_t i = 0; i < count; ++i) {
+    std::memset(&blocks[i], 0, sizeof blocks[i]);
+    blocks[i].aio_lio_opcode = IOCB_CMD_FSYNC;
+    blocks[i].aio_fildes = static_cast<__u32>(fds[first + i]);
+    blocks[i].aio_data = first + i;
+    pointers[i] = &blocks[i];
+  }
+  long submitted = 0;
+  while (submitted < static_cast<long>(count)) {
+    const long n = io_submit(context, static_cast<long>(count) - submitted, &pointers[submitted]);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    submitted += n;
+  }
+  std::vector<io_event> events(count);
+  for (long done = 0; done < submitted;) {
+    const long n = io_getevents(context, 1, submitted - done, events.data());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    for (long i = 0; i < n; ++i) {
+      const long result = static_cast<long>(events[i].res);
+      errors[events[i].data] = result >= 0 || result == -EINVAL ? 0 : static_cast<int>(-result);
+    }
+    done += n;
+  }
+  // What the kernel did not take is synced here, one after another.
+  for (size_t i = static_cast<size_t>(submitted); i < count; ++i) {
+    errors[first + i] = sync_one(fds[first + i]);
+  }
+}
+
+
+// The process's one context, made on first use and kept until the process
+// ends: taking a context down waits for the kernel's grace period, tens of
+// milliseconds, too long to pay per batch. Its users take turns, so that
+// none collects another's completions.
+struct SharedContext {
+  std::mutex turn;
+  aio_context_t context = 0;
+  bool usable = false;
+};
+
+SharedContext& shared_context() {
+  static SharedContext* shared = [] {
+    SharedContext* made = new SharedContext();
+    made->usable = io_setup(kInFlight, &made->context) == 0;
+    return made;
+  }();
+  return *shared;
+}
+
+}  // namespace
+
+void sync_descriptors(const std::vector<int>& fds, std::vector<int>& errors) {
+  errors.assign(fds.size(), 0);
+  SharedContext& shared = shared_context();
+  std::lock_guard<std::mutex> hold(shared.turn);
+  for (size_t first = 0; first < fds.size(); first += kInFlight) {
+    const size_t count = fds.size() - first < kInFlight ? fds.size() - first : kInFlight;
+    if (shared.usable && count > 1) {
+      sync_chunk(shared.context, fds, first, count, errors);
+    } else {
+      for (size_t i = first; i < first + count; ++i) errors[i] = sync_one(fds[i]);
+    }
+  }
+}
