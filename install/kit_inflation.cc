@@ -88,9 +88,9 @@ unsigned KitInflation::State::inflateTo(void* destination, uint64_t limit) {
     uint64_t stop = limit;
     if (trailer.version == 2 && !tableChecked && trailer.tableEnd < stop) stop = trailer.tableEnd;
     const uint64_t wanted = stop - stream.total_out;
-    const uInt room = wanted < kBufferSize ? static_cast<uInt>(wanted) : kBufferSize;
+    const uInt piece = wanted < kBufferSize ? static_cast<uInt>(wanted) : kBufferSize;
     stream.next_out = buffer.get();
-    stream.avail_out = room;
+    stream.avail_out = piece;
     const uLong before = stream.total_out;
     answer = inflate(&stream, Z_NO_FLUSH);
     // No input left is the normal end of a stream without its final block.
