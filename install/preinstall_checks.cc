@@ -8,7 +8,10 @@
 bool kit_exists(const wstring& kitPath) {
   if (kitPath.empty()) return false;
   FileFinder finder;
-  return finder.reset(kitPath);
+  // The finder looks in the folder before the last "/": a bare name is in
+  // the current one.
+  return finder.reset(kitPath.find(kPathSeparatorChar) == wstring::npos ? u"./" + kitPath
+                                                                         : kitPath);
 }
 
 bool temporary_space_suffices(const wstring& kitPath, uint64_t& freeBytes, uint64_t& neededBytes) {

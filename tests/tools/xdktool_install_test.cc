@@ -92,6 +92,8 @@ TEST_F(XdktoolInstallTest, InstallsAndExitsZero) {
   EXPECT_EQ(1700000001, get_mtime(catalog / "templates/forms/b.frm"));
   EXPECT_EQ("read me", contents_of(catalog / "readme.txt"));
   EXPECT_TRUE(list_tree(env.tmp()).empty());
+  // A kit named without a folder is in the current one.
+  EXPECT_EQ(0, run_tool({"install", "kit.xdk", catalog.path()}, work.path()).status);
 }
 
 TEST_F(XdktoolInstallTest, AKitWithoutATrailerFromAnotherToolStillInstalls) {
