@@ -28,7 +28,7 @@ Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstr
   out = StagedFile();
   out.directory = directory;
   out.leaf = leaf;
-  File file;
+  File& file = out.file;
   Status status = directory->createTemporary(kPlacedFileMode, beforeCreate, file, out.temporary);
   if (!status.ok()) {
     out.temporary.clear();
@@ -43,11 +43,8 @@ Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstr
     status = file.setTimes(FileTimeToEpoch(kit.entries[index].lastWriteTime));
   }
   // Write-back starts now, so that the group's syncs wait for all of its
-  // files at once. A failed close can be the first report of a failed
-  // write (quota, NFS).
+  // files at once.
   if (status.ok()) file.startWriteback();
-  const Status closed = file.close();
-  if (status.ok()) status = closed;
   if (!status.ok()) {
     discard_staged(out);
     return placement_failure(status, directory->pathOf(leaf));
@@ -55,14 +52,22 @@ Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstr
   return Status();
 }
 
-Status open_staged(const StagedFile& staged, File& out) {
+Status close_staged(StagedFile& staged) {
+  const Status status = staged.file.close();
+  if (!status.ok()) return placement_failure(status, staged.directory->pathOf(staged.leaf));
+  return Status();
+}
+
+Status open_staged(StagedFile& staged) {
+  if (staged.file.isOpen()) return Status();
   const Status status =
-      staged.directory->openFile(staged.temporary, O_RDONLY | O_NOFOLLOW, 0, out);
+      staged.directory->openFile(staged.temporary, O_RDONLY | O_NOFOLLOW, 0, staged.file);
   if (!status.ok()) return placement_failure(status, staged.directory->pathOf(staged.leaf));
   return Status();
 }
 
 Status put_in_place(StagedFile& staged) {
+  staged.file = File();
   const Status status = staged.directory->rename(staged.temporary, *staged.directory, staged.leaf);
   if (!status.ok()) {
     discard_staged(staged);
@@ -73,6 +78,7 @@ Status put_in_place(StagedFile& staged) {
 }
 
 void discard_staged(StagedFile& staged) {
+  staged.file = File();
   if (!staged.temporary.empty() && staged.directory) staged.directory->remove(staged.temporary);
   staged.temporary.clear();
 }

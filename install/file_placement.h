@@ -19,18 +19,20 @@
 #include "platform/status.h"
 #include "platform/wstring.h"
 
-// A complete entry under its temporary name, not yet in place. It holds no
-// descriptor of its own, so that a group of any size can be staged.
+// A complete entry under its temporary name, not yet in place.
 struct StagedFile {
   std::shared_ptr<const Directory> directory;  // the destination's folder
   wstring leaf;         // the destination's name in it
   wstring temporary;    // the temporary's name in it
+  // Still open from its writing, or closed (a group of any size must not
+  // hold a descriptor per file); it is opened again to be synced.
+  File file;
 };
 
 // Writes entry `index` of `kit` to a new temporary in `directory` (shared
 // with the staged file, which keeps it open) for the destination `leaf`. `beforeCreate` is told the temporary's name before it is created
 // and may veto with a failed Status (a journal that cannot record it).
-// The file's write-back to disk is started, and the file closed. Fails
+// The file's write-back to disk is started; the file stays open. Fails
 // with 112 for a full disk, 223 past the file-size limit, 13 when the kit
 // ends early, 5 when the folder does not let the file be made (no right,
 // read-only file system), else the failed call's code; the temporary is
@@ -41,8 +43,13 @@ Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstr
                    const std::function<Status(const wstring& temporary)>& beforeCreate,
                    StagedFile& out);
 
-// Opens the staged file again, for reading, so that it can be synced.
-Status open_staged(const StagedFile& staged, File& out);
+// Closes the staged file, reporting what close said (a failed close can be
+// the first report of a failed write: quota, NFS).
+Status close_staged(StagedFile& staged);
+
+// The staged file open, as it was left or opened again for reading, so
+// that it can be synced.
+Status open_staged(StagedFile& staged);
 
 // Renames the staged file over its destination. On failure the temporary
 // is removed and the destination is as it was.

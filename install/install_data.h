@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "install/kit_format.h"
+#include "install/inflation_thread.h"
 #include "install/kit_inflation.h"
 #include "install/kit_trailer.h"
 #include "install/lz_compressor.h"
@@ -107,6 +108,20 @@ class InstallData {
   // Entries can be written only once it has succeeded.
   unsigned complete();
 
+  // The same, on a thread of its own: returns at once, and entries become
+  // writable as their bytes arrive (writeEntry waits for an entry's last
+  // byte). finishCompletion then waits for the whole kit and gives its
+  // code, closing the reader after a failure as complete does; a writeEntry
+  // meanwhile fails with that code. abandonCompletion stops it and closes
+  // the reader (a run that will write nothing more). Nothing happens for a
+  // reader that is complete already. The caller's thread for all three.
+  void completeInBackground();
+  unsigned finishCompletion();
+  void abandonCompletion();
+  // Whether the background completion has ended in a failure (which
+  // finishCompletion then gives).
+  bool completionFailed() { return completion.started() && completion.failed(); }
+
   // Whether a successful `open` or `openTable` holds the unpacked kit.
   bool isOpen() const { return tempHandle != kInvalidHandleValue; }
   // The path the open kit was read from; empty when the reader is closed.
@@ -182,6 +197,8 @@ class InstallData {
   // The inflation of the data area still to be read after `openTable`;
   // null once the reader is complete (or closed).
   std::unique_ptr<KitInflation> rest;
+  // The rest's inflation when completeInBackground runs it.
+  InflationThread completion;
   // Chunk size of the buffered copies.
   uint32_t bufferSize;
   std::unique_ptr<uint8_t[]> buffer;
@@ -226,6 +243,33 @@ unsigned InstallData<Compressor, FS>::complete() {
     release();
   }
   return code;
+}
+
+template <class Compressor, class FS>
+void InstallData<Compressor, FS>::completeInBackground() {
+  if (!isOpen() || !rest) return;
+  // The rest follows the table, where the entries' offsets start.
+  if (FS::SetFilePointer(tempHandle, 0, nullptr, kFileEnd) == 0xFFFFFFFFu) return;
+  completion.start(std::move(rest), tempHandle);
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::finishCompletion() {
+  if (!completion.started()) return complete();
+  const unsigned code = completion.finish();
+  if (code != kErrorSuccess) {
+    entries.clear();
+    release();
+  }
+  return code;
+}
+
+template <class Compressor, class FS>
+void InstallData<Compressor, FS>::abandonCompletion() {
+  if (!completion.started()) return;
+  completion.stop();
+  entries.clear();
+  release();
 }
 
 template <class Compressor, class FS>
@@ -406,6 +450,10 @@ unsigned InstallData<Compressor, FS>::writeEntry(unsigned long index, int out, i
   systemError = 0;
   if (index >= entries.size() || !isComplete()) return kErrorInvalidParameter;
   const KitEntry& entry = entries[index];
+  if (completion.started()) {
+    const unsigned arrived = completion.waitFor(static_cast<uint64_t>(entry.offset) + entry.size);
+    if (arrived != kErrorSuccess) return arrived;
+  }
   const int err = copy_bytes(descriptor_of_handle(tempHandle), entry.offset, entry.size, out,
                              buffer.get(), bufferSize);
   // The unpacked kit ended before the entry did.
@@ -460,6 +508,8 @@ unsigned InstallData<Compressor, FS>::lastErrorOr(unsigned fallback) {
 
 template <class Compressor, class FS>
 void InstallData<Compressor, FS>::release() {
+  // The inflation thread writes to the handle closed below.
+  completion.stop();
   rest.reset();
   sourcePath.clear();
   if (tempHandle != kInvalidHandleValue) {

@@ -106,11 +106,14 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
   return plan;
 }
 
-Status unpack_kit_for_plan(const InstallPlan& plan, KitReader& kit) {
-  if (plan.writes() == 0) return Status();
+void unpack_kit_for_plan(const InstallPlan& plan, KitReader& kit) {
+  if (plan.writes() != 0) kit.completeInBackground();
+}
+
+Status kit_found_whole(KitReader& kit) {
   // Taken first: a failed completion closes the reader.
   const wstring kitPath = kit.kitPath();
-  return error_status(kit.complete(), kitPath);
+  return error_status(kit.finishCompletion(), kitPath);
 }
 
 unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan& plan,

@@ -61,12 +61,16 @@ unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan&
 
 // What a run must have of `kit` before it carries out `plan`: when the plan
 // writes anything, the whole unpacked kit, so a kit read table first
-// (KitReader::openTable) is inflated the rest of the way and checked whole
-// here, before the first entry is written; a plan that writes nothing
-// needs no more than the table it was made from. Success, or the failure
-// of the completion (13 for damage, 112 when the temporary directory is
-// full) named after the kit (KitReader::kitPath); the reader is closed
-// then. The run's thread.
-Status unpack_kit_for_plan(const InstallPlan& plan, KitReader& kit);
+// (KitReader::openTable) is inflated the rest of the way, on a thread of
+// its own while the entries whose bytes have arrived are written out
+// (KitReader::completeInBackground); a plan that writes nothing needs no
+// more than the table it was made from. The run's thread.
+void unpack_kit_for_plan(const InstallPlan& plan, KitReader& kit);
+
+// Before a run that wrote from a kit read table first commits: the
+// inflation of the rest has ended and found the kit whole. Success, or its
+// failure (13 for damage, 112 when the temporary directory is full) named
+// after the kit (KitReader::kitPath); the reader is closed then.
+Status kit_found_whole(KitReader& kit);
 
 #endif  // QXR8_INSTALL_INSTALL_PLAN_H_

@@ -12,7 +12,7 @@ namespace {
 constexpr int kFinishPauseMs = 1000;
 }  // namespace
 
-Installer::Installer() : batch(rollback), processData(nullptr) {}
+Installer::Installer() : batch(rollback), processData(nullptr), kitReader(nullptr) {}
 
 unsigned Installer::run(InstallProcessData* data) {
   processData = data;
@@ -20,6 +20,7 @@ unsigned Installer::run(InstallProcessData* data) {
   KitReader* kit = nullptr;
   wstring targetDir;
   processData->get(kit, targetDir);
+  kitReader = kit;
   if (kit == nullptr || targetDir.empty()) return stopOnError(kErrorInvalidParameter, 0);
   if (targetDir.back() == kBadPathSeparatorChar) targetDir.back() = kPathSeparatorChar;
 
@@ -32,8 +33,7 @@ unsigned Installer::run(InstallProcessData* data) {
   // A run with nothing to write needs no journal.
   if (status.ok() && plan.writes() != 0) status = startJournal(madeCatalog);
   if (!status.ok()) return stopOnError(status, 0);
-  status = unpack_kit_for_plan(plan, *kit);
-  if (!status.ok()) return stopOnError(status, 0);
+  unpack_kit_for_plan(plan, *kit);
 
   const unsigned long count = kit->entries.size();
   unsigned long percent = 0;
@@ -56,6 +56,9 @@ unsigned Installer::run(InstallProcessData* data) {
     if (!status.ok()) return stopOnError(status, percent);
   }
   status = batch.flush(stats, percent);
+  // What was written came from a kit that must prove whole before the run
+  // commits.
+  if (status.ok() && plan.writes() != 0) status = kit_found_whole(*kit);
   if (!status.ok()) return stopOnError(status, percent);
   return finishRun();
 }
@@ -106,13 +109,14 @@ Status Installer::stageEntry(KitReader& kit, unsigned long index, const PlannedE
                                       return rollback.recordTemporary(directory->pathOf(temporary));
                                     },
                                     staged);
+  // An entry whose bytes never came: the kit is what failed.
+  if (!status.ok() && kit.completionFailed()) return kit_found_whole(kit);
   if (!status.ok()) return status;
   // The first backup of a place wins: what the run itself placed, under
   // whichever name it is reached now, is not backed up again.
-  groupFull = batch.add(std::move(staged), catalog.pathOf(planned.name), kit.entries[index].size,
-                        percent, planned.action == EntryAction::kWriteNew,
-                        planned.existing.placedByThisRun, stats);
-  return Status();
+  return batch.add(std::move(staged), catalog.pathOf(planned.name), kit.entries[index].size,
+                   percent, planned.action == EntryAction::kWriteNew,
+                   planned.existing.placedByThisRun, stats, groupFull);
 }
 
 unsigned Installer::cancelRun(unsigned long percent) {
@@ -166,6 +170,8 @@ unsigned Installer::stopOnError(const Status& failure, unsigned long percent) {
 
 void Installer::rollBack(unsigned code) {
   batch.discard();
+  // A failed run reads nothing more of its kit.
+  if (kitReader != nullptr) kitReader->abandonCompletion();
   rollback.rollback(code);
   processData->setRollbackResult(!rollback.restoreFailed(), rollback.keptBackupDir());
   catalogLock.release();

@@ -85,6 +85,7 @@ class Installer {
   PlacementBatch batch;
   CatalogLock catalogLock;
   InstallProcessData* processData;
+  KitReader* kitReader;  // the run's kit, not owned
   InstallStats stats;
   // The folder the last entry was staged in.
   std::shared_ptr<const Directory> stagingFolder;

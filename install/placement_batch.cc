@@ -11,33 +11,41 @@ wstring folder_of(const wstring& path) { return path.substr(0, path.rfind(kPathS
 
 }  // namespace
 
-bool PlacementBatch::add(StagedFile staged, const wstring& destination, uint64_t size,
-                         unsigned long percent, bool isNew, bool ownCopy, InstallStats& stats) {
+Status PlacementBatch::add(StagedFile staged, const wstring& destination, uint64_t size,
+                           unsigned long percent, bool isNew, bool ownCopy, InstallStats& stats,
+                           bool& groupFull) {
+  if (m_pending.size() >= kKeptOpen) {
+    const Status closed = close_staged(staged);
+    if (!closed.ok()) {
+      discard_staged(staged);
+      return closed;
+    }
+  }
   m_pending.push_back(Pending{std::move(staged), destination, size, percent, isNew, ownCopy});
   ++(isNew ? stats.filesNew : stats.filesReplaced);
   stats.bytesWritten += size;
   m_bytes += size;
-  return m_pending.size() >= kMaxFiles || m_bytes >= kMaxBytes;
+  groupFull = m_pending.size() >= kMaxFiles || m_bytes >= kMaxBytes;
+  return Status();
 }
 
 Status PlacementBatch::syncData(size_t& failed) {
   // The syncs of a chunk of files go to the kernel together: the disk's
   // waits overlap instead of adding up.
-  constexpr size_t kChunk = 256;
-  for (size_t first = 0; first < m_pending.size(); first += kChunk) {
-    const size_t end = std::min(m_pending.size(), first + kChunk);
-    std::vector<File> files(end - first);
+  for (size_t first = 0; first < m_pending.size(); first += kKeptOpen) {
+    const size_t end = std::min(m_pending.size(), first + kKeptOpen);
     std::vector<int> descriptors;
     for (failed = first; failed < end; ++failed) {
-      const Status status = open_staged(m_pending[failed].staged, files[failed - first]);
+      const Status status = open_staged(m_pending[failed].staged);
       if (!status.ok()) return status;
-      descriptors.push_back(files[failed - first].descriptor());
+      descriptors.push_back(m_pending[failed].staged.file.descriptor());
     }
     std::vector<int> errors;
     sync_descriptors(descriptors, errors);
     for (failed = first; failed < end; ++failed) {
       const int err = errors[failed - first];
       if (err != 0) return status_of_errno(err, m_pending[failed].destination);
+      m_pending[failed].staged.file = File();
     }
   }
   return Status();

@@ -27,6 +27,9 @@ class PlacementBatch {
   // holds twice for a while (the old copies and the staged ones).
   static constexpr size_t kMaxFiles = 1024;
   static constexpr uint64_t kMaxBytes = 128u << 20;
+  // Staged files kept open from their writing until their sync; the others
+  // are closed and opened again to be synced.
+  static constexpr size_t kKeptOpen = 256;
 
   explicit PlacementBatch(Rollback& rollback) : m_rollback(rollback) {}
   PlacementBatch(const PlacementBatch&) = delete;
@@ -36,9 +39,11 @@ class PlacementBatch {
   // bytes, handled by the run at `percent`; `isNew` when nothing stood
   // there in the plan, `ownCopy` when what stands there is what this run
   // placed for an earlier entry (never backed up again). The entry counts
-  // in `stats` as written from now on. True when the group is full.
-  bool add(StagedFile staged, const wstring& destination, uint64_t size, unsigned long percent,
-           bool isNew, bool ownCopy, InstallStats& stats);
+  // in `stats` as written from now on. `groupFull` says the group must be
+  // put in place now. Fails (the file discarded) when a file that is not
+  // kept open does not close cleanly.
+  Status add(StagedFile staged, const wstring& destination, uint64_t size, unsigned long percent,
+             bool isNew, bool ownCopy, InstallStats& stats, bool& groupFull);
 
   // Puts the group in place (see above); an entry found new or replaced
   // other than planned is counted again in `stats`. On failure the files of
