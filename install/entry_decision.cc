@@ -95,12 +95,14 @@ Status probe_destination(const Directory& catalog, const wstring& name, Existing
     folder.relative = relativeDir;
     folder.directory = std::make_shared<Directory>();
     folder.walked = open_catalog_directory(catalog, relativeDir, false, {}, *folder.directory);
+    folder.identity = FileInfo();
+    if (folder.walked.ok()) folder.directory->info(folder.identity);
   }
   // A missing level is made when the entry is written.
   if (folder.walked.code == kErrorFileNotFound) return Status();
   if (!folder.walked.ok()) return folder.walked;
   const Directory& directory = *folder.directory;
-  directory.info(parent);
+  parent = folder.identity;
 
   FileInfo here;
   const Status looked = directory.info(leaf, FollowLinks::kNo, here);

@@ -67,6 +67,7 @@ struct FolderCache {
   wstring relative;                      // the folder, relative to the catalog
   Status walked;                         // how the walk to it ended (2: a level is missing)
   std::shared_ptr<Directory> directory;  // open when the walk succeeded
+  FileInfo identity;                     // the open folder's, looked up once
 };
 
 // Looks at what stands at `name` (normalised, relative) below `catalog`

@@ -14,8 +14,10 @@
 #ifndef QXR8_INSTALL_INSTALL_DATA_H_
 #define QXR8_INSTALL_INSTALL_DATA_H_
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -172,6 +174,8 @@ class InstallData {
   // the current position, and lower it by what they consume. Each returns 0,
   // 13 when the field does not fit in `remaining` (nothing is read then), or
   // the code of a failed read.
+  // They read ahead through the copy buffer (`buffered` bytes from
+  // `bufferedAt`), so a table of thousands of records costs a few reads.
   unsigned readExact(void* data, uint32_t count, uint32_t& remaining);
   unsigned readU32(uint32_t& value, uint32_t& remaining);
   // A record's size field and the bytes it counts after itself.
@@ -202,6 +206,9 @@ class InstallData {
   // Chunk size of the buffered copies.
   uint32_t bufferSize;
   std::unique_ptr<uint8_t[]> buffer;
+  // The read-ahead of the header and table in `buffer`.
+  uint32_t bufferedAt = 0;
+  uint32_t buffered = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -322,6 +329,7 @@ unsigned InstallData<Compressor, FS>::openSteps(const wstring& kitPath, bool tab
     return lastErrorOr(kErrorInvalidData);
   }
   uint32_t remaining = size;
+  bufferedAt = buffered = 0;
 
   uint32_t headerFlag = 0;
   code = readU32(headerFlag, remaining);
@@ -331,9 +339,9 @@ unsigned InstallData<Compressor, FS>::openSteps(const wstring& kitPath, bool tab
   code = readFileTable(remaining);
   if (code != kErrorSuccess) return code;
 
-  const uint32_t dataStart = FS::SetFilePointer(tempHandle, 0, nullptr, kFileCurrent);
-  if (dataStart == 0xFFFFFFFFu) return lastErrorOr(kErrorInvalidData);
-  if (dataStart != size - remaining) return kErrorInvalidData;
+  // The data area starts where the table's last record ended.
+  const uint32_t dataStart = size - remaining;
+  bufferedAt = buffered = 0;
   if (trailer.version == 2 && dataStart != trailer.tableEnd) return kErrorInvalidData;
   // Every entry must lie inside the data area now, so that a damaged table
   // is refused before anything is installed rather than halfway through.
@@ -351,11 +359,24 @@ template <class Compressor, class FS>
 unsigned InstallData<Compressor, FS>::readExact(void* data, uint32_t count,
                                                 uint32_t& remaining) {
   if (count > remaining) return kErrorInvalidData;
-  if (count == 0) return kErrorSuccess;
-  unsigned got = 0;
-  const unsigned code = FS::ReadFile(tempHandle, data, count, &got, nullptr);
-  if (code != kErrorSuccess) return lastErrorOr(code);
-  if (got != count) return kErrorInvalidData;
+  uint8_t* out = static_cast<uint8_t*>(data);
+  for (uint32_t left = count; left > 0;) {
+    if (bufferedAt == buffered) {
+      // Never past what the unpacked kit still holds.
+      unsigned got = 0;
+      const uint32_t want = std::min(bufferSize, remaining - (count - left));
+      const unsigned code = FS::ReadFile(tempHandle, buffer.get(), want, &got, nullptr);
+      if (code != kErrorSuccess) return lastErrorOr(code);
+      if (got == 0) return kErrorInvalidData;
+      bufferedAt = 0;
+      buffered = got;
+    }
+    const uint32_t take = std::min(left, buffered - bufferedAt);
+    std::memcpy(out, buffer.get() + bufferedAt, take);
+    out += take;
+    bufferedAt += take;
+    left -= take;
+  }
   remaining -= count;
   return kErrorSuccess;
 }
