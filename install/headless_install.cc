@@ -1,6 +1,5 @@
 #include "install/headless_install.h"
 
-#include "install/sleep.h"
 #include "res/string_table.h"
 
 HeadlessInstall::HeadlessInstall(KitReader& kitReader, const wstring& catalogDir)
@@ -24,7 +23,7 @@ InstallOutcome HeadlessInstall::run(const ProgressCallback& progress, int pollMs
     if (installRun.poll(state) && progress) progress(state);
     if (state.final()) break;
     if (interrupted && interrupted()) installRun.cancel();
-    Sleep(pollMs);
+    data.waitForPost(pollMs);
   }
   // The failure is posted before the rollback: the catalog is only back
   // as it was once the worker has ended.

@@ -32,8 +32,9 @@ class HeadlessInstall : private IInstallWorker {
   HeadlessInstall(const HeadlessInstall&) = delete;
   HeadlessInstall& operator=(const HeadlessInstall&) = delete;
 
-  // Posts the "IDS_PREPARECOPY" state, starts the run and polls every
-  // `pollMs` milliseconds until it ends, reporting changes to `progress`
+  // Posts the "IDS_PREPARECOPY" state, starts the run and polls after each
+  // posted state and at least every `pollMs` milliseconds until it ends, so
+  // the run's end is seen at once, reporting changes to `progress`
   // (may be empty) and asking `interrupted` (may be empty) at every poll.
   // After a failure (or a cancel) it waits until the worker has finished
   // its rollback; after a success it returns at once. Call once.

@@ -1,6 +1,7 @@
 #include "install/install_process_data.h"
 
 #include <cerrno>
+#include <ctime>
 #include <utility>
 
 InstallProcessData::Guard::Guard(sem_t& sem) : m_sem(sem) {
@@ -14,9 +15,13 @@ InstallProcessData::Guard::~Guard() { sem_post(&m_sem); }
 InstallProcessData::InstallProcessData()
     : kit(nullptr), cancelled(false), stateCode(0), percent(0), restored(true) {
   sem_init(&lock, 0, 1);
+  sem_init(&posted, 0, 0);
 }
 
-InstallProcessData::~InstallProcessData() { sem_destroy(&lock); }
+InstallProcessData::~InstallProcessData() {
+  sem_destroy(&posted);
+  sem_destroy(&lock);
+}
 
 void InstallProcessData::init(KitReader* newKit, const wstring& newTargetDir) {
   Guard guard(lock);
@@ -61,6 +66,25 @@ void InstallProcessData::setInstallState(unsigned code, const wstring& text, int
   stateText = text;
   percent = newPercent;
   position = newPosition;
+  // Under the lock: a waiter woken by it can read the state only once the
+  // lock is free, after which nothing here is touched but the lock.
+  sem_post(&posted);
+}
+
+void InstallProcessData::waitForPost(int milliseconds) {
+  timespec deadline{};
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += milliseconds / 1000;
+  deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+  if (deadline.tv_nsec >= 1000000000L) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000L;
+  }
+  while (sem_clockwait(&posted, CLOCK_MONOTONIC, &deadline) != 0 && errno == EINTR) {
+  }
+  // Posts made meanwhile are all seen by the next read of the state.
+  while (sem_trywait(&posted) == 0) {
+  }
 }
 
 void InstallProcessData::getInstallState(unsigned& code, wstring& text, int& outPercent) {

@@ -56,6 +56,10 @@ class InstallProcessData {
   void setInstallState(unsigned code, const wstring& text, int percent,
                        const InstallPosition& position = InstallPosition());
 
+  // Returns once a state has been posted since the previous call, or after
+  // `milliseconds`, whichever comes first; a signal does not end it early.
+  // For the one thread that polls the state.
+  void waitForPost(int milliseconds);
   // Copies all values out at once: a reader never sees the code of one
   // post with the text or position of another.
   void getInstallState(unsigned& code, wstring& text, int& percent);
@@ -95,6 +99,8 @@ class InstallProcessData {
   };
 
   sem_t lock;
+  // Counts the posts not yet waited for.
+  sem_t posted;
   KitReader* kit;
   wstring targetDir;
   bool cancelled;
