@@ -124,11 +124,22 @@ class ProgressBar {
 };
 
 
-// Prints the plan of installing `kit` into `catalog`; writes nothing.
-int dry_run(const KitReader& kit, const wstring& catalog) {
+// Prints the plan of installing `kit` (read table first) into `catalog`;
+// writes nothing. As the run would, it reads the rest of the kit only when
+// the plan writes, so a kit whose data area is damaged fails here exactly
+// when the run would fail on it.
+int dry_run(const char* kitArg, KitReader& kit, const wstring& catalog) {
   InstallPlan plan;
   InstallFailure failure;
   const unsigned code = plan_install(kit, catalog, plan, failure);
+  if (code == kErrorSuccess && plan.writes() != 0) {
+    const unsigned whole = kit.complete();
+    if (whole != kErrorSuccess) {
+      std::fprintf(stderr, "xdktool install: dry run: %s: %s (code %u)\n", kitArg,
+                   kit_open_reason(whole), whole);
+      return kExitFailure;
+    }
+  }
   wstring base = catalog;
   if (base.empty() || base.back() != kPathSeparatorChar) base += kPathSeparator;
   for (const PlannedEntry& entry : plan.entries) {
@@ -219,13 +230,11 @@ int xdktool_install(int argc, char** argv) {
   // A run that has nothing to write never needs the kit's data area: the
   // run inflates it only when its plan writes (unpack_kit_for_plan).
   KitReader kit;
-  const int opened =
-      open_checked_kit("install", options.kit, kit,
-                       options.dryRun ? KitReading::kWhole : KitReading::kTableFirst);
+  const int opened = open_checked_kit("install", options.kit, kit, KitReading::kTableFirst);
   if (opened != kExitSuccess) return opened;
 
   const wstring catalog = absolute_catalog(options.catalog);
-  if (options.dryRun) return dry_run(kit, catalog);
+  if (options.dryRun) return dry_run(options.kit, kit, catalog);
   // Read before the installation, as the wizard reads it at start-up.
   CatalogRegistration registration;
   if (options.registerCatalog) registration = read_catalog_registration();

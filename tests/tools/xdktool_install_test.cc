@@ -125,13 +125,18 @@ TEST_F(XdktoolInstallTest, ARerunWithNothingToWriteDoesNotNeedTheDataArea) {
   EXPECT_EQ("xdktool install: 0 files written (0 new, 0 replaced), 2 up to date, "
             "0 bytes written\n",
             r.out);
+  // The dry run reads the kit as the run does.
+  EXPECT_EQ(0, run_tool({"install", "--dry-run", work / "damaged.xdk", catalog.path()}).status);
   set_mtime(catalog / "d/b.tpl", 1000);
   const auto before = snapshot_tree(catalog.path());
-  r = run_tool({"install", work / "damaged.xdk", catalog.path()});
-  EXPECT_EQ(1, r.status);
-  EXPECT_NE(std::string::npos,
-            r.err.find(work / "damaged.xdk: the kit is damaged or not a kit (code 13)"))
-      << r.err;
+  for (const bool dryRun : {true, false}) {
+    r = dryRun ? run_tool({"install", "--dry-run", work / "damaged.xdk", catalog.path()})
+               : run_tool({"install", work / "damaged.xdk", catalog.path()});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos,
+              r.err.find(work / "damaged.xdk: the kit is damaged or not a kit (code 13)"))
+        << r.err;
+  }
   EXPECT_EQ(before, snapshot_tree(catalog.path()));
   EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
