@@ -72,16 +72,18 @@ void InstallProcessData::setInstallState(unsigned code, const wstring& text, int
 }
 
 void InstallProcessData::waitForPost(int milliseconds) {
+  // The wall clock, as sem_timedwait takes it: a clock step only makes one
+  // wait longer or shorter, and every post ends it anyway.
   timespec deadline{};
-  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  clock_gettime(CLOCK_REALTIME, &deadline);
   deadline.tv_sec += milliseconds / 1000;
   deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
   if (deadline.tv_nsec >= 1000000000L) {
     deadline.tv_sec += 1;
     deadline.tv_nsec -= 1000000000L;
   }
-  while (sem_clockwait(&posted, CLOCK_MONOTONIC, &deadline) != 0 && errno == EINTR) {
-  }
+  // A signal ends the wait too: the poller then looks at what it asked for.
+  sem_timedwait(&posted, &deadline);
   // Posts made meanwhile are all seen by the next read of the state.
   while (sem_trywait(&posted) == 0) {
   }

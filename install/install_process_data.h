@@ -57,7 +57,7 @@ class InstallProcessData {
                        const InstallPosition& position = InstallPosition());
 
   // Returns once a state has been posted since the previous call, or after
-  // `milliseconds`, whichever comes first; a signal does not end it early.
+  // `milliseconds`, or a signal arrives, whichever comes first.
   // For the one thread that polls the state.
   void waitForPost(int milliseconds);
   // Copies all values out at once: a reader never sees the code of one
