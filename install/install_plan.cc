@@ -80,17 +80,16 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
     PlannedEntry planned;
     planned.name = normalised_kit_name(entry.name);
     FileInfo parent;
+    Status refusal;
     if (catalog != nullptr) {
-      planned.refusal =
-          probe_destination(*catalog, planned.name, planned.existing, parent, &folder);
+      refusal = probe_destination(*catalog, planned.name, planned.existing, parent, &folder);
     }
     planned.onDisk = planned.existing;
     const wstring destination = catalogPath + planned.name;
-    if (planned.refusal.ok()) {
-      planned.refusal = written.apply(planned.name, destination, parent, planned.existing);
-    }
-    planned.action = planned.refusal.ok() ? decide_entry(planned.existing, entry.lastWriteTime, entry.size)
-                                          : EntryAction::kRefuse;
+    if (refusal.ok()) refusal = written.apply(planned.name, destination, parent, planned.existing);
+    planned.action = refusal.ok() ? decide_entry(planned.existing, entry.lastWriteTime, entry.size)
+                                  : EntryAction::kRefuse;
+    if (!refusal.ok()) plan.refusal = std::move(refusal);
     switch (planned.action) {
       case EntryAction::kWriteNew: ++plan.filesNew; break;
       case EntryAction::kReplace: ++plan.filesReplaced; break;
@@ -131,6 +130,6 @@ unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan&
   if (path.empty() || path.back() != kPathSeparatorChar) path += kPathSeparator;
   plan = plan_entries(kit.entries, path, status.ok() ? &directory : nullptr);
   if (opened != nullptr) *opened = std::move(directory);
-  if (plan.refused()) failure = plan.entries.back().refusal;
+  if (plan.refused()) failure = plan.refusal;
   return failure.code;
 }

@@ -22,7 +22,6 @@ struct PlannedEntry {
   ExistingCopy existing;
   // What the catalog holds there before the run: no planned write counts.
   ExistingCopy onDisk;
-  Status refusal;  // the code and path a kRefuse stops the run with
 };
 
 struct InstallPlan {
@@ -31,6 +30,9 @@ struct InstallPlan {
   unsigned long filesNew = 0;
   unsigned long filesReplaced = 0;
   unsigned long upToDate = 0;
+  // The code and path the run stops with at the refused last entry; kept
+  // once for the plan, as only one entry can be refused.
+  Status refusal;
 
   unsigned long writes() const { return filesNew + filesReplaced; }
 

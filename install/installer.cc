@@ -47,15 +47,15 @@ unsigned Installer::run(InstallProcessData* data) {
       ++stats.filesUpToDate;
       continue;
     }
-    if (planned.action == EntryAction::kRefuse) return stopOnError(planned.refusal, percent);
+    if (planned.action == EntryAction::kRefuse) return stopOnError(plan.refusal, percent);
     bool groupFull = false;
     status = stageEntry(*kit, i, planned, percent, groupFull);
     if (!status.ok()) return stopOnError(status, percent);
     if (processData->isCancelled()) return cancelRun(percent);
-    if (groupFull) status = batch.flush(stats, percent);
+    if (groupFull) status = placeGroup(percent);
     if (!status.ok()) return stopOnError(status, percent);
   }
-  status = batch.flush(stats, percent);
+  status = placeGroup(percent);
   // What was written came from a kit that must prove whole before the run
   // commits.
   if (status.ok() && plan.writes() != 0) status = kit_found_whole(*kit);
@@ -117,6 +117,12 @@ Status Installer::stageEntry(KitReader& kit, unsigned long index, const PlannedE
   return batch.add(std::move(staged), catalog.pathOf(planned.name), kit.entries[index].size,
                    percent, planned.action == EntryAction::kWriteNew,
                    planned.existing.placedByThisRun, stats, groupFull);
+}
+
+Status Installer::placeGroup(unsigned long& percent) {
+  const Status status = batch.flush(stats, percent);
+  if (status.ok()) rollback.forgetTemporaries();
+  return status;
 }
 
 unsigned Installer::cancelRun(unsigned long percent) {

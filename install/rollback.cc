@@ -367,6 +367,11 @@ Status Rollback::recordTemporary(const wstring& path) {
   return Status();
 }
 
+void Rollback::forgetTemporaries() {
+  // Swapped away: a large run would otherwise keep its capacity.
+  if (!journal.empty()) std::vector<wstring>().swap(journal.back().temporaries);
+}
+
 void Rollback::removeRBFile(const wstring& path) {
   if (journal.empty()) return;
   std::vector<wstring>& files = journal.back().addedFiles;

@@ -147,6 +147,9 @@ class Rollback {
   Status recordAddedFile(const wstring& path);
   Status recordTemporary(const wstring& path);
   Status recordFolderToRemove(const wstring& path);
+  // Forgets the temporaries recorded so far: each is in place under its
+  // name now (a group placed), so a rollback has none of them to delete.
+  void forgetTemporaries();
 
   // The journal, oldest record first (for inspection).
   const std::vector<RollbackRecord>& records() const { return journal; }
