@@ -2,24 +2,19 @@
 
 #include <fcntl.h>
 
-#include <cstring>
-#include <memory>
-
 #include "install/catalog_walk.h"
+#include "install/entry_comparison.h"
 #include "install/install_plan.h"
 #include "platform/directory.h"
 #include "platform/file.h"
 
 namespace {
 
-// Bytes compared at a time, from each side.
-constexpr size_t kCompareChunk = 65536;
-
 // Whether the file at `name` below `catalog` holds exactly the bytes of
 // entry `index`. `same` gets the answer; a failure is a file that cannot
 // be read.
 Status same_bytes(const KitReader& kit, unsigned long index, const Directory& catalog,
-                  const wstring& name, uint8_t* kitBytes, uint8_t* fileBytes, bool& same) {
+                  const wstring& name, EntryComparison& comparison, bool& same) {
   same = false;
   const size_t slash = name.rfind(kPathSeparatorChar);
   const wstring relativeDir = slash == wstring::npos ? wstring() : name.substr(0, slash);
@@ -36,27 +31,7 @@ Status same_bytes(const KitReader& kit, unsigned long index, const Directory& ca
   if (info.kind != PathKind::kRegular) {
     return error_status(kErrorAlreadyExists, catalog.pathOf(name));
   }
-  const uint64_t size = kit.entries[index].size;
-  for (uint64_t position = 0;;) {
-    size_t fromKit = 0;
-    const unsigned code = kit.readEntry(index, position, kitBytes, kCompareChunk, fromKit);
-    const bool last = position + fromKit >= size;
-    // A kit that ends inside the entry cannot be opened; this only keeps
-    // the loop finite should it happen.
-    if (code != kErrorSuccess || (fromKit == 0 && !last)) {
-      return error_status(code != kErrorSuccess ? code : kErrorInvalidData, kit.kitPath());
-    }
-    // One byte more than the kit has at the end: a file that grew since it
-    // was looked at is not the kit's.
-    size_t fromFile = 0;
-    status = file.readAt(position, fileBytes, fromKit + (last ? 1 : 0), fromFile);
-    if (!status.ok()) return status;
-    if (fromFile != fromKit || std::memcmp(kitBytes, fileBytes, fromKit) != 0) return Status();
-    if (last) break;
-    position += fromKit;
-  }
-  same = true;
-  return Status();
+  return comparison.compare(kit, index, file, same);
 }
 
 }  // namespace
@@ -68,9 +43,7 @@ Status check_catalog(const KitReader& kit, const wstring& catalog, CatalogCheck&
   Status failure;
   Directory opened;
   plan_install(kit, catalog, plan, failure, &opened);
-  // The buffers exist only for a catalog that holds something to compare.
-  std::unique_ptr<uint8_t[]> kitBytes;
-  std::unique_ptr<uint8_t[]> fileBytes;
+  EntryComparison comparison;
   for (size_t i = 0; i < plan.entries.size(); ++i) {
     const PlannedEntry& planned = plan.entries[i];
     if (planned.action == EntryAction::kRefuse) break;
@@ -89,13 +62,8 @@ Status check_catalog(const KitReader& kit, const wstring& catalog, CatalogCheck&
     } else if (onDisk.size != entry.size) {
       checked.difference = CatalogDifference::kChanged;
     } else {
-      if (!kitBytes) {
-        kitBytes.reset(new uint8_t[kCompareChunk + 1]);
-        fileBytes.reset(new uint8_t[kCompareChunk + 1]);
-      }
       bool same = false;
-      const Status read =
-          same_bytes(kit, i, opened, planned.name, kitBytes.get(), fileBytes.get(), same);
+      const Status read = same_bytes(kit, i, opened, planned.name, comparison, same);
       if (!read.ok()) return read;
       checked.difference = same ? CatalogDifference::kNone : CatalogDifference::kChanged;
     }

@@ -3,10 +3,10 @@
 #include <fcntl.h>
 
 #include <algorithm>
-#include <map>
 #include <set>
 
 #include "install/catalog_lock.h"
+#include "install/entry_comparison.h"
 #include "install/entry_decision.h"
 #include "install/rollback.h"
 #include "install/run_recovery.h"
@@ -14,33 +14,17 @@
 
 namespace {
 
-constexpr size_t kCompareChunk = 64 * 1024;
-
-// Whether the file `leaf` of `folder` is a regular file holding exactly the
-// bytes of entry `index`.
+// Whether the file `leaf` of `folder` is a regular file (not a link)
+// holding exactly the bytes of entry `index`.
 bool holds_entry(const Directory& folder, const wstring& leaf, const KitReader& kit,
-                 unsigned long index) {
-  const config::KitEntry& entry = kit.entries[index];
+                 unsigned long index, EntryComparison& comparison) {
   File file;
   FileInfo info;
-  if (!folder.openFile(leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, file).ok() ||
-      !file.info(info).ok() || info.kind != PathKind::kRegular || info.size != entry.size) {
-    return false;
-  }
-  std::vector<char> mine(kCompareChunk);
-  std::vector<char> kits(kCompareChunk);
-  for (uint64_t done = 0; done < entry.size;) {
-    const size_t want = static_cast<size_t>(std::min<uint64_t>(kCompareChunk, entry.size - done));
-    size_t got = 0;
-    size_t kitGot = 0;
-    if (!file.readAt(done, mine.data(), want, got).ok() || got != want ||
-        kit.readUnpacked(entry.offset + done, kits.data(), want, kitGot) != kErrorSuccess ||
-        kitGot != want || !std::equal(mine.begin(), mine.begin() + want, kits.begin())) {
-      return false;
-    }
-    done += want;
-  }
-  return true;
+  bool same = false;
+  return folder.openFile(leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, file).ok() &&
+         file.info(info).ok() && info.kind == PathKind::kRegular &&
+         info.size == kit.entries[index].size &&
+         comparison.compare(kit, index, file, same).ok() && same;
 }
 
 // The folders of `names` (relative) below the catalog, deepest first.
@@ -87,6 +71,7 @@ void plan_files(const KitReader& kit, const Directory& catalog, RemovalPlan& pla
                 std::vector<wstring>& removed) {
   std::set<wstring> seen;
   FolderCache cache;
+  EntryComparison comparison;
   for (unsigned long i = 0; i < kit.entries.size(); ++i) {
     const wstring name = normalised_kit_name(kit.entries[i].name);
     if (!seen.insert(name).second) continue;
@@ -100,7 +85,7 @@ void plan_files(const KitReader& kit, const Directory& catalog, RemovalPlan& pla
     const size_t slash = name.rfind(kPathSeparatorChar);
     const bool same = existing.kind == ExistingCopy::Kind::kFile && cache.directory &&
                       holds_entry(*cache.directory, slash == wstring::npos ? name : name.substr(slash + 1),
-                                  kit, i);
+                                  kit, i, comparison);
     (same ? plan.removed : plan.kept).push_back(catalog.pathOf(name));
     if (same) removed.push_back(name);
   }
