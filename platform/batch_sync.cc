@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 
@@ -29,16 +30,19 @@ long io_getevents(aio_context_t context, long least, long most, io_event* events
 }
 
 // One chunk of `fds` from `first`, at most kInFlight, through `context`;
-// what the kernel does not take is synced one after another.
-void sync_chunk(aio_context_t context, const std::vector<int>& fds, size_t first, size_t count,
-                std::vector<int>& errors) {
+// what the kernel does not take, or does not answer for, is synced one
+// after another. Each sync carries `call` beside its index, so that an
+// answer left over from an earlier call that gave up is never taken for
+// one of this call's.
+void sync_chunk(aio_context_t context, uint32_t call, const std::vector<int>& fds, size_t first,
+                size_t count, std::vector<int>& errors) {
   std::vector<iocb> blocks(count);
   std::vector<iocb*> pointers(count);
   for (size_t i = 0; i < count; ++i) {
     std::memset(&blocks[i], 0, sizeof blocks[i]);
     blocks[i].aio_lio_opcode = IOCB_CMD_FSYNC;
     blocks[i].aio_fildes = static_cast<__u32>(fds[first + i]);
-    blocks[i].aio_data = first + i;
+    blocks[i].aio_data = static_cast<__u64>(call) << 32 | i;
     pointers[i] = &blocks[i];
   }
   long submitted = 0;
@@ -48,23 +52,25 @@ void sync_chunk(aio_context_t context, const std::vector<int>& fds, size_t first
     if (n <= 0) break;
     submitted += n;
   }
+  std::vector<bool> answered(count, false);
   std::vector<io_event> events(count);
   for (long done = 0; done < submitted;) {
     const long n = io_getevents(context, 1, submitted - done, events.data());
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;
     for (long i = 0; i < n; ++i) {
+      const size_t index = static_cast<size_t>(events[i].data & 0xFFFFFFFFu);
+      if (events[i].data >> 32 != call || index >= count || answered[index]) continue;
+      answered[index] = true;
+      ++done;
       const long result = static_cast<long>(events[i].res);
-      errors[events[i].data] = result >= 0 || result == -EINVAL ? 0 : static_cast<int>(-result);
+      errors[first + index] = result >= 0 || result == -EINVAL ? 0 : static_cast<int>(-result);
     }
-    done += n;
   }
-  // What the kernel did not take is synced here, one after another.
-  for (size_t i = static_cast<size_t>(submitted); i < count; ++i) {
-    errors[first + i] = sync_one(fds[first + i]);
+  for (size_t i = 0; i < count; ++i) {
+    if (!answered[i]) errors[first + i] = sync_one(fds[first + i]);
   }
 }
-
 
 // The process's one context, made on first use and kept until the process
 // ends: taking a context down waits for the kernel's grace period, tens of
@@ -74,6 +80,7 @@ struct SharedContext {
   std::mutex turn;
   aio_context_t context = 0;
   bool usable = false;
+  uint32_t calls = 0;  // chunks submitted so far
 };
 
 SharedContext& shared_context() {
@@ -94,7 +101,7 @@ void sync_descriptors(const std::vector<int>& fds, std::vector<int>& errors) {
   for (size_t first = 0; first < fds.size(); first += kInFlight) {
     const size_t count = fds.size() - first < kInFlight ? fds.size() - first : kInFlight;
     if (shared.usable && count > 1) {
-      sync_chunk(shared.context, fds, first, count, errors);
+      sync_chunk(shared.context, ++shared.calls, fds, first, count, errors);
     } else {
       for (size_t i = first; i < first + count; ++i) errors[i] = sync_one(fds[i]);
     }
