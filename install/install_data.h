@@ -188,6 +188,8 @@ class InstallData {
   unsigned lastErrorOr(unsigned fallback);
   // Closes the unpacked kit and removes a name still on disk.
   void release();
+  // `code`; a failure first empties `entries` and closes the reader.
+  unsigned closedOnFailure(unsigned code);
 
   // Name of the unpacked temporary file while a name exists on disk: it is
   // removed as soon as `open` holds the file open, so outside `open` this
@@ -215,17 +217,16 @@ class InstallData {
 
 template <class Compressor, class FS>
 unsigned InstallData<Compressor, FS>::open(const wstring& kitPath) {
-  const unsigned code = openSteps(kitPath, false);
-  if (code != kErrorSuccess) {
-    entries.clear();
-    release();
-  }
-  return code;
+  return closedOnFailure(openSteps(kitPath, false));
 }
 
 template <class Compressor, class FS>
 unsigned InstallData<Compressor, FS>::openTable(const wstring& kitPath) {
-  const unsigned code = openSteps(kitPath, true);
+  return closedOnFailure(openSteps(kitPath, true));
+}
+
+template <class Compressor, class FS>
+unsigned InstallData<Compressor, FS>::closedOnFailure(unsigned code) {
   if (code != kErrorSuccess) {
     entries.clear();
     release();
@@ -245,11 +246,7 @@ unsigned InstallData<Compressor, FS>::complete() {
     code = rest->finishTo(tempHandle);
   }
   rest.reset();
-  if (code != kErrorSuccess) {
-    entries.clear();
-    release();
-  }
-  return code;
+  return closedOnFailure(code);
 }
 
 template <class Compressor, class FS>
@@ -263,12 +260,7 @@ void InstallData<Compressor, FS>::completeInBackground() {
 template <class Compressor, class FS>
 unsigned InstallData<Compressor, FS>::finishCompletion() {
   if (!completion.started()) return complete();
-  const unsigned code = completion.finish();
-  if (code != kErrorSuccess) {
-    entries.clear();
-    release();
-  }
-  return code;
+  return closedOnFailure(completion.finish());
 }
 
 template <class Compressor, class FS>
@@ -341,7 +333,6 @@ unsigned InstallData<Compressor, FS>::openSteps(const wstring& kitPath, bool tab
 
   // The data area starts where the table's last record ended.
   const uint32_t dataStart = size - remaining;
-  bufferedAt = buffered = 0;
   if (trailer.version == 2 && dataStart != trailer.tableEnd) return kErrorInvalidData;
   // Every entry must lie inside the data area now, so that a damaged table
   // is refused before anything is installed rather than halfway through.

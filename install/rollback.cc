@@ -245,8 +245,7 @@ unsigned long Rollback::removeEmptiedFolders() {
     const wstring name = without_trailing_separators(folder).substr(parent.size());
     Directory above;
     // Only an empty folder goes: rmdir refuses any other.
-    if (Directory::open(parent, above).ok() && above.removeDirectory(name).ok() &&
-        path_kind(folder, false) == PathKind::kMissing) {
+    if (Directory::open(parent, above).ok() && above.removeDirectory(name).ok()) {
       ++removed;
       parents.insert(parent);
     }

@@ -150,11 +150,6 @@ void File::startWriteback() const {
   ::sync_file_range(m_fd.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
 }
 
-void File::waitWriteback() const {
-  ::sync_file_range(m_fd.get(), 0, 0,
-                    SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
-}
-
 Status File::dataSync() const {
   // EINVAL: a file that cannot be synced (a pipe, some special files) has
   // nothing of its own to put on a disk.

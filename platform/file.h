@@ -84,10 +84,6 @@ class File {
   // so that a later dataSync of many files waits for all of them at once.
   // Never fails: a system that cannot start it early writes at dataSync.
   void startWriteback() const;
-  // Waits until the data started above is written. Done for a whole group
-  // before the group's syncs, it leaves each sync little but the metadata,
-  // which the first sync commits for all. Never fails, as above.
-  void waitWriteback() const;
   // fdatasync: the data and what is needed to read it back are on disk.
   Status dataSync() const;
   // fsync: the data and all the metadata (times, mode) are on disk.

@@ -11,9 +11,6 @@
 namespace {
 constexpr char kHiddenPrefix[] = ".r8";
 constexpr size_t kHiddenRandomLength = 12;
-}  // namespace
-
-namespace {
 
 // The seed of a thread's generator: the system's random source, or a clock
 // and process mix when it has none.

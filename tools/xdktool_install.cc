@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <string>
@@ -17,9 +16,7 @@
 #include "install/preinstall_checks.h"
 #include "platform/file_system.h"
 #include "platform/termination_signals.h"
-#include "platform/string_utils.h"
 #include "platform/system_path.h"
-#include "platform/text_encoding.h"
 #include "tools/xdktool_catalog_run.h"
 #include "tools/xdktool_commands.h"
 #include "tools/xdktool_messages.h"
@@ -123,7 +120,6 @@ class ProgressBar {
   size_t m_columns;
 };
 
-
 // Prints the plan of installing `kit` (read table first) into `catalog`;
 // writes nothing. As the run would, it reads the rest of the kit only when
 // the plan writes, so a kit whose data area is damaged fails here exactly
@@ -173,8 +169,10 @@ struct InstallOptions {
 
 // -1 when the command goes on with `options`, else the exit status.
 int parse_options(int argc, char** argv, InstallOptions& options) {
-  return read_kit_and_catalog("install", kInstallUsage, argc, argv, {{"--register", &options.registerCatalog}, {"--dry-run", &options.dryRun}}, options.kit,
-                              options.catalog);
+  return read_kit_and_catalog("install", kInstallUsage, argc, argv,
+                              {{"--register", &options.registerCatalog},
+                               {"--dry-run", &options.dryRun}},
+                              options.kit, options.catalog);
 }
 
 // The failure lines of a run that did not complete; `kitArg` names the kit.

@@ -45,8 +45,10 @@ struct RemoveOptions {
 
 // -1 when the command goes on with `options`, else the exit status.
 int parse_options(int argc, char** argv, RemoveOptions& options) {
-  return read_kit_and_catalog("remove", kRemoveUsage, argc, argv, {{"--unregister", &options.unregister}, {"--dry-run", &options.dryRun}}, options.kit,
-                              options.catalog);
+  return read_kit_and_catalog("remove", kRemoveUsage, argc, argv,
+                              {{"--unregister", &options.unregister},
+                               {"--dry-run", &options.dryRun}},
+                              options.kit, options.catalog);
 }
 
 void print_plan(const RemovalOutcome& outcome, bool dryRun) {
