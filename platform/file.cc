@@ -26,6 +26,23 @@ FileInfo file_info_of(const struct stat& status) {
   return info;
 }
 
+FolderIdentity folder_identity_of(const FileInfo& info) {
+  FolderIdentity identity;
+  identity.device = info.device;
+  identity.inode = info.inode;
+  return identity;
+}
+
+FileIdentity file_identity_of(const FileInfo& info) {
+  FileIdentity identity;
+  identity.device = info.device;
+  identity.inode = info.inode;
+  identity.size = info.size;
+  identity.modified = info.modified;
+  identity.modifiedNanoseconds = info.modifiedNanoseconds;
+  return identity;
+}
+
 Status File::open(const wstring& path, int flags, unsigned mode, File& out) {
   out = File();
   std::string name;

@@ -36,6 +36,38 @@ struct FileInfo {
   }
 };
 
+// Which folder: what a run records of a folder it reached, so that a later
+// step acts on that folder only while a name still leads to it.
+struct FolderIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+
+  bool operator==(const FolderIdentity& other) const {
+    return device == other.device && inode == other.inode;
+  }
+  bool operator!=(const FolderIdentity& other) const { return !(*this == other); }
+};
+
+// Which file, as a run left it: the same inode with the same size and
+// modification time. A file edited in place since, or another file put in
+// its place, is not the same.
+struct FileIdentity {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t modified = 0;
+  long modifiedNanoseconds = 0;
+
+  bool operator==(const FileIdentity& other) const {
+    return device == other.device && inode == other.inode && size == other.size &&
+           modified == other.modified && modifiedNanoseconds == other.modifiedNanoseconds;
+  }
+  bool operator!=(const FileIdentity& other) const { return !(*this == other); }
+};
+
+FolderIdentity folder_identity_of(const FileInfo& info);
+FileIdentity file_identity_of(const FileInfo& info);
+
 // Lock modes of File::lock and Directory::lock.
 enum class LockMode { kShared, kExclusive };
 enum class LockWait { kNo, kYes };
