@@ -6,6 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <string>
 
 #include "platform/random_name.h"
 #include "platform/system_path.h"
@@ -25,6 +28,15 @@ wstring with_final_separator(const wstring& path) {
 bool Directory::systemName(const wstring& name, std::string& out) const {
   return !name.empty() && to_system_path(name, out);
 }
+
+namespace {
+
+// A name the system can take as it is: not empty, no zero byte.
+bool usable(const SystemName& name) {
+  return !name.bytes.empty() && name.bytes.find('\0') == std::string::npos;
+}
+
+}  // namespace
 
 Status Directory::open(const wstring& path, Directory& out) {
   out = Directory();
@@ -47,8 +59,14 @@ Status Directory::openDirectory(const wstring& name, FollowLinks follow, Directo
   out = Directory();
   std::string system;
   if (!systemName(name, system)) return error_status(kErrorInvalidName, pathOf(name));
+  return openDirectory(SystemName{system}, follow, out);
+}
+
+Status Directory::openDirectory(const SystemName& name, FollowLinks follow, Directory& out) const {
+  out = Directory();
+  if (!usable(name)) return error_status(kErrorInvalidName, pathOf(name));
   const int flags = kDirectoryFlags | (follow == FollowLinks::kNo ? O_NOFOLLOW : 0);
-  const int fd = ::openat(m_fd.get(), system.c_str(), flags);
+  const int fd = ::openat(m_fd.get(), name.bytes.c_str(), flags);
   if (fd < 0) return failure(errno, name);
   out = Directory(UniqueFd(fd), with_final_separator(pathOf(name)));
   return Status();
@@ -58,7 +76,14 @@ Status Directory::openFile(const wstring& name, int flags, unsigned mode, File& 
   out = File();
   std::string system;
   if (!systemName(name, system)) return error_status(kErrorInvalidName, pathOf(name));
-  const int fd = ::openat(m_fd.get(), system.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
+  return openFile(SystemName{system}, flags, mode, out);
+}
+
+Status Directory::openFile(const SystemName& name, int flags, unsigned mode, File& out) const {
+  out = File();
+  if (!usable(name)) return error_status(kErrorInvalidName, pathOf(name));
+  const int fd =
+      ::openat(m_fd.get(), name.bytes.c_str(), flags | O_CLOEXEC, static_cast<mode_t>(mode));
   if (fd < 0) return failure(errno, name);
   out = File(UniqueFd(fd), pathOf(name));
   return Status();
@@ -90,9 +115,15 @@ Status Directory::info(const wstring& name, FollowLinks follow, FileInfo& out) c
   out = FileInfo();
   std::string system;
   if (!systemName(name, system)) return error_status(kErrorInvalidName, pathOf(name));
+  return info(SystemName{system}, follow, out);
+}
+
+Status Directory::info(const SystemName& name, FollowLinks follow, FileInfo& out) const {
+  out = FileInfo();
+  if (!usable(name)) return error_status(kErrorInvalidName, pathOf(name));
   struct stat status;
   const int flags = follow == FollowLinks::kNo ? AT_SYMLINK_NOFOLLOW : 0;
-  if (::fstatat(m_fd.get(), system.c_str(), &status, flags) != 0) {
+  if (::fstatat(m_fd.get(), name.bytes.c_str(), &status, flags) != 0) {
     if (errno == ENOENT) return Status();  // kind stays kMissing
     return failure(errno, name);
   }
@@ -110,7 +141,12 @@ Status Directory::info(FileInfo& out) const {
 Status Directory::makeDirectory(const wstring& name, unsigned mode) const {
   std::string system;
   if (!systemName(name, system)) return error_status(kErrorInvalidName, pathOf(name));
-  if (::mkdirat(m_fd.get(), system.c_str(), static_cast<mode_t>(mode)) != 0) {
+  return makeDirectory(SystemName{system}, mode);
+}
+
+Status Directory::makeDirectory(const SystemName& name, unsigned mode) const {
+  if (!usable(name)) return error_status(kErrorInvalidName, pathOf(name));
+  if (::mkdirat(m_fd.get(), name.bytes.c_str(), static_cast<mode_t>(mode)) != 0) {
     return failure(errno, name);
   }
   return Status();
@@ -132,8 +168,40 @@ Status Directory::rename(const wstring& from, const Directory& target, const wst
   if (!target.systemName(to, destination)) {
     return error_status(kErrorInvalidName, target.pathOf(to));
   }
-  if (::renameat(m_fd.get(), source.c_str(), target.m_fd.get(), destination.c_str()) != 0) {
+  return rename(SystemName{source}, target, SystemName{destination});
+}
+
+Status Directory::rename(const SystemName& from, const Directory& target,
+                         const SystemName& to) const {
+  if (!usable(from)) return error_status(kErrorInvalidName, pathOf(from));
+  if (!usable(to)) return error_status(kErrorInvalidName, target.pathOf(to));
+  if (::renameat(m_fd.get(), from.bytes.c_str(), target.m_fd.get(), to.bytes.c_str()) != 0) {
     return failure(errno, from);
+  }
+  return Status();
+}
+
+Status Directory::renameNoReplace(const SystemName& from, const Directory& target,
+                                  const SystemName& to) const {
+  if (!usable(from)) return error_status(kErrorInvalidName, pathOf(from));
+  if (!usable(to)) return error_status(kErrorInvalidName, target.pathOf(to));
+  if (::renameat2(m_fd.get(), from.bytes.c_str(), target.m_fd.get(), to.bytes.c_str(),
+                  RENAME_NOREPLACE) == 0) {
+    return Status();
+  }
+  if (errno != EINVAL && errno != ENOSYS) {
+    // Named after the taken target when that is the reason.
+    return errno == EEXIST ? target.failure(errno, to) : failure(errno, from);
+  }
+  // No such rename here: a link under the new name fails on a taken name
+  // as the rename would have; a directory cannot be moved this way.
+  if (::linkat(m_fd.get(), from.bytes.c_str(), target.m_fd.get(), to.bytes.c_str(), 0) != 0) {
+    return errno == EEXIST ? target.failure(errno, to) : failure(errno, from);
+  }
+  if (::unlinkat(m_fd.get(), from.bytes.c_str(), 0) != 0) {
+    const int err = errno;
+    ::unlinkat(target.m_fd.get(), to.bytes.c_str(), 0);
+    return failure(err, from);
   }
   return Status();
 }
@@ -141,7 +209,12 @@ Status Directory::rename(const wstring& from, const Directory& target, const wst
 Status Directory::remove(const wstring& name) const {
   std::string system;
   if (!systemName(name, system)) return error_status(kErrorInvalidName, pathOf(name));
-  if (::unlinkat(m_fd.get(), system.c_str(), 0) != 0 && errno != ENOENT) {
+  return remove(SystemName{system});
+}
+
+Status Directory::remove(const SystemName& name) const {
+  if (!usable(name)) return error_status(kErrorInvalidName, pathOf(name));
+  if (::unlinkat(m_fd.get(), name.bytes.c_str(), 0) != 0 && errno != ENOENT) {
     return failure(errno, name);
   }
   return Status();
@@ -150,7 +223,12 @@ Status Directory::remove(const wstring& name) const {
 Status Directory::removeDirectory(const wstring& name) const {
   std::string system;
   if (!systemName(name, system)) return error_status(kErrorInvalidName, pathOf(name));
-  if (::unlinkat(m_fd.get(), system.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
+  return removeDirectory(SystemName{system});
+}
+
+Status Directory::removeDirectory(const SystemName& name) const {
+  if (!usable(name)) return error_status(kErrorInvalidName, pathOf(name));
+  if (::unlinkat(m_fd.get(), name.bytes.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT) {
     return failure(errno, name);
   }
   return Status();
@@ -207,4 +285,21 @@ Status Directory::lock(LockMode mode, LockWait wait) const {
 
 bool Directory::availableSpace(uint64_t& bytes) const {
   return descriptor_available_space(m_fd.get(), bytes);
+}
+
+wstring Directory::realPath() const {
+  // The kernel keeps the name a descriptor was reached by up to date.
+  const std::string link = "/proc/self/fd/" + std::to_string(m_fd.get());
+  char buffer[PATH_MAX + 1];
+  const ssize_t n = ::readlink(link.c_str(), buffer, PATH_MAX);
+  if (n <= 0 || buffer[0] != '/') return m_path;
+  return with_final_separator(from_system_path(std::string(buffer, static_cast<size_t>(n))));
+}
+
+wstring Directory::pathOf(const SystemName& name) const {
+  return m_path + from_system_path(name.bytes);
+}
+
+Directory Directory::adopt(UniqueFd fd, const wstring& path) {
+  return Directory(std::move(fd), with_final_separator(path));
 }

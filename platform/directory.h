@@ -2,9 +2,11 @@
 // directory-relative file API. Every operation works below the open
 // descriptor (openat, fstatat, mkdirat, renameat, unlinkat, ...), so that
 // what was checked is what is used, whatever is renamed meanwhile above
-// it. Names may hold "/" between components and reach the system only
-// through to_system_path: a name without an exact system name fails with
-// 123 and touches nothing. A failed operation returns a Status naming the
+// it. Names may hold "/" between components. Each operation takes the name
+// either as a wstring, converted through to_system_path (a name without an
+// exact system name fails with 123 and touches nothing), or as its system
+// bytes already converted (a SystemName), which is how the engine passes a
+// name it converted once. A failed operation returns a Status naming the
 // full path (this directory's path followed by the name) and the errno of
 // the failed call; none touches the process-wide last error.
 //
@@ -16,6 +18,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "platform/file.h"
@@ -25,6 +28,11 @@
 #include "platform/wstring.h"
 
 enum class FollowLinks { kNo, kYes };
+
+// A name's exact bytes on the system, converted once (to_system_path).
+struct SystemName {
+  std::string bytes;
+};
 
 class Directory {
  public:
@@ -48,10 +56,12 @@ class Directory {
   // The directory `name` below this one. With FollowLinks::kNo a link
   // there fails (ELOOP or ENOTDIR, code 87 or 3) and is never followed.
   Status openDirectory(const wstring& name, FollowLinks follow, Directory& out) const;
+  Status openDirectory(const SystemName& name, FollowLinks follow, Directory& out) const;
 
   // The file `name` with the open(2) `flags` (O_CLOEXEC added) and, when
   // creating, `mode` (the umask applies).
   Status openFile(const wstring& name, int flags, unsigned mode, File& out) const;
+  Status openFile(const SystemName& name, int flags, unsigned mode, File& out) const;
 
   // A fresh file under a new hidden temporary name (random_name.h), made
   // exclusively and never through a link; `beforeCreate`, when given, is
@@ -64,18 +74,29 @@ class Directory {
   // What stands at `name`; kind kMissing (and success) when nothing does
   // or a level above it is missing.
   Status info(const wstring& name, FollowLinks follow, FileInfo& out) const;
+  Status info(const SystemName& name, FollowLinks follow, FileInfo& out) const;
   // This directory itself.
   Status info(FileInfo& out) const;
 
   // mkdirat with `mode` (the umask applies); 183 when the name is taken.
   Status makeDirectory(const wstring& name, unsigned mode) const;
+  Status makeDirectory(const SystemName& name, unsigned mode) const;
   Status setMode(const wstring& name, unsigned mode) const;
   // renameat of `from` here to `to` in `target` (replacing a file there).
   Status rename(const wstring& from, const Directory& target, const wstring& to) const;
+  Status rename(const SystemName& from, const Directory& target, const SystemName& to) const;
+  // The same, but never replacing anything: 183 (EEXIST) when `to` is
+  // taken, even by a dangling link. Where the file system has no such
+  // rename, a file or link is linked under the new name and unlinked under
+  // the old, which refuses a taken name just as well.
+  Status renameNoReplace(const SystemName& from, const Directory& target,
+                         const SystemName& to) const;
   // unlinkat of a file or link (never followed); a missing name is success.
   Status remove(const wstring& name) const;
+  Status remove(const SystemName& name) const;
   // unlinkat of an empty directory; a missing name is success.
   Status removeDirectory(const wstring& name) const;
+  Status removeDirectory(const SystemName& name) const;
   // `name` and everything below it, as rm -rf does (tree_removal.h).
   Status removeTree(const wstring& name) const;
 
@@ -93,9 +114,22 @@ class Directory {
   // system (f_bavail blocks of f_frsize); false when the system cannot tell.
   bool availableSpace(uint64_t& bytes) const;
 
+  // Where this directory really is now, links resolved (the kernel's name
+  // for the descriptor); its path() when the system cannot tell.
+  wstring realPath() const;
+
+  // The display path of a name given as system bytes.
+  wstring pathOf(const SystemName& name) const;
+
+  // Takes over `fd`, an open directory descriptor, under `path`.
+  static Directory adopt(UniqueFd fd, const wstring& path);
+
  private:
   Directory(UniqueFd fd, const wstring& path) : m_fd(std::move(fd)), m_path(path) {}
   Status failure(int err, const wstring& name) const { return status_of_errno(err, pathOf(name)); }
+  Status failure(int err, const SystemName& name) const {
+    return status_of_errno(err, pathOf(name));
+  }
   // The name's exact system bytes, or false (then 123).
   bool systemName(const wstring& name, std::string& out) const;
   Status createExclusive(const wstring& name, unsigned mode, File& out) const;
