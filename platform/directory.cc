@@ -161,6 +161,11 @@ Status Directory::setMode(const wstring& name, unsigned mode) const {
   return Status();
 }
 
+Status Directory::setOwnMode(unsigned mode) const {
+  if (::fchmod(m_fd.get(), static_cast<mode_t>(mode)) != 0) return status_of_errno(errno, m_path);
+  return Status();
+}
+
 Status Directory::rename(const wstring& from, const Directory& target, const wstring& to) const {
   std::string source;
   std::string destination;

@@ -82,6 +82,9 @@ class Directory {
   Status makeDirectory(const wstring& name, unsigned mode) const;
   Status makeDirectory(const SystemName& name, unsigned mode) const;
   Status setMode(const wstring& name, unsigned mode) const;
+  // fchmod of this directory itself (what was opened, whatever its name
+  // leads to now).
+  Status setOwnMode(unsigned mode) const;
   // renameat of `from` here to `to` in `target` (replacing a file there).
   Status rename(const wstring& from, const Directory& target, const wstring& to) const;
   Status rename(const SystemName& from, const Directory& target, const SystemName& to) const;
