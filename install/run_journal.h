@@ -22,18 +22,11 @@
 #include <string>
 #include <vector>
 
+#include "install/journal_format.h"
 #include "platform/directory.h"
 #include "platform/file.h"
 #include "platform/status.h"
 #include "platform/wstring.h"
-
-enum class JournalKind : char {
-  kVersion = 'V',     // the format's version (first record)
-  kCreatedDir = 'D',  // a directory the run made ("" is the catalog itself)
-  kAddedFile = 'A',   // a file about to be placed where nothing stood
-  kFolderToRemove = 'F',  // a folder to remove once committed, if it is empty then
-  kCommitted = 'S',   // the run succeeded: only its state is left to remove
-};
 
 struct JournalContents {
   bool readable = false;  // the version record was there
