@@ -64,8 +64,7 @@ Status make_level(const Directory& parent, const wstring& name, bool& made) {
 }  // namespace
 
 Status open_catalog_directory(const Directory& root, const wstring& relative, bool create,
-                              const std::function<void(const wstring&)>& onCreated,
-                              Directory& out) {
+                              const LevelMade& onCreated, Directory& out) {
   Directory current;
   Status status = root.duplicate(current);
   size_t start = 0;
@@ -80,7 +79,7 @@ Status open_catalog_directory(const Directory& root, const wstring& relative, bo
     if (!status.ok() && status.systemError == ENOENT && create) {
       bool made = false;
       status = make_level(current, name, made);
-      if (status.ok() && made && onCreated) onCreated(relative.substr(0, end));
+      if (status.ok() && made && onCreated) onCreated(current, name, relative.substr(0, end));
       if (status.ok()) status = open_level(current, name, next);
     }
     if (status.ok()) current = std::move(next);

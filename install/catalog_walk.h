@@ -21,13 +21,15 @@ bool link_owner_trusted(unsigned uid);
 // "", "." or "..") below `root` into `out`. An empty `relative` is `root`
 // itself (a new descriptor). With `create`, missing levels are made (mode
 // 0777 less the umask, plus owner write and search so that the next level
-// can be made) and `onCreated` is called with each level's relative path
-// right after it was made. Fails with the Status of the level that stopped
+// can be made) and `onCreated` is called right after each level was made
+// with the folder it was made in, its name there and its path relative to
+// `root`, so that the caller can record what it made. Fails with the Status of the level that stopped
 // the walk (its full path): 2 a missing level, 3 a level that is not a
 // directory, 5 a link of an untrusted owner, 112 no room for a new level,
 // else the code of the failed call.
+using LevelMade =
+    std::function<void(const Directory& parent, const wstring& name, const wstring& relative)>;
 Status open_catalog_directory(const Directory& root, const wstring& relative, bool create,
-                              const std::function<void(const wstring&)>& onCreated,
-                              Directory& out);
+                              const LevelMade& onCreated, Directory& out);
 
 #endif  // QXR8_INSTALL_CATALOG_WALK_H_

@@ -1,6 +1,7 @@
 #include "install/file_placement.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <cerrno>
 
@@ -21,18 +22,16 @@ Status placement_failure(Status status, const wstring& destination) {
 
 }  // namespace
 
-Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstring& leaf,
-                   KitReader& kit, unsigned long index,
-                   const std::function<Status(const wstring& temporary)>& beforeCreate,
-                   StagedFile& out) {
+Status stage_entry(const Directory& stage, const FileInfo& folder, const wstring& destination,
+                   KitReader& kit, unsigned long index, StagedFile& out) {
   out = StagedFile();
-  out.directory = directory;
-  out.leaf = leaf;
+  out.stage = &stage;
+  out.destination = destination;
   File& file = out.file;
-  Status status = directory->createTemporary(kPlacedFileMode, beforeCreate, file, out.temporary);
+  Status status = stage.createTemporary(kPlacedFileMode, file, out.temporary);
   if (!status.ok()) {
-    out.temporary.clear();
-    return placement_failure(status, directory->pathOf(leaf));
+    out.temporary = SystemName();
+    return placement_failure(status, destination);
   }
   int systemError = 0;
   const unsigned code = kit.writeEntry(index, file.descriptor(), systemError);
@@ -42,43 +41,60 @@ Status stage_entry(const std::shared_ptr<const Directory>& directory, const wstr
   } else {
     status = file.setTimes(FileTimeToEpoch(kit.entries[index].lastWriteTime));
   }
+  // Made in the private stage folder, the file takes the group its own
+  // folder would have given it.
+  FileInfo info;
+  if (status.ok()) status = file.info(info);
+  if (status.ok() && (folder.mode & S_ISGID) != 0 && info.group != folder.group) {
+    file.setGroup(folder.group);
+  }
   // Write-back starts now, so that the group's syncs wait for all of its
   // files at once.
   if (status.ok()) file.startWriteback();
   if (!status.ok()) {
     discard_staged(out);
-    return placement_failure(status, directory->pathOf(leaf));
+    return placement_failure(status, destination);
   }
+  out.identity = file_identity_of(info);
   return Status();
 }
 
 Status close_staged(StagedFile& staged) {
   const Status status = staged.file.close();
-  if (!status.ok()) return placement_failure(status, staged.directory->pathOf(staged.leaf));
+  if (!status.ok()) return placement_failure(status, staged.destination);
   return Status();
 }
 
 Status open_staged(StagedFile& staged) {
   if (staged.file.isOpen()) return Status();
   const Status status =
-      staged.directory->openFile(staged.temporary, O_RDONLY | O_NOFOLLOW, 0, staged.file);
-  if (!status.ok()) return placement_failure(status, staged.directory->pathOf(staged.leaf));
+      staged.stage->openFile(staged.temporary, O_RDONLY | O_NOFOLLOW, 0, staged.file);
+  if (!status.ok()) return placement_failure(status, staged.destination);
   return Status();
 }
 
-Status put_in_place(StagedFile& staged) {
+Status put_in_place(StagedFile& staged, const Directory& folder, const SystemName& leaf,
+                    bool noReplace) {
   staged.file = File();
-  const Status status = staged.directory->rename(staged.temporary, *staged.directory, staged.leaf);
+  const Status status = noReplace ? staged.stage->renameNoReplace(staged.temporary, folder, leaf)
+                                  : staged.stage->rename(staged.temporary, folder, leaf);
+  if (status.code == kErrorAlreadyExists && noReplace) {
+    Status taken = status;
+    taken.path = staged.destination;
+    return taken;
+  }
   if (!status.ok()) {
     discard_staged(staged);
-    return placement_failure(status, staged.directory->pathOf(staged.leaf));
+    return placement_failure(status, staged.destination);
   }
-  staged.temporary.clear();
+  staged.temporary = SystemName();
   return Status();
 }
 
 void discard_staged(StagedFile& staged) {
   staged.file = File();
-  if (!staged.temporary.empty() && staged.directory) staged.directory->remove(staged.temporary);
-  staged.temporary.clear();
+  if (!staged.temporary.bytes.empty() && staged.stage != nullptr) {
+    staged.stage->remove(staged.temporary);
+  }
+  staged.temporary = SystemName();
 }

@@ -4,6 +4,9 @@
 #include <set>
 #include <string>
 
+#include "install/catalog_walk.h"
+#include "platform/system_path.h"
+
 namespace {
 
 // What the plan has already decided to write: files by name and by the
@@ -68,6 +71,31 @@ class PlannedWrites {
   std::set<wstring> m_folders;
 };
 
+// Fills `landsAt` of the entries to be written whose folder the walk
+// reaches through a link: the folder's real place, as the kernel names it.
+void note_where_entries_land(const Directory& catalog, InstallPlan& plan) {
+  const wstring catalogReal = catalog.realPath();
+  wstring lastFolder;
+  wstring lastReal;
+  bool known = false;
+  for (PlannedEntry& entry : plan.entries) {
+    if (entry.action != EntryAction::kWriteNew && entry.action != EntryAction::kReplace) continue;
+    const size_t slash = entry.name.rfind(kPathSeparatorChar);
+    const wstring folder = slash == wstring::npos ? wstring() : entry.name.substr(0, slash);
+    if (!known || folder != lastFolder) {
+      known = true;
+      lastFolder = folder;
+      lastReal.clear();
+      Directory reached;
+      if (!folder.empty() && open_catalog_directory(catalog, folder, false, {}, reached).ok()) {
+        const wstring real = reached.realPath();
+        if (real != catalogReal + folder + kPathSeparator) lastReal = real;
+      }
+    }
+    if (!lastReal.empty()) entry.landsAt = lastReal + entry.name.substr(slash + 1);
+  }
+}
+
 }  // namespace
 
 InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wstring& catalogPath,
@@ -79,6 +107,8 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
   for (const config::KitEntry& entry : entries) {
     PlannedEntry planned;
     planned.name = normalised_kit_name(entry.name);
+    // A name without exact bytes is refused by the probe below.
+    to_system_path(planned.name, planned.systemName);
     FileInfo parent;
     Status refusal;
     if (catalog != nullptr) {
@@ -129,6 +159,7 @@ unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan&
   }
   if (path.empty() || path.back() != kPathSeparatorChar) path += kPathSeparator;
   plan = plan_entries(kit.entries, path, status.ok() ? &directory : nullptr);
+  if (status.ok()) note_where_entries_land(directory, plan);
   if (opened != nullptr) *opened = std::move(directory);
   if (plan.refused()) failure = plan.refusal;
   return failure.code;

@@ -7,6 +7,7 @@
 #ifndef QXR8_INSTALL_INSTALL_PLAN_H_
 #define QXR8_INSTALL_INSTALL_PLAN_H_
 
+#include <string>
 #include <vector>
 
 #include "install/entry_decision.h"
@@ -17,11 +18,15 @@
 
 struct PlannedEntry {
   wstring name;  // normalised, relative to the catalog
+  std::string systemName;  // the same as the system's bytes, converted once
   EntryAction action = EntryAction::kKeep;
   // What the run meets there: an earlier entry's planned write counts.
   ExistingCopy existing;
   // What the catalog holds there before the run: no planned write counts.
   ExistingCopy onDisk;
+  // Filled by plan_install for an entry to be written whose folder is
+  // reached through a link (the user's own): where it really lands.
+  wstring landsAt;
 };
 
 struct InstallPlan {
@@ -57,7 +62,8 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
 // refusal the run would stop with (its code and path in `failure`; the plan
 // then ends with it), or the Status of a catalog that exists but cannot be
 // opened as a folder. `opened`, when given, keeps the catalog the plan was
-// made from (not open when the catalog does not exist).
+// made from (not open when the catalog does not exist). Each entry to be
+// written whose folder a link leads to gets `landsAt`.
 unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan& plan,
                       Status& failure, Directory* opened = nullptr);
 

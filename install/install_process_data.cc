@@ -31,6 +31,7 @@ void InstallProcessData::init(KitReader* newKit, const wstring& newTargetDir) {
   stats = InstallStats();
   restored = true;
   keptBackups.clear();
+  notes.clear();
   stateCode = 0;
   percent = 0;
   targetDir = newTargetDir;
@@ -137,4 +138,15 @@ void InstallProcessData::getRollbackResult(bool& value, wstring& backups) {
 
 void InstallProcessData::setStateListener(StateListener newListener) {
   listener = std::move(newListener);
+}
+
+void InstallProcessData::addNotes(const std::vector<wstring>& added) {
+  if (added.empty()) return;
+  Guard guard(lock);
+  notes.insert(notes.end(), added.begin(), added.end());
+}
+
+void InstallProcessData::getNotes(std::vector<wstring>& out) {
+  Guard guard(lock);
+  out = notes;
 }

@@ -11,6 +11,7 @@
 #include <semaphore.h>
 
 #include <functional>
+#include <vector>
 
 #include "install/install_data.h"
 #include "install/install_failure.h"
@@ -81,6 +82,12 @@ class InstallProcessData {
   void setRollbackResult(bool restored, const wstring& keptBackups);
   void getRollbackResult(bool& restored, wstring& keptBackups);
 
+  // What the run kept in the catalog and why (an interrupted run's leftovers,
+  // files saved during a rollback), one line each, for its output:
+  // appended as the run goes; final once the worker has ended.
+  void addNotes(const std::vector<wstring>& notes);
+  void getNotes(std::vector<wstring>& notes);
+
   // Replaces the listener (an empty one removes it). Call only while no run
   // is going: the worker reads it without the lock.
   void setStateListener(StateListener listener);
@@ -112,6 +119,7 @@ class InstallProcessData {
   InstallStats stats;
   bool restored;
   wstring keptBackups;
+  std::vector<wstring> notes;
   StateListener listener;
 };
 

@@ -75,6 +75,7 @@ InstallOutcome InstallRun::outcome() {
   m_data.getFailure(outcome.failure);
   m_data.getStats(outcome.stats);
   m_data.getRollbackResult(outcome.catalogRestored, outcome.keptBackups);
+  m_data.getNotes(outcome.notes);
   return outcome;
 }
 

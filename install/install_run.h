@@ -9,6 +9,7 @@
 #define QXR8_INSTALL_INSTALL_RUN_H_
 
 #include <atomic>
+#include <vector>
 
 #include "install/install_data.h"
 #include "install/install_failure.h"
@@ -38,6 +39,8 @@ struct InstallOutcome {
   // `keptBackups` is then the backup tree that holds it.
   bool catalogRestored = true;
   wstring keptBackups;
+  // What the run kept in the catalog and why (install_process_data.h).
+  std::vector<wstring> notes;
 };
 
 class InstallRun {

@@ -1,15 +1,27 @@
 #include "install/installer.h"
 
+#include <cerrno>
+
+#include "install/catalog_creation.h"
 #include "install/catalog_walk.h"
 #include "install/file_placement.h"
 #include "install/run_recovery.h"
 #include "install/sleep.h"
 #include "install/space_check.h"
+#include "platform/beneath_open.h"
+#include "platform/descriptor_budget.h"
+#include "platform/system_path.h"
 #include "res/string_table.h"
 
 namespace {
 // The pause after a complete run, so that the finished bar can be seen.
 constexpr int kFinishPauseMs = 1000;
+// Descriptors a run needs beside what its batch keeps open: the catalog,
+// its state folder with the journal, stage, backup and trash folders, the
+// walk to a folder, the kit and its inflation.
+constexpr size_t kReservedDescriptors = 10;
+// Fewer than this left, and a run could not even put one file in place.
+constexpr size_t kFewestDescriptors = 6;
 }  // namespace
 
 Installer::Installer() : batch(rollback), processData(nullptr), kitReader(nullptr) {}
@@ -67,63 +79,75 @@ Status Installer::openCatalog(const wstring& targetDir, bool& madeCatalog) {
   // The catalog must exist to be locked; one that this run makes is
   // journaled once the lock is held, so that a run refused with 32 never
   // removes a catalog another run made.
-  const unsigned made = FileSystem::CreateDirectory(targetDir);
-  if (made != kErrorSuccess && made != kErrorAlreadyExists) return error_status(made, targetDir);
-  madeCatalog = made == kErrorSuccess;
-  const Status status = catalogLock.acquire(targetDir);
+  Status status = make_catalog(targetDir, madeCatalog, catalogParent, catalogName);
+  if (status.ok()) status = catalogLock.acquire(targetDir);
   if (!status.ok()) return status;
+  if (spare_descriptors() < kFewestDescriptors) {
+    status = error_status(kErrorInvalidParameter, catalogLock.directory().path());
+    status.systemError = EMFILE;
+    status.note = u"too few file descriptors are left to this process (ulimit -n) for an "
+                  u"installation; nothing was written";
+    return status;
+  }
   // Whatever a dead run left in this catalog is undone first; what cannot
   // be undone ends this run before it changes anything.
-  return recover_dead_run(catalogLock.directory());
+  std::vector<wstring> notes;
+  status = recover_dead_run(catalogLock.directory(), &kitReader->entries, notes);
+  processData->addNotes(notes);
+  return status;
 }
 
 Status Installer::startJournal(bool madeCatalog) {
-  const wstring& catalog = catalogLock.directory().path();
-  const Status status = rollback.startRun(catalog);
-  if (status.ok() && madeCatalog) rollback.recordCreatedDir(catalog);
+  const Status status = rollback.startRun(catalogLock.directory());
+  if (status.ok() && madeCatalog) rollback.noteMadeCatalog(std::move(catalogParent), catalogName);
+  // Whatever the run keeps open beside its state: staged files and the
+  // folders they go to.
+  const size_t spare = spare_descriptors();
+  batch.setDescriptorBudget(spare > kReservedDescriptors ? spare - kReservedDescriptors : 2);
   return status;
 }
 
 Status Installer::stageEntry(KitReader& kit, unsigned long index, const PlannedEntry& planned,
                              unsigned long percent, bool& groupFull) {
   const Directory& catalog = catalogLock.directory();
-  const size_t slash = planned.name.rfind(kPathSeparatorChar);
-  const wstring relativeDir = slash == wstring::npos ? wstring() : planned.name.substr(0, slash);
-  const wstring leaf = slash == wstring::npos ? planned.name : planned.name.substr(slash + 1);
+  std::string relativeDir;
+  std::string leaf;
+  split_relative(planned.systemName, relativeDir, leaf);
   // Entries of one folder follow one another: the folder is walked to,
   // and made, once for all of them.
   if (!stagingFolder || stagingFolderName != relativeDir) {
     auto opened = std::make_shared<Directory>();
-    const Status status = open_catalog_directory(
-        catalog, relativeDir, true,
-        [this, &catalog](const wstring& level) { rollback.recordCreatedDir(catalog.pathOf(level)); },
+    Status recorded;
+    Status status = open_catalog_directory(
+        catalog, from_system_path(relativeDir), true,
+        [this, &recorded](const Directory& parent, const wstring&, const wstring& relative) {
+          std::string name;
+          to_system_path(relative, name);
+          if (recorded.ok()) recorded = rollback.recordCreatedDir(parent, name);
+        },
         *opened);
+    if (status.ok()) status = recorded;
+    if (status.ok()) status = opened->info(stagingFolderInfo);
     if (!status.ok()) return status;
     stagingFolder = opened;
     stagingFolderName = relativeDir;
   }
-  const std::shared_ptr<const Directory> directory = stagingFolder;
   StagedFile staged;
-  const Status status = stage_entry(directory, leaf, kit, index,
-                                    [this, &directory](const wstring& temporary) {
-                                      return rollback.recordTemporary(directory->pathOf(temporary));
-                                    },
-                                    staged);
+  const Status status = stage_entry(rollback.stage(), stagingFolderInfo,
+                                    catalog.pathOf(planned.name), kit, index, staged);
   // An entry whose bytes never came: the kit is what failed.
   if (!status.ok() && kit.completionFailed()) return kit_found_whole(kit);
   if (!status.ok()) return status;
+  PlacementTarget target{stagingFolder, folder_identity_of(stagingFolderInfo), SystemName{leaf},
+                         planned.systemName};
   // The first backup of a place wins: what the run itself placed, under
   // whichever name it is reached now, is not backed up again.
-  return batch.add(std::move(staged), catalog.pathOf(planned.name), kit.entries[index].size,
-                   percent, planned.action == EntryAction::kWriteNew,
-                   planned.existing.placedByThisRun, stats, groupFull);
+  return batch.add(std::move(staged), std::move(target), kit.entries[index].size, percent,
+                   planned.action == EntryAction::kWriteNew, planned.existing.placedByThisRun,
+                   stats, groupFull);
 }
 
-Status Installer::placeGroup(unsigned long& percent) {
-  const Status status = batch.flush(stats, percent);
-  if (status.ok()) rollback.forgetTemporaries();
-  return status;
-}
+Status Installer::placeGroup(unsigned long& percent) { return batch.flush(stats, percent); }
 
 unsigned Installer::cancelRun(unsigned long percent) {
   batch.discard();
@@ -179,6 +203,7 @@ void Installer::rollBack(unsigned code) {
   // A failed run reads nothing more of its kit.
   if (kitReader != nullptr) kitReader->abandonCompletion();
   rollback.rollback(code);
+  processData->addNotes(rollback.notes());
   processData->setRollbackResult(!rollback.restoreFailed(), rollback.keptBackupDir());
   catalogLock.release();
 }

@@ -10,6 +10,7 @@
 #define QXR8_INSTALL_INSTALLER_H_
 
 #include <memory>
+#include <string>
 
 #include "install/catalog_lock.h"
 #include "install/entry_decision.h"
@@ -90,9 +91,13 @@ class Installer {
   InstallProcessData* processData;
   KitReader* kitReader;  // the run's kit, not owned
   InstallStats stats;
-  // The folder the last entry was staged in.
+  // The folder the last entry was staged for.
   std::shared_ptr<const Directory> stagingFolder;
-  wstring stagingFolderName;
+  std::string stagingFolderName;
+  FileInfo stagingFolderInfo;
+  // When the run makes the catalog: the folder above it and its name.
+  Directory catalogParent;
+  SystemName catalogName;
 };
 
 #endif  // QXR8_INSTALL_INSTALLER_H_

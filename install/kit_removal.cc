@@ -4,110 +4,210 @@
 
 #include <algorithm>
 #include <set>
+#include <string>
 
 #include "install/catalog_lock.h"
 #include "install/entry_comparison.h"
 #include "install/entry_decision.h"
 #include "install/rollback.h"
+#include "install/run_hooks.h"
 #include "install/run_recovery.h"
 #include "install/run_state.h"
+#include "platform/beneath_open.h"
+#include "platform/system_path.h"
 
 namespace {
 
-// Whether the file `leaf` of `folder` is a regular file (not a link)
-// holding exactly the bytes of entry `index`.
-bool holds_entry(const Directory& folder, const wstring& leaf, const KitReader& kit,
-                 unsigned long index, EntryComparison& comparison) {
-  File file;
+// A file the plan found holding exactly the kit's bytes.
+struct Removable {
+  std::string name;  // below the catalog, system bytes
+  FolderIdentity folder;
+  FileIdentity file;
+};
+
+// A folder the removal leaves empty.
+struct Emptied {
+  std::string name;
+  FolderIdentity parent;
+  FolderIdentity self;
+};
+
+// The folder of the entries looked at last, opened below the catalog
+// without following a link.
+struct PlainFolder {
+  bool valid = false;
+  std::string relative;
+  Status opened;
+  Directory directory;
   FileInfo info;
+};
+
+const PlainFolder& reach(const Directory& catalog, const std::string& relative,
+                         PlainFolder& cache) {
+  if (!cache.valid || cache.relative != relative) {
+    cache = PlainFolder();
+    cache.valid = true;
+    cache.relative = relative;
+    cache.opened = open_beneath(catalog, relative, cache.directory);
+    if (cache.opened.ok()) cache.opened = cache.directory.info(cache.info);
+  }
+  return cache;
+}
+
+// Whether `file` (open, regular) holds exactly the bytes of entry `index`.
+bool holds_entry(const File& file, const FileInfo& info, const KitReader& kit,
+                 unsigned long index, EntryComparison& comparison) {
   bool same = false;
-  return folder.openFile(leaf, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, file).ok() &&
-         file.info(info).ok() && info.kind == PathKind::kRegular &&
-         info.size == kit.entries[index].size &&
+  return info.size == kit.entries[index].size &&
          comparison.compare(kit, index, file, same).ok() && same;
 }
 
-// The folders of `names` (relative) below the catalog, deepest first.
-std::vector<wstring> folders_of(const std::vector<wstring>& names) {
-  std::set<wstring> folders;
-  for (const wstring& name : names) {
-    for (size_t slash = name.rfind(kPathSeparatorChar); slash != wstring::npos && slash != 0;
-         slash = name.rfind(kPathSeparatorChar, slash - 1)) {
+// Sorts the kit's files into those to remove and those to keep, each
+// place once.
+void plan_files(const KitReader& kit, const Directory& catalog, RemovalPlan& plan,
+                std::vector<Removable>& removable) {
+  std::set<std::string> seen;
+  PlainFolder folder;
+  EntryComparison comparison;
+  for (unsigned long i = 0; i < kit.entries.size(); ++i) {
+    const wstring name = normalised_kit_name(kit.entries[i].name);
+    std::string system;
+    if (name.empty() || !to_system_path(name, system) || !seen.insert(system).second) continue;
+    std::string relative;
+    std::string leaf;
+    split_relative(system, relative, leaf);
+    const wstring path = catalog.pathOf(name);
+    const PlainFolder& reached = reach(catalog, relative, folder);
+    if (!reached.opened.ok()) {
+      const int err = reached.opened.systemError;
+      if (err == ELOOP) plan.kept.push_back({path, u"a link on the way"});
+      if (err == ENOTDIR) plan.kept.push_back({path, u"not a folder on the way"});
+      continue;  // otherwise a level is missing: nothing to remove
+    }
+    FileInfo here;
+    if (!reached.directory.info(SystemName{leaf}, FollowLinks::kNo, here).ok() ||
+        here.kind == PathKind::kMissing) {
+      continue;
+    }
+    if (here.kind == PathKind::kSymlink) {
+      plan.kept.push_back({path, u"a link"});
+      continue;
+    }
+    if (here.kind != PathKind::kRegular) {
+      plan.kept.push_back({path, u"not a file"});
+      continue;
+    }
+    File file;
+    FileInfo opened;
+    const bool same =
+        reached.directory.openFile(SystemName{leaf}, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, file)
+            .ok() &&
+        file.info(opened).ok() && opened.sameFile(here) && opened.kind == PathKind::kRegular &&
+        holds_entry(file, opened, kit, i, comparison);
+    if (!same) {
+      plan.kept.push_back({path, u"changed"});
+      continue;
+    }
+    plan.removed.push_back(path);
+    removable.push_back({system, folder_identity_of(reached.info), file_identity_of(opened)});
+  }
+}
+
+// The folders of `removable` below the catalog, deepest first.
+std::vector<std::string> folders_of(const std::vector<Removable>& removable) {
+  std::set<std::string> folders;
+  for (const Removable& file : removable) {
+    const std::string& name = file.name;
+    for (size_t slash = name.rfind('/'); slash != std::string::npos && slash != 0;
+         slash = name.rfind('/', slash - 1)) {
       folders.insert(name.substr(0, slash));
     }
   }
-  std::vector<wstring> out(folders.begin(), folders.end());
+  std::vector<std::string> out(folders.begin(), folders.end());
   // A folder sorts before everything below it: reversed, deepest first.
   std::reverse(out.begin(), out.end());
   return out;
 }
 
-// Which of `candidates` (relative, deepest first) hold nothing once the
-// files `removed` (relative) and the folders found empty before them are
-// gone.
-std::vector<wstring> emptied_folders(const Directory& catalog, const std::vector<wstring>& removed,
-                                     const std::vector<wstring>& candidates) {
-  std::set<wstring> gone(removed.begin(), removed.end());
-  std::vector<wstring> emptied;
-  for (const wstring& folder : candidates) {
+// Which folders of the removable files hold nothing once those files and
+// the folders found empty before them are gone.
+std::vector<Emptied> emptied_folders(const Directory& catalog,
+                                     const std::vector<Removable>& removable) {
+  std::set<std::string> gone;
+  for (const Removable& file : removable) gone.insert(file.name);
+  std::vector<Emptied> emptied;
+  for (const std::string& folder : folders_of(removable)) {
+    std::string above;
+    std::string leaf;
+    split_relative(folder, above, leaf);
     Directory opened;
+    Directory parent;
     std::vector<DirectoryEntry> entries;
-    if (!catalog.openDirectory(folder, FollowLinks::kNo, opened).ok() ||
-        !opened.list(entries).ok()) {
+    FileInfo self;
+    FileInfo parentInfo;
+    if (!open_beneath(catalog, folder, opened).ok() || !opened.list(entries).ok() ||
+        !opened.info(self).ok() || !open_beneath(catalog, above, parent).ok() ||
+        !parent.info(parentInfo).ok()) {
       continue;
     }
     bool empty = true;
-    for (const DirectoryEntry& entry : entries) empty &= gone.count(folder + u"/" + entry.name) != 0;
+    for (const DirectoryEntry& entry : entries) {
+      std::string name;
+      empty &= to_system_path(entry.name, name) && gone.count(folder + "/" + name) != 0;
+    }
     if (!empty) continue;
     gone.insert(folder);
-    emptied.push_back(folder);
+    emptied.push_back({folder, folder_identity_of(parentInfo), folder_identity_of(self)});
   }
   return emptied;
 }
 
-// Sorts the kit's files into those to remove and those to keep (relative
-// names in `removed`), each place once.
-void plan_files(const KitReader& kit, const Directory& catalog, RemovalPlan& plan,
-                std::vector<wstring>& removed) {
-  std::set<wstring> seen;
-  FolderCache cache;
-  EntryComparison comparison;
-  for (unsigned long i = 0; i < kit.entries.size(); ++i) {
-    const wstring name = normalised_kit_name(kit.entries[i].name);
-    if (!seen.insert(name).second) continue;
-    ExistingCopy existing;
-    FileInfo parent;
-    if (!probe_destination(catalog, name, existing, parent, &cache).ok()) {
-      plan.kept.push_back(catalog.pathOf(name));  // something else stands there
+// The removal run proper, with the catalog locked: every file journaled,
+// moved into the backup tree (which takes it out of the catalog) and
+// checked there, then the commit.
+Status run_removal(Rollback& rollback, const Directory& catalog,
+                   const std::vector<Removable>& removable, const std::vector<Emptied>& emptied,
+                   RemovalOutcome& outcome) {
+  Status status = rollback.startRun(catalog);
+  if (!status.ok()) return status;
+  for (const Emptied& folder : emptied) {
+    rollback.recordFolderToRemove(folder.parent, folder.name, folder.self);
+  }
+  for (const Removable& file : removable) rollback.recordBackedUp(file.folder, file.name, file.file);
+  status = rollback.syncJournal();
+  PlainFolder folder;
+  std::vector<wstring> removed;
+  for (const Removable& file : removable) {
+    if (!status.ok()) break;
+    std::string relative;
+    std::string leaf;
+    split_relative(file.name, relative, leaf);
+    const wstring path = catalog.pathOf(from_system_path(file.name));
+    if (folder.valid && folder.relative != relative && folder.directory.isOpen()) {
+      status = folder.directory.sync();
+      if (!status.ok()) break;
+    }
+    const PlainFolder& reached = reach(catalog, relative, folder);
+    // The plan's folder, reached the plan's way, or the file stays.
+    if (!reached.opened.ok() || folder_identity_of(reached.info) != file.folder) {
+      outcome.plan.kept.push_back({path, u"changed since the plan"});
       continue;
     }
-    if (existing.kind == ExistingCopy::Kind::kNone) continue;
-    const size_t slash = name.rfind(kPathSeparatorChar);
-    const bool same = existing.kind == ExistingCopy::Kind::kFile && cache.directory &&
-                      holds_entry(*cache.directory, slash == wstring::npos ? name : name.substr(slash + 1),
-                                  kit, i, comparison);
-    (same ? plan.removed : plan.kept).push_back(catalog.pathOf(name));
-    if (same) removed.push_back(name);
+    status = rollback.moveToBackup(reached.directory, file.name, SystemName{leaf}, file.file);
+    if (status.code == kErrorFileNotFound || status.code == kErrorAlreadyExists) {
+      // Gone or changed since the plan: not the file compared.
+      if (status.code == kErrorAlreadyExists) {
+        outcome.plan.kept.push_back({path, u"changed since the plan"});
+      }
+      status = Status();
+      continue;
+    }
+    if (status.ok()) removed.push_back(path);
   }
-}
-
-// The removal run proper, with the catalog locked: every file backed up
-// (which takes it out of the catalog), then the commit.
-Status run_removal(Rollback& rollback, const Directory& catalog, const std::vector<wstring>& folders,
-                   RemovalOutcome& outcome) {
-  Status status = rollback.startRun(catalog.path());
-  for (const wstring& folder : folders) {
-    if (status.ok()) status = rollback.recordFolderToRemove(catalog.pathOf(folder));
-  }
-  if (status.ok()) status = rollback.syncJournal();
-  std::set<wstring> changed;
-  for (const wstring& path : outcome.plan.removed) {
-    if (!status.ok()) break;
-    status = rollback.storeBackup(path);
-    changed.insert(path.substr(0, path.rfind(kPathSeparatorChar) + 1));
-  }
-  for (const wstring& folder : changed) rollback.noteChangedFolder(folder);
+  if (status.ok() && folder.directory.isOpen()) status = folder.directory.sync();
+  if (status.ok()) status = rollback.syncBackups();
   if (status.ok()) status = rollback.commit(&outcome.foldersRemoved);
+  if (status.ok()) outcome.plan.removed = removed;
   return status;
 }
 
@@ -140,23 +240,27 @@ RemovalOutcome remove_kit(KitReader& kit, const wstring& catalog, bool dryRun) {
     return outcome;
   }
   const Directory& folder = dryRun ? opened : lock.directory();
-  if (!dryRun) outcome.failure = recover_dead_run(folder);
+  if (!dryRun) outcome.failure = recover_dead_run(folder, &kit.entries, outcome.notes);
   if (!outcome.failure.ok()) return outcome;
 
-  std::vector<wstring> removed;
-  plan_files(kit, folder, outcome.plan, removed);
-  const std::vector<wstring> emptied = emptied_folders(folder, removed, folders_of(removed));
-  for (const wstring& name : emptied) outcome.plan.folders.push_back(folder.pathOf(name));
-  if (dryRun || outcome.plan.removed.empty()) {
+  std::vector<Removable> removable;
+  plan_files(kit, folder, outcome.plan, removable);
+  const std::vector<Emptied> emptied = emptied_folders(folder, removable);
+  for (const Emptied& name : emptied) {
+    outcome.plan.folders.push_back(folder.pathOf(from_system_path(name.name)));
+  }
+  if (dryRun || removable.empty()) {
     outcome.foldersRemoved = dryRun ? emptied.size() : 0;
     return outcome;
   }
+  run_hook(RunPoint::kRemovalPlanned);
   Rollback rollback;
-  outcome.failure = run_removal(rollback, folder, emptied, outcome);
+  outcome.failure = run_removal(rollback, folder, removable, emptied, outcome);
   if (!outcome.failure.ok()) {
     rollback.rollback(outcome.failure.code);
     outcome.catalogRestored = !rollback.restoreFailed();
     outcome.keptBackups = rollback.keptBackupDir();
+    outcome.notes.insert(outcome.notes.end(), rollback.notes().begin(), rollback.notes().end());
     outcome.foldersRemoved = 0;
   }
   return outcome;

@@ -6,6 +6,12 @@
 // its state folder's backup tree (so that a failing step or a power cut
 // undoes it whole) and deletes the files only once it has committed.
 //
+// The catalog is untrusted ground: the plan reaches every file through
+// folders opened below the catalog without following any link, the user's
+// own included (a link in the catalog is kept and named, never followed),
+// and the removal acts on a file only while it is still the one the plan
+// compared: each is moved into the private state folder and checked there.
+//
 // The caller's thread; the kit must not be used by another thread
 // meanwhile.
 #ifndef QXR8_INSTALL_KIT_REMOVAL_H_
@@ -18,9 +24,15 @@
 #include "platform/status.h"
 #include "platform/wstring.h"
 
+// A file of the kit that stays, and why.
+struct KeptFile {
+  wstring path;
+  wstring why;  // "changed", "a link", "a link on the way", ...
+};
+
 struct RemovalPlan {
   std::vector<wstring> removed;  // full paths, kit order: the kit's bytes exactly
-  std::vector<wstring> kept;     // full paths, kit order: changed by the user
+  std::vector<KeptFile> kept;    // full paths, kit order
   std::vector<wstring> folders;  // full paths of the folders left empty, deepest first
 };
 
@@ -28,10 +40,12 @@ struct RemovalOutcome {
   Status failure;           // code 0 after a complete removal (or plan)
   RemovalPlan plan;         // what was (or, for a dry run, would be) done
   unsigned long foldersRemoved = 0;
-  // After a failure: false when a file could not be put back; the backup
-  // tree `keptBackups` then holds it.
+  // After a failure: false when a file could not be put back; the folder
+  // `keptBackups` then holds it.
   bool catalogRestored = true;
   wstring keptBackups;
+  // What an interrupted earlier run, or this one's rollback, kept.
+  std::vector<wstring> notes;
 };
 
 // Removes `kit` (opened) from `catalog` (a path; a final "/" is added when

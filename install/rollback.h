@@ -1,181 +1,151 @@
-// The rollback journal of one installation run. Before the installer
-// replaces a file of the templates catalog it moves the old copy into the
-// run's backup tree, inside the run's state folder in the catalog itself
-// (run_state.h); every directory and every file the run creates is
-// recorded, in memory and, ahead of the action, in the on-disk journal.
-// `rollback` puts the old copies back and removes what the run created;
-// `stop` commits a successful run and throws the backups away.
+// The rollback journal of one run into a catalog. Before a run changes the
+// catalog it records, in its journal (run_journal.h), what it is about to
+// leave there and how it will know it again: each folder it makes, each
+// file it places (where nothing stood, or over one it moves into its
+// backup tree first), each file a removal moves into the backup tree, each
+// with the identity of the folder it is in and of the file itself. The
+// records are on disk before the changes they announce; the backups live
+// in the run's state folder in the catalog (state_folder.h).
 //
-// What survives a power cut: every journal record the run synced before
-// the action it protects (syncJournal), and the backup tree; recovery
-// (run_recovery.h) undoes a dead run from them. The state folder stays
-// until the catalog is back as it was or the run has committed.
+// `rollback` undoes the run by replaying its journal (journal_replay.h),
+// newest record first, through the same code that recovers a dead run,
+// acting only on what is still what the run left; `commit` ends a
+// successful run, durably, then throws the backups away.
 //
-// Used by the install worker thread only; no locks. Nothing here throws
-// except std::bad_alloc.
+// What survives a power cut: every record synced before the change it
+// protects (syncJournal), the backup tree (its folders synced before a
+// placement or a commit relies on them), and the state folder itself until
+// the catalog is back as it was or the run has committed.
+//
+// Used by one thread (the install worker or the tool's); no locks.
+// Nothing here throws except std::bad_alloc.
 #ifndef QXR8_INSTALL_ROLLBACK_H_
 #define QXR8_INSTALL_ROLLBACK_H_
 
+#include <map>
 #include <set>
+#include <memory>
+#include <string>
 #include <vector>
 
+#include "install/install_data.h"
+#include "install/journal_format.h"
 #include "install/run_journal.h"
+#include "install/state_folder.h"
 #include "platform/directory.h"
 #include "platform/status.h"
 #include "platform/wstring.h"
 
-struct RollbackRecord {
-  // The templates catalog of the run, as given to start (ends with "/").
-  wstring targetDir;
-  // The backup tree: the catalog's state folder's "backup/"; empty until
-  // start has created it.
-  wstring backupDir;
-  // Directories this run created, in the order they were created.
-  std::vector<wstring> createdDirs;
-  // Files this run added where nothing stood before; deleted on rollback.
-  std::vector<wstring> addedFiles;
-  // Hidden temporaries the run was about to write; deleted on rollback.
-  std::vector<wstring> temporaries;
-  // Folders a removal empties: removed, when empty, once it has committed
-  // (deepest first).
-  std::vector<wstring> foldersToRemove;
-};
-
 class Rollback {
  public:
-  // Appends a record for a run into `targetDir` (an existing directory,
-  // ending with "/") and makes the run's state folder there: mode 0700,
-  // holding the journal (locked until the end of this object or a rollback)
-  // and an empty backup tree, all on disk before start returns. A state
-  // folder that stands already (a dead run that could not be undone) fails
-  // with 183 and its path. An empty `targetDir` creates nothing. Returns 0
-  // or the first failing code; startRun also gives the path and errno.
+  Rollback();
+  ~Rollback();
+  Rollback(const Rollback&) = delete;
+  Rollback& operator=(const Rollback&) = delete;
+
+  // Starts the journal of a run into `catalog` (locked by the caller, and
+  // kept open by it for the whole run): makes the run's state folder with
+  // its journal (locked until the end of the run) and backup tree, all on
+  // disk before it returns. A state folder that stands already (a dead
+  // run not undone) fails with 183 and is left alone.
+  Status startRun(const Directory& catalog);
+  // The same for the catalog at the path `targetDir`, which the object
+  // opens and keeps: 0 or the failing code.
   unsigned start(const wstring& targetDir);
-  Status startRun(const wstring& targetDir);
 
-  // Moves the file at `path` (which begins with targetDir) to the same
-  // relative place in the backup tree, creating the backup's directories.
-  // Returns 0 when the file was moved, and also when there is nothing to
-  // keep because the run itself wrote what stands there (the first backup
-  // of a path is the one that is kept, and a file in addedFiles needs none);
-  // 2 when nothing stands at `path` (the backup's directories are made all
-  // the same); 183 when something stands there that is neither a regular
-  // file nor a link to one (it is never moved); 87 when an existing file
-  // could not be moved (what a failed move left at the backup path is
-  // removed, so no rollback restores a partial copy) or its backup
-  // directory could not be made (never 2 or 3 while a file stands at
-  // `path`); or, when nothing stands there, the code of a failed backup
-  // directory creation. storeBackup also gives the path and errno.
-  unsigned storeRBFile(const wstring& path);
-  Status storeBackup(const wstring& path);
+  // The run made the catalog itself: `parent` is the folder it was made
+  // in and `name` its name there, so that a rollback removes it when it
+  // is empty again. Recorded like any folder the run made.
+  void noteMadeCatalog(Directory parent, const SystemName& name);
 
-  // Makes sure directory `path` exists; journals it in createdDirs when this
-  // call created it (never when it was there before). Parents made on the
-  // way are not journaled. Returns 0; 3 when a slash-separated path cannot
-  // be made (for example below a regular file); for a backslash-separated
-  // path, the code of the level that failed.
-  unsigned makeDirectoryTree(const wstring& path);
+  // Where the run writes its files before they take their names: the
+  // state folder's stage/, on the catalog's file system.
+  const Directory& stage() const { return *m_stage; }
 
-  // The same for directories of the backup tree: nothing is journaled, and
-  // a path that cannot be made gives 3.
-  unsigned makeBackupDirectoryTree(const wstring& path);
+  // Journal records, appended (on disk at the next syncJournal). `folder`
+  // is the folder that holds `name` (relative to the catalog, system
+  // bytes) as the run reached it. recordCreatedDir looks the new folder
+  // and its parent up itself.
+  Status recordCreatedDir(const Directory& parent, const std::string& name);
+  void recordAdded(const FolderIdentity& folder, const std::string& name,
+                   const FileIdentity& placed);
+  void recordReplaced(const FolderIdentity& folder, const std::string& name,
+                      const FileIdentity& placed, const FileIdentity& original);
+  void recordBackedUp(const FolderIdentity& folder, const std::string& name,
+                      const FileIdentity& original);
+  void recordFolderToRemove(const FolderIdentity& folder, const std::string& name,
+                            const FolderIdentity& self);
 
-  // Undoes the last record, best effort (every step is tried whatever the
-  // others did): deletes every added file and temporary first (freeing
-  // space for what comes back), moves every backed-up file back, makes the
-  // folders it restored into durable, removes every created directory with
-  // its contents, and removes the state folder, unless a file could not be
-  // moved back: the folder then holds the only copy and stays, with its
-  // journal, so that the next run into the catalog tries again (see
-  // restoreFailed). Symbolic links are moved or removed as themselves;
-  // nothing they point to is touched. Returns `code` unchanged.
+  // Puts the records appended so far on disk: the run calls it before the
+  // changes they announce.
+  Status syncJournal() { return m_journal.sync(); }
+
+  // Moves `leaf` of `folder` (reached as `name` below the catalog) into the
+  // backup tree, whose folders are made on first use, and checks it there,
+  // where nobody else can change it: it must be `expected`. A record
+  // naming it must be on disk first. Returns success; 2 when nothing
+  // stands there any more; 183 (with a note) when it was not the file
+  // expected, which is then back at its name; any other failure (the
+  // Status names the file and the reason) means something of the catalog
+  // may be in the backup tree and the run must roll back.
+  Status moveToBackup(const Directory& folder, const std::string& name, const SystemName& leaf,
+                      const FileIdentity& expected);
+
+  // Makes durable the folders of the backup tree that received files since
+  // the last call, and those made for them; the run calls it before it
+  // relies on the backups (a placement over their old names, a commit).
+  Status syncBackups();
+
+  // Ends a successful run: the commit record on disk, then the folders
+  // recorded with recordFolderToRemove removed where they are still empty
+  // (`foldersRemoved`, may be null, gets how many), then the backups and
+  // the state folder. A run cut off after the commit record is only tidied
+  // by the next. The folders the run made stay. The caller has made its
+  // placements durable first. On failure nothing is removed (the run did
+  // not commit) and the caller must roll back.
+  Status commit(unsigned long* foldersRemoved = nullptr);
+  unsigned stop() { return commit().code; }
+
+  // Undoes the run, best effort, by its journal (journal_replay.h): the
+  // files it placed that are still its own removed, the backups put back
+  // (beside a file saved there since, under a name the notes give), the
+  // folders it made removed when empty, the state folder removed or, when
+  // something of it could not go back, set aside under a dated name. The
+  // catalog itself, when the run made it, goes last if it is empty.
+  // Returns `code` unchanged.
   unsigned rollback(unsigned code);
 
-  // After rollback: whether a backup could not be moved back, and the tree
-  // that then keeps the user's files.
+  // After rollback: whether something could not be put back, and the
+  // folder that then keeps it.
   bool restoreFailed() const { return m_restoreFailed; }
-  wstring keptBackupDir() const { return m_restoreFailed ? journal.back().backupDir : wstring(); }
+  wstring keptBackupDir() const { return m_restoreFailed ? m_aside : wstring(); }
+  // What the rollback kept in the catalog, and why.
+  const std::vector<wstring>& notes() const { return m_notes; }
 
-  // Takes over `record`, the journal of a run that died, so that rollback
-  // undoes it or removeBackupTree tidies it.
-  void adopt(const RollbackRecord& record);
-
-  // Removes the last record's state folder, backups and journal (for a
-  // dead run that had already committed, after the folders it was to
-  // remove), and makes that durable.
-  void removeBackupTree();
-
-  // Ends a successful run: makes the folders noted with noteChangedFolder
-  // durable, then the commit record, and only then removes the backups and
-  // the state folder, so that a run killed meanwhile is never rolled back,
-  // only tidied. The created directories stay. Returns 0, or the code of a
-  // failed sync (nothing is removed then: the run did not commit).
-  // Once committed, the folders noted with recordFolderToRemove are removed
-  // where they are empty; `foldersRemoved` (may be null) gets how many.
-  unsigned stop();
-  Status commit(unsigned long* foldersRemoved = nullptr);
-
-  // A catalog folder whose entries the run changed: synced before commit.
-  void noteChangedFolder(const wstring& folder) { m_changedFolders.insert(folder); }
-
-  // Puts the journal records appended so far on disk: the run calls it
-  // before the actions they announce.
-  Status syncJournal() { return runJournal.sync(); }
-
-  // Moves every file (and link) of the backup tree `backupDir` back to the
-  // same relative place below `targetDir`, replacing what stands there.
-  // Both end with "/". Real directories are descended; links never.
-  void rollbackFiles(const wstring& targetDir, const wstring& backupDir);
-
-  // Deletes `path` with everything below it; a link (or a file) at `path` is
-  // removed as itself. An empty path does nothing. Returns 0.
-  unsigned removeDirectoryTree(const wstring& path);
-
-  // Journal edits of the last record: addRBCatalog appends to createdDirs,
-  // addRBFile to addedFiles; removeRBFile removes the first element of
-  // addedFiles equal to `path`. Each does nothing when there is no record.
-  void addRBCatalog(const wstring& path);
-  void addRBFile(const wstring& path);
-  void removeRBFile(const wstring& path);
-
-  // The same edits, written ahead to the on-disk journal as well (not yet
-  // synced): success, or the Status of the failed journal write (the
-  // journal in memory has the entry all the same, and the action must not
-  // be taken). recordTemporary notes a hidden temporary about to be
-  // created (in memory: a dead run's are found by recovery's sweep).
-  Status recordCreatedDir(const wstring& path);
-  Status recordAddedFile(const wstring& path);
-  Status recordTemporary(const wstring& path);
-  Status recordFolderToRemove(const wstring& path);
-  // Forgets the temporaries recorded so far: each is in place under its
-  // name now (a group placed), so a rollback has none of them to delete.
-  void forgetTemporaries();
-
-  // The journal, oldest record first (for inspection).
-  const std::vector<RollbackRecord>& records() const { return journal; }
+  bool started() const { return m_state.isOpen(); }
 
  private:
-  unsigned makeTree(const wstring& path);
-  // The state folder of the last record's catalog, its backups and journal.
-  void removeState();
-  // The last record's foldersToRemove that are empty; how many went.
-  unsigned long removeEmptiedFolders();
-  // rollbackFiles, answering whether every file could be moved back;
-  // `restoredInto` gets the catalog folders that received files.
-  bool restoreFiles(const wstring& targetDir, const wstring& backupDir,
-                    std::set<wstring>& restoredInto);
-  bool isAddedFile(const wstring& path) const;
-  // `path` relative to the catalog of the last record.
-  wstring relativeOf(const wstring& path) const;
+  struct BackupFolder;
+  // The backup tree's folder for `relativeFolder`, made on first use.
+  Status backupFolder(const std::string& relativeFolder, const Directory*& out);
+  void append(const JournalRecord& record);
 
-  std::vector<RollbackRecord> journal;
-  RunJournal runJournal;
-  std::set<wstring> m_changedFolders;
+  Directory m_ownCatalog;  // when start() opened it
+  const Directory* m_catalog = nullptr;
+  StateFolder m_state;
+  const Directory* m_stage = nullptr;
+  RunJournal m_journal;
+  // The backup tree's folders made or opened so far, by relative path;
+  // `pendingSync` those that changed since the last syncBackups.
+  std::map<std::string, std::unique_ptr<BackupFolder>> m_backupFolders;
+  BackupFolder* m_lastBackup = nullptr;  // the one folder kept open
+  std::set<std::string> m_backupChanged;
+  bool m_hasFoldersToRemove = false;
+  Directory m_catalogParent;  // when the run made the catalog
+  SystemName m_catalogName;
   bool m_restoreFailed = false;
+  wstring m_aside;
+  std::vector<wstring> m_notes;
 };
-
-// Opens every folder of `folders` (full paths) and syncs it; the first
-// failure, after all were tried.
-Status sync_folders(const std::set<wstring>& folders);
 
 #endif  // QXR8_INSTALL_ROLLBACK_H_

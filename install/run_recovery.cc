@@ -1,115 +1,74 @@
 #include "install/run_recovery.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 
-#include <string>
-#include <vector>
-
-#include "install/rollback.h"
+#include "install/journal_replay.h"
 #include "install/run_journal.h"
 #include "install/run_state.h"
-#include "platform/process_services.h"
-#include "platform/random_name.h"
-#include "platform/system_path.h"
+#include "install/state_folder.h"
 
 namespace {
 
-// A journal path may only name something below the catalog: relative, with
-// no empty, "." or ".." component that could lead out of it. "" is the
-// catalog itself.
-bool safe_relative(const wstring& path) {
-  if (path.empty()) return true;
-  const wstring wrapped = u"/" + path + u"/";
-  return path[0] != kPathSeparatorChar && wrapped.find(u"/../") == wstring::npos &&
-         wrapped.find(u"/./") == wstring::npos && wrapped.find(u"//") == wstring::npos;
+Status foreign_run(const Directory& catalog, unsigned owner) {
+  const wstring state = catalog.pathOf(kRunStateFolderName);
+  Status status = error_status(kErrorAccessDenied, state);
+  status.note = u"an unfinished installation of " + owner_description(owner) + u" into " +
+                catalog.path() + u"; only that user's next run into the catalog may undo it. "
+                u"Once that user's work is safe, the folder can be moved away";
+  return status;
 }
 
-// The dead run's record, from its journal (which may say nothing).
-RollbackRecord record_of(const JournalContents& contents, const wstring& catalog) {
-  RollbackRecord record;
-  record.targetDir = catalog;
-  record.backupDir =
-      catalog + kRunStateFolderName + kPathSeparator + kRunBackupFolderName + kPathSeparator;
-  for (const wstring& path : contents.createdDirs) {
-    if (safe_relative(path)) record.createdDirs.push_back(catalog + path);
-  }
-  for (const wstring& path : contents.addedFiles) {
-    if (safe_relative(path) && !path.empty()) record.addedFiles.push_back(catalog + path);
-  }
-  for (const wstring& path : contents.foldersToRemove) {
-    if (safe_relative(path) && !path.empty()) record.foldersToRemove.push_back(catalog + path);
-  }
-  return record;
-}
-
-// Removes this user's hidden temporaries everywhere below `folder` (no link
-// is followed: only regular files are removed), but in the state folder.
-void sweep_hidden_temporaries(const Directory& folder) {
-  std::vector<DirectoryEntry> entries;
-  if (!folder.list(entries).ok()) return;
-  for (const DirectoryEntry& entry : entries) {
-    if (entry.isDirectory) {
-      Directory below;
-      if (entry.name != kRunStateFolderName &&
-          folder.openDirectory(entry.name, FollowLinks::kNo, below).ok()) {
-        sweep_hidden_temporaries(below);
-      }
-      continue;
-    }
-    std::string name;
-    FileInfo info;
-    if (to_system_path(entry.name, name) && is_hidden_temporary_name(name) &&
-        folder.info(entry.name, FollowLinks::kNo, info).ok() &&
-        info.kind == PathKind::kRegular && info.owner == ::geteuid()) {
-      folder.remove(entry.name);
-    }
-  }
-}
-
-// The refusal of a state folder that another user's run left.
-Status foreign_run(const wstring& statePath, unsigned owner, const wstring& catalog) {
-  Status status = error_status(kErrorAccessDenied, statePath);
-  status.note = u"an unfinished installation of the user " + user_name(owner) + u" into " +
-                catalog + u"; that user must run it again first";
+// Something at the state folder's name that no run of this user's left:
+// a link or a file stands in the way (183), a folder others may reach is
+// not trusted (5). Either is left alone.
+Status not_private(const Directory& catalog) {
+  FileInfo info;
+  catalog.info(kRunStateFolderName, FollowLinks::kNo, info);
+  const bool folder = info.kind == PathKind::kDirectory;
+  Status status =
+      error_status(folder ? kErrorAccessDenied : kErrorAlreadyExists, catalog.pathOf(kRunStateFolderName));
+  status.note = folder ? u"a folder others may reach, so not the state of an installation; move "
+                         u"it away to go on"
+                       : u"not a folder, so not the state of an installation; move it away to go on";
   return status;
 }
 
 }  // namespace
 
-Status recover_dead_run(const Directory& catalog) {
-  FileInfo info;
-  Status status = catalog.info(kRunStateFolderName, FollowLinks::kNo, info);
+Status recover_dead_run(const Directory& catalog, const std::vector<config::KitEntry>* kitEntries,
+                        std::vector<wstring>& notes) {
+  StateFolder state;
+  StateFolder::Found found = StateFolder::Found::kNone;
+  unsigned owner = 0;
+  Status status = StateFolder::find(catalog, found, owner, state);
   if (!status.ok()) return status;
-  if (info.kind == PathKind::kMissing) return Status();
-  const wstring statePath = catalog.pathOf(kRunStateFolderName);
-  if (info.kind != PathKind::kDirectory) return error_status(kErrorAlreadyExists, statePath);
-  if (info.owner != ::geteuid() && ::geteuid() != 0) {
-    return foreign_run(statePath, info.owner, catalog.path());
+  switch (found) {
+    case StateFolder::Found::kNone: return Status();
+    case StateFolder::Found::kForeign: return foreign_run(catalog, owner);
+    case StateFolder::Found::kOpen: return not_private(catalog);
+    case StateFolder::Found::kOwn: break;
   }
-
-  Directory state;
-  File journalFile;
-  JournalContents contents;
-  if (catalog.openDirectory(kRunStateFolderName, FollowLinks::kNo, state).ok() &&
-      state.openFile(kRunJournalName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK, 0, journalFile).ok()) {
-    // The lock is free only once its run has ended.
-    if (!journalFile.lock(LockMode::kExclusive, LockWait::kNo).ok()) {
-      return error_status(kErrorSharingViolation, statePath);
-    }
-    RunJournal::read(journalFile, contents);
+  File journal;
+  status = RunJournal::openForReplay(state.folder(), journal);
+  // The lock is free only once its run has ended.
+  if (status.code == kErrorSharingViolation) {
+    status.path = state.path();
+    return status;
   }
-  Rollback rollback;
-  const RollbackRecord record = record_of(contents, catalog.path());
-  rollback.adopt(record);
-  if (contents.readable && contents.committed) {
-    rollback.removeBackupTree();
+  ReplayOutcome outcome;
+  wstring aside;
+  if (!state.hasBackups()) {
+    // Killed before its backup tree stood, or after a rollback or commit
+    // had removed it: the journal cannot have protected anything.
+    return state.remove(catalog);
+  }
+  if (!status.ok() && status.code != kErrorFileNotFound) {
+    outcome.untrusted = status;
   } else {
-    rollback.rollback(kErrorSuccess);
+    outcome = replay_journal(catalog, state, journal, kitEntries);
   }
-  // A placement or a move killed halfway leaves its copy under a hidden
-  // name that no journal needs to hold.
-  sweep_hidden_temporaries(catalog);
-  if (rollback.restoreFailed()) return error_status(kErrorAlreadyExists, record.backupDir);
-  return Status();
+  journal = File();
+  status = settle_state(catalog, state, outcome, aside);
+  notes.insert(notes.end(), outcome.notes.begin(), outcome.notes.end());
+  return status;
 }

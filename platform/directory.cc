@@ -111,6 +111,16 @@ Status Directory::createTemporary(unsigned mode,
   return status;
 }
 
+Status Directory::createTemporary(unsigned mode, File& out, SystemName& name) const {
+  Status status;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    name = SystemName{hidden_temporary_name()};
+    status = openFile(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, mode, out);
+    if (status.code != kErrorAlreadyExists) return status;
+  }
+  return status;
+}
+
 Status Directory::info(const wstring& name, FollowLinks follow, FileInfo& out) const {
   out = FileInfo();
   std::string system;

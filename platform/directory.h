@@ -70,6 +70,7 @@ class Directory {
   Status createTemporary(unsigned mode,
                          const std::function<Status(const wstring& name)>& beforeCreate,
                          File& out, wstring& name) const;
+  Status createTemporary(unsigned mode, File& out, SystemName& name) const;
 
   // What stands at `name`; kind kMissing (and success) when nothing does
   // or a level above it is missing.

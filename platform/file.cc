@@ -158,6 +158,13 @@ Status File::setTimes(int64_t seconds) {
   return Status();
 }
 
+Status File::setGroup(unsigned group) {
+  if (::fchown(m_fd.get(), static_cast<uid_t>(-1), static_cast<gid_t>(group)) != 0) {
+    return failure(errno);
+  }
+  return Status();
+}
+
 Status File::setMode(unsigned mode) {
   if (::fchmod(m_fd.get(), static_cast<mode_t>(mode)) != 0) return failure(errno);
   return Status();

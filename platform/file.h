@@ -111,6 +111,8 @@ class File {
   // Access and modification time both `seconds` (whole seconds).
   Status setTimes(int64_t seconds);
   Status setMode(unsigned mode);
+  // The file's group (its owner unchanged).
+  Status setGroup(unsigned group);
 
   // Starts writing the data back now, without waiting (sync_file_range),
   // so that a later dataSync of many files waits for all of them at once.

@@ -105,3 +105,9 @@ int open_checked_kit(const char* command, const char* kitArg, KitReader& kit,
   }
   return kExitSuccess;
 }
+
+void print_notes(const char* command, const std::vector<wstring>& notes) {
+  for (const wstring& note : notes) {
+    std::fprintf(stderr, "xdktool %s: %s\n", command, printable(note).c_str());
+  }
+}

@@ -35,6 +35,11 @@ std::string failure_text(const Status& failure);
 // kept exactly, whatever the locale.
 wstring absolute_catalog(const char* argument);
 
+// What a run kept in the catalog and why (an interrupted run's leftovers,
+// files saved during a rollback), one line each on stderr as
+// "xdktool COMMAND: LINE".
+void print_notes(const char* command, const std::vector<wstring>& notes);
+
 // The wizard's checks, in its order: the kit exists, the temporary
 // directory has room, the kit opens (as far as `reading` says,
 // preinstall_checks.h). 0 when `kit` is open; otherwise the exit status,

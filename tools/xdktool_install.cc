@@ -140,8 +140,10 @@ int dry_run(const char* kitArg, KitReader& kit, const wstring& catalog) {
   if (base.empty() || base.back() != kPathSeparatorChar) base += kPathSeparator;
   for (const PlannedEntry& entry : plan.entries) {
     if (entry.action != EntryAction::kWriteNew && entry.action != EntryAction::kReplace) continue;
-    std::printf("%s\t%s\n", entry.action == EntryAction::kReplace ? "replace" : "new",
-                tab_field(base + entry.name).c_str());
+    // Through a link, also where the file really lands.
+    std::printf("%s\t%s%s%s\n", entry.action == EntryAction::kReplace ? "replace" : "new",
+                tab_field(base + entry.name).c_str(), entry.landsAt.empty() ? "" : "\t",
+                tab_field(entry.landsAt).c_str());
   }
   if (code != kErrorSuccess) {
     std::fflush(stdout);
@@ -254,6 +256,7 @@ int xdktool_install(int argc, char** argv) {
     // rollback; after a success the worker's pause is not waited out.
   }
   bar.finish();
+  print_notes("install", outcome.notes);
   if (outcome.code != kErrorSuccess) {
     report_failure(outcome, options.kit, catalog);
     return kExitFailure;

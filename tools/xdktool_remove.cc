@@ -29,7 +29,9 @@ const char kRemoveUsage[] =
     "  --            end of options\n"
     "\n"
     "Each file kept is named on standard output, tab-separated, as\n"
-    "'kept PATH'; a removal ends with one line:\n"
+    "'kept PATH WHY' (changed, a link, a link on the way, not a file, changed\n"
+    "since the plan): a link in the catalog is never followed. A removal\n"
+    "ends with one line:\n"
     "  xdktool remove: N files removed, K kept (changed), D folders removed\n"
     "Exit status: 0 removed (or planned), 1 failed (the catalog is\n"
     "unchanged), 2 usage.\n";
@@ -57,7 +59,9 @@ void print_plan(const RemovalOutcome& outcome, bool dryRun) {
       std::printf("remove\t%s\n", tab_field(path).c_str());
     }
   }
-  for (const wstring& path : outcome.plan.kept) std::printf("kept\t%s\n", tab_field(path).c_str());
+  for (const KeptFile& kept : outcome.plan.kept) {
+    std::printf("kept\t%s\t%s\n", tab_field(kept.path).c_str(), tab_field(kept.why).c_str());
+  }
 }
 
 // Takes the catalog out of the launcher's list when nothing is left in it.
@@ -89,6 +93,7 @@ int xdktool_remove(int argc, char** argv) {
   const wstring catalog = absolute_catalog(options.catalog);
 
   const RemovalOutcome outcome = remove_kit(kit, catalog, options.dryRun);
+  print_notes("remove", outcome.notes);
   if (!outcome.failure.ok()) {
     std::fprintf(stderr, "xdktool remove: cannot remove %s\n", failure_text(outcome.failure).c_str());
     if (!outcome.catalogRestored) {

@@ -32,20 +32,19 @@ class FilePlacement : public ::testing::Test {
                                               {{"big.bin", std::string(64 * 1024, 'k'), 1700000000}}))));
   }
 
-  // Stages entry 0 as `leaf` in `folder` and puts it in place.
-  Status place(const std::string& folder, const std::string& leaf, wstring& temporary) {
-    auto directory = std::make_shared<Directory>();
-    Status status = Directory::open(widen_lib(folder), *directory);
+  // Stages entry 0 in `stage` for `leaf` of `folder` and puts it there.
+  Status place(const std::string& folder, const std::string& leaf, std::string& temporary,
+               const std::string& stageFolder = "") {
+    Directory directory;
+    Directory stage;
+    FileInfo info;
+    Status status = Directory::open(widen_lib(folder), directory);
+    if (status.ok()) status = Directory::open(widen_lib(stageFolder.empty() ? folder : stageFolder), stage);
+    if (status.ok()) status = directory.info(info);
     StagedFile staged;
-    if (status.ok()) {
-      status = stage_entry(directory, widen_lib(leaf), kit, 0,
-                           [&temporary](const wstring& name) {
-                             temporary = name;
-                             return Status();
-                           },
-                           staged);
-    }
-    if (status.ok()) status = put_in_place(staged);
+    if (status.ok()) status = stage_entry(stage, info, widen_lib(folder + "/" + leaf), kit, 0, staged);
+    temporary = staged.temporary.bytes;
+    if (status.ok()) status = put_in_place(staged, directory, SystemName{leaf}, false);
     return status;
   }
 
@@ -56,29 +55,32 @@ class FilePlacement : public ::testing::Test {
 TEST_F(FilePlacement, TheNewFileReplacesTheOldNameWholeAndLeavesTheOldInodeAlone) {
   write_file(sandbox.work("t.bin"), "old", 1000);
   ASSERT_EQ(0, ::link(sandbox.work("t.bin").c_str(), sandbox.work("second-name").c_str()));
-  wstring temporary;
-  ASSERT_TRUE(place(sandbox.work(), "t.bin", temporary).ok());
-  EXPECT_TRUE(is_hidden_temporary_name(narrow_lib(temporary)));
+  make_dirs(sandbox.work("stage"));
+  std::string temporary;
+  ASSERT_TRUE(place(sandbox.work(), "t.bin", temporary, sandbox.work("stage")).ok());
+  EXPECT_TRUE(is_hidden_temporary_name(temporary));
   EXPECT_EQ(std::string(64 * 1024, 'k'), read_file(sandbox.work("t.bin")));
   EXPECT_EQ(1700000000, get_mtime(sandbox.work("t.bin")));
   EXPECT_EQ("old", read_file(sandbox.work("second-name")));
-  EXPECT_FALSE(file_exists(sandbox.work(narrow_lib(temporary))));
+  EXPECT_TRUE(list_dir(sandbox.work("stage")).empty());
 }
 
-TEST_F(FilePlacement, AVetoedOrFailedPlacementLeavesTheFolderAsItWas) {
-  auto work = std::make_shared<Directory>();
-  ASSERT_TRUE(Directory::open(widen_lib(sandbox.work()), *work).ok());
+TEST_F(FilePlacement, NoReplaceNeverTakesATakenNameAndAFailedPlacementLeavesNothing) {
+  write_file(sandbox.work("t.bin"), "old", 1000);
+  Directory work;
+  FileInfo info;
+  ASSERT_TRUE(Directory::open(widen_lib(sandbox.work()), work).ok() && work.info(info).ok());
   StagedFile staged;
-  const Status vetoed = stage_entry(work, u"t.bin", kit, 0,
-                                    [](const wstring&) { return error_status(kErrorDiskFull); },
-                                    staged);
-  EXPECT_EQ(kErrorDiskFull, vetoed.code);
-  EXPECT_EQ(std::vector<std::string>{"kit.xdk"}, list_dir(sandbox.work()));
+  ASSERT_TRUE(stage_entry(work, info, u"t.bin", kit, 0, staged).ok());
+  EXPECT_EQ(kErrorAlreadyExists, put_in_place(staged, work, SystemName{"t.bin"}, true).code);
+  EXPECT_EQ("old", read_file(sandbox.work("t.bin")));
+  discard_staged(staged);
+  EXPECT_EQ((std::vector<std::string>{"kit.xdk", "t.bin"}), list_dir(sandbox.work()));
 
   SmallTmpfs full(sandbox.work("full"), 16 * 1024);
   if (!full.ok()) GTEST_SKIP() << full.reason();
   write_file(full.path("t.bin"), "old", 1000);
-  wstring temporary;
+  std::string temporary;
   const Status status = place(full.path(), "t.bin", temporary);
   EXPECT_EQ(kErrorDiskFull, status.code);
   EXPECT_EQ(ENOSPC, status.systemError);
@@ -90,7 +92,7 @@ TEST_F(FilePlacement, AVetoedOrFailedPlacementLeavesTheFolderAsItWas) {
 TEST_F(FilePlacement, AReadOnlyFolderIsRefusedWithTheSystemsOwnReason) {
   UnwritableDir locked(sandbox.work("locked"));
   if (locked.path().empty()) GTEST_SKIP() << locked.why();
-  wstring temporary;
+  std::string temporary;
   const Status status = place(locked.path(), "t.bin", temporary);
   EXPECT_EQ(kErrorAccessDenied, status.code);
   const int expected = ::geteuid() == 0 ? EROFS : EACCES;

@@ -1,367 +1,455 @@
-// The rollback journal against the real file system, in a private TMPDIR.
+// The rollback and the recovery of a dead run against the real file
+// system: a run undone only where its files are still its own, and a
+// catalog whose state folder or journal someone else planted or changed.
 #include "install/rollback.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <iterator>
-#include <map>
 #include <string>
+#include <vector>
 
 #include "install/run_recovery.h"
-#include "platform/directory.h"
+#include "platform/beneath_open.h"
 #include "platform/text_encoding.h"
 #include "tests/support/child_process.h"
 #include "tests/support/file_io.h"
 #include "tests/support/file_tree.h"
-#include "tests/support/kit_builder.h"
-#include "tests/support/private_env.h"
 #include "tests/support/sandbox.h"
-#include "tests/support/small_tmpfs.h"
 #include "tests/support/temp_dir.h"
 
 using namespace test_support;
 
 namespace {
 
-wstring W(const std::string& text) { return widen_lib(text); }
+const std::string kState = ".qxr8\\run";
 
-class RollbackTest : public ::testing::Test {
- protected:
-  Sandbox env;
-  TempDir catalog;
-  Rollback journal;
+FileInfo info_of(const std::string& path) {
+  Directory folder;
+  FileInfo info;
+  const size_t slash = path.rfind('/');
+  Directory::open(widen_lib(path.substr(0, slash)), folder);
+  folder.info(SystemName{path.substr(slash + 1)}, FollowLinks::kNo, info);
+  return info;
+}
 
-  std::string target() const { return catalog.path() + "/"; }
-  // The catalog as its user sees it while a run goes on: without the run's
-  // own state folder.
-  std::map<std::string, NodeState> userTree() const {
-    auto tree = snapshot_tree(catalog.path());
-    for (auto it = tree.begin(); it != tree.end();) {
-      it = it->first.rfind(".qxr8\\run", 0) == 0 ? tree.erase(it) : std::next(it);
-    }
-    return tree;
+// A run into `catalog` that makes folders, places and takes out files as
+// the engine does, then dies: the object is dropped without a commit or a
+// rollback, which leaves the state folder as a killed run leaves it.
+class DeadRun {
+ public:
+  explicit DeadRun(const std::string& catalog) : m_path(catalog) {
+    EXPECT_TRUE(Directory::open(widen_lib(catalog), m_catalog).ok());
+    EXPECT_TRUE(m_run.startRun(m_catalog).ok());
   }
-  std::string backupDir() const { return narrow_lib(journal.records().back().backupDir); }
+  void makeFolder(const std::string& name) {
+    std::string above, leaf;
+    split_relative(name, above, leaf);
+    Directory parent;
+    ASSERT_TRUE(open_beneath(m_catalog, above, parent).ok());
+    ASSERT_TRUE(parent.makeDirectory(SystemName{leaf}, 0755).ok());
+    ASSERT_TRUE(m_run.recordCreatedDir(parent, name).ok());
+  }
+  // Over what stands there (moved into the backup tree first), or new.
+  void place(const std::string& name, const std::string& content) {
+    std::string above, leaf;
+    split_relative(name, above, leaf);
+    Directory parent;
+    FileInfo folder, old;
+    ASSERT_TRUE(open_beneath(m_catalog, above, parent).ok() && parent.info(folder).ok());
+    File file;
+    SystemName staged;
+    ASSERT_TRUE(m_run.stage().createTemporary(0644, file, staged).ok());
+    ASSERT_TRUE(file.writeAll(content.data(), content.size()).ok());
+    FileInfo made;
+    ASSERT_TRUE(file.setTimes(1700000000).ok() && file.info(made).ok());
+    parent.info(SystemName{leaf}, FollowLinks::kNo, old);
+    if (old.kind == PathKind::kMissing) {
+      m_run.recordAdded(folder_identity_of(folder), name, file_identity_of(made));
+    } else {
+      m_run.recordReplaced(folder_identity_of(folder), name, file_identity_of(made),
+                           file_identity_of(old));
+    }
+    ASSERT_TRUE(m_run.syncJournal().ok());
+    if (old.kind != PathKind::kMissing) {
+      ASSERT_TRUE(m_run.moveToBackup(parent, name, SystemName{leaf}, file_identity_of(old)).ok());
+    }
+    ASSERT_TRUE(m_run.stage().rename(staged, parent, SystemName{leaf}).ok());
+  }
+  // As a removal takes a file out.
+  void takeOut(const std::string& name) {
+    std::string above, leaf;
+    split_relative(name, above, leaf);
+    Directory parent;
+    FileInfo folder, old;
+    ASSERT_TRUE(open_beneath(m_catalog, above, parent).ok() && parent.info(folder).ok());
+    ASSERT_TRUE(parent.info(SystemName{leaf}, FollowLinks::kNo, old).ok());
+    m_run.recordBackedUp(folder_identity_of(folder), name, file_identity_of(old));
+    ASSERT_TRUE(m_run.syncJournal().ok());
+    ASSERT_TRUE(m_run.moveToBackup(parent, name, SystemName{leaf}, file_identity_of(old)).ok());
+  }
+  Rollback& run() { return m_run; }
+
+ private:
+  std::string m_path;
+  Directory m_catalog;
+  Rollback m_run;
 };
 
-TEST_F(RollbackTest, StartMakesAPrivateStateFolderInTheCatalogThatStopRemoves) {
-  ASSERT_EQ(0u, journal.start(W(target())));
-  const std::string state = catalog / ".qxr8\\run";
-  EXPECT_EQ(state + "/backup/", backupDir());
-  const struct stat st = lstat_of(state);
-  EXPECT_TRUE(S_ISDIR(st.st_mode));
-  EXPECT_EQ(0700u, st.st_mode & 07777);
-  EXPECT_TRUE(file_exists(state + "/journal"));
-  EXPECT_TRUE(list_tree(env.tmp()).empty());
-
-  // Success throws the state away and nothing else of the catalog.
-  write_file(catalog / "kept.txt", "kept", 1000);
-  EXPECT_EQ(0u, journal.stop());
-  EXPECT_EQ(std::vector<std::string>{"kept.txt"}, list_dir(catalog.path()));
-
-  // A state folder that stands (a dead run not undone) is never taken over.
-  make_dirs(state + "/backup");
-  write_file(state + "/backup/only-copy.txt", "the user's", 1000);
-  Rollback second;
-  EXPECT_EQ(183u, second.start(W(target())));
-  EXPECT_EQ("the user's", contents_of(state + "/backup/only-copy.txt"));
-}
-
-TEST_F(RollbackTest, StoreMovesAFileAndTheFirstBackupOfAPathWins) {
-  write_file(catalog / "a/b/old.txt", "original", 1111);
-  ASSERT_EQ(0u, journal.start(W(target())));
-
-  const wstring path = W(catalog / "a/b/old.txt");
-  ASSERT_EQ(0u, journal.storeRBFile(path));
-  EXPECT_FALSE(file_exists(catalog / "a/b/old.txt"));
-  EXPECT_EQ("original", contents_of(backupDir() + "a/b/old.txt"));
-  EXPECT_EQ(1111, get_mtime(backupDir() + "a/b/old.txt"));
-
-  // The run writes its own copy; a second backup of the path must not
-  // replace the original in the backup tree.
-  write_file(catalog / "a/b/old.txt", "run's first copy", 2222);
-  EXPECT_EQ(0u, journal.storeRBFile(path));
-  EXPECT_EQ("original", contents_of(backupDir() + "a/b/old.txt"));
-
-  journal.rollback(5);
-  EXPECT_EQ("original", contents_of(catalog / "a/b/old.txt"));
-  EXPECT_EQ(1111, get_mtime(catalog / "a/b/old.txt"));
-  EXPECT_TRUE(list_tree(env.tmp()).empty());
-}
-
-TEST_F(RollbackTest, StoreOfAMissingFileMakesTheBackupDirectoriesAndAnswers2) {
-  ASSERT_EQ(0u, journal.start(W(target())));
-  EXPECT_EQ(2u, journal.storeRBFile(W(catalog / "x/y/new.txt")));
-  EXPECT_TRUE(S_ISDIR(lstat_of(backupDir() + "x/y").st_mode));
-  EXPECT_FALSE(file_exists(catalog / "x"));
-}
-
-TEST_F(RollbackTest, AFileWhoseBackupDirectoryCannotBeMadeIsNeverReadAsMissing) {
-  write_file(catalog / "sub/old.txt", "the user's only copy", 1111);
-  ASSERT_EQ(0u, journal.start(W(target())));
-  // A regular file where the backup tree needs the directory "sub".
-  write_file(backupDir() + "sub", "in the way", 2222);
-
-  // 2 or 3 would tell the installer there is nothing to keep, and it would
-  // overwrite the file and delete it on a rollback.
-  const unsigned code = journal.storeRBFile(W(catalog / "sub/old.txt"));
-  EXPECT_NE(0u, code);
-  EXPECT_NE(2u, code);
-  EXPECT_NE(3u, code);
-  EXPECT_EQ("the user's only copy", contents_of(catalog / "sub/old.txt"));
-  EXPECT_EQ(1111, get_mtime(catalog / "sub/old.txt"));
-
-  // Nothing stands at a missing path: there 3 still means nothing to keep.
-  EXPECT_EQ(3u, journal.storeRBFile(W(catalog / "sub/new.txt")));
-}
-
-TEST_F(RollbackTest, AMoveToAnotherFileSystemThatFailsHalfwayLeavesNoPartialBackup) {
-  // A backup on another file system (a folder of the catalog mounted from
-  // elsewhere), where moving means copying: a small memory file system as
-  // the backup tree, full before the copy out of the catalog is done.
-  const std::string original(512 * 1024, 'o');
-  write_file(catalog / "d/big.txt", original, 1111);
-  ASSERT_EQ(0u, journal.start(W(target())));
-  SmallTmpfs small(backupDir(), 128 * 1024);
-  if (!small.ok()) GTEST_SKIP() << small.reason();
-  const unsigned code = journal.storeRBFile(W(catalog / "d/big.txt"));
-  const bool debris = file_exists(backupDir() + "d/big.txt");
-  journal.rollback(code);
-
-  EXPECT_EQ(87u, code);
-  EXPECT_FALSE(debris);
-  EXPECT_EQ(original, contents_of(catalog / "d/big.txt"));
-  EXPECT_EQ(1111, get_mtime(catalog / "d/big.txt"));
-  EXPECT_TRUE(list_tree(small.path()).empty());
-}
-
-TEST_F(RollbackTest, StoreRefusesWhatIsNotAFileAndNeverMovesIt) {
-  make_dirs(catalog / "dir/inner");
-  write_file(catalog / "dir/inner/keep.txt", "user data", 1000);
-  ASSERT_EQ(0, mkfifo((catalog / "fifo").c_str(), 0644));
-  make_dirs(catalog / "outside");
-  ASSERT_EQ(0, symlink("outside", (catalog / "dirlink").c_str()));
-  ASSERT_EQ(0, symlink("nowhere", (catalog / "dangling").c_str()));
-  const auto before = snapshot_tree(catalog.path());
-
-  ASSERT_EQ(0u, journal.start(W(target())));
-  EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "dir")));
-  EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "fifo")));
-  EXPECT_EQ(183u, journal.storeRBFile(W(catalog / "dirlink")));
-  EXPECT_EQ(before, userTree());
-  // Nothing outside the catalog is taken for one of its files.
-  EXPECT_EQ(87u, journal.storeRBFile(W(env.home() + "/file")));
-  // A dangling link is kept like a file, and comes back as a link.
-  EXPECT_EQ(0u, journal.storeRBFile(W(catalog / "dangling")));
-  EXPECT_FALSE(file_exists(catalog / "dangling"));
-
-  journal.rollback(1);
-  EXPECT_EQ(before, snapshot_tree(catalog.path()));
-}
-
-TEST_F(RollbackTest, AFileLinkIsBackedUpAndRestoredAsALink) {
-  write_file(catalog / "real.txt", "pointed to", 1000);
-  ASSERT_EQ(0, symlink("real.txt", (catalog / "link.txt").c_str()));
-  ASSERT_EQ(0u, journal.start(W(target())));
-
-  ASSERT_EQ(0u, journal.storeRBFile(W(catalog / "link.txt")));
-  EXPECT_TRUE(S_ISLNK(lstat_of(backupDir() + "link.txt").st_mode));
-  write_file(catalog / "link.txt", "the run's file", 2000);
-
-  journal.rollback(1);
-  EXPECT_TRUE(S_ISLNK(lstat_of(catalog / "link.txt").st_mode));
-  EXPECT_EQ("pointed to", contents_of(catalog / "link.txt"));
-  EXPECT_EQ(1000, get_mtime(catalog / "real.txt"));
-}
-
-TEST_F(RollbackTest, MakeDirectoryTreeJournalsOnlyWhatThisCallCreated) {
-  make_dirs(catalog / "exists");
-  ASSERT_EQ(0u, journal.start(W(target())));
-  const size_t before = journal.records().back().createdDirs.size();
-
-  EXPECT_EQ(0u, journal.makeDirectoryTree(W(catalog / "exists")));
-  EXPECT_EQ(before, journal.records().back().createdDirs.size());
-  EXPECT_EQ(0u, journal.makeDirectoryTree(W(catalog / "p/q/r")));
-  ASSERT_EQ(before + 1, journal.records().back().createdDirs.size());
-  EXPECT_EQ(W(catalog / "p/q/r"), journal.records().back().createdDirs.back());
-  EXPECT_EQ(0u, journal.makeDirectoryTree(W("/")));
-
-  // Below a regular file nothing can be made.
-  write_file(catalog / "plain", "x", 1000);
-  EXPECT_EQ(3u, journal.makeDirectoryTree(W(catalog / "plain/sub")));
-
-  write_file(catalog / "p/q/r/f.txt", "run's", 1000);
-  journal.rollback(1);
-  // The journaled directory goes with its contents; the parents made on the
-  // way stay, empty; what existed before stays.
-  EXPECT_FALSE(file_exists(catalog / "p/q/r"));
-  EXPECT_TRUE(file_exists(catalog / "p/q"));
-  EXPECT_TRUE(file_exists(catalog / "exists"));
-  EXPECT_TRUE(file_exists(catalog / "plain"));
-}
-
-TEST_F(RollbackTest, RollbackRestoresNestedFilesAndRemovesWhatTheRunAdded) {
-  write_file(catalog / "one/two/deep.txt", "deep original", 1234);
-  write_file(catalog / "top.txt", "top original", 4321);
-  make_dirs(catalog / "one/existing");
-  const auto before = snapshot_tree(catalog.path());
-
-  ASSERT_EQ(0u, journal.start(W(target())));
-  ASSERT_EQ(0u, journal.storeRBFile(W(catalog / "one/two/deep.txt")));
-  write_file(catalog / "one/two/deep.txt", "replaced", 9999);
-  ASSERT_EQ(0u, journal.storeRBFile(W(catalog / "top.txt")));
-  write_file(catalog / "top.txt", "replaced too, and longer", 9999);
-  ASSERT_EQ(0u, journal.makeDirectoryTree(W(catalog / "fresh")));
-  write_file(catalog / "fresh/new.txt", "new", 9999);
-  journal.addRBFile(W(catalog / "one/existing/added.txt"));
-  write_file(catalog / "one/existing/added.txt", "added to an old directory", 9999);
-
-  EXPECT_EQ(1223u, journal.rollback(1223));
-  EXPECT_EQ(before, snapshot_tree(catalog.path()));
-  EXPECT_TRUE(list_tree(env.tmp()).empty());
-}
-
-TEST_F(RollbackTest, TreeWalksNeverFollowLinks) {
+class RollbackTest : public ::testing::Test {
+ public:
+  Sandbox env;
+  TempDir catalog;
   TempDir outside;
-  write_file(outside / "precious/file.txt", "must survive", 1000);
-  ASSERT_EQ(0u, journal.start(W(target())));
-  ASSERT_EQ(0u, journal.makeDirectoryTree(W(catalog / "created")));
-  ASSERT_EQ(0, symlink((outside / "precious").c_str(), (catalog / "created/link").c_str()));
-  // A link in the backup tree, as a backed-up file link would be.
-  ASSERT_EQ(0, symlink((outside / "precious").c_str(), (backupDir() + "dirlink").c_str()));
 
-  journal.rollback(1);
-  EXPECT_EQ("must survive", contents_of(outside / "precious/file.txt"));
-  EXPECT_FALSE(file_exists(catalog / "created"));
-  // The link went back to the catalog as itself.
-  EXPECT_TRUE(S_ISLNK(lstat_of(catalog / "dirlink").st_mode));
-  EXPECT_TRUE(list_tree(env.tmp()).empty());
+  // A path in the catalog's state folder.
+  std::string state(const std::string& relative) const { return catalog / (kState + "/" + relative); }
+  // Recovers the catalog as the next run would; its notes, one a line.
+  Status recover(std::string& notes) {
+    Directory opened;
+    EXPECT_TRUE(Directory::open(widen_lib(catalog.path()), opened).ok());
+    std::vector<wstring> lines;
+    const Status status = recover_dead_run(opened, nullptr, lines);
+    notes.clear();
+    for (const wstring& line : lines) notes += narrow_lib(line) + "\n";
+    return status;
+  }
+  // The folders beside the catalog's own files that a run set aside.
+  std::vector<std::string> setAside() const {
+    std::vector<std::string> found;
+    for (const std::string& name : list_dir(catalog.path())) {
+      if (name.rfind(kState + "-", 0) == 0) found.push_back(name);
+    }
+    return found;
+  }
+  // A catalog of the user's files and a folder outside it that a hostile
+  // record would aim at.
+  void userFiles() {
+    write_file(catalog / "forms/order.frm", "the user's order form", 1000);
+    write_file(catalog / "readme.txt", "the user's readme", 1000);
+    write_file(outside / "order.frm", "outside the catalog", 1000);
+    write_file(outside / ".bashrc", "outside the catalog", 1000);
+    make_dirs(outside / "new");
+    write_file(outside / "new/keep.txt", "outside the catalog", 1000);
+  }
+};
 
-  // Removing a link to a directory, even named with a slash, removes the link.
-  EXPECT_EQ(0u, journal.removeDirectoryTree(W(catalog / "dirlink/")));
-  EXPECT_FALSE(file_exists(catalog / "dirlink"));
-  EXPECT_EQ("must survive", contents_of(outside / "precious/file.txt"));
+TEST_F(RollbackTest, ARunMakesAPrivateStateThatCommitOrRollbackRemoves) {
+  for (const bool commit : {true, false}) {
+    SCOPED_TRACE(commit ? "commit" : "rollback");
+    write_file(catalog / "kept.txt", "kept", 1000);
+    {
+      DeadRun run(catalog.path());
+      const struct stat st = lstat_of(catalog / kState);
+      EXPECT_EQ(0700u, st.st_mode & 07777);
+      EXPECT_EQ((std::vector<std::string>{"backup", "journal", "stage"}), list_dir(catalog / kState));
+      run.place("kept.txt", "the run's");
+      EXPECT_EQ(commit ? 0u : 5u, commit ? run.run().stop() : run.run().rollback(5));
+    }
+    EXPECT_EQ(std::vector<std::string>{"kept.txt"}, list_dir(catalog.path()));
+    EXPECT_EQ(commit ? "the run's" : "kept", contents_of(catalog / "kept.txt"));
+  }
+  // A state folder that stands (a dead run not undone) is never taken over.
+  make_dirs(state("backup"));
+  write_file(state("backup/only-copy.txt"), "the user's", 1000);
+  Directory opened;
+  ASSERT_TRUE(Directory::open(widen_lib(catalog.path()), opened).ok());
+  Rollback second;
+  EXPECT_EQ(183u, second.startRun(opened).code);
+  EXPECT_EQ("the user's", contents_of(state("backup/only-copy.txt")));
 }
 
-TEST_F(RollbackTest, ABackupThatCannotGoBackIsKept) {
-  write_file(catalog / "d/f.txt", "only copy", 1000);
-  ASSERT_EQ(0u, journal.start(W(target())));
-  ASSERT_EQ(0u, journal.storeRBFile(W(catalog / "d/f.txt")));
-  const std::string backup = backupDir();
-  // Something replaced the file's directory: the move back cannot succeed.
-  ASSERT_EQ(0, rmdir((catalog / "d").c_str()));
-  write_file(catalog / "d", "a file now", 2000);
-
-  journal.rollback(1);
-  EXPECT_EQ("only copy", contents_of(backup + "d/f.txt"));
-}
-
-TEST_F(RollbackTest, WithoutABackupTreeOnlyCreatedDirectoriesAreRemoved) {
-  write_file(catalog / "keep.txt", "kept", 1000);
-  ASSERT_EQ(0u, journal.start(u""));
-  EXPECT_TRUE(journal.records().back().backupDir.empty());
-  EXPECT_EQ(87u, journal.storeRBFile(W(catalog / "keep.txt")));
-  ASSERT_EQ(0u, journal.makeDirectoryTree(W(catalog / "made")));
-  journal.rollback(2);
-  EXPECT_FALSE(file_exists(catalog / "made"));
-  EXPECT_EQ("kept", contents_of(catalog / "keep.txt"));
-  EXPECT_TRUE(list_tree(env.tmp()).empty());
-}
-
-TEST_F(RollbackTest, RemoveRBFileDropsTheFirstEqualEntryOnly) {
-  ASSERT_EQ(0u, journal.start(W(target())));
-  journal.addRBFile(u"/a");
-  journal.addRBFile(u"/b");
-  journal.addRBFile(u"/a");
-  journal.removeRBFile(u"/a");
-  journal.removeRBFile(u"/nothing");
-  const std::vector<wstring> expected = {u"/b", u"/a"};
-  EXPECT_EQ(expected, journal.records().back().addedFiles);
-  journal.stop();
-}
-
-}  // namespace
-
-namespace {
-
-// A dead run's state folder in `catalog`: `backups` (relative path, old
-// content) in its backup tree, and `journal` as its journal (none when
-// null).
-void leave_dead_run(const std::string& catalog, const std::vector<KitFile>& backups,
-                    const char* journal) {
-  const std::string state = catalog + "/.qxr8\\run";
-  make_dirs(state + "/backup");
-  chmod(state.c_str(), 0700);
-  for (const KitFile& file : backups) write_file(state + "/backup/" + file.name, file.content, file.mtime);
-  if (journal != nullptr) write_file(state + "/journal", journal, 1000);
-}
-
-}  // namespace
-
-TEST_F(RollbackTest, ADeadRunIsUndoneFromWhatItsStateShowsWhateverItsJournalSays) {
+TEST_F(RollbackTest, ADeadRunIsUndoneOnlyWhereWhatItLeftIsStillItsOwn) {
   struct Case {
     const char* what;
-    const char* journal;  // null: no journal at all
-    bool restores;        // the backups come back (else the run had committed)
+    std::function<void(const RollbackTest&)> after;  // what happened after the crash
+    std::vector<std::string> expected;               // the user's tree after recovery
+    const char* note;                                // in the notes ("" none)
+  };
+  const auto tree = [](std::vector<std::string> extra) {
+    std::vector<std::string> base = {"forms/", "forms/order.frm", "readme.txt"};
+    base.insert(base.end(), extra.begin(), extra.end());
+    std::sort(base.begin(), base.end());
+    return base;
   };
   const std::vector<Case> cases = {
-      {"no journal", nullptr, true},
-      {"an empty journal", "", true},
-      {"a journal cut short", "V1:2\nA12:new/", true},
-      {"a foreign journal", "garbage\n", true},
-      {"its own journal", "V1:2\nD3:new\nA9:new/x.txt\n", true},
-      {"a committed journal", "V1:2\nD3:new\nA9:new/x.txt\nS0:\n", false},
+      {"nothing", [](const RollbackTest&) {}, tree({}), ""},
+      {"the user saved over a replaced file",
+       [](const RollbackTest& t) { write_file(t.catalog / "forms/order.frm", "saved since", 2000); },
+       tree({"forms/order.frm.qxr8-old"}), "forms/order.frm: kept"},
+      {"the user edited an added file",
+       [](const RollbackTest& t) { write_file(t.catalog / "new/added.frm", "edited", 2000); },
+       tree({"new/", "new/added.frm"}), "new/added.frm: kept"},
+      {"the user saved into a folder the run made",
+       [](const RollbackTest& t) { write_file(t.catalog / "new/mine.txt", "mine", 2000); },
+       tree({"new/", "new/mine.txt"}), "new/: kept"},
+      {"a link to a folder outside replaced a folder the run wrote into",
+       [](const RollbackTest& t) {
+         rename((t.catalog / "forms").c_str(), (t.catalog / "forms.moved").c_str());
+         symlink(t.outside.path().c_str(), (t.catalog / "forms").c_str());
+       },
+       {"forms", "forms.moved/", "forms.moved/order.frm", "readme.txt"}, ": left as it is"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     remove_tree(catalog.path());
-    write_file(catalog / "a.txt", "the run's a", 5000);
-    write_file(catalog / "d/b.txt", "the run's b", 5000);
-    write_file(catalog / "new/x.txt", "the run's new file", 5000);
-    write_file(catalog / "d/.r8abcdefghijkl", "a placement killed halfway", 5000);
-    leave_dead_run(catalog.path(), {{"a.txt", "old a", 1000}, {"d/b.txt", "old b", 1000}},
-                   c.journal);
-    Directory opened;
-    ASSERT_TRUE(Directory::open(W(catalog.path()), opened).ok());
-    EXPECT_TRUE(recover_dead_run(opened).ok());
+    remove_tree(outside.path());
+    userFiles();
+    const auto before = snapshot_tree(catalog.path());
+    const auto outsideBefore = snapshot_tree(outside.path());
+    {
+      DeadRun run(catalog.path());
+      run.place("forms/order.frm", "the kit's order form");
+      run.place("readme.txt", "the kit's readme");
+      run.makeFolder("new");
+      run.place("new/added.frm", "the kit's new form");
+    }
+    c.after(*this);
+    std::string notes;
+    ASSERT_TRUE(recover(notes).ok()) << notes;
+    // What could not go back is set aside, whole.
+    for (const std::string& aside : setAside()) remove_tree(catalog / aside);
+    EXPECT_EQ(c.expected, list_tree(catalog.path())) << notes;
+    EXPECT_EQ("the user's readme", contents_of(catalog / "readme.txt"));
+    EXPECT_EQ(outsideBefore, snapshot_tree(outside.path()));
+    if (*c.note == '\0') {
+      EXPECT_EQ(before, snapshot_tree(catalog.path()));
+      EXPECT_EQ("", notes);
+    } else {
+      EXPECT_NE(std::string::npos, notes.find(c.note)) << notes;
+    }
+  }
+  // The old copy put beside the user's file is the user's original.
+  remove_tree(catalog.path());
+  userFiles();
+  {
+    DeadRun run(catalog.path());
+    run.place("forms/order.frm", "the kit's");
+  }
+  write_file(catalog / "forms/order.frm", "saved since", 2000);
+  std::string notes;
+  ASSERT_TRUE(recover(notes).ok());
+  EXPECT_EQ("saved since", contents_of(catalog / "forms/order.frm"));
+  EXPECT_EQ("the user's order form", contents_of(catalog / "forms/order.frm.qxr8-old"));
+  EXPECT_NE(std::string::npos, notes.find(catalog / "forms/order.frm.qxr8-old")) << notes;
+}
 
-    EXPECT_FALSE(file_exists(catalog / ".qxr8\\run"));
-    EXPECT_FALSE(file_exists(catalog / "d/.r8abcdefghijkl"));
-    EXPECT_EQ(c.restores ? "old a" : "the run's a", contents_of(catalog / "a.txt"));
-    EXPECT_EQ(c.restores ? "old b" : "the run's b", contents_of(catalog / "d/b.txt"));
-    // Only a journal it can read says what the run added.
-    const bool added = std::string(c.what) == "its own journal";
-    EXPECT_EQ(!added, file_exists(catalog / "new/x.txt"));
+TEST_F(RollbackTest, ATakenOutFileComesBackAndAStateWithoutBackupsIsRemoved) {
+  userFiles();
+  const auto before = snapshot_tree(catalog.path());
+  {
+    DeadRun run(catalog.path());
+    run.takeOut("forms/order.frm");
+  }
+  std::string notes;
+  ASSERT_TRUE(recover(notes).ok());
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
+
+  // Killed before its backup tree stood, or cut off as a recovery removed
+  // it: the journal cannot have protected anything, whatever it says.
+  for (const char* journal : {"V1:3;1\n", "V1:3;1\nD6:1 2 3 x;6\n", ""}) {
+    make_dirs(catalog / kState);
+    chmod((catalog / kState).c_str(), 0700);
+    write_file(state("journal"), journal);
+    ASSERT_TRUE(recover(notes).ok());
+    EXPECT_EQ(before, snapshot_tree(catalog.path()));
   }
 }
 
-TEST_F(RollbackTest, ADeadRunOfAnotherUserIsLeftToThatUser) {
-  // A catalog two users may write, and a dead run of root's in it.
-  TempDir shared;
-  ASSERT_EQ(0, chmod(shared.path().c_str(), 0777));
-  write_file(shared / "a.txt", "root's new a", 5000);
-  leave_dead_run(shared.path(), {{"a.txt", "old a", 1000}}, "V1:2\n");
-  if (geteuid() != 0) GTEST_SKIP() << "needs root to stand for the other user";
-  const auto before = snapshot_tree(shared.path());
-  ChildOptions asNobody;
-  asNobody.asOtherUser = true;
-  const ChildResult r = run_function(
-      [&shared] {
-        Directory opened;
-        if (!Directory::open(W(shared.path()), opened).ok()) return 2;
-        const Status status = recover_dead_run(opened);
-        const std::string text = narrow_lib(describe_status(status));
-        return status.code == 5 && text.find("user root") != std::string::npos &&
-                       text.find(shared.path()) != std::string::npos
-                   ? 0
-                   : 1;
-      },
-      asNobody);
-  if (r.status == 77) GTEST_SKIP() << "cannot run as another user here";
-  EXPECT_EQ(0, r.status) << r.err;
-  EXPECT_EQ(before, snapshot_tree(shared.path()));
+TEST_F(RollbackTest, HostileRecordsInTheCallersOwnStateNeverReachOutsideTheCatalog) {
+  // What another user of the catalog could have made the state say: links
+  // in the catalog to a folder outside, records and backups aimed at them,
+  // with the right identities of what is outside.
+  const auto record = [](JournalKind kind, const std::string& name, const std::string& path,
+                         bool folder) {
+    JournalRecord r;
+    r.kind = kind;
+    r.name = name;
+    r.hasIdentities = true;
+    const FileInfo target = info_of(path);
+    r.folder = folder_identity_of(info_of(path.substr(0, path.rfind('/'))));
+    r.placed = file_identity_of(target);
+    r.original = file_identity_of(target);
+    if (folder) r.placed.size = r.placed.modified = r.placed.modifiedNanoseconds = 0;
+    return encode_journal_record(r);
+  };
+  struct Case {
+    const char* what;
+    std::function<std::string(const RollbackTest&)> journal;
+    bool backup;  // a planted backup of evil/.bashrc
+  };
+  const std::vector<Case> cases = {
+      {"A evil/order.frm", [&](const RollbackTest& t) {
+         return record(JournalKind::kAddedFile, "evil/order.frm", t.outside / "order.frm", false);
+       }, false},
+      {"B evil/.bashrc", [&](const RollbackTest& t) {
+         return record(JournalKind::kBackedUp, "evil/.bashrc", t.outside / ".bashrc", false);
+       }, true},
+      {"D evil/new", [&](const RollbackTest& t) {
+         return record(JournalKind::kCreatedDir, "evil/new", t.outside / "new", true);
+       }, false},
+      {"D of the catalog", [&](const RollbackTest& t) {
+         return record(JournalKind::kCreatedDir, "", t.catalog.path(), true);
+       }, false},
+      {"version 2 A evil/order.frm", [](const RollbackTest&) {
+         return std::string("V1:2\nA14:evil/order.frm\nD8:evil/new\nD0:\n");
+       }, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    remove_tree(catalog.path());
+    remove_tree(outside.path());
+    userFiles();
+    ASSERT_EQ(0, symlink(outside.path().c_str(), (catalog / "evil").c_str()));
+    // Planted by another user of the catalog.
+    if (lchown((catalog / "evil").c_str(), kOtherUser, kOtherUser) != 0) {
+      GTEST_SKIP() << "needs root to stand for the user who planted the link";
+    }
+    const auto before = snapshot_tree(catalog.path());
+    const auto outsideBefore = snapshot_tree(outside.path());
+    make_dirs(state("backup/evil"));
+    chmod((catalog / kState).c_str(), 0700);
+    if (c.backup) write_file(state("backup/evil/.bashrc"), "planted", 1000);
+    const std::string version = c.journal(*this).rfind("V1:2", 0) == 0 ? "" : "V1:3;1\n";
+    write_file(state("journal"), version + c.journal(*this));
+    std::string notes;
+    EXPECT_TRUE(recover(notes).ok()) << notes;
+    EXPECT_EQ(outsideBefore, snapshot_tree(outside.path()));
+    for (const std::string& aside : setAside()) remove_tree(catalog / aside);
+    EXPECT_EQ(before, snapshot_tree(catalog.path())) << notes;
+  }
 }
+
+TEST_F(RollbackTest, AJournalThatDoesNotParseIsSetAsideUntouchedAndTheRunGoesOn) {
+  // Framed as a record, whatever the payload.
+  const auto framed = [](char kind, const std::string& payload) {
+    const std::string n = std::to_string(payload.size());
+    return "V1:3;1\n" + std::string(1, kind) + n + ":" + payload + ";" + n + "\n";
+  };
+  for (const std::string& journal :
+       {framed('A', std::string("1 2 3 4 5 6 7 a\0b", 17)), std::string("V1:3;1\nA99999:x"),
+        framed('D', "1 2 3 4 ../out"), framed('D', "1 2 3 4 /etc"), framed('A', "1 2 3 4 5 6 7 "),
+        std::string("garbage\n")}) {
+    SCOPED_TRACE(journal);
+    remove_tree(catalog.path());
+    userFiles();
+    const auto before = snapshot_tree(catalog.path());
+    make_dirs(state("backup/forms"));
+    chmod((catalog / kState).c_str(), 0700);
+    write_file(state("backup/forms/order.frm"), "a backup", 1000);
+    write_file(state("journal"), journal);
+    std::string notes;
+    ASSERT_TRUE(recover(notes).ok());
+    ASSERT_EQ(1u, setAside().size());
+    const std::string aside = catalog / setAside()[0];
+    EXPECT_NE(std::string::npos, notes.find(aside)) << notes;
+    EXPECT_EQ("a backup", contents_of(aside + "/backup/forms/order.frm"));
+    remove_tree(aside);
+    EXPECT_EQ(before, snapshot_tree(catalog.path()));
+  }
+}
+
+TEST_F(RollbackTest, AStateThatIsNotTheCallersOwnPrivateFolderIsNeverReplayed) {
+  userFiles();
+  struct Case {
+    const char* what;
+    std::function<void(const std::string& state)> plant;
+    unsigned code;
+  };
+  const std::vector<Case> cases = {
+      {"a link to a folder outside",
+       [this](const std::string& state) { symlink(outside.path().c_str(), state.c_str()); }, 183},
+      {"a file", [](const std::string& state) { write_file(state, "x"); }, 183},
+      {"a folder others may reach", [](const std::string& state) {
+         make_dirs(state + "/backup");
+         chmod(state.c_str(), 0755);
+       }, 5},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.plant(catalog / kState);
+    write_file(state("journal"), "V1:2\nD0:\nA9:readme.txt\n");
+    const auto before = snapshot_tree(catalog.path());
+    const auto outsideBefore = snapshot_tree(outside.path());
+    std::string notes;
+    EXPECT_EQ(c.code, recover(notes).code);
+    EXPECT_EQ(before, snapshot_tree(catalog.path()));
+    EXPECT_EQ(outsideBefore, snapshot_tree(outside.path()));
+    remove_tree(catalog / kState);
+  }
+}
+
+TEST_F(RollbackTest, AnotherUsersStateIsLeftToThatUserWhoeverAsksRootIncluded) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to stand for both users";
+  // A catalog two users may write; a dead run of each user's in turn.
+  ASSERT_EQ(0, chmod(catalog.path().c_str(), 0777));
+  userFiles();
+  for (const bool rootAsks : {true, false}) {
+    SCOPED_TRACE(rootAsks ? "root asks" : "the other user asks");
+    make_dirs(state("backup"));
+    chmod((catalog / kState).c_str(), 0700);
+    write_file(state("journal"), "V1:2\nA9:readme.txt\n");
+    if (rootAsks) {
+      for (const std::string& path : {catalog / kState, state("backup"),
+                                      state("journal")}) {
+        ASSERT_EQ(0, lchown(path.c_str(), kOtherUser, kOtherUser));
+      }
+    }
+    const auto before = snapshot_tree(catalog.path());
+    ChildOptions options;
+    options.asOtherUser = !rootAsks;
+    const std::string owner = rootAsks ? "the user nobody" : "the user root";
+    const ChildResult r = run_function(
+        [&] {
+          std::string notes;
+          const Status status = recover(notes);
+          const std::string text = narrow_lib(describe_status(status));
+          return status.code == 5 && text.find(owner) != std::string::npos &&
+                         text.find("can be moved away") != std::string::npos
+                     ? 0
+                     : 1;
+        },
+        options);
+    if (r.status == kCannotSwitchUser) GTEST_SKIP() << "cannot run as another user here";
+    EXPECT_EQ(0, r.status) << r.err;
+    EXPECT_EQ(before, snapshot_tree(catalog.path()));
+    remove_tree(catalog / kState);
+  }
+}
+
+TEST_F(RollbackTest, AJournalOfMillionsOfRecordsIsReplayedInBoundedMemory) {
+  make_dirs(state("backup"));
+  chmod((catalog / kState).c_str(), 0700);
+  // Two million records of files and folders that are not there: 60 MB.
+  std::string block;
+  for (int i = 0; i < 1000; ++i) {
+    JournalRecord r;
+    r.kind = i % 2 ? JournalKind::kAddedFile : JournalKind::kCreatedDir;
+    r.name = "gone/f" + std::to_string(i);
+    r.hasIdentities = true;
+    block += encode_journal_record(r);
+  }
+  {
+    FILE* out = std::fopen((state("journal")).c_str(), "w");
+    ASSERT_NE(nullptr, out);
+    std::fputs("V1:3;1\n", out);
+    for (int i = 0; i < 2000; ++i) std::fwrite(block.data(), 1, block.size(), out);
+    std::fclose(out);
+  }
+  const ChildResult r = run_function([this] {
+    struct rusage before, after;
+    getrusage(RUSAGE_SELF, &before);
+    std::string notes;
+    const bool ok = recover(notes).ok();
+    getrusage(RUSAGE_SELF, &after);
+    std::printf("peak grew by %ld KiB\n", after.ru_maxrss - before.ru_maxrss);
+    return ok && after.ru_maxrss - before.ru_maxrss < 16 * 1024 ? 0 : 1;
+  });
+  EXPECT_EQ(0, r.status) << r.out << r.err;
+  EXPECT_FALSE(file_exists(catalog / kState));
+}
+
+}  // namespace

@@ -369,8 +369,8 @@ TEST_F(XdktoolInstallTest, AKilledUpdateIsUndoneOrCompletedByTheNextRun) {
                         tmpStatus.st_dev != shmStatus.st_dev;
   const std::vector<std::pair<const char*, std::function<bool(const std::string&)>>> moments = {
       {"backup tree made", [](const std::string& target) { return backup_holds(target, ""); }},
-      {"a file written beside its place",
-       [](const std::string& target) { return !stray_temporaries(target).empty(); }},
+      {"a file written, not yet in its place",
+       [](const std::string& target) { return !list_dir(target + "/.qxr8\\run/stage").empty(); }},
       {"fourth file backed up",
        [](const std::string& target) { return backup_holds(target, "big/f3.bin"); }},
       {"last file backed up",
@@ -584,7 +584,7 @@ TEST_F(XdktoolInstallTest, EveryStepIsOnTheDiskBeforeWhatDependsOnIt) {
   const std::string log = work / "trace";
   const ChildResult r = run_program(
       {"strace", "-f", "-y", "-qq", "-o", log, "-e",
-       "trace=fsync,fdatasync,io_submit,rename,renameat,renameat2,unlinkat,write", kXdktool, "install", kit(),
+       "trace=fsync,fdatasync,io_submit,renameat,renameat2,unlinkat,write", kXdktool, "install", kit(),
        catalog.path()});
   if (r.status != 0 && has(r.err, "ptrace")) GTEST_SKIP() << "strace may not trace here: " << r.err;
   ASSERT_EQ(0, r.status) << r.err;
@@ -593,19 +593,24 @@ TEST_F(XdktoolInstallTest, EveryStepIsOnTheDiskBeforeWhatDependsOnIt) {
     return c.name == name && has(c.args, "run/journal>");
   };
   const size_t commit = find_call(calls, 0, [&](const TracedCall& c) {
-    return journal(c, "write") && has(c.args, "\"S0:\\n\"");
+    return journal(c, "write") && has(c.args, "\"S0:;0\\n\"");
   });
   ASSERT_LT(commit, calls.size());
 
+  // A placement: renameat2(STAGE<...>, ".r8...", FOLDER<...>, "name", RENAME_NOREPLACE).
+  const auto quoted = [](const std::string& args, size_t from) {
+    const size_t open = args.find('"', from) + 1;
+    return args.substr(open, args.find('"', open) - open);
+  };
   size_t placed = 0;
   for (size_t i = 0; i < commit; ++i) {
     const TracedCall& call = calls[i];
-    if (call.name != "renameat" || !has(call.args, ", \".r8")) continue;
+    if (call.name != "renameat2" || !has(call.args, "/stage>, \".r8")) continue;
     ++placed;
-    const size_t quote = call.args.find(", \".r8") + 3;
-    const std::string temporary = call.args.substr(quote, call.args.find('"', quote) - quote);
-    const std::string folder = call.args.substr(0, call.args.find('>') + 1);
-    const std::string name = call.args.substr(call.args.rfind(", \"") + 3);
+    const std::string temporary = quoted(call.args, 0);
+    const size_t third = call.args.find(", ", call.args.find(temporary)) + 2;
+    const std::string folder = call.args.substr(third, call.args.find('>', third) + 1 - third);
+    const std::string name = quoted(call.args, third);
     SCOPED_TRACE(name);
     // The file's data and times, before it takes its name.
     EXPECT_LT(find_call(calls, 0, [&](const TracedCall& c) {
@@ -619,13 +624,23 @@ TEST_F(XdktoolInstallTest, EveryStepIsOnTheDiskBeforeWhatDependsOnIt) {
     // A replaced file is in the backup tree, and that is on disk, before
     // the new copy takes its name.
     const size_t backup = find_call(calls, 0, [&](const TracedCall& c) {
-      return c.name == "rename" && has(c.args, "/backup/") && has(c.args, "/" + name);
+      return c.name == "renameat2" && has(c.args, "/backup") && has(c.args, "\"" + name + "\"");
     });
-    if (name == "a.tpl\"" || name == "readme.txt\"") {
+    if (name == "a.tpl" || name == "readme.txt") {
       ASSERT_LT(backup, i);
       EXPECT_LT(find_call(calls, backup, [](const TracedCall& c) {
                   return c.name == "fsync" && has(c.args, "run/backup");
                 }), i);
+      // And the group's records are on disk before the move: the last
+      // journal write before it (after the version record) is synced first.
+      size_t records = calls.size();
+      for (size_t k = 0; k < backup; ++k) {
+        if (journal(calls[k], "write") && !has(calls[k].args, "V1:")) records = k;
+      }
+      ASSERT_LT(records, backup);
+      EXPECT_LT(find_call(calls, records, [&](const TracedCall& c) {
+                  return journal(c, "fdatasync");
+                }), backup);
     }
   }
   EXPECT_EQ(3u, placed);

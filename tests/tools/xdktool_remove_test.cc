@@ -59,7 +59,7 @@ TEST_F(XdktoolRemoveTest, ChangedAndUnrelatedFilesStayAndOnlyEmptiedFoldersGo) {
   const ChildResult r = run_xdktool({"remove", "--unregister", kit, catalog.path()});
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ("kept\t" + (catalog / "b/three.tpl") +
-                "\nxdktool remove: 4 files removed, 1 kept (changed), 2 folders removed\n",
+                "\tchanged\nxdktool remove: 4 files removed, 1 kept (changed), 2 folders removed\n",
             r.out);
   // "a" still holds a folder of the user's, "c" the user's file; "d" held
   // only the kit's.
