@@ -13,9 +13,9 @@ wstring trimmed(wstring path) {
 
 }  // namespace
 
-Status make_catalog(const wstring& path, bool& made, Directory& parent, SystemName& name) {
+Status make_catalog(const wstring& path, bool& made, wstring& parent, SystemName& name) {
   made = false;
-  parent = Directory();
+  parent.clear();
   name = SystemName();
   const wstring target = trimmed(path);
   std::string system;
@@ -47,7 +47,7 @@ Status make_catalog(const wstring& path, bool& made, Directory& parent, SystemNa
       [&](const Directory& above, const wstring& level, const wstring& relative) {
         if (relative != rest) return;
         made = true;
-        above.duplicate(parent);
+        parent = above.path();
         to_system_path(level, name.bytes);
       },
       catalog);

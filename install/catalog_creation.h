@@ -15,11 +15,11 @@
 
 // Makes the folder `path` (absolute or relative) and the missing folders
 // above it (mode 0777 less the umask). `made` says whether this call made
-// the catalog itself; then `parent` is the folder it was made in and
-// `name` its name there. The folders made above it stay. Fails with the
+// the catalog itself; then `parent` is the path of the folder it was made
+// in and `name` its name there. The folders made above it stay. Fails with the
 // Status of the level that could not be made (3 below a file, 5 without
 // the right, 112 on a full disk) or 123 for a path without an exact system
 // name.
-Status make_catalog(const wstring& path, bool& made, Directory& parent, SystemName& name);
+Status make_catalog(const wstring& path, bool& made, wstring& parent, SystemName& name);
 
 #endif  // QXR8_INSTALL_CATALOG_CREATION_H_

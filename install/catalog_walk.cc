@@ -65,22 +65,26 @@ Status make_level(const Directory& parent, const wstring& name, bool& made) {
 
 Status open_catalog_directory(const Directory& root, const wstring& relative, bool create,
                               const LevelMade& onCreated, Directory& out) {
+  // The first level is opened from `root` itself: a walk costs at most two
+  // descriptors at any moment.
   Directory current;
-  Status status = root.duplicate(current);
+  Status status;
+  if (relative.empty()) status = root.duplicate(current);
   size_t start = 0;
   while (status.ok() && start < relative.size()) {
+    const Directory& from = current.isOpen() ? current : root;
     size_t end = relative.find(kPathSeparatorChar, start);
     if (end == wstring::npos) end = relative.size();
     const wstring name = relative.substr(start, end - start);
     start = end + 1;
 
     Directory next;
-    status = open_level(current, name, next);
+    status = open_level(from, name, next);
     if (!status.ok() && status.systemError == ENOENT && create) {
       bool made = false;
-      status = make_level(current, name, made);
-      if (status.ok() && made && onCreated) onCreated(current, name, relative.substr(0, end));
-      if (status.ok()) status = open_level(current, name, next);
+      status = make_level(from, name, made);
+      if (status.ok() && made && onCreated) onCreated(from, name, relative.substr(0, end));
+      if (status.ok()) status = open_level(from, name, next);
     }
     if (status.ok()) current = std::move(next);
   }

@@ -135,8 +135,14 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
   return plan;
 }
 
-void unpack_kit_for_plan(const InstallPlan& plan, KitReader& kit) {
-  if (plan.writes() != 0) kit.completeInBackground();
+Status unpack_kit_for_plan(const InstallPlan& plan, KitReader& kit, bool background) {
+  if (plan.writes() == 0 || kit.isComplete()) return Status();
+  if (background) {
+    kit.completeInBackground();
+    return Status();
+  }
+  const wstring kitPath = kit.kitPath();
+  return error_status(kit.complete(), kitPath);
 }
 
 Status kit_found_whole(KitReader& kit) {

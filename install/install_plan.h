@@ -72,8 +72,11 @@ unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan&
 // (KitReader::openTable) is inflated the rest of the way, on a thread of
 // its own while the entries whose bytes have arrived are written out
 // (KitReader::completeInBackground); a plan that writes nothing needs no
-// more than the table it was made from. The run's thread.
-void unpack_kit_for_plan(const InstallPlan& plan, KitReader& kit);
+// more than the table it was made from. Without `background` (a process
+// short of descriptors) the rest is inflated here and now, which closes
+// the kit's file before the run writes anything: success, or the failure
+// named after the kit (13 for damage). The run's thread.
+Status unpack_kit_for_plan(const InstallPlan& plan, KitReader& kit, bool background);
 
 // Before a run that wrote from a kit read table first commits: the
 // inflation of the rest has ended and found the kit whole. Success, or its

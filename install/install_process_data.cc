@@ -63,13 +63,18 @@ void InstallProcessData::setInstallState(unsigned code, const wstring& text, int
   // its owner may destroy this object, so nothing of it is read after that.
   if (listener) listener(code, text, newPercent);
   Guard guard(lock);
+  // The poller is woken when there is something new to show, not for every
+  // file: a new percentage, a failure, the end. It polls every few
+  // milliseconds in any case, and then reads the latest file's name.
+  const bool worthWaking = code != stateCode || newPercent != percent || code != 0 ||
+                           newPercent >= 100 || newPosition.entries == 0;
   stateCode = code;
   stateText = text;
   percent = newPercent;
   position = newPosition;
   // Under the lock: a waiter woken by it can read the state only once the
   // lock is free, after which nothing here is touched but the lock.
-  sem_post(&posted);
+  if (worthWaking) sem_post(&posted);
 }
 
 void InstallProcessData::waitForPost(int milliseconds) {

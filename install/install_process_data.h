@@ -57,8 +57,9 @@ class InstallProcessData {
   void setInstallState(unsigned code, const wstring& text, int percent,
                        const InstallPosition& position = InstallPosition());
 
-  // Returns once a state has been posted since the previous call, or after
-  // `milliseconds`, or a signal arrives, whichever comes first.
+  // Returns once a state worth showing has been posted since the previous
+  // call (a new percentage, a new code, a final state: not every file), or
+  // after `milliseconds`, or a signal arrives, whichever comes first.
   // For the one thread that polls the state.
   void waitForPost(int milliseconds);
   // Copies all values out at once: a reader never sees the code of one

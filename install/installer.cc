@@ -20,8 +20,24 @@ constexpr int kFinishPauseMs = 1000;
 // its state folder with the journal, stage, backup and trash folders, the
 // walk to a folder, the kit and its inflation.
 constexpr size_t kReservedDescriptors = 10;
-// Fewer than this left, and a run could not even put one file in place.
-constexpr size_t kFewestDescriptors = 6;
+// Fewer than this left once the kit is read, and a run could not even put
+// one file in place (the state folder, its journal and stage, a folder of
+// the catalog and one file); one that replaces files also needs the backup
+// tree's folder, and the folder it is reached from while it is made.
+constexpr size_t kFewestToPlace = 5;
+constexpr size_t kFewestToReplace = 7;
+// Fewer than this left, and the run does one thing at a time.
+constexpr size_t kFrugalDescriptors = 64;
+// Said before anything is written, rather than a failure halfway.
+Status enough_descriptors(const Directory& catalog, const InstallPlan& plan) {
+  const size_t needed = plan.filesReplaced != 0 ? kFewestToReplace : kFewestToPlace;
+  if (spare_descriptors() >= needed) return Status();
+  Status status = status_of_errno(EMFILE, catalog.path());
+  status.note = u"too few file descriptors are left to this process (ulimit -n) for an "
+                u"installation; nothing was written";
+  return status;
+}
+
 }  // namespace
 
 Installer::Installer() : batch(rollback), processData(nullptr), kitReader(nullptr) {}
@@ -42,10 +58,15 @@ unsigned Installer::run(InstallProcessData* data) {
   const Directory& catalog = catalogLock.directory();
   const InstallPlan plan = plan_entries(kit->entries, targetDir, &catalog);
   status = check_space(plan, kit->entries, catalog);
+  // Short of descriptors, the kit is inflated whole first: its file is
+  // then closed for the rest of the run.
+  if (status.ok()) {
+    status = unpack_kit_for_plan(plan, *kit, spare_descriptors() >= kFrugalDescriptors);
+  }
   // A run with nothing to write needs no journal.
+  if (status.ok() && plan.writes() != 0) status = enough_descriptors(catalog, plan);
   if (status.ok() && plan.writes() != 0) status = startJournal(madeCatalog);
   if (!status.ok()) return stopOnError(status, 0);
-  unpack_kit_for_plan(plan, *kit);
 
   const unsigned long count = kit->entries.size();
   unsigned long percent = 0;
@@ -82,13 +103,6 @@ Status Installer::openCatalog(const wstring& targetDir, bool& madeCatalog) {
   Status status = make_catalog(targetDir, madeCatalog, catalogParent, catalogName);
   if (status.ok()) status = catalogLock.acquire(targetDir);
   if (!status.ok()) return status;
-  if (spare_descriptors() < kFewestDescriptors) {
-    status = error_status(kErrorInvalidParameter, catalogLock.directory().path());
-    status.systemError = EMFILE;
-    status.note = u"too few file descriptors are left to this process (ulimit -n) for an "
-                  u"installation; nothing was written";
-    return status;
-  }
   // Whatever a dead run left in this catalog is undone first; what cannot
   // be undone ends this run before it changes anything.
   std::vector<wstring> notes;
@@ -99,7 +113,7 @@ Status Installer::openCatalog(const wstring& targetDir, bool& madeCatalog) {
 
 Status Installer::startJournal(bool madeCatalog) {
   const Status status = rollback.startRun(catalogLock.directory());
-  if (status.ok() && madeCatalog) rollback.noteMadeCatalog(std::move(catalogParent), catalogName);
+  if (status.ok() && madeCatalog) rollback.noteMadeCatalog(catalogParent, catalogName);
   // Whatever the run keeps open beside its state: staged files and the
   // folders they go to.
   const size_t spare = spare_descriptors();
@@ -116,6 +130,8 @@ Status Installer::stageEntry(KitReader& kit, unsigned long index, const PlannedE
   // Entries of one folder follow one another: the folder is walked to,
   // and made, once for all of them.
   if (!stagingFolder || stagingFolderName != relativeDir) {
+    // The group may still hold it; this run no longer needs it open.
+    stagingFolder.reset();
     auto opened = std::make_shared<Directory>();
     Status recorded;
     Status status = open_catalog_directory(

@@ -96,7 +96,7 @@ class Installer {
   std::string stagingFolderName;
   FileInfo stagingFolderInfo;
   // When the run makes the catalog: the folder above it and its name.
-  Directory catalogParent;
+  wstring catalogParent;
   SystemName catalogName;
 };
 

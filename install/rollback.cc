@@ -16,6 +16,13 @@ constexpr size_t kSyncChunk = 256;
 // Descriptors left to the rest of the run while backup folders are synced.
 constexpr size_t kSyncReserve = 8;
 
+// The backup tree's folder for the catalog folder `relative`, below the
+// state folder.
+std::string backup_path(const std::string& relative) {
+  return relative.empty() ? std::string(kRunBackupFolderName)
+                          : std::string(kRunBackupFolderName) + "/" + relative;
+}
+
 // The relative path of the folder above `relative` ("" at the top).
 std::string parent_of(const std::string& relative) {
   const size_t slash = relative.rfind('/');
@@ -23,11 +30,6 @@ std::string parent_of(const std::string& relative) {
 }
 
 }  // namespace
-
-struct Rollback::BackupFolder {
-  std::string relative;
-  Directory directory;
-};
 
 Rollback::Rollback() = default;
 Rollback::~Rollback() = default;
@@ -59,13 +61,16 @@ Status Rollback::startRun(const Directory& catalog) {
   return Status();
 }
 
-void Rollback::noteMadeCatalog(Directory parent, const SystemName& name) {
-  m_catalogParent = std::move(parent);
+void Rollback::noteMadeCatalog(const wstring& parent, const SystemName& name) {
+  m_catalogParent = parent;
   m_catalogName = name;
   JournalRecord record;
   record.kind = JournalKind::kCreatedDir;
+  Directory above;
   FileInfo info;
-  if (m_catalogParent.info(info).ok()) record.folder = folder_identity_of(info);
+  if (Directory::open(parent, above).ok() && above.info(info).ok()) {
+    record.folder = folder_identity_of(info);
+  }
   if (m_catalog != nullptr && m_catalog->info(info).ok()) {
     record.placed.device = info.device;
     record.placed.inode = info.inode;
@@ -139,46 +144,38 @@ void Rollback::recordFolderToRemove(const FolderIdentity& folder, const std::str
 
 Status Rollback::backupFolder(const std::string& relativeFolder, const Directory*& out) {
   out = nullptr;
-  const auto found = m_backupFolders.find(relativeFolder);
-  if (found != m_backupFolders.end() && found->second->directory.isOpen()) {
-    out = &found->second->directory;
+  if (m_lastBackup.isOpen() && m_lastBackupName == relativeFolder) {
+    out = &m_lastBackup;
     return Status();
   }
-  const Directory* root = nullptr;
-  Status status = m_state.backup(root);
-  if (!status.ok()) return status;
-  // Each level is made once: the map remembers what stands.
-  std::string level;
+  // Only the folder in use stays open: a run may touch many, and may be
+  // short of descriptors. Reached from the state folder itself, with no
+  // descriptor of the backup tree's root kept.
+  m_lastBackup = Directory();
+  const Directory& state = m_state.folder();
+  // Each level is made once: the set remembers what stands.
   size_t start = 0;
   while (start < relativeFolder.size()) {
     size_t end = relativeFolder.find('/', start);
     if (end == std::string::npos) end = relativeFolder.size();
-    level = relativeFolder.substr(0, end);
+    const std::string level = relativeFolder.substr(0, end);
     start = end + 1;
-    if (m_backupFolders.count(level) != 0) continue;
+    if (m_backupMade.count(level) != 0) continue;
     Directory above;
-    status = open_beneath(*root, parent_of(level), above);
+    Status status = open_beneath(state, backup_path(parent_of(level)), above);
     if (status.ok()) {
       status = above.makeDirectory(SystemName{level.substr(level.rfind('/') + 1)}, kRunStateMode);
       if (status.code == kErrorAlreadyExists) status = Status();
     }
     if (!status.ok()) return status;
-    m_backupFolders[level] = std::make_unique<BackupFolder>();
-    m_backupFolders[level]->relative = level;
+    m_backupMade.insert(level);
     // Its entry in the folder above must be durable too.
     m_backupChanged.insert(parent_of(level));
   }
-  auto& slot = m_backupFolders[relativeFolder];
-  if (!slot) {
-    slot = std::make_unique<BackupFolder>();
-    slot->relative = relativeFolder;
-  }
-  // Only the folder in use stays open: a run may touch many.
-  if (m_lastBackup != nullptr && m_lastBackup != slot.get()) m_lastBackup->directory = Directory();
-  status = open_beneath(*root, relativeFolder, slot->directory);
+  const Status status = open_beneath(state, backup_path(relativeFolder), m_lastBackup);
   if (!status.ok()) return status;
-  m_lastBackup = slot.get();
-  out = &slot->directory;
+  m_lastBackupName = relativeFolder;
+  out = &m_lastBackup;
   return Status();
 }
 
@@ -219,9 +216,7 @@ Status Rollback::moveToBackup(const Directory& folder, const std::string& name,
 }
 
 Status Rollback::syncBackups() {
-  const Directory* root = nullptr;
-  Status first = m_state.backup(root);
-  if (!first.ok()) return first;
+  Status first;
   const size_t budget = spare_descriptors();
   const size_t chunk =
       budget > kSyncReserve + 1 ? std::min(kSyncChunk, budget - kSyncReserve) : 1;
@@ -233,7 +228,7 @@ Status Rollback::syncBackups() {
     descriptors.clear();
     for (; it != m_backupChanged.end() && opened.size() < chunk; ++it) {
       Directory directory;
-      const Status status = open_beneath(*root, *it, directory);
+      const Status status = open_beneath(m_state.folder(), backup_path(*it), directory);
       if (!status.ok()) {
         if (first.ok()) first = status;
         continue;
@@ -260,14 +255,18 @@ Status Rollback::commit(unsigned long* foldersRemoved) {
   if (!status.ok()) return status;
   // From here on the run stands: what follows only tidies, and a run
   // cut off meanwhile is tidied by the next.
+  m_backupMade.clear();
+  m_lastBackup = Directory();
+  m_stage = nullptr;
+  m_state.release();
   ReplayOutcome outcome;
   if (m_hasFoldersToRemove) {
     outcome = replay_journal(*m_catalog, m_state, m_journal.file(), nullptr);
     if (foldersRemoved != nullptr) *foldersRemoved = outcome.foldersRemoved;
   }
   m_journal.close();
-  m_backupFolders.clear();
-  m_lastBackup = nullptr;
+  m_backupMade.clear();
+  m_lastBackup = Directory();
   m_state.remove(*m_catalog);
   return Status();
 }
@@ -279,22 +278,25 @@ unsigned Rollback::rollback(unsigned code) {
   // Records appended but not yet synced may announce folders already
   // made: they are read back too.
   m_journal.writePending();
-  m_backupFolders.clear();
-  m_lastBackup = nullptr;
+  m_backupMade.clear();
+  m_lastBackup = Directory();
+  m_stage = nullptr;
+  m_state.release();
   ReplayOutcome outcome = replay_journal(*m_catalog, m_state, m_journal.file(), nullptr);
   m_journal.close();
   settle_state(*m_catalog, m_state, outcome, m_aside);
   m_restoreFailed = !m_aside.empty();
   m_notes.insert(m_notes.end(), outcome.notes.begin(), outcome.notes.end());
-  if (outcome.madeCatalog && !m_restoreFailed && m_catalogParent.isOpen()) {
+  Directory parent;
+  if (outcome.madeCatalog && !m_restoreFailed && !m_catalogParent.empty() &&
+      Directory::open(m_catalogParent, parent).ok()) {
     // Only while its name still leads to the catalog the run made, and
     // only when it is empty.
     FileInfo named;
     FileInfo made;
-    if (m_catalogParent.info(m_catalogName, FollowLinks::kNo, named).ok() &&
-        m_catalog->info(made).ok() && named.sameFile(made) &&
-        m_catalogParent.removeDirectory(m_catalogName).ok()) {
-      m_catalogParent.sync();
+    if (parent.info(m_catalogName, FollowLinks::kNo, named).ok() && m_catalog->info(made).ok() &&
+        named.sameFile(made) && parent.removeDirectory(m_catalogName).ok()) {
+      parent.sync();
     }
   }
   return code;

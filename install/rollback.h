@@ -53,10 +53,11 @@ class Rollback {
   // opens and keeps: 0 or the failing code.
   unsigned start(const wstring& targetDir);
 
-  // The run made the catalog itself: `parent` is the folder it was made
-  // in and `name` its name there, so that a rollback removes it when it
-  // is empty again. Recorded like any folder the run made.
-  void noteMadeCatalog(Directory parent, const SystemName& name);
+  // The run made the catalog itself: `parent` is the path of the folder
+  // it was made in and `name` its name there, so that a rollback removes it
+  // when it is empty again and still that folder. Recorded like any folder
+  // the run made. (A path, not a descriptor: a run keeps few open.)
+  void noteMadeCatalog(const wstring& parent, const SystemName& name);
 
   // Where the run writes its files before they take their names: the
   // state folder's stage/, on the catalog's file system.
@@ -125,7 +126,6 @@ class Rollback {
   bool started() const { return m_state.isOpen(); }
 
  private:
-  struct BackupFolder;
   // The backup tree's folder for `relativeFolder`, made on first use.
   Status backupFolder(const std::string& relativeFolder, const Directory*& out);
   void append(const JournalRecord& record);
@@ -135,13 +135,14 @@ class Rollback {
   StateFolder m_state;
   const Directory* m_stage = nullptr;
   RunJournal m_journal;
-  // The backup tree's folders made or opened so far, by relative path;
-  // `pendingSync` those that changed since the last syncBackups.
-  std::map<std::string, std::unique_ptr<BackupFolder>> m_backupFolders;
-  BackupFolder* m_lastBackup = nullptr;  // the one folder kept open
+  // The backup tree's folders made so far, by relative path; those that
+  // changed since the last syncBackups; the one kept open.
+  std::set<std::string> m_backupMade;
   std::set<std::string> m_backupChanged;
+  Directory m_lastBackup;
+  std::string m_lastBackupName;
   bool m_hasFoldersToRemove = false;
-  Directory m_catalogParent;  // when the run made the catalog
+  wstring m_catalogParent;  // when the run made the catalog
   SystemName m_catalogName;
   bool m_restoreFailed = false;
   wstring m_aside;

@@ -87,8 +87,9 @@ Status StateFolder::make(const Directory& catalog, StateFolder& out) {
     return status;
   }
   out.m_folder = std::move(folder);
+  // The backup tree is only made here; it is opened when a file is kept.
+  status = out.m_folder.makeDirectory(SystemName{kRunBackupFolderName}, kRunStateMode);
   const Directory* made = nullptr;
-  status = out.inner(kRunBackupFolderName, true, out.m_backup, made);
   if (status.ok()) status = out.inner(kRunStageFolderName, true, out.m_stage, made);
   if (status.ok()) status = out.m_folder.sync();
   if (status.ok()) status = catalog.sync();

@@ -48,6 +48,14 @@ class StateFolder {
   Status backup(const Directory*& out);
   Status stage(const Directory*& out);
   Status trash(const Directory*& out);
+  // Closes the folders inside (they are opened again on use): a run keeps
+  // few descriptors open.
+  void release() {
+    m_backup = Directory();
+    m_stage = Directory();
+    m_trash = Directory();
+  }
+
   // Whether the folder holds a backup tree (what a journal can have
   // protected).
   bool hasBackups() const;

@@ -5,22 +5,29 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cstring>
+#include <cstdlib>
 
 namespace {
 
 constexpr size_t kPlenty = 1u << 20;
 
-// Open descriptors, counted in /proc/self/fd (less the one reading it), or
-// probed one by one where there is no /proc.
+// Open descriptors numbered below `limit` (the limit is on the numbers a
+// new descriptor may take, so one inherited above it takes none of them),
+// counted in /proc/self/fd less the one reading it, or probed one by one
+// where there is no /proc.
 size_t open_descriptors(size_t limit) {
   if (DIR* dir = ::opendir("/proc/self/fd")) {
     size_t count = 0;
     while (struct dirent* entry = ::readdir(dir)) {
-      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) ++count;
+      char* end = nullptr;
+      const unsigned long fd = std::strtoul(entry->d_name, &end, 10);
+      if (end != entry->d_name && *end == '\0' && fd < limit &&
+          static_cast<int>(fd) != ::dirfd(dir)) {
+        ++count;
+      }
     }
     ::closedir(dir);
-    return count > 0 ? count - 1 : 0;
+    return count;
   }
   size_t count = 0;
   for (size_t fd = 0; fd < limit; ++fd) {

@@ -1,5 +1,6 @@
 // How many more descriptors this process may open: the soft limit on open
-// files less those open now. A run sizes what it keeps open (staged files,
+// files less those open now below it (the limit bounds the numbers a new
+// descriptor may take). A run sizes what it keeps open (staged files,
 // folders) by it, so that a low `ulimit -n` makes it slower, never fail,
 // and it can tell before it writes anything when too few are left to work
 // at all.

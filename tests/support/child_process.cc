@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
+#include <linux/close_range.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -144,6 +146,14 @@ void Child::start(const std::function<void()>& exec, const ChildOptions& options
     if (options.fileSizeLimit != 0) {
       const struct rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
       if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(125);
+    }
+    if (options.openFileLimit != 0) {
+      // Only the standard streams go with it, as from a fresh shell.
+      const struct rlimit limit = {options.openFileLimit, options.openFileLimit};
+      if (setrlimit(RLIMIT_NOFILE, &limit) != 0 ||
+          syscall(SYS_close_range, 3u, ~0u, CLOSE_RANGE_CLOEXEC) != 0) {
+        _exit(125);
+      }
     }
     exec();
     _exit(127);

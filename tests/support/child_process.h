@@ -54,6 +54,9 @@ struct ChildOptions {
   unsigned short terminalColumns = 0;
   // Nonzero: RLIMIT_FSIZE of the child, in bytes.
   rlim_t fileSizeLimit = 0;
+  // Nonzero: RLIMIT_NOFILE of the child (`ulimit -n`), which then starts
+  // with no descriptor open but its standard streams.
+  rlim_t openFileLimit = 0;
   // Positive: the child is killed (SIGKILL) when it has not ended this many
   // milliseconds after it started, and the result says `timedOut`.
   int timeoutMs = 0;

@@ -509,6 +509,36 @@ TEST_F(XdktoolInstallTest, AKitThatWouldFillTheTemporaryDirectoryStopsCleanly) {
   EXPECT_TRUE(list_tree(catalog.path()).empty());
 }
 
+TEST_F(XdktoolInstallTest, ALowOpenFileLimitMakesTheRunFrugalOrRefusedBeforeItWrites) {
+  // Many folders, each a descriptor the run could be tempted to keep.
+  std::vector<KitFile> files;
+  for (int i = 0; i < 60; ++i) {
+    files.push_back({"d" + std::to_string(i % 20) + "/e/f" + std::to_string(i), "x", 1700000000});
+  }
+  const std::string kitPath = make_kit(work.path(), "many", files);
+  for (const rlim_t limit : {12, 20}) {
+    SCOPED_TRACE(limit);
+    ChildOptions low;
+    low.openFileLimit = limit;
+    remove_tree(catalog.path());
+    const ChildResult first = run_xdktool({"install", kitPath, catalog.path()}, low);
+    EXPECT_EQ(0, first.status) << first.err;
+    for (const std::string& name : list_tree(catalog.path())) set_mtime(catalog / name, 1000);
+    const ChildResult update = run_xdktool({"install", kitPath, catalog.path()}, low);
+    EXPECT_EQ(0, update.status) << update.err;
+    EXPECT_NE(std::string::npos, update.out.find("60 files written (0 new, 60 replaced)"));
+    const ChildResult removal = run_xdktool({"remove", kitPath, catalog.path()}, low);
+    EXPECT_EQ(0, removal.status) << removal.err;
+    EXPECT_EQ(std::vector<std::string>(), list_tree(catalog.path()));
+  }
+  ChildOptions tooLow;
+  tooLow.openFileLimit = 8;
+  const ChildResult refused = run_xdktool({"install", kitPath, catalog.path()}, tooLow);
+  EXPECT_EQ(1, refused.status);
+  EXPECT_NE(std::string::npos, refused.err.find("too few file descriptors")) << refused.err;
+  EXPECT_EQ(std::vector<std::string>(), list_tree(catalog.path()));
+}
+
 TEST_F(XdktoolInstallTest, AWritePastTheFileSizeLimitIsAFailureNotADeath) {
   const std::string kitPath =
       make_kit(work.path(), "large", {{"large.bin", std::string(512 * 1024, 'x'), 5000}});
