@@ -85,10 +85,10 @@ unsigned Installer::run(InstallProcessData* data) {
     status = stageEntry(*kit, i, planned, percent, groupFull);
     if (!status.ok()) return stopOnError(status, percent);
     if (processData->isCancelled()) return cancelRun(percent);
-    if (groupFull) status = placeGroup(percent);
+    if (groupFull) status = batch.flush(stats, percent);
     if (!status.ok()) return stopOnError(status, percent);
   }
-  status = placeGroup(percent);
+  status = batch.finish(stats, percent);
   // What was written came from a kit that must prove whole before the run
   // commits.
   if (status.ok() && plan.writes() != 0) status = kit_found_whole(*kit);
@@ -162,8 +162,6 @@ Status Installer::stageEntry(KitReader& kit, unsigned long index, const PlannedE
                    planned.action == EntryAction::kWriteNew, planned.existing.placedByThisRun,
                    stats, groupFull);
 }
-
-Status Installer::placeGroup(unsigned long& percent) { return batch.flush(stats, percent); }
 
 unsigned Installer::cancelRun(unsigned long percent) {
   batch.discard();

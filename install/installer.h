@@ -74,9 +74,6 @@ class Installer {
   // says the group must be put in place now).
   Status stageEntry(KitReader& kit, unsigned long index, const PlannedEntry& planned,
                     unsigned long percent, bool& groupFull);
-  // Puts the staged group in place; its temporaries are then no longer
-  // the rollback's to delete. On failure `percent` is the failing entry's.
-  Status placeGroup(unsigned long& percent);
   // The cancel ending: rolls back, then posts (1223, "IDS_CANCEL_FINISH").
   unsigned cancelRun(unsigned long percent);
   // The success ending: commits the journal, posts 100 %, pauses.

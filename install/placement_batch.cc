@@ -2,14 +2,23 @@
 
 #include <algorithm>
 
+namespace {
+// The smallest group worth syncing while the next is staged.
+constexpr size_t kMinOverlapGroup = 16;
+}  // namespace
+
 #include "install/run_hooks.h"
 #include "platform/batch_sync.h"
 
 void PlacementBatch::setDescriptorBudget(size_t descriptors) {
   const size_t budget = std::max<size_t>(descriptors, 2);
-  // Half for staged files kept open, half for the folders they go to.
-  m_keptOpen = std::max<size_t>(1, std::min(kKeptOpen, budget / 2));
-  m_folderBudget = std::max<size_t>(1, budget - m_keptOpen);
+  // A quarter for the folders the files go to; the rest for the files of
+  // two groups, one syncing while the other is staged, when each group can
+  // still be a useful size.
+  m_folderBudget = std::max<size_t>(1, budget / 4);
+  const size_t files = budget - m_folderBudget;
+  m_overlap = files / 2 >= kMinOverlapGroup;
+  m_keptOpen = std::max<size_t>(1, std::min(kMaxFiles, m_overlap ? files / 2 : files));
 }
 
 Status PlacementBatch::add(StagedFile staged, PlacementTarget target, uint64_t size,
@@ -28,7 +37,10 @@ Status PlacementBatch::add(StagedFile staged, PlacementTarget target, uint64_t s
   ++(isNew ? stats.filesNew : stats.filesReplaced);
   stats.bytesWritten += size;
   m_bytes += size;
-  groupFull = m_pending.size() >= kMaxFiles || m_bytes >= kMaxBytes || m_folders >= m_folderBudget;
+  // With two groups in flight, a group is no larger than the files it may
+  // keep open: they all stay open until their syncs answer.
+  const size_t files = m_overlap ? m_keptOpen : kMaxFiles;
+  groupFull = m_pending.size() >= files || m_bytes >= kMaxBytes || m_folders >= m_folderBudget;
   return Status();
 }
 
@@ -42,31 +54,48 @@ void PlacementBatch::recount(Pending& pending, Mode mode, InstallStats& stats) {
   pending.mode = mode;
 }
 
-Status PlacementBatch::syncData(size_t& failed) {
-  // The syncs of a chunk of files go to the kernel together: the disk's
+Status PlacementBatch::syncData(Group& group, size_t& failed) {
+  // The syncs of a turn of files go to the kernel together: the disk's
   // waits overlap instead of adding up.
-  for (size_t first = 0; first < m_pending.size(); first += m_keptOpen) {
-    const size_t end = std::min(m_pending.size(), first + m_keptOpen);
+  for (size_t first = 0; first < group.size(); first += m_keptOpen) {
+    const size_t end = std::min(group.size(), first + m_keptOpen);
     std::vector<int> descriptors;
     for (failed = first; failed < end; ++failed) {
-      const Status status = open_staged(m_pending[failed].staged);
+      const Status status = open_staged(group[failed].staged);
       if (!status.ok()) return status;
-      descriptors.push_back(m_pending[failed].staged.file.descriptor());
+      descriptors.push_back(group[failed].staged.file.descriptor());
     }
     std::vector<int> errors;
     sync_descriptors(descriptors, errors);
     for (failed = first; failed < end; ++failed) {
       const int err = errors[failed - first];
-      if (err != 0) return status_of_errno(err, m_pending[failed].staged.destination);
-      m_pending[failed].staged.file = File();
+      if (err != 0) return status_of_errno(err, group[failed].staged.destination);
+      group[failed].staged.file = File();
     }
   }
   return Status();
 }
 
-Status PlacementBatch::backUpReplaced(InstallStats& stats, size_t& failed) {
-  for (failed = 0; failed < m_pending.size(); ++failed) {
-    Pending& pending = m_pending[failed];
+Status PlacementBatch::awaitData(Group& group, size_t& failed) {
+  std::vector<int> errors;
+  m_syncs.wait(errors);
+  Status status;
+  size_t first = 0;
+  for (size_t i = 0; i < group.size(); ++i) {
+    const int err = i < errors.size() ? errors[i] : 0;
+    if (err != 0 && status.ok()) {
+      status = status_of_errno(err, group[i].staged.destination);
+      first = i;
+    }
+    group[i].staged.file = File();
+  }
+  failed = first;
+  return status;
+}
+
+Status PlacementBatch::backUpReplaced(Group& group, InstallStats& stats, size_t& failed) {
+  for (failed = 0; failed < group.size(); ++failed) {
+    Pending& pending = group[failed];
     const PlacementTarget& target = pending.target;
     if (pending.mode == Mode::kReplace) {
       FileInfo here;
@@ -90,8 +119,8 @@ Status PlacementBatch::backUpReplaced(InstallStats& stats, size_t& failed) {
   if (!status.ok()) return status;
   run_hook(RunPoint::kGroupJournaled);
   bool moved = false;
-  for (failed = 0; failed < m_pending.size(); ++failed) {
-    Pending& pending = m_pending[failed];
+  for (failed = 0; failed < group.size(); ++failed) {
+    Pending& pending = group[failed];
     if (pending.mode != Mode::kReplace) continue;
     const PlacementTarget& target = pending.target;
     status = m_rollback.moveToBackup(*target.folder, target.name, target.leaf, pending.original);
@@ -109,7 +138,7 @@ Status PlacementBatch::backUpReplaced(InstallStats& stats, size_t& failed) {
   // both folders of each move are on disk before the new copies take the
   // names.
   status = m_rollback.syncBackups();
-  if (status.ok()) status = syncFolders(true);
+  if (status.ok()) status = syncFolders(group, true);
   return status;
 }
 
@@ -133,18 +162,17 @@ Status PlacementBatch::backUpAppeared(Pending& pending, InstallStats& stats) {
   return status;
 }
 
-Status PlacementBatch::syncFolders(bool sourcesToo) {
+Status PlacementBatch::syncFolders(const Group& group, bool sourcesOnly) {
   std::vector<int> descriptors;
   std::vector<const Directory*> folders;
-  for (const Pending& pending : m_pending) {
-    if (!sourcesToo || pending.mode == Mode::kReplace) {
-      const Directory* folder = pending.target.folder.get();
-      if (folders.empty() || folders.back() != folder) {
-        if (std::find(folders.begin(), folders.end(), folder) != folders.end()) continue;
-        folders.push_back(folder);
-        descriptors.push_back(folder->descriptor());
-      }
+  for (const Pending& pending : group) {
+    const Directory* folder = pending.target.folder.get();
+    if ((sourcesOnly && pending.mode != Mode::kReplace) ||
+        std::find(folders.begin(), folders.end(), folder) != folders.end()) {
+      continue;
     }
+    folders.push_back(folder);
+    descriptors.push_back(folder->descriptor());
   }
   std::vector<int> errors;
   sync_descriptors(descriptors, errors);
@@ -154,14 +182,13 @@ Status PlacementBatch::syncFolders(bool sourcesToo) {
   return Status();
 }
 
-Status PlacementBatch::flush(InstallStats& stats, unsigned long& percent) {
-  // A run with nothing to write never started its journal.
-  if (m_pending.empty()) return Status();
-  size_t failed = 0;
-  Status status = syncData(failed);
-  if (status.ok()) status = backUpReplaced(stats, failed);
-  for (size_t i = 0; i < m_pending.size(); ++i) {
-    Pending& pending = m_pending[i];
+Status PlacementBatch::putInPlace(Group& group, bool syncsInFlight, InstallStats& stats,
+                                  size_t& failed) {
+  failed = 0;
+  Status status = syncsInFlight ? awaitData(group, failed) : syncData(group, failed);
+  if (status.ok()) status = backUpReplaced(group, stats, failed);
+  for (size_t i = 0; i < group.size(); ++i) {
+    Pending& pending = group[i];
     if (status.ok()) {
       failed = i;
       const PlacementTarget& target = pending.target;
@@ -177,21 +204,70 @@ Status PlacementBatch::flush(InstallStats& stats, unsigned long& percent) {
     }
     if (!status.ok()) discard_staged(pending.staged);
   }
-  if (status.ok()) {
-    // The names the group gave are on disk before the group is done.
-    status = syncFolders(false);
-    failed = 0;
+  // The names the group gave are on disk before the group is done.
+  if (status.ok()) status = syncFolders(group, false);
+  return status;
+}
+
+Status PlacementBatch::flush(InstallStats& stats, unsigned long& percent) {
+  size_t failed = 0;
+  Status status;
+  Group* failing = nullptr;
+  if (!m_syncing.empty()) {
+    status = putInPlace(m_syncing, true, stats, failed);
+    if (status.ok()) {
+      m_syncing.clear();
+    } else {
+      failing = &m_syncing;
+    }
   }
-  if (!status.ok() && failed < m_pending.size()) percent = m_pending[failed].percent;
+  if (status.ok() && !m_pending.empty()) {
+    if (m_overlap) {
+      // Every file of the group is still open (the group is no larger
+      // than that): their syncs go to the disk now, and are waited for at
+      // the next flush, while the next group is staged.
+      std::vector<int> descriptors;
+      for (failed = 0; failed < m_pending.size() && status.ok(); ++failed) {
+        status = open_staged(m_pending[failed].staged);
+        descriptors.push_back(m_pending[failed].staged.file.descriptor());
+      }
+      if (status.ok()) {
+        m_syncs.submit(descriptors);
+        m_syncing.swap(m_pending);
+      } else {
+        --failed;
+        failing = &m_pending;
+      }
+    } else {
+      status = putInPlace(m_pending, false, stats, failed);
+      if (!status.ok()) failing = &m_pending;
+    }
+  }
+  if (failing != nullptr && failed < failing->size()) percent = (*failing)[failed].percent;
+  if (!status.ok()) discard();
   m_pending.clear();
   m_bytes = 0;
   m_folders = 0;
   return status;
 }
 
+Status PlacementBatch::finish(InstallStats& stats, unsigned long& percent) {
+  Status status = flush(stats, percent);
+  if (status.ok()) status = flush(stats, percent);
+  return status;
+}
+
+void PlacementBatch::discard(Group& group) {
+  for (Pending& pending : group) discard_staged(pending.staged);
+  group.clear();
+}
+
 void PlacementBatch::discard() {
-  for (Pending& pending : m_pending) discard_staged(pending.staged);
-  m_pending.clear();
+  // The syncs in flight hold the files' descriptors: answered first.
+  std::vector<int> ignored;
+  m_syncs.wait(ignored);
+  discard(m_syncing);
+  discard(m_pending);
   m_bytes = 0;
   m_folders = 0;
 }

@@ -24,6 +24,7 @@
 #include "install/file_placement.h"
 #include "install/install_failure.h"
 #include "install/rollback.h"
+#include "platform/batch_sync.h"
 #include "platform/directory.h"
 #include "platform/status.h"
 #include "platform/wstring.h"
@@ -41,42 +42,48 @@ class PlacementBatch {
   // A group is put in place once it holds this many files or bytes: the
   // bytes bound how long the group's syncs take, and how much the disk
   // holds twice for a while (the old copies and the staged ones).
-  static constexpr size_t kMaxFiles = 1024;
+  static constexpr size_t kMaxFiles = BackgroundSyncs::kMaxInFlight;
   static constexpr uint64_t kMaxBytes = 128u << 20;
-  // Staged files kept open from their writing until their sync, at most;
-  // the others are closed and opened again to be synced.
-  static constexpr size_t kKeptOpen = 256;
 
   explicit PlacementBatch(Rollback& rollback) : m_rollback(rollback) {}
   PlacementBatch(const PlacementBatch&) = delete;
   PlacementBatch& operator=(const PlacementBatch&) = delete;
 
   // How many descriptors the batch may hold open at once (staged files and
-  // destination folders); a group is put in place early rather than go
-  // past it. At least 2.
+  // destination folders). With room for two groups' files, a group's syncs
+  // go to the disk while the next group is staged (see flush); with less,
+  // one group at a time, its files closed and opened again to be synced in
+  // turns, and a group put in place early rather than go past it.
   void setDescriptorBudget(size_t descriptors);
 
   // Takes a staged entry for `target`, of `size` bytes, handled by the run
   // at `percent`; `isNew` when nothing stood there in the plan, `ownCopy`
   // when what stands there is what this run placed for an earlier entry
   // (never backed up again). The entry counts in `stats` as written from
-  // now on. `groupFull` says the group must be put in place now. Fails (the
-  // file discarded) when a file that is not kept open does not close
-  // cleanly.
+  // now on. `groupFull` says flush must be called now. Fails (the file
+  // discarded) when a file that is not kept open does not close cleanly.
   Status add(StagedFile staged, PlacementTarget target, uint64_t size, unsigned long percent,
              bool isNew, bool ownCopy, InstallStats& stats, bool& groupFull);
 
-  // Puts the group in place (see above); an entry found new or replaced
-  // other than planned is counted again in `stats`. On failure the files of
-  // the group not yet in place are discarded, the Status names the file and
-  // the reason, and `percent` is the failing entry's; the run must roll
-  // back.
+  // Ends the group being staged: puts in place the group before it, whose
+  // syncs were handed to the disk at the previous flush, then hands this
+  // group's syncs to the disk and returns, leaving it to the next flush or
+  // to finish (one group at a time when short of descriptors: put in place
+  // now). A group is put in place in the order the header gives. An entry
+  // found new or replaced other than planned is counted again in `stats`.
+  // On failure the files of both groups not yet in place are discarded,
+  // the Status names the file and the reason, and `percent` is the failing
+  // entry's; the run must roll back.
   Status flush(InstallStats& stats, unsigned long& percent);
+  // Flushes and puts every group in place: the run's last step before its
+  // commit.
+  Status finish(InstallStats& stats, unsigned long& percent);
 
-  // Removes the staged files of a run that will not go on.
+  // Removes the staged files of a run that will not go on (after the
+  // syncs still in flight have answered).
   void discard();
 
-  bool empty() const { return m_pending.empty(); }
+  bool empty() const { return m_pending.empty() && m_syncing.empty(); }
 
  private:
   enum class Mode {
@@ -92,28 +99,38 @@ class PlacementBatch {
     Mode mode;
     FileIdentity original;  // kReplace: what is moved into the backup tree
   };
+  using Group = std::vector<Pending>;
 
-  // The data and times of every staged file, on disk; `failed` gets the
-  // entry that failed.
-  Status syncData(size_t& failed);
+  // Puts `group` in place; `syncsInFlight` when its data syncs were handed
+  // to m_syncs. `failed` gets the entry that failed.
+  Status putInPlace(Group& group, bool syncsInFlight, InstallStats& stats, size_t& failed);
+  // The data and times of every staged file of `group`, on disk, in turns
+  // of m_keptOpen files.
+  Status syncData(Group& group, size_t& failed);
+  // The answers of the syncs in flight for `group`.
+  Status awaitData(Group& group, size_t& failed);
   // Journals every entry (an old copy that vanished since the plan makes
   // its entry new), puts the journal on disk, then moves the old copies
-  // into the backup tree and makes that durable. `failed` gets the entry
-  // that failed.
-  Status backUpReplaced(InstallStats& stats, size_t& failed);
+  // into the backup tree and makes that durable.
+  Status backUpReplaced(Group& group, InstallStats& stats, size_t& failed);
   // Something took the place of a new entry since the plan: it is backed
   // up like an old copy, on its own, and the entry placed over it.
   Status backUpAppeared(Pending& pending, InstallStats& stats);
-  // The destination folders of the group, synced.
-  Status syncFolders(bool sourcesToo);
+  // The destination folders of `group` (with `sourcesOnly`, those of its
+  // replaced files), synced.
+  Status syncFolders(const Group& group, bool sourcesOnly);
   void recount(Pending& pending, Mode mode, InstallStats& stats);
+  void discard(Group& group);
 
   Rollback& m_rollback;
-  std::vector<Pending> m_pending;
+  Group m_pending;  // being staged
+  Group m_syncing;  // its data syncs in flight
+  BackgroundSyncs m_syncs;
   uint64_t m_bytes = 0;
-  size_t m_keptOpen = kKeptOpen;
+  size_t m_keptOpen = kMaxFiles;
   size_t m_folderBudget = kMaxFiles;
-  size_t m_folders = 0;  // distinct destination folders in the group
+  size_t m_folders = 0;  // distinct destination folders in the group being staged
+  bool m_overlap = true;  // room for two groups' files
 };
 
 #endif  // QXR8_INSTALL_PLACEMENT_BATCH_H_

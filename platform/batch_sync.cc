@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -92,7 +93,93 @@ SharedContext& shared_context() {
   return *shared;
 }
 
+// The context of background syncs: another than the blocking calls', so
+// that neither ever collects the other's answers; big enough for a group.
+SharedContext& background_context() {
+  static SharedContext* shared = [] {
+    SharedContext* made = new SharedContext();
+    made->usable = io_setup(BackgroundSyncs::kMaxInFlight, &made->context) == 0;
+    return made;
+  }();
+  return *shared;
+}
+
 }  // namespace
+
+BackgroundSyncs::BackgroundSyncs() = default;
+
+BackgroundSyncs::~BackgroundSyncs() {
+  std::vector<int> ignored;
+  wait(ignored);
+}
+
+void BackgroundSyncs::submit(const std::vector<int>& fds) {
+  std::vector<int> ignored;
+  wait(ignored);
+  SharedContext& shared = background_context();
+  shared.turn.lock();
+  m_holding = true;
+  m_call = ++shared.calls;
+  m_fds.assign(fds.begin(), fds.begin() + std::min(fds.size(), kMaxInFlight));
+  m_errors.assign(m_fds.size(), 0);
+  m_submitted.assign(m_fds.size(), false);
+  std::vector<iocb> blocks(m_fds.size());
+  std::vector<iocb*> pointers(m_fds.size());
+  for (size_t i = 0; i < m_fds.size(); ++i) {
+    std::memset(&blocks[i], 0, sizeof blocks[i]);
+    blocks[i].aio_lio_opcode = IOCB_CMD_FSYNC;
+    blocks[i].aio_fildes = static_cast<__u32>(m_fds[i]);
+    blocks[i].aio_data = static_cast<__u64>(m_call) << 32 | i;
+    pointers[i] = &blocks[i];
+  }
+  long submitted = 0;
+  while (shared.usable && m_fds.size() > 1 && submitted < static_cast<long>(m_fds.size())) {
+    const long n = io_submit(shared.context, static_cast<long>(m_fds.size()) - submitted,
+                             &pointers[submitted]);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    submitted += n;
+  }
+  for (long i = 0; i < submitted; ++i) m_submitted[static_cast<size_t>(i)] = true;
+  // What the kernel did not take is synced now.
+  for (size_t i = static_cast<size_t>(submitted); i < m_fds.size(); ++i) {
+    m_errors[i] = sync_one(m_fds[i]);
+  }
+}
+
+void BackgroundSyncs::wait(std::vector<int>& errors) {
+  errors.clear();
+  if (!m_holding) return;
+  SharedContext& shared = background_context();
+  size_t outstanding = 0;
+  for (const bool submitted : m_submitted) outstanding += submitted ? 1 : 0;
+  std::vector<bool> answered(m_fds.size(), false);
+  std::vector<io_event> events(std::max<size_t>(outstanding, 1));
+  for (size_t done = 0; done < outstanding;) {
+    const long n = io_getevents(shared.context, 1, static_cast<long>(outstanding - done),
+                                events.data());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    for (long i = 0; i < n; ++i) {
+      const size_t index = static_cast<size_t>(events[i].data & 0xFFFFFFFFu);
+      if (events[i].data >> 32 != m_call || index >= m_fds.size() || answered[index]) continue;
+      answered[index] = true;
+      ++done;
+      const long result = static_cast<long>(events[i].res);
+      m_errors[index] = result >= 0 || result == -EINVAL ? 0 : static_cast<int>(-result);
+    }
+  }
+  // A sync the kernel took but never answered for is done again.
+  for (size_t i = 0; i < m_fds.size(); ++i) {
+    if (m_submitted[i] && !answered[i]) m_errors[i] = sync_one(m_fds[i]);
+  }
+  errors = m_errors;
+  m_fds.clear();
+  m_errors.clear();
+  m_submitted.clear();
+  m_holding = false;
+  shared.turn.unlock();
+}
 
 void sync_descriptors(const std::vector<int>& fds, std::vector<int>& errors) {
   errors.assign(fds.size(), 0);

@@ -513,9 +513,10 @@ TEST_F(InstallerTest, AFailureIsPostedBeforeTheRollbackRuns) {
   write_file(dest("a.txt"), "old a", 1000);
   make_dirs(dest("blocked/user"));
   const auto before = snapshot_tree(catalog.path());
-  // A whole group is put in place before the entry that fails.
+  // A whole group is put in place before the entry that fails (a group
+  // syncs while the next one is staged, and is put in place after it).
   std::vector<KitFile> files = {{"a.txt", "new a", 5000}};
-  while (files.size() < PlacementBatch::kMaxFiles) {
+  while (files.size() < 2 * PlacementBatch::kMaxFiles) {
     files.push_back({"f" + std::to_string(files.size()), "f", 5000});
   }
   files.push_back({"blocked", "x", 5000});
@@ -528,7 +529,7 @@ TEST_F(InstallerTest, AFailureIsPostedBeforeTheRollbackRuns) {
     backupAtPost = file_exists(dest(".qxr8\\run/backup/a.txt"));
   });
   EXPECT_EQ(183u, run.code);
-  const int percent = static_cast<int>(PlacementBatch::kMaxFiles * 100 / files.size());
+  const int percent = static_cast<int>((files.size() - 1) * 100 / files.size());
   EXPECT_EQ((State{183, text_of("IDS_INSTALL_ERROR"), percent}), run.states.back());
   // The GUI may show the error while the worker is still restoring.
   EXPECT_EQ("new a", atPost);
