@@ -86,9 +86,20 @@ void note_where_entries_land(const Directory& catalog, InstallPlan& plan) {
       known = true;
       lastFolder = folder;
       lastReal.clear();
+      // The deepest level that exists already, and what the run would
+      // make below it.
+      wstring existing = folder;
+      wstring missing;
       Directory reached;
-      if (!folder.empty() && open_catalog_directory(catalog, folder, false, {}, reached).ok()) {
-        const wstring real = reached.realPath();
+      while (!existing.empty() &&
+             !open_catalog_directory(catalog, existing, false, {}, reached).ok()) {
+        const size_t cut = existing.rfind(kPathSeparatorChar);
+        const wstring level = cut == wstring::npos ? existing : existing.substr(cut + 1);
+        missing = level + kPathSeparator + missing;
+        existing = cut == wstring::npos ? wstring() : existing.substr(0, cut);
+      }
+      if (!existing.empty()) {
+        const wstring real = reached.realPath() + missing;
         if (real != catalogReal + folder + kPathSeparator) lastReal = real;
       }
     }

@@ -70,6 +70,23 @@ bool JournalReader::recordAt(uint64_t number, uint64_t offset, uint64_t limit, J
   return false;
 }
 
+bool JournalReader::tornToEnd(uint64_t offset) {
+  const uint64_t start = offset;
+  bool endsInZero = false;
+  for (;;) {
+    if (!holdFrom(offset, UINT64_MAX)) return false;
+    const size_t held = static_cast<size_t>(m_bufferStart + m_bufferSize - offset);
+    if (held == 0) return endsInZero;
+    const char* data = m_buffer.get() + (offset - m_bufferStart);
+    for (size_t i = 0; i < held; ++i) {
+      // Written bytes only within the one record the crash tore.
+      if (data[i] != '\0' && offset + i - start >= kJournalRecordMax) return false;
+      endsInZero = data[i] == '\0';
+    }
+    offset += held;
+  }
+}
+
 Status JournalReader::scan(JournalScan& out) {
   out = JournalScan();
   m_version = 0;
@@ -93,8 +110,15 @@ Status JournalReader::scan(JournalScan& out) {
       break;
     }
     if (parse.outcome == Outcome::kInvalid) {
+      // Some file systems show what a crash cut off of an append as zero
+      // bytes to the end of the file, from a page's start: that is a record
+      // cut short too.
+      if (tornToEnd(offset)) {
+        out.cutShort = true;
+        break;
+      }
       // next() and previous() give nothing of a journal that failed.
-      m_error = defect(number, offset, parse.reason);
+      if (m_error.ok()) m_error = defect(number, offset, parse.reason);
       return m_error;
     }
     offset += parse.size;

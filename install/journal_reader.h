@@ -8,8 +8,9 @@
 // The journal is untrusted (it lives in a catalog other users may write
 // to): any defect but a last record cut short is reported as 13 with a
 // note naming the record, its byte offset and the reason. A last record
-// cut short is what a crash during an append leaves; the records before it
-// are the journal.
+// cut short is what a crash during an append leaves (on some file systems
+// as zero bytes to the end of the file); the records before it are the
+// journal.
 //
 // One thread uses a JournalReader at a time. It does not own the File,
 // which must stay open while it is used; it reads by position (readAt), so
@@ -80,6 +81,10 @@ class JournalReader {
   // before `limit`; false with m_error set when it is no longer so.
   bool recordAt(uint64_t number, uint64_t offset, uint64_t limit, JournalRecord& out,
                 uint64_t& end);
+  // Whether the file from `offset` is what a crash leaves of an append on
+  // some file systems: written bytes of at most one record, then zero bytes
+  // to its end; false with m_error set on a read error.
+  bool tornToEnd(uint64_t offset);
   // 13 naming the record and the reason.
   Status defect(uint64_t number, uint64_t offset, const char* reason) const;
 

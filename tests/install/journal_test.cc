@@ -112,6 +112,11 @@ TEST(JournalFormatTest, EveryPrefixOfAValidJournalGivesItsWholeRecordsBothWays) 
       EXPECT_EQ(given, w.forward);
       const std::vector<std::string> reversed(given.rbegin(), given.rend());
       EXPECT_EQ(v3 ? reversed : std::vector<std::string>(), w.backward);
+      // A crash can also leave the rest of an append as zero bytes.
+      const Walk torn = walk(bytes.substr(0, length) + std::string(100, '\0'));
+      ASSERT_TRUE(torn.status.ok()) << narrow_lib(describe_status(torn.status));
+      EXPECT_TRUE(torn.scan.cutShort);
+      EXPECT_EQ(given, torn.forward);
     }
   }
 }
@@ -133,6 +138,7 @@ TEST(JournalFormatTest, EveryDefectButACutShortTailIsRefusedWithItsRecordAndReas
       {V3() + "X0:;0\n", "unknown record kind"},
       {V3() + V3(), "version record after the first"},
       {"#!/bin/sh\n", "not a journal", "record 1 at byte 0:"},
+      {V3() + std::string(20, '\0') + "A", "unknown record kind"},
       {"V1:4;1\n", "not a version record of 2 or 3", "record 1 at byte 0:"},
       {"V1:2\nR1:a\n", "version 2 does not have", "record 2 at byte 5:"},
       {V3() + "S01:", "leading zero"},

@@ -187,6 +187,14 @@ TEST_F(XdktoolInstallTest, ADryRunPrintsThePlanAndWritesNothing) {
   r = run_tool({"install", "--dry-run", dotted, catalog.path()});
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ(0u, r.out.find("new\t" + catalog / "n/x/y.txt\n")) << r.out;
+
+  // Through the user's own link to a folder, it also says where the file
+  // really lands.
+  make_dirs(work / "elsewhere");
+  ASSERT_EQ(0, symlink((work / "elsewhere").c_str(), (catalog / "n").c_str()));
+  r = run_tool({"install", "--dry-run", dotted, catalog.path()});
+  EXPECT_EQ(0u, r.out.find("new\t" + catalog / "n/x/y.txt\t" + work / "elsewhere/x/y.txt\n"))
+      << r.out;
 }
 
 TEST_F(XdktoolInstallTest, AFullDiskNamesTheFileAndTheCode) {
@@ -658,9 +666,19 @@ TEST_F(XdktoolInstallTest, EveryStepIsOnTheDiskBeforeWhatDependsOnIt) {
     });
     if (name == "a.tpl" || name == "readme.txt") {
       ASSERT_LT(backup, i);
-      EXPECT_LT(find_call(calls, backup, [](const TracedCall& c) {
-                  return c.name == "fsync" && has(c.args, "run/backup");
-                }), i);
+      // The backup folder that took it, and every backup folder above it
+      // (each was made for it), are on disk before the new copy's name.
+      const size_t target = calls[backup].args.find(", ", calls[backup].args.find(name)) + 2;
+      std::string folder = calls[backup].args.substr(target, calls[backup].args.find('>', target) -
+                                                                 target + 1);
+      folder = folder.substr(folder.find('<'));
+      for (std::string level = folder; has(level, "run/backup");
+           level = level.substr(0, level.rfind('/')) + ">") {
+        SCOPED_TRACE(level);
+        EXPECT_LT(find_call(calls, backup, [&](const TracedCall& c) {
+                    return c.name == "fsync" && has(c.args, level);
+                  }), i);
+      }
       // And the group's records are on disk before the move: the last
       // journal write before it (after the version record) is synced first.
       size_t records = calls.size();
