@@ -3,10 +3,13 @@
 // loop kept alive between polls.
 #include <glib.h>
 
+#include <cstdio>
+
 #include "app/installer_dlg.h"
 #include "app/message_box.h"
 #include "install/install_failure.h"
 #include "platform/termination_signals.h"
+#include "platform/text_encoding.h"
 #include "res/string_table.h"
 
 namespace {
@@ -57,13 +60,19 @@ void CInstallerDlg::endProgressPage(const InstallState& state) {
     set_install_active(false);
     end_by_termination_signal();
   }
+  // What the run kept in the catalog of an interrupted run's, and why,
+  // named in full (the notes of a rollback still going on come later, to
+  // the tool that waits for it).
+  const InstallOutcome outcome = installRun.outcome();
+  for (const wstring& note : outcome.notes) {
+    std::fprintf(stderr, "setup: %s\n", narrow_lib(note).c_str());
+  }
   if (state.code != 0) {
     // The posted text only says that the installation failed; the line
     // below it names the file or folder and the system's reason, so that
     // the user can tell what to mend. A run that never began has none.
-    const InstallOutcome outcome = installRun.outcome();
-    const wstring detail =
-        outcome.failure.code != 0 ? describe_failure(outcome.failure) : wstring();
+    wstring detail = outcome.failure.code != 0 ? describe_failure(outcome.failure) : wstring();
+    for (const wstring& note : outcome.notes) detail += u"\n" + note;
     messageBox(this, state.text, detail, kMsgBoxErrorOk);
     showErrorFinalPage();
   } else {

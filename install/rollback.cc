@@ -48,10 +48,11 @@ Status Rollback::startRun(const Directory& catalog) {
   Status status = StateFolder::make(catalog, m_state);
   if (!status.ok()) return status;
   status = m_journal.create(m_state.folder());
-  // The journal's name and its first record are on disk before anything
-  // they protect happens; the folder's own entry already is.
+  // The journal's first record, its name and the folder's own name are on
+  // disk before anything they protect happens.
   if (status.ok()) status = m_journal.sync();
   if (status.ok()) status = m_state.folder().sync();
+  if (status.ok()) status = catalog.sync();
   if (status.ok()) status = m_state.stage(m_stage);
   if (!status.ok()) {
     m_journal.close();
@@ -265,8 +266,6 @@ Status Rollback::commit(unsigned long* foldersRemoved) {
     if (foldersRemoved != nullptr) *foldersRemoved = outcome.foldersRemoved;
   }
   m_journal.close();
-  m_backupMade.clear();
-  m_lastBackup = Directory();
   m_state.remove(*m_catalog);
   return Status();
 }

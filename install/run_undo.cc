@@ -107,8 +107,13 @@ RunUndo::Taken RunUndo::takeAway(const Directory& parent, const std::string& lea
   if (!matches(here)) return Taken::kNotOurs;
   const Directory* trash = nullptr;
   if (!m_state.trash(trash).ok()) return Taken::kNotOurs;
-  const SystemName held{"t" + std::to_string(++m_trashed)};
-  const Status moved = parent.rename(name, *trash, held);
+  // Never over what an earlier, interrupted undo may have left there.
+  SystemName held;
+  Status moved;
+  do {
+    held = SystemName{"t" + std::to_string(++m_trashed)};
+    moved = parent.renameNoReplace(name, *trash, held);
+  } while (moved.code == kErrorAlreadyExists && moved.path == trash->pathOf(held));
   if (!moved.ok()) {
     if (moved.systemError == ENOENT) return Taken::kGone;
     // A folder on another file system (where the user's own link led the

@@ -91,8 +91,6 @@ Status StateFolder::make(const Directory& catalog, StateFolder& out) {
   status = out.m_folder.makeDirectory(SystemName{kRunBackupFolderName}, kRunStateMode);
   const Directory* made = nullptr;
   if (status.ok()) status = out.inner(kRunStageFolderName, true, out.m_stage, made);
-  if (status.ok()) status = out.m_folder.sync();
-  if (status.ok()) status = catalog.sync();
   return status;
 }
 

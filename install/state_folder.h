@@ -20,9 +20,9 @@ class StateFolder {
  public:
   // Makes the state folder of a new run in `catalog` (which the caller
   // has locked): private (kRunStateMode, plus the setgid bit the catalog
-  // passes on), holding empty backup/ and stage/ folders, and its own entry
-  // durable in the catalog. Something already at its name fails with 183
-  // and is left alone.
+  // passes on), holding empty backup/ and stage/ folders. Not yet durable:
+  // the caller syncs it and the catalog once it has put its journal in it.
+  // Something already at its name fails with 183 and is left alone.
   static Status make(const Directory& catalog, StateFolder& out);
 
   // What stands at the state folder's name in `catalog`.
