@@ -94,9 +94,22 @@ Status probe_destination(const Directory& catalog, const wstring& name, Existing
     folder.valid = true;
     folder.relative = relativeDir;
     folder.directory = std::make_shared<Directory>();
-    folder.walked = open_catalog_directory(catalog, relativeDir, false, {}, *folder.directory);
     folder.identity = FileInfo();
-    if (folder.walked.ok()) folder.directory->info(folder.identity);
+    const bool below = !folder.missing.empty() &&
+                       relativeDir.compare(0, folder.missing.size(), folder.missing) == 0 &&
+                       (relativeDir.size() == folder.missing.size() ||
+                        relativeDir[folder.missing.size()] == kPathSeparatorChar);
+    if (below) {
+      folder.walked = error_status(kErrorFileNotFound, catalog.pathOf(folder.missing));
+    } else {
+      folder.walked = open_catalog_directory(catalog, relativeDir, false, {}, *folder.directory);
+      if (folder.walked.ok()) folder.directory->info(folder.identity);
+      const wstring& base = catalog.path();
+      if (folder.walked.code == kErrorFileNotFound &&
+          folder.walked.path.compare(0, base.size(), base) == 0) {
+        folder.missing = folder.walked.path.substr(base.size());
+      }
+    }
   }
   // A missing level is made when the entry is written.
   if (folder.walked.code == kErrorFileNotFound) return Status();

@@ -68,6 +68,9 @@ struct FolderCache {
   Status walked;                         // how the walk to it ended (2: a level is missing)
   std::shared_ptr<Directory> directory;  // open when the walk succeeded
   FileInfo identity;                     // the open folder's, looked up once
+  // The last level found missing (relative): nothing below it is looked
+  // for again while the catalog does not change.
+  wstring missing;
 };
 
 // Looks at what stands at `name` (normalised, relative) below `catalog`

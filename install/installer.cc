@@ -38,6 +38,19 @@ Status enough_descriptors(const Directory& catalog, const InstallPlan& plan) {
   return status;
 }
 
+// The run writes its files and keeps its backups in its state folder, and
+// puts them in place by renames: a folder of the catalog on another file
+// system (a mount point, or where the user's own link leads) is refused,
+// named, rather than half written.
+Status same_file_system(const Directory& folder, const FileInfo& info, const Directory& stage) {
+  FileInfo staging;
+  if (!stage.info(staging).ok() || staging.device == info.device) return Status();
+  Status status = status_of_errno(EXDEV, folder.path());
+  status.note = u"this folder is on another file system than the catalog, where the "
+                u"installation cannot keep what it needs to undo itself";
+  return status;
+}
+
 }  // namespace
 
 Installer::Installer() : batch(rollback), processData(nullptr), kitReader(nullptr) {}
@@ -56,7 +69,8 @@ unsigned Installer::run(InstallProcessData* data) {
   Status status = openCatalog(targetDir, madeCatalog);
   if (!status.ok()) return stopOnError(status, 0);
   const Directory& catalog = catalogLock.directory();
-  const InstallPlan plan = plan_entries(kit->entries, targetDir, &catalog);
+  // A catalog this run has just made holds nothing to look at.
+  const InstallPlan plan = plan_entries(kit->entries, targetDir, madeCatalog ? nullptr : &catalog);
   status = check_space(plan, kit->entries, catalog);
   // Short of descriptors, the kit is inflated whole first: its file is
   // then closed for the rest of the run.
@@ -144,6 +158,7 @@ Status Installer::stageEntry(KitReader& kit, unsigned long index, const PlannedE
         *opened);
     if (status.ok()) status = recorded;
     if (status.ok()) status = opened->info(stagingFolderInfo);
+    if (status.ok()) status = same_file_system(*opened, stagingFolderInfo, rollback.stage());
     if (!status.ok()) return status;
     stagingFolder = opened;
     stagingFolderName = relativeDir;

@@ -23,6 +23,7 @@
 #include "tests/support/file_tree.h"
 #include "tests/support/kit_builder.h"
 #include "tests/support/sandbox.h"
+#include "tests/support/small_tmpfs.h"
 #include "tests/support/temp_dir.h"
 
 using namespace test_support;
@@ -48,6 +49,7 @@ struct RunResult {
   unsigned code;
   std::vector<State> states;
   InstallStats stats;
+  Status failure;
 };
 
 class InstallerTest : public ::testing::Test {
@@ -71,7 +73,7 @@ class InstallerTest : public ::testing::Test {
     KitReader kit;
     EXPECT_EQ(0u, kit.open(widen_lib(kitPath)));
     InstallProcessData data;
-    RunResult result{0, {}, {}};
+    RunResult result{0, {}, {}, {}};
     data.setStateListener([&](unsigned code, const wstring& text, int percent) {
       result.states.push_back(State{code, narrow_lib(text), percent});
       if (onState) onState(data, result.states.back());
@@ -94,6 +96,7 @@ class InstallerTest : public ::testing::Test {
       EXPECT_NE(0u, result.code);
     }
     result.stats = stats;
+    data.getFailure(result.failure);
     return result;
   }
 };
@@ -507,6 +510,19 @@ TEST_F(InstallerTest, AFileThatCannotBeBackedUpIsNeitherReplacedNorLost) {
   EXPECT_EQ(0, run.states.back().percent);
   EXPECT_EQ("the user's only copy", contents_of(dest("sub/old.txt")));
   EXPECT_EQ(1000, get_mtime(dest("sub/old.txt")));
+}
+
+TEST_F(InstallerTest, AFolderOnAnotherFileSystemIsRefusedAndTheCatalogPutBack) {
+  write_file(dest("a.txt"), "old a", 1000);
+  SmallTmpfs mounted(dest("mnt"), 64 * 1024);
+  if (!mounted.ok()) GTEST_SKIP() << mounted.reason();
+  const auto before = snapshot_tree(catalog.path());
+  const RunResult run = install(make_kit(work.path(), "kit", {{"a.txt", "new a", 5000},
+                                                               {"mnt/b.txt", "b", 5000}}));
+  EXPECT_EQ(87u, run.code);
+  EXPECT_EQ(widen_lib(dest("mnt/")), run.failure.path);
+  EXPECT_NE(wstring::npos, run.failure.note.find(u"another file system"));
+  EXPECT_EQ(before, snapshot_tree(catalog.path()));
 }
 
 TEST_F(InstallerTest, AFailureIsPostedBeforeTheRollbackRuns) {
