@@ -297,6 +297,10 @@ TEST_F(RollbackTest, HostileRecordsInTheCallersOwnStateNeverReachOutsideTheCatal
       {"version 2 A evil/order.frm", [](const RollbackTest&) {
          return std::string("V1:2\nA14:evil/order.frm\nD8:evil/new\nD0:\n");
        }, true},
+      {"version 2 with a FIFO for readme.txt in the backup tree", [](const RollbackTest& t) {
+         mkfifo(t.state("backup/readme.txt").c_str(), 0600);
+         return std::string("V1:2\n");
+       }, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
