@@ -23,6 +23,14 @@ std::string backup_path(const std::string& relative) {
                           : std::string(kRunBackupFolderName) + "/" + relative;
 }
 
+// A folder's identity where a record holds it (device and inode only).
+FileIdentity folder_as_file(const FolderIdentity& folder) {
+  FileIdentity identity;
+  identity.device = folder.device;
+  identity.inode = folder.inode;
+  return identity;
+}
+
 // The relative path of the folder above `relative` ("" at the top).
 std::string parent_of(const std::string& relative) {
   const size_t slash = relative.rfind('/');
@@ -65,21 +73,25 @@ Status Rollback::startRun(const Directory& catalog) {
 void Rollback::noteMadeCatalog(const wstring& parent, const SystemName& name) {
   m_catalogParent = parent;
   m_catalogName = name;
-  JournalRecord record;
-  record.kind = JournalKind::kCreatedDir;
   Directory above;
-  FileInfo info;
-  if (Directory::open(parent, above).ok() && above.info(info).ok()) {
-    record.folder = folder_identity_of(info);
-  }
-  if (m_catalog != nullptr && m_catalog->info(info).ok()) {
-    record.placed.device = info.device;
-    record.placed.inode = info.inode;
-  }
-  append(record);
+  FileInfo parentInfo;
+  FileInfo made;
+  if (Directory::open(parent, above).ok()) above.info(parentInfo);
+  if (m_catalog != nullptr) m_catalog->info(made);
+  append(JournalKind::kCreatedDir, folder_identity_of(parentInfo), std::string(),
+         folder_as_file(folder_identity_of(made)), FileIdentity());
 }
 
-void Rollback::append(const JournalRecord& record) { m_journal.append(record); }
+void Rollback::append(JournalKind kind, const FolderIdentity& folder, const std::string& name,
+                      const FileIdentity& placed, const FileIdentity& original) {
+  JournalRecord record;
+  record.kind = kind;
+  record.name = name;
+  record.folder = folder;
+  record.placed = placed;
+  record.original = original;
+  m_journal.append(record);
+}
 
 Status Rollback::recordCreatedDir(const Directory& parent, const std::string& name) {
   std::string folder;
@@ -90,56 +102,29 @@ Status Rollback::recordCreatedDir(const Directory& parent, const std::string& na
   Status status = parent.info(above);
   if (status.ok()) status = parent.info(SystemName{leaf}, FollowLinks::kNo, made);
   if (!status.ok()) return status;
-  JournalRecord record;
-  record.kind = JournalKind::kCreatedDir;
-  record.name = name;
-  record.folder = folder_identity_of(above);
-  record.placed.device = made.device;
-  record.placed.inode = made.inode;
-  append(record);
+  append(JournalKind::kCreatedDir, folder_identity_of(above), name,
+         folder_as_file(folder_identity_of(made)), FileIdentity());
   return Status();
 }
 
 void Rollback::recordAdded(const FolderIdentity& folder, const std::string& name,
                            const FileIdentity& placed) {
-  JournalRecord record;
-  record.kind = JournalKind::kAddedFile;
-  record.name = name;
-  record.folder = folder;
-  record.placed = placed;
-  append(record);
+  append(JournalKind::kAddedFile, folder, name, placed, FileIdentity());
 }
 
 void Rollback::recordReplaced(const FolderIdentity& folder, const std::string& name,
                               const FileIdentity& placed, const FileIdentity& original) {
-  JournalRecord record;
-  record.kind = JournalKind::kReplacedFile;
-  record.name = name;
-  record.folder = folder;
-  record.placed = placed;
-  record.original = original;
-  append(record);
+  append(JournalKind::kReplacedFile, folder, name, placed, original);
 }
 
 void Rollback::recordBackedUp(const FolderIdentity& folder, const std::string& name,
                               const FileIdentity& original) {
-  JournalRecord record;
-  record.kind = JournalKind::kBackedUp;
-  record.name = name;
-  record.folder = folder;
-  record.original = original;
-  append(record);
+  append(JournalKind::kBackedUp, folder, name, FileIdentity(), original);
 }
 
 void Rollback::recordFolderToRemove(const FolderIdentity& folder, const std::string& name,
                                     const FolderIdentity& self) {
-  JournalRecord record;
-  record.kind = JournalKind::kFolderToRemove;
-  record.name = name;
-  record.folder = folder;
-  record.placed.device = self.device;
-  record.placed.inode = self.inode;
-  append(record);
+  append(JournalKind::kFolderToRemove, folder, name, folder_as_file(self), FileIdentity());
   m_hasFoldersToRemove = true;
 }
 
@@ -249,9 +234,7 @@ Status Rollback::syncBackups() {
 Status Rollback::commit(unsigned long* foldersRemoved) {
   if (foldersRemoved != nullptr) *foldersRemoved = 0;
   if (!m_state.isOpen()) return Status();
-  JournalRecord committed;
-  committed.kind = JournalKind::kCommitted;
-  append(committed);
+  append(JournalKind::kCommitted, FolderIdentity(), std::string(), FileIdentity(), FileIdentity());
   Status status = m_journal.sync();
   if (!status.ok()) return status;
   // From here on the run stands: what follows only tidies, and a run

@@ -128,7 +128,8 @@ class Rollback {
  private:
   // The backup tree's folder for `relativeFolder`, made on first use.
   Status backupFolder(const std::string& relativeFolder, const Directory*& out);
-  void append(const JournalRecord& record);
+  void append(JournalKind kind, const FolderIdentity& folder, const std::string& name,
+              const FileIdentity& placed, const FileIdentity& original);
 
   Directory m_ownCatalog;  // when start() opened it
   const Directory* m_catalog = nullptr;

@@ -18,6 +18,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/file_io.h"
 #include "tests/support/file_tree.h"
+#include "tests/support/kit_builder.h"
 #include "tests/support/sandbox.h"
 #include "tests/support/temp_dir.h"
 
@@ -235,6 +236,36 @@ TEST_F(RollbackTest, ADeadRunIsUndoneOnlyWhereWhatItLeftIsStillItsOwn) {
   EXPECT_EQ("saved since", contents_of(catalog / "forms/order.frm"));
   EXPECT_EQ("the user's order form", contents_of(catalog / "forms/order.frm.qxr8-old"));
   EXPECT_NE(std::string::npos, notes.find(catalog / "forms/order.frm.qxr8-old")) << notes;
+}
+
+TEST_F(RollbackTest, APreviousReleasesDeadRunIsUndoneWithTheKitStandingInForIdentities) {
+  userFiles();
+  const auto before = snapshot_tree(catalog.path());
+  // What the previous release left: the kit's copies placed, the user's
+  // originals in the backup tree, a journal of names alone.
+  std::vector<config::KitEntry> kit;
+  for (const char* name : {"forms/order.frm", "new/added.frm", "new/edited.frm"}) {
+    kit.push_back({widen_lib(name), kit_time(1700000000), 0, 9});
+  }
+  write_file(catalog / "new/added.frm", "kit bytes", 1700000000);
+  write_file(catalog / "new/edited.frm", "edited since", 1700000000);
+  make_dirs(state("backup/forms"));
+  chmod((catalog / kState).c_str(), 0700);
+  ASSERT_EQ(0, rename((catalog / "forms/order.frm").c_str(), state("backup/forms/order.frm").c_str()));
+  write_file(catalog / "forms/order.frm", "kit bytes", 1700000000);
+  write_file(state("journal"), "V1:2\nD3:new\nA13:new/added.frm\nA14:new/edited.frm\n");
+  Directory opened;
+  ASSERT_TRUE(Directory::open(widen_lib(catalog.path()), opened).ok());
+  std::vector<wstring> notes;
+  ASSERT_TRUE(recover_dead_run(opened, &kit, notes).ok());
+  // The kit's own copies went; the edited one and its folder stay.
+  auto expected = before;
+  expected["new/"] = snapshot_tree(catalog.path())["new/"];
+  expected["new/edited.frm"] = snapshot_tree(catalog.path())["new/edited.frm"];
+  EXPECT_EQ(expected, snapshot_tree(catalog.path()));
+  EXPECT_EQ("edited since", contents_of(catalog / "new/edited.frm"));
+  ASSERT_EQ(1u, notes.size());
+  EXPECT_NE(wstring::npos, notes[0].find(u"new/edited.frm: kept"));
 }
 
 TEST_F(RollbackTest, ATakenOutFileComesBackAndAStateWithoutBackupsIsRemoved) {
