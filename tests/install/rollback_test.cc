@@ -422,21 +422,27 @@ TEST_F(RollbackTest, AnotherUsersStateIsLeftToThatUserWhoeverAsksRootIncluded) {
   // A catalog two users may write; a dead run of each user's in turn.
   ASSERT_EQ(0, chmod(catalog.path().c_str(), 0777));
   userFiles();
-  for (const bool rootAsks : {true, false}) {
-    SCOPED_TRACE(rootAsks ? "root asks" : "the other user asks");
+  // Who owns the state, who asks, and what the refusal says of the owner.
+  const struct {
+    unsigned owner;
+    bool rootAsks;
+    const char* named;
+  } cases[] = {{kOtherUser, true, "the user nobody"},
+               {54321, true, "uid 54321 (no such user exists)"},
+               {0, false, "the user root"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.named);
+    const bool rootAsks = c.rootAsks;
     make_dirs(state("backup"));
     chmod((catalog / kState).c_str(), 0700);
     write_file(state("journal"), "V1:2\nA9:readme.txt\n");
-    if (rootAsks) {
-      for (const std::string& path : {catalog / kState, state("backup"),
-                                      state("journal")}) {
-        ASSERT_EQ(0, lchown(path.c_str(), kOtherUser, kOtherUser));
-      }
+    for (const std::string& path : {catalog / kState, state("backup"), state("journal")}) {
+      ASSERT_EQ(0, lchown(path.c_str(), c.owner, c.owner));
     }
     const auto before = snapshot_tree(catalog.path());
     ChildOptions options;
     options.asOtherUser = !rootAsks;
-    const std::string owner = rootAsks ? "the user nobody" : "the user root";
+    const std::string owner = c.named;
     const ChildResult r = run_function(
         [&] {
           std::string notes;
