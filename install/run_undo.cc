@@ -233,7 +233,8 @@ void RunUndo::undo(const JournalRecord& record) {
   }
   Status why;
   const Directory* parent = folder(relativeFolder, record.folder, check, why);
-  const wstring path = m_catalog.pathOf(wide(record.name));
+  // Named only in a note: a replay costs no memory per record.
+  const auto path = [&] { return m_catalog.pathOf(wide(record.name)); };
   if (parent == nullptr) {
     // A folder that is gone took nothing of the user's with it; one that
     // is not the run's any more is left as it is.
@@ -241,7 +242,7 @@ void RunUndo::undo(const JournalRecord& record) {
       if (record.kind == JournalKind::kReplacedFile || record.kind == JournalKind::kBackedUp) {
         m_backupsLeft = true;
       }
-      note(path + u": left as it is: " + describe_status(why));
+      note(path() + u": left as it is: " + describe_status(why));
     }
     return;
   }
@@ -259,7 +260,7 @@ void RunUndo::undo(const JournalRecord& record) {
       const Taken taken = takeAway(*parent, leaf, placed);
       if (taken == Taken::kTaken) m_cached->changed = true;
       if (taken == Taken::kNotOurs) {
-        note(path + u": kept, it is not the file the run placed there (changed or saved since)");
+        note(path() + u": kept, it is not the file the run placed there (changed or saved since)");
       }
       return;
     }
@@ -291,7 +292,7 @@ void RunUndo::undo(const JournalRecord& record) {
         m_cached->changed = true;
       } else if (removed.systemError == ENOTEMPTY || removed.systemError == EEXIST) {
         ++m_foldersLeft;
-        if (check) note(path + u"/: kept, it holds files saved there after the run");
+        if (check) note(path() + u"/: kept, it holds files saved there after the run");
       }
       return;
     }

@@ -464,7 +464,7 @@ TEST_F(RollbackTest, AnotherUsersStateIsLeftToThatUserWhoeverAsksRootIncluded) {
 TEST_F(RollbackTest, AJournalOfMillionsOfRecordsIsReplayedInBoundedMemory) {
   make_dirs(state("backup"));
   chmod((catalog / kState).c_str(), 0700);
-  // Two million records of files and folders that are not there: 60 MB.
+  // A million records of files and folders that are not there: 30 MB.
   std::string block;
   for (int i = 0; i < 1000; ++i) {
     JournalRecord r;
@@ -477,7 +477,7 @@ TEST_F(RollbackTest, AJournalOfMillionsOfRecordsIsReplayedInBoundedMemory) {
     FILE* out = std::fopen((state("journal")).c_str(), "w");
     ASSERT_NE(nullptr, out);
     std::fputs("V1:3;1\n", out);
-    for (int i = 0; i < 2000; ++i) std::fwrite(block.data(), 1, block.size(), out);
+    for (int i = 0; i < 1000; ++i) std::fwrite(block.data(), 1, block.size(), out);
     std::fclose(out);
   }
   const ChildResult r = run_function([this] {
@@ -486,10 +486,17 @@ TEST_F(RollbackTest, AJournalOfMillionsOfRecordsIsReplayedInBoundedMemory) {
     std::string notes;
     const bool ok = recover(notes).ok();
     getrusage(RUSAGE_SELF, &after);
-    std::printf("peak grew by %ld KiB\n", after.ru_maxrss - before.ru_maxrss);
-    return ok && after.ru_maxrss - before.ru_maxrss < 16 * 1024 ? 0 : 1;
+    std::printf("%ld", after.ru_maxrss - before.ru_maxrss);
+    std::fflush(stdout);
+    return ok ? 0 : 1;
   });
-  EXPECT_EQ(0, r.status) << r.out << r.err;
+  ASSERT_EQ(0, r.status) << r.err;
+#ifdef __SANITIZE_ADDRESS__
+  // AddressSanitizer keeps freed memory in quarantine: its peak says
+  // nothing of what the replay holds.
+  GTEST_SKIP() << "peak memory not judged under AddressSanitizer (grew by " << r.out << " KiB)";
+#endif
+  EXPECT_LT(std::stol(r.out), 16 * 1024) << "KiB of peak memory gained by the replay";
   EXPECT_FALSE(file_exists(catalog / kState));
 }
 
