@@ -2,23 +2,23 @@
 
 #include <algorithm>
 
+#include "install/run_hooks.h"
+#include "platform/batch_sync.h"
+
 namespace {
 // The smallest group worth syncing while the next is staged.
 constexpr size_t kMinOverlapGroup = 16;
 }  // namespace
 
-#include "install/run_hooks.h"
-#include "platform/batch_sync.h"
-
 void PlacementBatch::setDescriptorBudget(size_t descriptors) {
   const size_t budget = std::max<size_t>(descriptors, 2);
-  // A quarter for the folders the files go to; the rest for the files of
-  // two groups, one syncing while the other is staged, when each group can
-  // still be a useful size.
-  m_folderBudget = std::max<size_t>(1, budget / 4);
-  const size_t files = budget - m_folderBudget;
-  m_overlap = files / 2 >= kMinOverlapGroup;
-  m_keptOpen = std::max<size_t>(1, std::min(kMaxFiles, m_overlap ? files / 2 : files));
+  // Each group holds its files open and the folders they go to: a quarter
+  // of its share for the folders. Two groups, one syncing while the other
+  // is staged, when each can still be of a useful size; else one.
+  m_overlap = budget * 3 / 8 >= kMinOverlapGroup;
+  const size_t share = m_overlap ? budget / 2 : budget;
+  m_folderBudget = std::max<size_t>(1, share / 4);
+  m_keptOpen = std::max<size_t>(1, std::min(kMaxFiles, share - std::min(share, m_folderBudget)));
 }
 
 Status PlacementBatch::add(StagedFile staged, PlacementTarget target, uint64_t size,
