@@ -148,6 +148,13 @@ TEST_F(RollbackTest, ARunMakesAPrivateStateThatCommitOrRollbackRemoves) {
       EXPECT_EQ(0700u, st.st_mode & 07777);
       EXPECT_EQ((std::vector<std::string>{"backup", "journal", "stage"}), list_dir(catalog / kState));
       run.place("kept.txt", "the run's");
+      // The first copy kept under a name is never replaced by another.
+      Directory opened;
+      ASSERT_TRUE(Directory::open(widen_lib(catalog.path()), opened).ok());
+      EXPECT_EQ(183u, run.run().moveToBackup(opened, "kept.txt", SystemName{"kept.txt"},
+                                              file_identity_of(info_of(catalog / "kept.txt")))
+                          .code);
+      EXPECT_EQ("the run's", contents_of(catalog / "kept.txt"));
       EXPECT_EQ(commit ? 0u : 5u, commit ? run.run().stop() : run.run().rollback(5));
     }
     EXPECT_EQ(std::vector<std::string>{"kept.txt"}, list_dir(catalog.path()));
