@@ -56,11 +56,7 @@ Status Rollback::startRun(const Directory& catalog) {
   Status status = StateFolder::make(catalog, m_state);
   if (!status.ok()) return status;
   status = m_journal.create(m_state.folder());
-  // The journal's first record, its name and the folder's own name are on
-  // disk before anything they protect happens.
-  if (status.ok()) status = m_journal.sync();
-  if (status.ok()) status = m_state.folder().sync();
-  if (status.ok()) status = catalog.sync();
+  m_stateDurable = false;
   if (status.ok()) status = m_state.stage(m_stage);
   if (!status.ok()) {
     m_journal.close();
@@ -80,6 +76,18 @@ void Rollback::noteMadeCatalog(const wstring& parent, const SystemName& name) {
   if (m_catalog != nullptr) m_catalog->info(made);
   append(JournalKind::kCreatedDir, folder_identity_of(parentInfo), std::string(),
          folder_as_file(folder_identity_of(made)), FileIdentity());
+}
+
+Status Rollback::syncJournal() {
+  Status status = m_journal.sync();
+  if (status.ok() && !m_stateDurable) {
+    // The journal's name and the folder's own name, so that a later run
+    // finds what the records say.
+    status = m_state.folder().sync();
+    if (status.ok()) status = m_catalog->sync();
+    m_stateDurable = status.ok();
+  }
+  return status;
 }
 
 void Rollback::append(JournalKind kind, const FolderIdentity& folder, const std::string& name,
@@ -235,7 +243,7 @@ Status Rollback::commit(unsigned long* foldersRemoved) {
   if (foldersRemoved != nullptr) *foldersRemoved = 0;
   if (!m_state.isOpen()) return Status();
   append(JournalKind::kCommitted, FolderIdentity(), std::string(), FileIdentity(), FileIdentity());
-  Status status = m_journal.sync();
+  Status status = syncJournal();
   if (!status.ok()) return status;
   // From here on the run stands: what follows only tidies, and a run
   // cut off meanwhile is tidied by the next.

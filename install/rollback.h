@@ -45,9 +45,11 @@ class Rollback {
 
   // Starts the journal of a run into `catalog` (locked by the caller, and
   // kept open by it for the whole run): makes the run's state folder with
-  // its journal (locked until the end of the run) and backup tree, all on
-  // disk before it returns. A state folder that stands already (a dead
-  // run not undone) fails with 183 and is left alone.
+  // its journal (locked until the end of the run) and backup tree. They go
+  // to the disk with the first syncJournal, before anything they protect:
+  // a run cut off before that has changed nothing but the folders it made,
+  // which are empty. A state folder that stands already (a dead run not
+  // undone) fails with 183 and is left alone.
   Status startRun(const Directory& catalog);
   // The same for the catalog at the path `targetDir`, which the object
   // opens and keeps: 0 or the failing code.
@@ -77,9 +79,10 @@ class Rollback {
   void recordFolderToRemove(const FolderIdentity& folder, const std::string& name,
                             const FolderIdentity& self);
 
-  // Puts the records appended so far on disk: the run calls it before the
-  // changes they announce.
-  Status syncJournal() { return m_journal.sync(); }
+  // Puts the records appended so far on disk, the first time with the
+  // state folder's own entries: the run calls it before the changes they
+  // announce.
+  Status syncJournal();
 
   // Moves `leaf` of `folder` (reached as `name` below the catalog) into the
   // backup tree, whose folders are made on first use, and checks it there,
@@ -143,6 +146,7 @@ class Rollback {
   Directory m_lastBackup;
   std::string m_lastBackupName;
   bool m_hasFoldersToRemove = false;
+  bool m_stateDurable = false;  // the state folder's entries are on disk
   wstring m_catalogParent;  // when the run made the catalog
   SystemName m_catalogName;
   bool m_restoreFailed = false;
