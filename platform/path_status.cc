@@ -1,6 +1,5 @@
 #include "platform/path_status.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -86,44 +85,4 @@ bool resolve_link_chain(const wstring& path, wstring& target) {
 bool may_write(const wstring& path) {
   std::string narrow;
   return to_system_path(path, narrow) && faccessat(AT_FDCWD, narrow.c_str(), W_OK, AT_EACCESS) == 0;
-}
-
-bool is_replaceable_file(const wstring& path) {
-  switch (path_kind(path, false)) {
-    case PathKind::kRegular:
-      return true;
-    case PathKind::kSymlink: {
-      // A dangling link is replaced (and put back) like a file.
-      const PathKind target = path_kind(path, true);
-      return target == PathKind::kRegular || target == PathKind::kMissing;
-    }
-    default:
-      return false;
-  }
-}
-
-bool list_directory(const wstring& directory, std::vector<DirectoryEntry>& entries) {
-  entries.clear();
-  std::string narrow;
-  if (!system_name_without_trailing_slash(directory, narrow)) return false;
-  // O_NOFOLLOW: a link standing where a directory is expected is not walked.
-  const int fd = open(narrow.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return false;
-  DIR* dir = fdopendir(fd);
-  if (dir == nullptr) {
-    close(fd);
-    return false;
-  }
-  while (struct dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name == "." || name == "..") continue;
-    struct stat st;
-    bool isDirectory = false;
-    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
-      isDirectory = S_ISDIR(st.st_mode);
-    }
-    entries.push_back(DirectoryEntry{from_system_path(name), isDirectory});
-  }
-  closedir(dir);
-  return true;
 }

@@ -1,11 +1,8 @@
-// What stands at a path, asked without opening it, and a directory listing
-// that never follows symbolic links. The rollback walks trees with these so
-// that a link is always handled as itself, and the installer uses them to
-// refuse a destination it must not replace. No shared state; any thread.
+// What stands at a path, asked without opening it, and the entries of a
+// directory as its listing gives them (Directory::list). No shared state;
+// any thread.
 #ifndef QXR8_PLATFORM_PATH_STATUS_H_
 #define QXR8_PLATFORM_PATH_STATUS_H_
-
-#include <vector>
 
 #include "platform/wstring.h"
 
@@ -27,10 +24,6 @@ PathKind kind_of_mode(unsigned mode);
 // with a trailing slash is still the link. Never blocks on a FIFO.
 PathKind path_kind(const wstring& path, bool followLinks);
 
-// True when `path` is a regular file, a symbolic link to one or a dangling
-// link: the only things the installer may back up and replace.
-bool is_replaceable_file(const wstring& path);
-
 // The text of the symbolic link at `path`; false when it is no link or
 // cannot be read.
 bool read_link(const wstring& path, wstring& target);
@@ -48,11 +41,5 @@ struct DirectoryEntry {
   wstring name;
   bool isDirectory;  // a real directory, never a link to one
 };
-
-// The entries of directory `directory` (with or without a trailing "/"),
-// "." and ".." left out, in the order the system gives them. Each entry is
-// examined without following links. Returns false (and an empty list) when
-// the directory cannot be opened or is a link.
-bool list_directory(const wstring& directory, std::vector<DirectoryEntry>& entries);
 
 #endif  // QXR8_PLATFORM_PATH_STATUS_H_
