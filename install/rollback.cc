@@ -79,15 +79,23 @@ void Rollback::noteMadeCatalog(const wstring& parent, const SystemName& name) {
 }
 
 Status Rollback::syncJournal() {
-  Status status = m_journal.sync();
-  if (status.ok() && !m_stateDurable) {
-    // The journal's name and the folder's own name, so that a later run
-    // finds what the records say.
-    status = m_state.folder().sync();
-    if (status.ok()) status = m_catalog->sync();
-    m_stateDurable = status.ok();
+  if (m_stateDurable) return m_journal.sync();
+  // The first time, with the journal's name and the folder's own name, so
+  // that a later run finds what the records say: the three go to the disk
+  // together.
+  Status status = m_journal.writePending();
+  if (!status.ok()) return status;
+  const std::vector<const wstring*> paths = {&m_journal.file().path(), &m_state.path(),
+                                             &m_catalog->path()};
+  std::vector<int> errors;
+  sync_descriptors({m_journal.file().descriptor(), m_state.folder().descriptor(),
+                    m_catalog->descriptor()},
+                   errors);
+  for (size_t i = 0; i < errors.size(); ++i) {
+    if (errors[i] != 0) return status_of_errno(errors[i], *paths[i]);
   }
-  return status;
+  m_stateDurable = true;
+  return Status();
 }
 
 void Rollback::append(JournalKind kind, const FolderIdentity& folder, const std::string& name,
