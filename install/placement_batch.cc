@@ -12,13 +12,14 @@ constexpr size_t kMinOverlapGroup = 16;
 
 void PlacementBatch::setDescriptorBudget(size_t descriptors) {
   const size_t budget = std::max<size_t>(descriptors, 2);
-  // Each group holds its files open and the folders they go to: a quarter
-  // of its share for the folders. Two groups, one syncing while the other
-  // is staged, when each can still be of a useful size; else one.
-  m_overlap = budget * 3 / 8 >= kMinOverlapGroup;
-  const size_t share = m_overlap ? budget / 2 : budget;
-  m_folderBudget = std::max<size_t>(1, share / 4);
-  m_keptOpen = std::max<size_t>(1, std::min(kMaxFiles, share - std::min(share, m_folderBudget)));
+  // Two groups, one syncing while the other is staged, when each can still
+  // be of a useful size; else one. Each holds its files open and the
+  // folders they go to; the folders a placed group gave names to wait for
+  // the next group's syncs as well.
+  m_overlap = budget * 7 / 20 >= kMinOverlapGroup;
+  m_folderBudget = std::max<size_t>(1, budget / (m_overlap ? 10 : 4));
+  const size_t files = budget - std::min(budget, m_folderBudget * (m_overlap ? 3 : 1));
+  m_keptOpen = std::max<size_t>(1, std::min(kMaxFiles, m_overlap ? files / 2 : files));
 }
 
 Status PlacementBatch::add(StagedFile staged, PlacementTarget target, uint64_t size,
@@ -80,20 +81,24 @@ Status PlacementBatch::awaitData(Group& group, size_t& failed) {
   std::vector<int> errors;
   m_syncs.wait(errors);
   Status status;
-  size_t first = 0;
-  for (size_t i = 0; i < group.size(); ++i) {
-    const int err = i < errors.size() ? errors[i] : 0;
-    if (err != 0 && status.ok()) {
-      status = status_of_errno(err, group[i].staged.destination);
-      first = i;
-    }
-    group[i].staged.file = File();
+  failed = 0;
+  for (size_t i = 0; i < errors.size(); ++i) {
+    if (errors[i] == 0 || !status.ok()) continue;
+    // The group's files first, then the journal and the folders.
+    status = i < group.size() ? status_of_errno(errors[i], group[i].staged.destination)
+                              : status_of_errno(errors[i], m_pathsInFlight[i - group.size()]);
+    failed = std::min(i, group.size() - 1);
   }
-  failed = first;
+  for (Pending& pending : group) pending.staged.file = File();
+  m_pathsInFlight.clear();
+  m_foldersInFlight.clear();
+  if (status.ok()) m_rollback.journalSynced();
   return status;
 }
 
-Status PlacementBatch::backUpReplaced(Group& group, InstallStats& stats, size_t& failed) {
+Status PlacementBatch::backUpReplaced(Group& group, bool journaled, InstallStats& stats,
+                                      size_t& failed) {
+  bool appended = false;
   for (failed = 0; failed < group.size(); ++failed) {
     Pending& pending = group[failed];
     const PlacementTarget& target = pending.target;
@@ -103,19 +108,20 @@ Status PlacementBatch::backUpReplaced(Group& group, InstallStats& stats, size_t&
       if (!looked.ok()) return looked;
       if (here.kind == PathKind::kMissing) {
         recount(pending, Mode::kNew, stats);
+        m_rollback.recordAdded(target.folderIdentity, target.name, pending.staged.identity);
       } else {
         pending.original = file_identity_of(here);
+        m_rollback.recordReplaced(target.folderIdentity, target.name, pending.staged.identity,
+                                  pending.original);
       }
-    }
-    if (pending.mode == Mode::kReplace) {
-      m_rollback.recordReplaced(target.folderIdentity, target.name, pending.staged.identity,
-                                pending.original);
-    } else {
+      appended = true;
+    } else if (!journaled) {
       m_rollback.recordAdded(target.folderIdentity, target.name, pending.staged.identity);
+      appended = true;
     }
   }
   failed = 0;
-  Status status = m_rollback.syncJournal();
+  Status status = appended ? m_rollback.syncJournal() : Status();
   if (!status.ok()) return status;
   run_hook(RunPoint::kGroupJournaled);
   bool moved = false;
@@ -138,7 +144,7 @@ Status PlacementBatch::backUpReplaced(Group& group, InstallStats& stats, size_t&
   // both folders of each move are on disk before the new copies take the
   // names.
   status = m_rollback.syncBackups();
-  if (status.ok()) status = syncFolders(group, true);
+  if (status.ok()) status = syncReplacedFolders(group);
   return status;
 }
 
@@ -162,12 +168,12 @@ Status PlacementBatch::backUpAppeared(Pending& pending, InstallStats& stats) {
   return status;
 }
 
-Status PlacementBatch::syncFolders(const Group& group, bool sourcesOnly) {
+Status PlacementBatch::syncReplacedFolders(const Group& group) {
   std::vector<int> descriptors;
   std::vector<const Directory*> folders;
   for (const Pending& pending : group) {
     const Directory* folder = pending.target.folder.get();
-    if ((sourcesOnly && pending.mode != Mode::kReplace) ||
+    if (pending.mode != Mode::kReplace ||
         std::find(folders.begin(), folders.end(), folder) != folders.end()) {
       continue;
     }
@@ -186,7 +192,7 @@ Status PlacementBatch::putInPlace(Group& group, bool syncsInFlight, InstallStats
                                   size_t& failed) {
   failed = 0;
   Status status = syncsInFlight ? awaitData(group, failed) : syncData(group, failed);
-  if (status.ok()) status = backUpReplaced(group, stats, failed);
+  if (status.ok()) status = backUpReplaced(group, syncsInFlight, stats, failed);
   for (size_t i = 0; i < group.size(); ++i) {
     Pending& pending = group[i];
     if (status.ok()) {
@@ -204,9 +210,58 @@ Status PlacementBatch::putInPlace(Group& group, bool syncsInFlight, InstallStats
     }
     if (!status.ok()) discard_staged(pending.staged);
   }
-  // The names the group gave are on disk before the group is done.
-  if (status.ok()) status = syncFolders(group, false);
-  return status;
+  if (!status.ok()) return status;
+  // The names the group gave go to the disk with the next group's syncs,
+  // or, one group at a time, now; in any case before the run commits.
+  for (const Pending& pending : group) {
+    if (std::find(m_unsyncedFolders.begin(), m_unsyncedFolders.end(), pending.target.folder) ==
+        m_unsyncedFolders.end()) {
+      m_unsyncedFolders.push_back(pending.target.folder);
+    }
+  }
+  return syncsInFlight ? Status() : syncUnsyncedFolders();
+}
+
+Status PlacementBatch::syncUnsyncedFolders() {
+  std::vector<int> descriptors;
+  for (const auto& folder : m_unsyncedFolders) descriptors.push_back(folder->descriptor());
+  std::vector<int> errors;
+  sync_descriptors(descriptors, errors);
+  for (size_t i = 0; i < errors.size(); ++i) {
+    if (errors[i] != 0) return status_of_errno(errors[i], m_unsyncedFolders[i]->path());
+  }
+  m_unsyncedFolders.clear();
+  return Status();
+}
+
+Status PlacementBatch::submit(Group& group, size_t& failed) {
+  // Every file of the group is still open (the group is no larger than
+  // that): their syncs go to the disk now, with the records of the files
+  // it adds and the names the group before gave, and are waited for at the
+  // next flush, while the next group is staged.
+  std::vector<int> descriptors;
+  Status status;
+  for (failed = 0; failed < group.size(); ++failed) {
+    Pending& pending = group[failed];
+    status = open_staged(pending.staged);
+    if (!status.ok()) return status;
+    descriptors.push_back(pending.staged.file.descriptor());
+    if (pending.mode != Mode::kReplace) {
+      m_rollback.recordAdded(pending.target.folderIdentity, pending.target.name,
+                             pending.staged.identity);
+    }
+  }
+  failed = 0;
+  status = m_rollback.journalDescriptors(descriptors, m_pathsInFlight);
+  if (!status.ok()) return status;
+  for (auto& folder : m_unsyncedFolders) {
+    descriptors.push_back(folder->descriptor());
+    m_pathsInFlight.push_back(folder->path());
+  }
+  m_foldersInFlight.swap(m_unsyncedFolders);
+  m_unsyncedFolders.clear();
+  m_syncs.submit(descriptors);
+  return Status();
 }
 
 Status PlacementBatch::flush(InstallStats& stats, unsigned long& percent) {
@@ -222,25 +277,11 @@ Status PlacementBatch::flush(InstallStats& stats, unsigned long& percent) {
     }
   }
   if (status.ok() && !m_pending.empty()) {
-    if (m_overlap) {
-      // Every file of the group is still open (the group is no larger
-      // than that): their syncs go to the disk now, and are waited for at
-      // the next flush, while the next group is staged.
-      std::vector<int> descriptors;
-      for (failed = 0; failed < m_pending.size() && status.ok(); ++failed) {
-        status = open_staged(m_pending[failed].staged);
-        descriptors.push_back(m_pending[failed].staged.file.descriptor());
-      }
-      if (status.ok()) {
-        m_syncs.submit(descriptors);
-        m_syncing.swap(m_pending);
-      } else {
-        --failed;
-        failing = &m_pending;
-      }
-    } else {
-      status = putInPlace(m_pending, false, stats, failed);
-      if (!status.ok()) failing = &m_pending;
+    status = m_overlap ? submit(m_pending, failed) : putInPlace(m_pending, false, stats, failed);
+    if (status.ok() && m_overlap) {
+      m_syncing.swap(m_pending);
+    } else if (!status.ok()) {
+      failing = &m_pending;
     }
   }
   if (failing != nullptr && failed < failing->size()) percent = (*failing)[failed].percent;
@@ -254,6 +295,7 @@ Status PlacementBatch::flush(InstallStats& stats, unsigned long& percent) {
 Status PlacementBatch::finish(InstallStats& stats, unsigned long& percent) {
   Status status = flush(stats, percent);
   if (status.ok()) status = flush(stats, percent);
+  if (status.ok()) status = syncUnsyncedFolders();
   return status;
 }
 
@@ -263,9 +305,13 @@ void PlacementBatch::discard(Group& group) {
 }
 
 void PlacementBatch::discard() {
-  // The syncs in flight hold the files' descriptors: answered first.
+  // The syncs in flight hold the files' and folders' descriptors: answered
+  // first.
   std::vector<int> ignored;
   m_syncs.wait(ignored);
+  m_pathsInFlight.clear();
+  m_foldersInFlight.clear();
+  m_unsyncedFolders.clear();
   discard(m_syncing);
   discard(m_pending);
   m_bytes = 0;

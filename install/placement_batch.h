@@ -1,12 +1,13 @@
 // Putting a group of staged entries in place durably, at the cost of a few
-// waits for the disk per group rather than several per file. The order is
-// what makes a power cut at any instant harmless: the staged files' data
-// and times are on disk before any of them gets its name; the journal
-// records of every file the group places (with the identities an undo
-// needs) are on disk before any old copy moves or any name appears; a
-// replaced file is safely in the backup tree, its folders synced, before
-// the new copy takes its name; and the folders that received names are
-// synced before the group is done.
+// waits for the disk per group rather than several per file, most of them
+// while the next group is being written. The order is what makes a power
+// cut at any instant harmless: the staged files' data and times are on disk
+// before any of them gets its name; the journal records of every file the
+// group places (with the identities an undo needs) are on disk before any
+// old copy moves or any name appears; a replaced file is safely in the
+// backup tree, its folders synced, before the new copy takes its name; and
+// the folders that received names are synced, with the next group's files
+// or at the end, before the run commits.
 //
 // Everything goes through descriptors: the destination folder the run
 // opened and checked, the stage and backup folders of its state; names are
@@ -101,24 +102,29 @@ class PlacementBatch {
   };
   using Group = std::vector<Pending>;
 
-  // Puts `group` in place; `syncsInFlight` when its data syncs were handed
-  // to m_syncs. `failed` gets the entry that failed.
+  // Puts `group` in place; `syncsInFlight` when its syncs (and its added
+  // files' records) were handed to m_syncs by submit. `failed` gets the
+  // entry that failed.
   Status putInPlace(Group& group, bool syncsInFlight, InstallStats& stats, size_t& failed);
+  // Hands the syncs of `group`'s files, of its added files' records and of
+  // the folders placed groups gave names to, to the disk.
+  Status submit(Group& group, size_t& failed);
+  // The folders placed groups gave names to, synced now.
+  Status syncUnsyncedFolders();
   // The data and times of every staged file of `group`, on disk, in turns
   // of m_keptOpen files.
   Status syncData(Group& group, size_t& failed);
   // The answers of the syncs in flight for `group`.
   Status awaitData(Group& group, size_t& failed);
-  // Journals every entry (an old copy that vanished since the plan makes
-  // its entry new), puts the journal on disk, then moves the old copies
-  // into the backup tree and makes that durable.
-  Status backUpReplaced(Group& group, InstallStats& stats, size_t& failed);
+  // Journals every entry not `journaled` already (an old copy that vanished
+  // since the plan makes its entry new), puts the journal on disk, then
+  // moves the old copies into the backup tree and makes that durable.
+  Status backUpReplaced(Group& group, bool journaled, InstallStats& stats, size_t& failed);
   // Something took the place of a new entry since the plan: it is backed
   // up like an old copy, on its own, and the entry placed over it.
   Status backUpAppeared(Pending& pending, InstallStats& stats);
-  // The destination folders of `group` (with `sourcesOnly`, those of its
-  // replaced files), synced.
-  Status syncFolders(const Group& group, bool sourcesOnly);
+  // The folders of `group`'s replaced files, synced.
+  Status syncReplacedFolders(const Group& group);
   void recount(Pending& pending, Mode mode, InstallStats& stats);
   void discard(Group& group);
 
@@ -126,6 +132,12 @@ class PlacementBatch {
   Group m_pending;  // being staged
   Group m_syncing;  // its data syncs in flight
   BackgroundSyncs m_syncs;
+  // Beside a group's files in the syncs in flight: what else is synced
+  // (the journal, folders), by path, and the folders kept open for it.
+  std::vector<wstring> m_pathsInFlight;
+  std::vector<std::shared_ptr<const Directory>> m_foldersInFlight;
+  // Folders placed groups gave names to, not yet synced.
+  std::vector<std::shared_ptr<const Directory>> m_unsyncedFolders;
   uint64_t m_bytes = 0;
   size_t m_keptOpen = kMaxFiles;
   size_t m_folderBudget = kMaxFiles;

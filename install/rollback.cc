@@ -80,21 +80,32 @@ void Rollback::noteMadeCatalog(const wstring& parent, const SystemName& name) {
 
 Status Rollback::syncJournal() {
   if (m_stateDurable) return m_journal.sync();
-  // The first time, with the journal's name and the folder's own name, so
-  // that a later run finds what the records say: the three go to the disk
-  // together.
-  Status status = m_journal.writePending();
+  std::vector<int> descriptors;
+  std::vector<wstring> paths;
+  Status status = journalDescriptors(descriptors, paths);
   if (!status.ok()) return status;
-  const std::vector<const wstring*> paths = {&m_journal.file().path(), &m_state.path(),
-                                             &m_catalog->path()};
   std::vector<int> errors;
-  sync_descriptors({m_journal.file().descriptor(), m_state.folder().descriptor(),
-                    m_catalog->descriptor()},
-                   errors);
+  sync_descriptors(descriptors, errors);
   for (size_t i = 0; i < errors.size(); ++i) {
-    if (errors[i] != 0) return status_of_errno(errors[i], *paths[i]);
+    if (errors[i] != 0) return status_of_errno(errors[i], paths[i]);
   }
-  m_stateDurable = true;
+  journalSynced();
+  return Status();
+}
+
+Status Rollback::journalDescriptors(std::vector<int>& descriptors, std::vector<wstring>& paths) {
+  const Status status = m_journal.writePending();
+  if (!status.ok()) return status;
+  descriptors.push_back(m_journal.file().descriptor());
+  paths.push_back(m_journal.file().path());
+  if (!m_stateDurable) {
+    // The first time, the journal's name and the folder's own name too, so
+    // that a later run finds what the records say.
+    descriptors.push_back(m_state.folder().descriptor());
+    paths.push_back(m_state.path());
+    descriptors.push_back(m_catalog->descriptor());
+    paths.push_back(m_catalog->path());
+  }
   return Status();
 }
 

@@ -83,6 +83,13 @@ class Rollback {
   // state folder's own entries: the run calls it before the changes they
   // announce.
   Status syncJournal();
+  // The same, to be done by the caller together with other syncs: writes
+  // the records out and adds to `descriptors` (and their paths to `paths`)
+  // what must be synced for them to be on disk; the caller calls
+  // journalSynced once those syncs have all succeeded. The descriptors
+  // stay open until the next journal call.
+  Status journalDescriptors(std::vector<int>& descriptors, std::vector<wstring>& paths);
+  void journalSynced() { m_stateDurable = true; }
 
   // Moves `leaf` of `folder` (reached as `name` below the catalog) into the
   // backup tree, whose folders are made on first use, and checks it there,
