@@ -223,6 +223,7 @@ Status PlacementBatch::putInPlace(Group& group, bool syncsInFlight, InstallStats
 }
 
 Status PlacementBatch::syncUnsyncedFolders() {
+  if (m_unsyncedFolders.empty()) return Status();
   std::vector<int> descriptors;
   for (const auto& folder : m_unsyncedFolders) descriptors.push_back(folder->descriptor());
   std::vector<int> errors;

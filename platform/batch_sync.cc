@@ -183,6 +183,12 @@ void BackgroundSyncs::wait(std::vector<int>& errors) {
 
 void sync_descriptors(const std::vector<int>& fds, std::vector<int>& errors) {
   errors.assign(fds.size(), 0);
+  // One sync or none needs no context: a process that never syncs more
+  // than one at a time never makes one (and never pays for its end).
+  if (fds.size() < 2) {
+    for (size_t i = 0; i < fds.size(); ++i) errors[i] = sync_one(fds[i]);
+    return;
+  }
   SharedContext& shared = shared_context();
   std::lock_guard<std::mutex> hold(shared.turn);
   for (size_t first = 0; first < fds.size(); first += kInFlight) {
