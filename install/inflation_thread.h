@@ -4,7 +4,8 @@
 // into an extractor does.
 //
 // The owner's thread calls every member; the inflation thread touches only
-// the KitInflation and the destination handle it was given.
+// the KitInflation (and so its observer) and the destination it was given.
+// Nothing of it outlives the process.
 #ifndef QXR8_INSTALL_INFLATION_THREAD_H_
 #define QXR8_INSTALL_INFLATION_THREAD_H_
 
@@ -15,6 +16,8 @@
 #include <thread>
 
 #include "install/kit_inflation.h"
+#include "platform/file.h"
+#include "platform/status.h"
 
 class InflationThread {
  public:
@@ -25,29 +28,32 @@ class InflationThread {
   InflationThread& operator=(const InflationThread&) = delete;
 
   // Starts inflating the rest of `inflation` (taken) into `destination`, a
-  // FileSystem handle open for writing at the end of what was already
-  // unpacked, which the caller keeps open until finish() or stop().
-  void start(std::unique_ptr<KitInflation> inflation, void* destination);
+  // File open for writing at the end of what was already unpacked, which
+  // the caller keeps open and leaves alone (but for reads by position)
+  // until finish() or stop() has returned.
+  void start(std::unique_ptr<KitInflation> inflation, File& destination);
 
   bool started() const { return m_thread.joinable(); }
 
   // Blocks until `end` bytes have been unpacked in all (counted from the
-  // first), or the inflation has ended. 0 when they are there; else the
-  // inflation's failure code, or 13 when it ended short of `end`.
-  unsigned waitFor(uint64_t end);
+  // first), or the inflation has ended. Ok when they are there; else the
+  // inflation's failure, or 13 naming the kit when it ended short of `end`.
+  Status waitFor(uint64_t end);
 
-  // Waits for the end of the inflation; its code, as KitInflation::finishTo
-  // gives it (0 for a kit found whole).
-  unsigned finish();
+  // Waits for the end of the inflation; its Status, as
+  // KitInflation::finishTo gives it (ok for a kit found whole). When it
+  // returns, the thread is gone and calls nothing any more.
+  Status finish();
 
   // Whether the inflation has ended in a failure.
   bool failed();
 
-  // Asks the inflation to stop at its next piece and waits for it.
+  // Asks the inflation to stop at its next piece and waits for it (the
+  // thread is gone when it returns); finish() would then answer 1223.
   void stop();
 
  private:
-  void run(std::unique_ptr<KitInflation> inflation, void* destination);
+  void run(std::unique_ptr<KitInflation> inflation, File& destination);
 
   std::thread m_thread;
   std::mutex m_lock;
@@ -55,7 +61,8 @@ class InflationThread {
   uint64_t m_produced = 0;
   bool m_ended = false;
   bool m_stopRequested = false;
-  unsigned m_code = 0;
+  Status m_status;
+  wstring m_source;  // the kit, for the failure of an entry that never came
 };
 
 #endif  // QXR8_INSTALL_INFLATION_THREAD_H_

@@ -1,92 +1,85 @@
 #include "install/kit_inflation.h"
 
+#include <fcntl.h>
 #include <zlib.h>
 
-#include <cerrno>
+#include <algorithm>
 
 #include "install/lz_compressor.h"
 #include "platform/error_codes.h"
-#include "platform/file.h"
 #include "platform/file_mapping.h"
-#include "platform/file_system.h"
 #include "platform/path_status.h"
+#include "platform/text_encoding.h"
 
 namespace {
 
 // How much is written between two looks at the temporary file system's room.
 constexpr uint64_t kRoomRecheck = 1u << 20;
 
-// The 32-bit size of the open `source`, which must be a whole regular file:
-// a directory, a device or a kit of 4 GiB or more cannot be read as one
-// mapping. 0 or the code that refuses it.
-unsigned source_size(void* source, uint32_t& size) {
-  size = FileSystem::SetFilePointer(source, 0, nullptr, kFileEnd);
-  FileInfo info;
-  const Status status = descriptor_info(descriptor_of_handle(source), info);
-  if (!status.ok()) return setLastErrorByErrNo(status.systemError);
-  if (info.kind != PathKind::kRegular) return kErrorInvalidParameter;
-  if (size == 0xFFFFFFFFu || info.size != size) return kErrorInvalidData;
-  return kErrorSuccess;
+// How much of the file observeRest hands over at a time: what is resident
+// of the mapping stays about this small.
+constexpr size_t kObserveStep = 1u << 20;
+
+Status failure_of(unsigned code, const wstring& path, const std::string& note) {
+  Status status = error_status(code, path);
+  status.note = widen_lib(note);
+  return status;
 }
 
-// Opens the kit for reading. Anything that is not a regular file is refused
-// before it is opened: opening a FIFO would wait for a writer forever.
-unsigned open_source(const wstring& source, void*& handle) {
-  const PathKind kind = path_kind(source, true);
-  if (kind != PathKind::kRegular && kind != PathKind::kMissing && kind != PathKind::kUnknown) {
-    return kErrorInvalidParameter;
-  }
-  return FileSystem::CreateFile(source, kGenericRead, 0, kOpenExisting, handle);
+config::KitTrailer no_trailer() {
+  config::KitTrailer none;
+  none.version = 0;
+  return none;
 }
 
 }  // namespace
 
 struct KitInflation::State {
-  void* source = kInvalidHandleValue;
+  wstring path;
+  File source;
   FileMapping mapping;
-  uint32_t streamSize = 0;  // the mapped bytes before the trailer
+  size_t fileSize = 0;
+  size_t streamSize = 0;  // the mapped bytes before the trailer
   bool checked = false;
-  config::KitTrailer trailer;
+  config::KitTrailerCheck check{no_trailer()};
   z_stream stream = {};
   bool streamOpen = false;
   std::unique_ptr<uint8_t[]> buffer;
-  uLong crc = crc32(0L, Z_NULL, 0);  // of every byte unpacked so far
   int answer = Z_OK;
   bool ended = false;  // the stream has no more output
-  bool tableChecked = false;
-  unsigned failure = kErrorSuccess;
-
-  State() { trailer.version = 0; }
-  ~State() {
-    if (streamOpen) inflateEnd(&stream);
-    if (source != kInvalidHandleValue) FileSystem::CloseHandle(source);
-  }
-
-  // The table CRC of a version 2 trailer, once the output has reached the
-  // table's end: the running CRC is then exactly theirs.
-  bool tableCheckFails() {
-    if (trailer.version != 2 || tableChecked || stream.total_out != trailer.tableEnd) return false;
-    tableChecked = true;
-    return crc != trailer.tableCrc;
-  }
-
-  unsigned inflateTo(void* destination, uint64_t limit);
-  unsigned wholeKitCheck() const;
+  Status failure;
+  KitSourceObserver observer;
+  size_t observed = 0;  // the file's bytes the observer has seen, from offset 0
 
   uint64_t room = 0;       // free bytes of the destination last seen, less what was written since
   uint64_t sinceRoom = 0;  // bytes written since the room was last asked
+
+  ~State() {
+    if (streamOpen) inflateEnd(&stream);
+  }
+
+  // Hands the observer the file's bytes from where it stopped up to `end`.
+  void observeUpTo(size_t end) {
+    if (end <= observed) return;
+    if (observer) observer(mapping.data() + observed, end - observed);
+    observed = end;
+  }
+
+  Status damaged(const std::string& why) const { return failure_of(kErrorInvalidData, path, why); }
+  Status inflateTo(InflationOutput& destination, uint64_t limit);
 };
 
-unsigned KitInflation::State::inflateTo(void* destination, uint64_t limit) {
-  const int destinationFd = descriptor_of_handle(destination);
-  const bool withCrc = trailer.version != 0;
+Status KitInflation::State::inflateTo(InflationOutput& destination, uint64_t limit) {
   for (;;) {
-    if (tableCheckFails()) return kErrorInvalidData;
-    if (ended || stream.total_out >= limit) return kErrorSuccess;
+    Status status = check.checkTable();
+    if (!status.ok()) {
+      status.path = path;
+      return status;
+    }
+    if (ended || stream.total_out >= limit) return Status();
     // A piece never runs past the table's end, so that its CRC is taken
     // there, nor past the caller's limit.
-    uint64_t stop = limit;
-    if (trailer.version == 2 && !tableChecked && trailer.tableEnd < stop) stop = trailer.tableEnd;
+    const uint64_t stop = std::min(limit, check.pauseAt());
     const uint64_t wanted = stop - stream.total_out;
     const uInt piece = wanted < kBufferSize ? static_cast<uInt>(wanted) : kBufferSize;
     stream.next_out = buffer.get();
@@ -95,8 +88,12 @@ unsigned KitInflation::State::inflateTo(void* destination, uint64_t limit) {
     answer = inflate(&stream, Z_NO_FLUSH);
     // No input left is the normal end of a stream without its final block.
     if (answer == Z_BUF_ERROR && stream.avail_in == 0) answer = Z_OK;
-    mapping.releaseBelow(streamSize - stream.avail_in);
-    if (stream.total_out > kMaxUnpackedKitSize) return kErrorInvalidData;
+    // What the inflater took is observed before its pages are let go, so
+    // that the observer reads the very bytes that were inflated.
+    const size_t consumed = streamSize - stream.avail_in;
+    observeUpTo(consumed);
+    mapping.releaseBelow(consumed);
+    if (stream.total_out > kMaxUnpackedKitSize) return damaged("it would unpack to 4 GiB or more");
     const unsigned produced = static_cast<unsigned>(stream.total_out - before);
     if (produced != 0) {
       // Stop before the temporary directory's file system is full rather
@@ -105,105 +102,137 @@ unsigned KitInflation::State::inflateTo(void* destination, uint64_t limit) {
       // mebibyte (others write there too).
       if (produced > room || sinceRoom >= kRoomRecheck) {
         sinceRoom = 0;
-        if (!descriptor_available_space(destinationFd, room)) room = UINT64_MAX;
+        if (!descriptor_available_space(destination.descriptor(), room)) room = UINT64_MAX;
       }
-      if (produced > room) return kErrorDiskFull;
+      if (produced > room) {
+        return failure_of(kErrorDiskFull, wstring(),
+                          "the unpacked kit would fill the temporary directory's file system");
+      }
       room -= produced;
       sinceRoom += produced;
-      if (withCrc) crc = crc32(crc, buffer.get(), produced);
-      unsigned written = 0;
-      const unsigned code =
-          FileSystem::WriteFile(destination, buffer.get(), produced, &written, nullptr);
-      if (code != kErrorSuccess) return code;
+      check.addUnpacked(buffer.get(), produced);
+      status = destination.write(buffer.get(), produced);
+      if (!status.ok()) return status;
     }
-    if (answer < 0) return kErrorInvalidData;
+    if (answer < 0) {
+      return damaged(std::string("its deflate stream is damaged") +
+                     (stream.msg != nullptr ? std::string(" (") + stream.msg + ")" : ""));
+    }
     // A buffer left unfilled means the input is used up.
     if (answer != Z_OK || stream.avail_out != 0) ended = true;
   }
 }
 
-unsigned KitInflation::State::wholeKitCheck() const {
-  if (!checked) return kErrorSuccess;
-  if (trailer.version != 0) {
-    // The stream must end exactly where the trailer begins, and unpack to
-    // the bytes the trailer describes.
-    if (answer != Z_STREAM_END || stream.avail_in != 0 || stream.total_out != trailer.length ||
-        crc != trailer.crc || (trailer.version == 2 && !tableChecked)) {
-      return kErrorInvalidData;
-    }
-  } else if (answer == Z_STREAM_END && stream.avail_in != 0) {
-    // Bytes after the stream that are not a trailer: a trailer whose magic
-    // was damaged looks like this, so they are damage, not padding.
-    return kErrorInvalidData;
-  }
-  return kErrorSuccess;
-}
-
 KitInflation::KitInflation() = default;
 KitInflation::~KitInflation() = default;
 
-unsigned KitInflation::begin(const wstring& source, bool checked) {
+Status KitInflation::begin(const wstring& source, bool checked, KitSourceObserver observer) {
   close();
   std::unique_ptr<State> state(new State());
+  state->path = source;
   state->checked = checked;
-  unsigned code = open_source(source, state->source);
-  if (code != kErrorSuccess) return code;
-  uint32_t size = 0;
-  code = source_size(state->source, size);
-  if (code != kErrorSuccess) return code;
-  if (size == 0) {
+  state->observer = std::move(observer);
+  // Anything that is not a regular file is refused before it is opened:
+  // opening a FIFO would wait for a writer forever (O_NONBLOCK keeps one
+  // put there meanwhile from blocking too).
+  const PathKind kind = path_kind(source, true);
+  if (kind != PathKind::kRegular && kind != PathKind::kMissing && kind != PathKind::kUnknown) {
+    return failure_of(kErrorInvalidParameter, source, "it is not a regular file");
+  }
+  Status status = File::open(source, O_RDONLY | O_NONBLOCK, 0, state->source);
+  if (!status.ok()) return status;
+  FileInfo info;
+  status = state->source.info(info);
+  if (!status.ok()) return status;
+  if (info.kind != PathKind::kRegular) {
+    return failure_of(kErrorInvalidParameter, source, "it is not a regular file");
+  }
+  // One mapping, and 32-bit sizes throughout.
+  if (info.size >= 0xFFFFFFFFu) return state->damaged("it is 4 GiB or more");
+  state->fileSize = static_cast<size_t>(info.size);
+  if (state->fileSize == 0) {
     // An empty kit has nothing to map and unpacks to nothing.
     state->ended = true;
     m_state = std::move(state);
-    return kErrorSuccess;
+    return Status();
   }
-  const Status mapped = state->mapping.map(descriptor_of_handle(state->source), size);
-  if (!mapped.ok()) return setLastErrorByErrNo(mapped.systemError);
+  status = state->mapping.map(state->source.descriptor(), state->fileSize);
+  if (!status.ok()) {
+    status.path = source;
+    return status;
+  }
 
   // With a trailer the stream is only what comes before it.
-  if (checked && config::find_kit_trailer(state->mapping.data(), size, state->trailer)) {
-    const config::KitTrailer& trailer = state->trailer;
+  config::KitTrailer trailer;
+  if (checked && config::find_kit_trailer(state->mapping.data(), state->fileSize, trailer)) {
+    state->check = config::KitTrailerCheck(trailer);
     // Values no kit can have are refused before anything is inflated.
-    if (trailer.length > kMaxUnpackedKitSize || trailer.tableEnd > trailer.length) {
-      return kErrorInvalidData;
+    status = state->check.checkValues(kMaxUnpackedKitSize);
+    if (!status.ok()) {
+      status.path = source;
+      return status;
     }
-    state->streamSize = size - static_cast<uint32_t>(trailer.size());
+    state->streamSize = state->fileSize - trailer.size();
   } else {
-    state->streamSize = size;
+    state->streamSize = state->fileSize;
   }
-  if (inflateInit2(&state->stream, -15) != Z_OK) return kErrorInvalidData;
+  if (inflateInit2(&state->stream, -15) != Z_OK) {
+    return failure_of(kErrorInvalidData, source, "zlib could not start a stream");
+  }
   state->streamOpen = true;
   state->stream.next_in = const_cast<Bytef*>(state->mapping.data());
-  state->stream.avail_in = state->streamSize;
+  state->stream.avail_in = static_cast<uInt>(state->streamSize);
   state->buffer.reset(new uint8_t[kBufferSize]);
   m_state = std::move(state);
-  return kErrorSuccess;
+  return Status();
 }
 
 const config::KitTrailer& KitInflation::trailer() const {
-  static const config::KitTrailer kNone = [] {
-    config::KitTrailer none;
-    none.version = 0;
-    return none;
-  }();
-  return m_state ? m_state->trailer : kNone;
+  static const config::KitTrailer kNone = no_trailer();
+  return m_state ? m_state->check.trailer() : kNone;
 }
 
-unsigned KitInflation::inflateTo(void* destination, uint64_t limit) {
-  if (!m_state) return kErrorInvalidParameter;
-  if (m_state->failure == kErrorSuccess) {
-    m_state->failure = m_state->inflateTo(destination, limit);
-  }
+const wstring& KitInflation::source() const {
+  static const wstring kNoPath;
+  return m_state ? m_state->path : kNoPath;
+}
+
+Status KitInflation::inflateTo(InflationOutput& destination, uint64_t limit) {
+  if (!m_state) return failure_of(kErrorInvalidParameter, wstring(), "no kit is being inflated");
+  if (m_state->failure.ok()) m_state->failure = m_state->inflateTo(destination, limit);
   return m_state->failure;
 }
 
 uint64_t KitInflation::produced() const { return m_state ? m_state->stream.total_out : 0; }
 
-unsigned KitInflation::finishTo(void* destination) {
-  unsigned code = inflateTo(destination, UINT64_MAX);
-  if (code == kErrorSuccess) code = m_state->wholeKitCheck();
+Status KitInflation::finishTo(InflationOutput& destination) {
+  Status status = inflateTo(destination, UINT64_MAX);
+  if (status.ok()) {
+    State& state = *m_state;
+    // What follows the stream is part of the file too: its trailer, or
+    // bytes the check below refuses.
+    state.observeUpTo(state.fileSize);
+    if (state.checked) {
+      status = state.check.checkWhole(state.answer == Z_STREAM_END, state.stream.avail_in);
+      if (!status.ok()) status.path = state.path;
+    }
+  }
   close();
-  return code;
+  return status;
+}
+
+Status KitInflation::observeRest() {
+  if (!m_state) return failure_of(kErrorInvalidParameter, wstring(), "no kit is being inflated");
+  State& state = *m_state;
+  if (!state.failure.ok()) return state.failure;
+  for (size_t end = state.observed; end < state.fileSize;) {
+    end = std::min(state.fileSize, end + kObserveStep);
+    state.observeUpTo(end);
+    state.mapping.releaseBelow(end);
+  }
+  state.failure = failure_of(kErrorInvalidParameter, state.path,
+                             "the rest of the kit was observed without being inflated");
+  return Status();
 }
 
 void KitInflation::close() { m_state.reset(); }

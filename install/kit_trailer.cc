@@ -1,12 +1,14 @@
 #include "install/kit_trailer.h"
 
 #include <fcntl.h>
+#include <zlib.h>
 
 #include <cerrno>
 #include <cstring>
 
 #include "platform/file.h"
 #include "platform/system_path.h"
+#include "platform/text_encoding.h"
 
 namespace config {
 
@@ -88,6 +90,74 @@ int kit_file_trailer_version(const std::string& path) {
   }
   KitTrailer found;
   return find_kit_trailer(tail, want, found) ? static_cast<int>(found.version) : 0;
+}
+
+namespace {
+
+Status damage(const char* why) {
+  Status status = error_status(kErrorInvalidData);
+  status.note = widen_lib(why);
+  return status;
+}
+
+}  // namespace
+
+KitTrailerCheck::KitTrailerCheck(const KitTrailer& trailer)
+    : m_trailer(trailer), m_crc(static_cast<uint32_t>(crc32(0L, Z_NULL, 0))) {}
+
+Status KitTrailerCheck::checkValues(uint64_t maxLength) const {
+  if (m_trailer.version == 0) return Status();
+  if (m_trailer.length > maxLength) return damage("its trailer gives a length no kit can have");
+  if (m_trailer.version == 2 && m_trailer.tableEnd > m_trailer.length) {
+    return damage("its trailer puts the end of the file table past the end of the kit");
+  }
+  return Status();
+}
+
+uint64_t KitTrailerCheck::pauseAt() const {
+  return m_trailer.version == 2 && !m_tableChecked ? m_trailer.tableEnd : UINT64_MAX;
+}
+
+void KitTrailerCheck::addUnpacked(const uint8_t* data, size_t size) {
+  // Without a trailer nothing is compared: the CRC would cost for nothing.
+  if (m_trailer.version != 0) m_crc = static_cast<uint32_t>(crc32(m_crc, data, size));
+  m_unpacked += size;
+}
+
+Status KitTrailerCheck::checkTable() {
+  if (m_trailer.version != 2 || m_tableChecked || m_unpacked != m_trailer.tableEnd) {
+    return Status();
+  }
+  // The running CRC is exactly the table's here, and only here.
+  m_tableChecked = true;
+  if (m_crc != m_trailer.tableCrc) {
+    return damage("its header and file table do not match the checksum of its trailer");
+  }
+  return Status();
+}
+
+Status KitTrailerCheck::checkWhole(bool streamEnded, uint64_t bytesAfterStream) const {
+  if (m_trailer.version == 0) {
+    if (streamEnded && bytesAfterStream != 0) {
+      return damage("bytes that are no trailer follow the end of its deflate stream");
+    }
+    return Status();
+  }
+  if (!streamEnded || bytesAfterStream != 0) {
+    return damage("its deflate stream does not end where its trailer begins");
+  }
+  if (m_unpacked != m_trailer.length || (m_trailer.version == 2 && !m_tableChecked)) {
+    return damage("it does not unpack to the length its trailer gives");
+  }
+  if (m_crc != m_trailer.crc) return damage("it does not unpack to the checksum of its trailer");
+  return Status();
+}
+
+Status KitTrailerCheck::checkTableEnd(uint64_t dataStart) const {
+  if (m_trailer.version == 2 && dataStart != m_trailer.tableEnd) {
+    return damage("its file table does not end where its trailer says");
+  }
+  return Status();
 }
 
 }  // namespace config

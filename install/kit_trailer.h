@@ -19,12 +19,15 @@
 // data area behind them. A file "ends with a trailer" when its last 32
 // bytes begin with the second magic, or else its last 20 bytes with the
 // first. Pure functions over memory, and one file read; any thread.
+// KitTrailerCheck holds the state of one reading: one thread at a time.
 #ifndef QXR8_INSTALL_KIT_TRAILER_H_
 #define QXR8_INSTALL_KIT_TRAILER_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/status.h"
 
 namespace config {
 
@@ -59,6 +62,56 @@ bool find_kit_trailer(const uint8_t* tail, size_t size, KitTrailer& trailer);
 // tells why). Looks at the last bytes only; whether they match the
 // contents is the reader's check.
 int kit_file_trailer_version(const std::string& path);
+
+// Every rule by which a kit's trailer, or its lack of one, judges the kit:
+// the one place that says when a kit is whole. The inflation gives it the
+// unpacked bytes in order and, at the end, where the deflate stream ended;
+// the reader gives it where the parsed file table ended. Each check answers
+// an ok Status, or 13 with a note saying what does not match (no path: the
+// caller adds the kit's).
+class KitTrailerCheck {
+ public:
+  // For a kit whose file ends with `trailer`; version 0 for one without.
+  explicit KitTrailerCheck(const KitTrailer& trailer);
+
+  const KitTrailer& trailer() const { return m_trailer; }
+
+  // Refuses values no kit can have (an unpacked length beyond `maxLength`,
+  // a table end past the length), so that nothing is inflated for them.
+  Status checkValues(uint64_t maxLength) const;
+
+  // Where the output must pause so that the table's CRC-32 is taken at
+  // its end: the table end of a version 2 trailer until it is checked,
+  // else UINT64_MAX.
+  uint64_t pauseAt() const;
+
+  // Counts `size` more unpacked bytes (into the running CRC-32 when there
+  // is a trailer to compare it with).
+  void addUnpacked(const uint8_t* data, size_t size);
+
+  // Once the bytes counted reach a version 2 trailer's table end: whether
+  // they have its table CRC-32 (checked once; ok before and after).
+  Status checkTable();
+
+  // At the end of the stream: with a trailer the stream must have ended
+  // with its final block (`streamEnded`) exactly where the trailer begins
+  // (`bytesAfterStream` 0), and unpacked to the trailer's length and
+  // CRC-32 (version 2: with its table checked on the way); without one,
+  // no bytes may follow a stream that ended (a trailer whose magic was
+  // damaged looks like them, so they are damage, not padding).
+  Status checkWhole(bool streamEnded, uint64_t bytesAfterStream) const;
+
+  // A version 2 trailer's table end must be where the parsed file table
+  // ended (`dataStart`), so that a table-first reading reads every kit a
+  // whole reading accepts. Ok for other versions.
+  Status checkTableEnd(uint64_t dataStart) const;
+
+ private:
+  KitTrailer m_trailer;
+  uint64_t m_unpacked = 0;
+  uint32_t m_crc;
+  bool m_tableChecked = false;
+};
 
 }  // namespace config
 

@@ -1,5 +1,6 @@
-// The compression policy of the kit reader: the kit is one raw deflate
-// stream, decompressed once, as a whole, into a file.
+// A kit file inflated in one step, as a whole, into a file: the format's
+// plain reading and the checked one. Both are KitInflation (kit_inflation.h)
+// run to the end, as the kit reader's (kit_file_reader.h) is.
 #ifndef QXR8_INSTALL_LZ_COMPRESSOR_H_
 #define QXR8_INSTALL_LZ_COMPRESSOR_H_
 

@@ -81,14 +81,6 @@ TEST_F(KitOpen, UnpackedKitLeavesNoFileBehindButKeepsItsData) {
   EXPECT_EQ(read_file(sandbox.work("x")), "abc");
 }
 
-// The real decompression, then a crash before `open` gets to read a byte.
-struct CrashingCompressor {
-  unsigned unpackTo(const wstring& source, void* destination, config::KitTrailer*) const {
-    LZCompressor().unpackTo(source, destination);
-    std::abort();
-  }
-};
-
 // The signal that ended `body`, run in a child process; 0 when none did.
 int signal_of_child(const std::function<void()>& body) {
   return test_support::run_function([&] {
@@ -99,10 +91,17 @@ int signal_of_child(const std::function<void()>& body) {
 }
 
 TEST_F(KitOpen, NoCrashLeavesTheUnpackedKitBehind) {
-  write_file(sandbox.work("kit.xdk"), config::deflate_raw(test_support::worked_example_kit()));
+  const std::string file = config::deflate_raw(test_support::worked_example_kit());
+  write_file(sandbox.work("kit.xdk"), file);
   const wstring kit = sandbox.wwork("kit.xdk");
-  EXPECT_EQ(signal_of_child([&kit] {
-              config::InstallData<CrashingCompressor, FileSystem> crashing;
+  // A crash inside the inflation, once it has taken the last byte of the
+  // kit file, before `open` gets to read a byte of what it unpacked.
+  EXPECT_EQ(signal_of_child([&kit, &file] {
+              KitReader crashing;
+              size_t taken = 0;
+              crashing.setSourceObserver([&taken, &file](const uint8_t*, size_t size) {
+                if ((taken += size) == file.size()) std::abort();
+              });
               crashing.open(kit);
             }),
             SIGABRT);
