@@ -12,16 +12,18 @@
 # with neither, the function prints what to install and returns non-zero.
 
 # Building and running the programs. xdg-utils gives the wizard xdg-open,
-# without which Finish cannot show the kit's description.
-QXR8_BUILD_PACKAGES="g++ cmake make pkg-config libgtk2.0-dev zlib1g-dev uthash-dev xdg-utils"
+# without which Finish cannot show the kit's description; libsodium checks
+# the signatures of signed kits.
+QXR8_BUILD_PACKAGES="g++ cmake make pkg-config libgtk2.0-dev zlib1g-dev uthash-dev libsodium-dev xdg-utils"
 # Showing the wizard without a display: a private X server, clicks and
 # screenshots (run.sh through tools/screenshots.sh).
 QXR8_HEADLESS_PACKAGES="xvfb xdotool imagemagick"
 # The test suite: GoogleTest, xvfb-run (which needs xauth), the locale
 # sources from which a test builds a locale of its own (locales), the manual
-# page check (groff), the deployment example's test (ansible-core) and the
-# trace of an installation's syncs (strace).
-QXR8_TEST_PACKAGES="libgtest-dev xvfb xauth xdotool imagemagick locales groff-base ansible-core strace"
+# page check (groff), the deployment example's test (ansible-core), the
+# trace of an installation's syncs (strace) and the signing tool authors use,
+# whose kits the tests check (minisign).
+QXR8_TEST_PACKAGES="libgtest-dev xvfb xauth xdotool imagemagick locales groff-base ansible-core strace minisign"
 # The screen-reader test reads the wizard as a screen reader does, through
 # AT-SPI: a session bus (dbus), the accessibility bus and its registry
 # (at-spi2-core), GTK 2's accessibility module and its bridge to AT-SPI
