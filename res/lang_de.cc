@@ -38,4 +38,11 @@ const ResStringEntry kStringsDe[] = {
     {"IDS_TEMPLATE_CATALOG", "Vorlagenverzeichnis:"},
     {"IDS_PROGRESS_FILE", "Datei %1 von %2: %3"},
     {"IDS_OPENDESCR_FAILED", "Die Beschreibung des Verteilungskits konnte nicht geöffnet werden."},
+    {"IDS_KIT_SIGNED", "Signatur: %1 (%2)."},
+    {"IDS_KEY_ADMIN", "ein Schlüssel des Administrators dieses Computers"},
+    {"IDS_KEY_USER", "ein Schlüssel, dem Sie vertrauen"},
+    {"IDS_KEY_BUILTIN", "ein in dieses Installationsprogramm eingebauter Schlüssel"},
+    {"IDS_KIT_UNSIGNED", "Dieses Verteilungskit ist nicht signiert."},
+    {"IDS_KIT_UNKNOWN_SIGNER", "Dieses Verteilungskit ist mit einem Schlüssel signiert, dem dieser Computer nicht vertraut."},
+    {"IDS_ERROR_UNTRUSTEDSOURCE", "Dem Verteilungskit kann nicht vertraut werden: Die Installation kann nicht beginnen."},
 };

@@ -38,4 +38,11 @@ const ResStringEntry kStringsEn[] = {
     {"IDS_TEMPLATE_CATALOG", "Template directory:"},
     {"IDS_PROGRESS_FILE", "File %1 of %2: %3"},
     {"IDS_OPENDESCR_FAILED", "The description of the distribution package could not be opened."},
+    {"IDS_KIT_SIGNED", "Signature: %1 (%2)."},
+    {"IDS_KEY_ADMIN", "a key of this computer's administrator"},
+    {"IDS_KEY_USER", "a key you trust"},
+    {"IDS_KEY_BUILTIN", "a key built into this setup program"},
+    {"IDS_KIT_UNSIGNED", "This distribution package is not signed."},
+    {"IDS_KIT_UNKNOWN_SIGNER", "This distribution package is signed with a key this computer does not trust."},
+    {"IDS_ERROR_UNTRUSTEDSOURCE", "The distribution package cannot be trusted: the installation cannot start."},
 };

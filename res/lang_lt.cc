@@ -38,4 +38,11 @@ const ResStringEntry kStringsLt[] = {
     {"IDS_TEMPLATE_CATALOG", "Šablonų katalogas:"},
     {"IDS_PROGRESS_FILE", "Failas %1 iš %2: %3"},
     {"IDS_OPENDESCR_FAILED", "Nepavyko atidaryti diegimo komplekto aprašymo."},
+    {"IDS_KIT_SIGNED", "Parašas: %1 (%2)."},
+    {"IDS_KEY_ADMIN", "šio kompiuterio administratoriaus raktas"},
+    {"IDS_KEY_USER", "raktas, kuriuo pasitikite"},
+    {"IDS_KEY_BUILTIN", "į šią diegimo programą įtaisytas raktas"},
+    {"IDS_KIT_UNSIGNED", "Šis diegimo komplektas nepasirašytas."},
+    {"IDS_KIT_UNKNOWN_SIGNER", "Šis diegimo komplektas pasirašytas raktu, kuriuo šis kompiuteris nepasitiki."},
+    {"IDS_ERROR_UNTRUSTEDSOURCE", "Diegimo komplektu negalima pasitikėti: diegimas negali prasidėti."},
 };

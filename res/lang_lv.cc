@@ -38,4 +38,11 @@ const ResStringEntry kStringsLv[] = {
     {"IDS_TEMPLATE_CATALOG", "Šablonu katalogs:"},
     {"IDS_PROGRESS_FILE", "Fails %1 no %2: %3"},
     {"IDS_OPENDESCR_FAILED", "Neizdevās atvērt piegādes aprakstu."},
+    {"IDS_KIT_SIGNED", "Paraksts: %1 (%2)."},
+    {"IDS_KEY_ADMIN", "šī datora administratora atslēga"},
+    {"IDS_KEY_USER", "atslēga, kurai jūs uzticaties"},
+    {"IDS_KEY_BUILTIN", "šajā instalācijas programmā iebūvēta atslēga"},
+    {"IDS_KIT_UNSIGNED", "Šī piegāde nav parakstīta."},
+    {"IDS_KIT_UNKNOWN_SIGNER", "Šī piegāde ir parakstīta ar atslēgu, kurai šis dators neuzticas."},
+    {"IDS_ERROR_UNTRUSTEDSOURCE", "Piegādei nevar uzticēties: instalāciju nevar sākt."},
 };

@@ -38,4 +38,11 @@ const ResStringEntry kStringsRo[] = {
     {"IDS_TEMPLATE_CATALOG", "Catalogul şabloanelor:"},
     {"IDS_PROGRESS_FILE", "Fişierul %1 din %2: %3"},
     {"IDS_OPENDESCR_FAILED", "Descrierea distribuţiei nu a putut fi deschisă."},
+    {"IDS_KIT_SIGNED", "Semnătură: %1 (%2)."},
+    {"IDS_KEY_ADMIN", "o cheie a administratorului acestui calculator"},
+    {"IDS_KEY_USER", "o cheie în care aveţi încredere"},
+    {"IDS_KEY_BUILTIN", "o cheie încorporată în acest program de instalare"},
+    {"IDS_KIT_UNSIGNED", "Această distribuţie nu este semnată."},
+    {"IDS_KIT_UNKNOWN_SIGNER", "Această distribuţie este semnată cu o cheie în care acest calculator nu are încredere."},
+    {"IDS_ERROR_UNTRUSTEDSOURCE", "Distribuţia nu este de încredere: instalarea nu poate începe."},
 };

@@ -38,4 +38,11 @@ const ResStringEntry kStringsTr[] = {
     {"IDS_TEMPLATE_CATALOG", "Şablon klasörü:"},
     {"IDS_PROGRESS_FILE", "Dosya %1 (toplam %2): %3"},
     {"IDS_OPENDESCR_FAILED", "Dağıtım açıklaması açılamadı."},
+    {"IDS_KIT_SIGNED", "İmza: %1 (%2)."},
+    {"IDS_KEY_ADMIN", "bu bilgisayarın yöneticisine ait bir anahtar"},
+    {"IDS_KEY_USER", "güvendiğiniz bir anahtar"},
+    {"IDS_KEY_BUILTIN", "bu yükleme programında yerleşik bir anahtar"},
+    {"IDS_KIT_UNSIGNED", "Bu dağıtım paketi imzalı değil."},
+    {"IDS_KIT_UNKNOWN_SIGNER", "Bu dağıtım paketi, bu bilgisayarın güvenmediği bir anahtarla imzalanmış."},
+    {"IDS_ERROR_UNTRUSTEDSOURCE", "Dağıtım paketine güvenilemez: yükleme başlatılamaz."},
 };

@@ -38,4 +38,11 @@ const ResStringEntry kStringsUk[] = {
     {"IDS_TEMPLATE_CATALOG", "Каталог шаблонів:"},
     {"IDS_PROGRESS_FILE", "Файл %1 з %2: %3"},
     {"IDS_OPENDESCR_FAILED", "Не вдалося відкрити опис поставки."},
+    {"IDS_KIT_SIGNED", "Підпис: %1 (%2)."},
+    {"IDS_KEY_ADMIN", "ключ адміністратора цього комп'ютера"},
+    {"IDS_KEY_USER", "ключ, якому ви довіряєте"},
+    {"IDS_KEY_BUILTIN", "ключ, вбудований у цю програму установки"},
+    {"IDS_KIT_UNSIGNED", "Ця поставка не підписана."},
+    {"IDS_KIT_UNKNOWN_SIGNER", "Ця поставка підписана ключем, якому цей комп'ютер не довіряє."},
+    {"IDS_ERROR_UNTRUSTEDSOURCE", "Поставці не можна довіряти: установку неможливо розпочати."},
 };

@@ -38,4 +38,11 @@ const ResStringEntry kStringsVi[] = {
     {"IDS_TEMPLATE_CATALOG", "Thư mục các khuôn mẫu:"},
     {"IDS_PROGRESS_FILE", "Tệp %1 trên %2: %3"},
     {"IDS_OPENDESCR_FAILED", "Không thể mở bản mô tả bộ cài đặt chính."},
+    {"IDS_KIT_SIGNED", "Chữ ký: %1 (%2)."},
+    {"IDS_KEY_ADMIN", "khóa của quản trị viên máy tính này"},
+    {"IDS_KEY_USER", "khóa mà bạn tin cậy"},
+    {"IDS_KEY_BUILTIN", "khóa được tích hợp trong chương trình cài đặt này"},
+    {"IDS_KIT_UNSIGNED", "Bộ cài đặt này không có chữ ký."},
+    {"IDS_KIT_UNKNOWN_SIGNER", "Bộ cài đặt này được ký bằng khóa mà máy tính này không tin cậy."},
+    {"IDS_ERROR_UNTRUSTEDSOURCE", "Bộ cài đặt không đáng tin cậy: không thể bắt đầu việc cài đặt."},
 };
