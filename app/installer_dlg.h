@@ -23,6 +23,7 @@
 #include "app/success_final_page.h"
 #include "app/wizard_dialog_page.h"
 #include "install/install_data.h"
+#include "install/kit_origin.h"
 #include "install/install_process_data.h"
 #include "install/install_run.h"
 #include "install/install_thread.h"
@@ -90,8 +91,13 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   // The kit's product and vendor for langCode (case-insensitive); both
   // empty when the kit has no record for that language.
   void titles(wstring& product, wstring& vendor) const;
-  // The welcome text: titles() with the default names for empty ones.
+  // The welcome text: titles() with the default names for empty ones, and
+  // below it who signed the kit (originText).
   wstring welcomeText() const;
+  // Who signed the kit, in the interface language: the signer's trusted
+  // comment and whose key it is, or that the kit is not signed, or signed
+  // by a key nobody here trusts.
+  wstring originText() const;
   // Next on the catalog page: takes the typed path (backslashes made "/"),
   // refuses an empty one with a message, otherwise starts the installation.
   void onCatalogConfirmed();
@@ -192,6 +198,8 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   wstring catalogPath;
   wstring kitPath;
   KitReader kitReader;
+  // Who made the kit, judged and proved when it was opened.
+  KitOrigin kitOrigin;
   wstring langCode;
   int curState;
   MessagePage* welcomePage;

@@ -12,6 +12,7 @@
 #include "app/description_viewer.h"
 #include "app/installer_dlg.h"
 #include "app/message_box.h"
+#include "app/ui_text.h"
 #include "config/catalog_registration.h"
 #include "config/config_file.h"
 #include "config/config_locations.h"
@@ -151,7 +152,22 @@ wstring CInstallerDlg::welcomeText() const {
   titles(product, vendor);
   if (product.empty()) product = LoadResString("IDS_DEFPRODUCT");
   if (vendor.empty()) vendor = LoadResString("IDS_DEFPROVIDER");
-  return LoadResString("IDS_WELCOME_TITLE") + u" " + product + u" (" + vendor + u").";
+  return LoadResString("IDS_WELCOME_TITLE") + u" " + product + u" (" + vendor + u").\n\n" +
+         originText();
+}
+
+wstring CInstallerDlg::originText() const {
+  switch (kitOrigin.kind) {
+    case KitOrigin::Kind::kUnsigned: return LoadResString("IDS_KIT_UNSIGNED");
+    case KitOrigin::Kind::kUnknownSigner: return LoadResString("IDS_KIT_UNKNOWN_SIGNER");
+    case KitOrigin::Kind::kSigned: break;
+  }
+  const char* whose = kitOrigin.source == KeySource::kAdministrator ? "IDS_KEY_ADMIN"
+                      : kitOrigin.source == KeySource::kBuiltIn    ? "IDS_KEY_BUILTIN"
+                                                                   : "IDS_KEY_USER";
+  // The signer's own words, verified; a line's end cannot be in them.
+  return fill_in(LoadResString("IDS_KIT_SIGNED"),
+                 {from_system_path(kitOrigin.trustedComment), LoadResString(whose)});
 }
 
 void CInstallerDlg::onCatalogConfirmed() {

@@ -14,12 +14,16 @@ std::string path_to_ui_text(const wstring& path) {
   return out;
 }
 
-std::string fill_in(const std::string& pattern, std::initializer_list<std::string> values) {
-  std::string out;
+namespace {
+
+template <class Text>
+Text fill_in_values(const Text& pattern, std::initializer_list<Text> values) {
+  Text out;
   for (size_t i = 0; i < pattern.size(); ++i) {
     // Unsigned: a character below '1' wraps round and matches no value.
-    const size_t number =
-        i + 1 < pattern.size() ? static_cast<unsigned char>(pattern[i + 1]) - size_t{'1'} : 9;
+    const size_t number = i + 1 < pattern.size()
+                              ? static_cast<size_t>(pattern[i + 1]) - size_t{'1'}
+                              : 9;
     if (pattern[i] == '%' && number < values.size() && number < 9) {
       out += values.begin()[number];
       ++i;
@@ -28,4 +32,14 @@ std::string fill_in(const std::string& pattern, std::initializer_list<std::strin
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string fill_in(const std::string& pattern, std::initializer_list<std::string> values) {
+  return fill_in_values(pattern, values);
+}
+
+wstring fill_in(const wstring& pattern, std::initializer_list<wstring> values) {
+  return fill_in_values(pattern, values);
 }

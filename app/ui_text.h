@@ -20,5 +20,7 @@ std::string path_to_ui_text(const wstring& path);
 // "%1" stays as it is. A number without a value is left in the text. Any
 // thread.
 std::string fill_in(const std::string& pattern, std::initializer_list<std::string> values);
+// The same for texts before their conversion for GTK.
+wstring fill_in(const wstring& pattern, std::initializer_list<wstring> values);
 
 #endif  // QXR8_APP_UI_TEXT_H_

@@ -251,7 +251,8 @@ TEST_F(DialogTest, WelcomeTextNamesTheProductOfTheInterfaceLanguage) {
   makeDialog(u"EN");  // differs from the record's "en" only in case
   openWizard();
   EXPECT_EQ(labelText(dlg->welcomePage->label),
-            res("IDS_WELCOME_TITLE") + " Report Templates (Qxr8 Labs).");
+            res("IDS_WELCOME_TITLE") + " Report Templates (Qxr8 Labs).\n\n" +
+                res("IDS_KIT_UNSIGNED"));
 }
 
 TEST_F(DialogTest, WelcomeTextInRussianUsesTheRussianRecord) {
@@ -259,24 +260,26 @@ TEST_F(DialogTest, WelcomeTextInRussianUsesTheRussianRecord) {
   makeDialog(u"ru");
   openWizard();
   EXPECT_EQ(labelText(dlg->welcomePage->label),
-            "Добро пожаловать в программу установки продукта Шаблоны отчётов (Лаборатория).");
+            "Добро пожаловать в программу установки продукта Шаблоны отчётов (Лаборатория).\n\n"
+            "Эта поставка не подписана.");
   EXPECT_EQ(gtk_button_get_label(GTK_BUTTON(dlg->buttonNext)), std::string("Далее >"));
 }
 
 TEST_F(DialogTest, WelcomeTextFallsBackToTheDefaultNamesOneByOne) {
   makeDialog(u"de");
+  const std::string unsigned_ = "\n\n" + res("IDS_KIT_UNSIGNED");
   ASSERT_TRUE(dlg->OnInitDialog());
   // No German record: both defaults, although an English record exists.
   EXPECT_EQ(narrow_lib(dlg->welcomeText()),
             res("IDS_WELCOME_TITLE") + " " + res("IDS_DEFPRODUCT") + " (" +
-                res("IDS_DEFPROVIDER") + ").");
+                res("IDS_DEFPROVIDER") + ")." + unsigned_);
   dlg->kitReader.productInfo = {{u"ru", u"x", u"y", u""}, {u"De", u"Vorlagen", u"", u""},
                                 {u"de", u"Second", u"Ignored", u""}};
   EXPECT_EQ(narrow_lib(dlg->welcomeText()),
-            res("IDS_WELCOME_TITLE") + " Vorlagen (" + res("IDS_DEFPROVIDER") + ").");
+            res("IDS_WELCOME_TITLE") + " Vorlagen (" + res("IDS_DEFPROVIDER") + ")." + unsigned_);
   dlg->kitReader.productInfo = {{u"de", u"", u"Anbieter", u""}};
   EXPECT_EQ(narrow_lib(dlg->welcomeText()),
-            res("IDS_WELCOME_TITLE") + " " + res("IDS_DEFPRODUCT") + " (Anbieter).");
+            res("IDS_WELCOME_TITLE") + " " + res("IDS_DEFPRODUCT") + " (Anbieter)." + unsigned_);
   // An existing page keeps the text it was created with.
   dlg->showMainWindow();
   dlg->showWelcomePage();
