@@ -9,7 +9,9 @@
 #   4. a run whose install xdktool fails (the catalog lies below a regular
 #      file) fails the play;
 #   5. state absent takes the kit out and unregisters the catalog, and
-#      again reports nothing changed.
+#      again reports nothing changed;
+#   6. with minisign: a kit signed by the key the play gives installs, and
+#      the same kit changed after signing fails the play, nothing written.
 #   ansible_deploy_test.sh EXAMPLE_DIR BIN_DIR
 set -euo pipefail
 EXAMPLE=$1
@@ -104,4 +106,19 @@ read -r changed failures remove <<<"$(result run6.out "Remove the kit")"
 if [ "$changed" != 0 ] || [ "$remove" != ok ]; then
   fail "second absent run: $changed tasks changed (removal: $remove), expected none"
 fi
-echo "present changed, again unchanged, check mode planned without writing, failing install fails, absent removed, again unchanged"
+
+signed=skipped
+if command -v minisign >/dev/null 2>&1; then
+  minisign -G -W -p "$WORK/author.pub" -s "$WORK/author.key" >/dev/null
+  cp "$BIN/qxr8.xdk" "$WORK/signed.xdk"
+  minisign -S -s "$WORK/author.key" -m "$WORK/signed.xdk" -t "Qxr8 Labs" >/dev/null
+  keyed=(-e "qxr8_kit_src=$WORK/signed.xdk" -e "qxr8_public_key=$WORK/author.pub")
+  play run7.out "${keyed[@]}" || fail "the signed kit was refused"
+  [ -f "$FORM" ] || fail "signed kit: nothing installed"
+  rm -rf "$CATALOG"
+  printf '\0' >>"$WORK/signed.xdk"
+  if play run8.out "${keyed[@]}"; then fail "a kit changed after signing was installed"; fi
+  [ -z "$(find "$CATALOG" -type f 2>/dev/null)" ] || fail "the changed kit left files"
+  signed="signed kit installed, changed one refused"
+fi
+echo "present changed, again unchanged, check mode planned without writing, failing install fails, absent removed, again unchanged, $signed"
