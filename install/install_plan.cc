@@ -146,6 +146,18 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
   return plan;
 }
 
+namespace {
+
+// A failure of the kit's completion, named after the kit when the reader
+// named nothing (a full temporary directory), its note (damage, a refused
+// signature) kept.
+Status named_after(Status status, const wstring& kitPath) {
+  if (!status.ok() && status.path.empty()) status.path = kitPath;
+  return status;
+}
+
+}  // namespace
+
 Status unpack_kit_for_plan(const InstallPlan& plan, KitReader& kit, bool background) {
   if (plan.writes() == 0 || kit.isComplete()) return Status();
   if (background) {
@@ -153,13 +165,13 @@ Status unpack_kit_for_plan(const InstallPlan& plan, KitReader& kit, bool backgro
     return Status();
   }
   const wstring kitPath = kit.kitPath();
-  return error_status(kit.complete(), kitPath);
+  return named_after(kit.file().complete(), kitPath);
 }
 
 Status kit_found_whole(KitReader& kit) {
   // Taken first: a failed completion closes the reader.
   const wstring kitPath = kit.kitPath();
-  return error_status(kit.finishCompletion(), kitPath);
+  return named_after(kit.file().finishCompletion(), kitPath);
 }
 
 unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan& plan,

@@ -103,9 +103,10 @@ unsigned Installer::run(InstallProcessData* data) {
     if (!status.ok()) return stopOnError(status, percent);
   }
   status = batch.finish(stats, percent);
-  // What was written came from a kit that must prove whole before the run
-  // commits.
-  if (status.ok() && plan.writes() != 0) status = kit_found_whole(*kit);
+  // What was written came from a kit that must prove whole (and signed,
+  // when it is) before the run commits; a run that wrote nothing still
+  // proves the kit's origin before it reports it up to date.
+  if (status.ok()) status = plan.writes() != 0 ? kit_found_whole(*kit) : kit->file().proveOrigin();
   if (!status.ok()) return stopOnError(status, percent);
   return finishRun();
 }

@@ -46,6 +46,26 @@ void KitFileReader::setSourceObserver(KitSourceObserver observer) {
   m_observer = std::move(observer);
 }
 
+void KitFileReader::setOriginCheck(KitOriginCheck* check) { m_origin = check; }
+
+Status KitFileReader::originVerdict() {
+  return m_origin != nullptr ? m_origin->finish() : Status();
+}
+
+Status KitFileReader::proveOrigin() {
+  switch (m_stage) {
+    case KitStage::kClosed:
+      return with_note(error_status(kErrorInvalidParameter), "the kit is not open");
+    case KitStage::kCompleting: return finishCompletion();
+    case KitStage::kWhole: return m_origin != nullptr ? m_origin->verdict() : Status();
+    case KitStage::kTableRead: break;
+  }
+  if (m_origin == nullptr || !m_origin->expectsHash()) return Status();
+  Status status = observeRest();
+  if (status.ok()) status = originVerdict();
+  return closedOnFailure(status);
+}
+
 Status KitFileReader::open(const wstring& kitPath) {
   return closedOnFailure(openSteps(kitPath, false));
 }
@@ -102,8 +122,17 @@ Status KitFileReader::openSteps(const wstring& kitPath, bool tableFirst) {
   Status status = createUnpackedFile();
   if (!status.ok()) return status;
 
+  KitSourceObserver observer = m_observer;
+  if (m_origin != nullptr) {
+    m_origin->restartHash();
+    KitOriginCheck* origin = m_origin;
+    observer = [origin, outer = m_observer](const uint8_t* data, size_t size) {
+      if (outer) outer(data, size);
+      origin->observe(data, size);
+    };
+  }
   std::unique_ptr<KitInflation> inflation(new KitInflation());
-  status = inflation->begin(kitPath, true, m_observer);
+  status = inflation->begin(kitPath, true, std::move(observer));
   if (!status.ok()) return status;
   const KitTrailer trailer = inflation->trailer();
   FileOutput output(m_unpacked);
@@ -117,6 +146,8 @@ Status KitFileReader::openSteps(const wstring& kitPath, bool tableFirst) {
     m_rest = std::move(inflation);
   } else {
     status = inflation->finishTo(output);
+    // Nothing of a kit its signature does not cover is read further.
+    if (status.ok()) status = originVerdict();
     if (!status.ok()) return status;
   }
 
@@ -162,8 +193,9 @@ Status KitFileReader::complete() {
                      "the rest of the kit was observed without being inflated");
   }
   FileOutput output(m_unpacked);
-  const Status status = m_rest->finishTo(output);
+  Status status = m_rest->finishTo(output);
   m_rest.reset();
+  if (status.ok()) status = originVerdict();
   if (status.ok()) m_stage = KitStage::kWhole;
   return closedOnFailure(status);
 }
@@ -178,7 +210,8 @@ void KitFileReader::completeInBackground() {
 
 Status KitFileReader::finishCompletion() {
   if (m_stage != KitStage::kCompleting) return complete();
-  const Status status = m_completion.finish();
+  Status status = m_completion.finish();
+  if (status.ok()) status = originVerdict();
   if (status.ok()) m_stage = KitStage::kWhole;
   return closedOnFailure(status);
 }

@@ -31,6 +31,7 @@
 
 #include "install/inflation_thread.h"
 #include "install/kit_inflation.h"
+#include "install/kit_origin.h"
 #include "install/kit_table.h"
 #include "platform/file.h"
 #include "platform/status.h"
@@ -70,6 +71,25 @@ class KitFileReader {
   // - after a failure: a prefix, possibly all of them.
   // Any stage; the caller's thread.
   void setSourceObserver(KitSourceObserver observer);
+
+  // The check of the kit's signature (kit_origin.h, already begun) that
+  // the next open or openTable feeds with the kit file's bytes, beside the
+  // observer; null for none. Not owned: it must outlive the reader's use.
+  // With one, the reader never reaches kWhole from bytes the signature
+  // does not cover: open, complete and finishCompletion end in the check's
+  // verdict once the last byte has passed (a refusal closes the reader and
+  // is their Status, 13 naming the kit), so an entry written from the kit
+  // comes from a kit proved whole before the run that wrote it commits.
+  // Any stage; the caller's thread.
+  void setOriginCheck(KitOriginCheck* check);
+
+  // For a run that writes nothing: the kit file proved to be the one the
+  // signature covers, without inflating what is not inflated yet. kTableRead:
+  // observeRest, then the verdict; kCompleting: finishCompletion; kWhole:
+  // the verdict found when it became whole. Ok at once with no check, or
+  // one that expects no hash (an unsigned kit). A refusal closes the
+  // reader. kClosed: 87.
+  Status proveOrigin();
 
   // Inflates the kit at `kitPath` whole and reads its header and table.
   // Any stage (closes first). Ok: kWhole, `productInfo` has the kit's
@@ -186,9 +206,13 @@ class KitFileReader {
   }
   // `status`, after closing the reader when it is a failure.
   Status closedOnFailure(const Status& status);
+  // Once the last byte of the kit file has been observed: the origin
+  // check's verdict (ok without a check).
+  Status originVerdict();
 
   KitStage m_stage = KitStage::kClosed;
   KitSourceObserver m_observer;
+  KitOriginCheck* m_origin = nullptr;
   std::vector<KitProductInfo> m_productInfo;
   std::vector<KitEntry> m_entries;
   wstring m_kitPath;

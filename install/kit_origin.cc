@@ -25,9 +25,7 @@ Status KitOriginCheck::begin(const wstring& kitPath, const TrustedKeys& keys) {
   m_kitPath = kitPath;
   m_origin = KitOrigin();
   m_expectsHash = false;
-  m_finished = false;
-  m_verdict = Status();
-  m_hasher = KitHasher();
+  restartHash();
   const wstring signaturePath = signature_path_of(kitPath);
   File file;
   Status status = File::open(signaturePath, O_RDONLY | O_NONBLOCK, 0, file);
@@ -78,6 +76,12 @@ Status KitOriginCheck::begin(const wstring& kitPath, const TrustedKeys& keys) {
 
 void KitOriginCheck::observe(const uint8_t* data, size_t size) {
   if (m_expectsHash && !m_finished) m_hasher.update(data, size);
+}
+
+void KitOriginCheck::restartHash() {
+  m_finished = false;
+  m_verdict = Status();
+  m_hasher = KitHasher();
 }
 
 Status KitOriginCheck::finish() {

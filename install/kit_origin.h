@@ -57,9 +57,16 @@ class KitOriginCheck {
   // observer). Nothing is kept but the running hash.
   void observe(const uint8_t* data, size_t size);
 
+  // Forgets the bytes observed and any verdict, for a kit read again from
+  // its first byte (the signature's judgement stays).
+  void restartHash();
+
   // Once every byte was observed: success, or 13 when they are not the
   // bytes the key signed. Success at once when no hash is expected.
   Status finish();
+
+  // What finish found: a failure only once finish has refused the kit.
+  const Status& verdict() const { return m_verdict; }
 
  private:
   wstring m_kitPath;

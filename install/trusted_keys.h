@@ -50,7 +50,8 @@ struct TrustSettings {
 class TrustedKeys {
  public:
   // Reads the keys `settings` names: every "*.pub" of each folder (a
-  // missing folder holds none), the built-in keys and the given files.
+  // missing folder holds none, nor does a user's folder that cannot be
+  // opened), the built-in keys and the given files.
   // A key file that is not a minisign public key fails the load, named,
   // rather than leave a machine trusting less than its administrator
   // meant; so does a given file that cannot be read.
