@@ -15,7 +15,7 @@
 
 int read_kit_and_catalog(const char* command, const char* usage, int argc, char** argv,
                          const std::vector<std::pair<const char*, bool*>>& flags,
-                         const char*& kit, const char*& catalog) {
+                         SignatureOptions& signature, const char*& kit, const char*& catalog) {
   kit = nullptr;
   catalog = nullptr;
   bool optionsEnded = false;
@@ -28,6 +28,11 @@ int read_kit_and_catalog(const char* command, const char* usage, int argc, char*
     if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
       std::fputs(usage, stdout);
       return kExitSuccess;
+    }
+    std::string error;
+    if (!optionsEnded && take_signature_option(argc, argv, i, signature, error)) {
+      if (!error.empty()) return usage_error(command, error.c_str());
+      continue;
     }
     bool* flag = nullptr;
     for (const auto& known : flags) {
@@ -80,8 +85,8 @@ wstring absolute_catalog(const char* argument) {
   return catalog;
 }
 
-int open_checked_kit(const char* command, const char* kitArg, KitReader& kit,
-                     KitReading reading) {
+int open_checked_kit(const char* command, const char* kitArg, const SignatureOptions& signature,
+                     KitOriginCheck& origin, KitReader& kit, KitReading reading) {
   const wstring kitPath = from_system_path(kitArg);
   if (!kit_exists(kitPath)) {
     std::fprintf(stderr, "xdktool %s: %s: the kit does not exist\n", command, kitArg);
@@ -97,13 +102,7 @@ int open_checked_kit(const char* command, const char* kitArg, KitReader& kit,
                  static_cast<unsigned long long>(neededBytes));
     return kExitFailure;
   }
-  unsigned code = kErrorSuccess;
-  if (open_kit(kitPath, kit, code, reading) != KitOpenResult::kOpened) {
-    std::fprintf(stderr, "xdktool %s: %s: %s (code %u)\n", command, kitArg,
-                 kit_open_reason(code), code);
-    return kExitFailure;
-  }
-  return kExitSuccess;
+  return open_signed_kit(command, kitArg, signature, origin, kit, reading);
 }
 
 void print_notes(const char* command, const std::vector<wstring>& notes) {

@@ -10,6 +10,7 @@
 
 #include "install/install_data.h"
 #include "install/preinstall_checks.h"
+#include "tools/xdktool_signature.h"
 #include "platform/status.h"
 #include "platform/wstring.h"
 
@@ -18,9 +19,10 @@
 // sets. Returns -1 with `kit` and `catalog` pointing into argv when the
 // command goes on; otherwise the status it must exit with (its `usage` was
 // printed, or one usage error was reported).
+// The signature options (xdktool_signature.h) go to `signature`.
 int read_kit_and_catalog(const char* command, const char* usage, int argc, char** argv,
                          const std::vector<std::pair<const char*, bool*>>& flags,
-                         const char*& kit, const char*& catalog);
+                         SignatureOptions& signature, const char*& kit, const char*& catalog);
 
 // Text for a terminal, in the locale's encoding: control characters shown
 // as "?", so that a file name cannot move the cursor or end a line.
@@ -41,10 +43,13 @@ wstring absolute_catalog(const char* argument);
 void print_notes(const char* command, const std::vector<wstring>& notes);
 
 // The wizard's checks, in its order: the kit exists, the temporary
-// directory has room, the kit opens (as far as `reading` says,
-// preinstall_checks.h). 0 when `kit` is open; otherwise the exit status,
-// after one message "xdktool COMMAND: ..." on stderr.
-int open_checked_kit(const char* command, const char* kitArg, KitReader& kit,
+// directory has room, its signature is acceptable with `signature`
+// (begin_origin_check, with `origin`, which must outlive the reader's
+// use), the kit opens (as far as `reading` says, preinstall_checks.h). 0
+// when `kit` is open; otherwise the exit status, after one message
+// "xdktool COMMAND: ..." on stderr.
+int open_checked_kit(const char* command, const char* kitArg, const SignatureOptions& signature,
+                     KitOriginCheck& origin, KitReader& kit,
                      KitReading reading = KitReading::kWhole);
 
 #endif  // QXR8_TOOLS_XDKTOOL_CATALOG_RUN_H_

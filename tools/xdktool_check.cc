@@ -11,7 +11,7 @@
 #include "tools/xdktool_messages.h"
 
 const char kCheckUsage[] =
-    "usage: xdktool check KIT CATALOG\n"
+    "usage: xdktool check [--key FILE]... [--require-signature] KIT CATALOG\n"
     "\n"
     "Compares the templates catalog CATALOG with KIT, writing nothing, and\n"
     "prints, tab-separated, one line for each file that is not as in the kit:\n"
@@ -26,6 +26,9 @@ const char kCheckUsage[] =
     "links followed only when they are the user's or root's. A file with an\n"
     "earlier time is 'older' whatever its bytes.\n"
     "\n"
+    "A kit whose signature is refused (see 'xdktool verify') is not compared.\n"
+    "\n"
+    XDKTOOL_SIGNATURE_OPTIONS_HELP
     "  -h, --help   show this text\n"
     "  --           end of options\n"
     "\n"
@@ -52,12 +55,14 @@ const char* difference_word(CatalogDifference difference) {
 int xdktool_check(int argc, char** argv) {
   const char* kitArg = nullptr;
   const char* catalogArg = nullptr;
+  SignatureOptions signature;
   const int status =
-      read_kit_and_catalog("check", kCheckUsage, argc, argv, {}, kitArg, catalogArg);
+      read_kit_and_catalog("check", kCheckUsage, argc, argv, {}, signature, kitArg, catalogArg);
   if (status >= 0) return status;
   // The whole kit: the files the catalog holds are compared byte for byte.
+  KitOriginCheck origin;
   KitReader kit;
-  const int opened = open_checked_kit("check", kitArg, kit);
+  const int opened = open_checked_kit("check", kitArg, signature, origin, kit);
   if (opened != kExitSuccess) return opened;
   const wstring catalog = absolute_catalog(catalogArg);
   CatalogCheck check;

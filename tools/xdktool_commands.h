@@ -5,21 +5,23 @@
 #ifndef QXR8_TOOLS_XDKTOOL_COMMANDS_H_
 #define QXR8_TOOLS_XDKTOOL_COMMANDS_H_
 
+struct SignatureOptions;  // xdktool_signature.h
+
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
 // xdktool pack [options] DIR OUT.xdk
 int xdktool_pack(int argc, char** argv);
-// xdktool list KIT
+// xdktool list [signature options] KIT
 int xdktool_list(int argc, char** argv);
-// xdktool verify KIT
+// xdktool verify [signature options] KIT
 int xdktool_verify(int argc, char** argv);
-// xdktool install [--register] [--dry-run] KIT CATALOG
+// xdktool install [--register] [--dry-run] [signature options] KIT CATALOG
 int xdktool_install(int argc, char** argv);
-// xdktool remove [--unregister] [--dry-run] KIT CATALOG
+// xdktool remove [--unregister] [--dry-run] [signature options] KIT CATALOG
 int xdktool_remove(int argc, char** argv);
-// xdktool check KIT CATALOG
+// xdktool check [signature options] KIT CATALOG
 int xdktool_check(int argc, char** argv);
 
 // Each command's help text, as `xdktool help CMD` and `CMD --help` print it.
@@ -35,10 +37,11 @@ extern const char kCheckUsage[];
 int usage_error(const char* command, const char* message);
 
 // Reads the command line of COMMAND when it takes one KIT and no option but
-// -h/--help and "--". Returns -1 with `kitPath` pointing into argv when the
-// command goes on; otherwise the status it must exit with (its `usage` was
-// printed, or one usage error was reported).
+// the signature options (to `signature`), -h/--help and "--". Returns -1
+// with `kitPath` pointing into argv when the command goes on; otherwise the
+// status it must exit with (its `usage` was printed, or one usage error was
+// reported).
 int read_kit_argument(const char* command, const char* usage, int argc, char** argv,
-                      const char*& kitPath);
+                      SignatureOptions& signature, const char*& kitPath);
 
 #endif  // QXR8_TOOLS_XDKTOOL_COMMANDS_H_

@@ -22,7 +22,8 @@
 #include "tools/xdktool_messages.h"
 
 const char kInstallUsage[] =
-    "usage: xdktool install [--register] [--dry-run] KIT CATALOG\n"
+    "usage: xdktool install [--register] [--dry-run] [--key FILE]...\n"
+    "                       [--require-signature] KIT CATALOG\n"
     "\n"
     "Installs every file of KIT into the templates catalog CATALOG that is\n"
     "missing there or older than the kit's copy, with the kit's time stamps.\n"
@@ -40,6 +41,7 @@ const char kInstallUsage[] =
     "               xdktool install: dry run: N files would be written\n"
     "               (A new, B replaced), C up to date\n"
     "               (--register is not acted on)\n"
+    XDKTOOL_SIGNATURE_OPTIONS_HELP
     "  -h, --help   show this text\n"
     "  --           end of options\n"
     "\n"
@@ -126,17 +128,18 @@ class ProgressBar {
 // writes nothing. As the run would, it reads the rest of the kit only when
 // the plan writes, so a kit whose data area is damaged fails here exactly
 // when the run would fail on it.
-int dry_run(const char* kitArg, KitReader& kit, const wstring& catalog) {
+int dry_run(const char* kitArg, KitReader& kit, const KitOriginCheck& origin,
+            const wstring& catalog) {
   InstallPlan plan;
   InstallFailure failure;
   const unsigned code = plan_install(kit, catalog, plan, failure);
-  if (code == kErrorSuccess && plan.writes() != 0) {
-    const unsigned whole = kit.complete();
-    if (whole != kErrorSuccess) {
-      std::fprintf(stderr, "xdktool install: dry run: %s: %s (code %u)\n", kitArg,
-                   kit_open_reason(whole), whole);
-      return kExitFailure;
-    }
+  // A signed kit proves its bytes either way, as the run would.
+  const Status whole = code == kErrorSuccess && plan.writes() != 0 ? kit.file().complete()
+                                                                   : kit.file().proveOrigin();
+  if (!whole.ok()) {
+    std::fprintf(stderr, "xdktool install: dry run: %s\n",
+                 kit_failure_text(kitArg, whole, origin).c_str());
+    return kExitFailure;
   }
   wstring base = catalog;
   if (base.empty() || base.back() != kPathSeparatorChar) base += kPathSeparator;
@@ -167,6 +170,7 @@ int dry_run(const char* kitArg, KitReader& kit, const wstring& catalog) {
 struct InstallOptions {
   bool registerCatalog = false;
   bool dryRun = false;
+  SignatureOptions signature;
   const char* kit = nullptr;
   const char* catalog = nullptr;
 };
@@ -176,11 +180,12 @@ int parse_options(int argc, char** argv, InstallOptions& options) {
   return read_kit_and_catalog("install", kInstallUsage, argc, argv,
                               {{"--register", &options.registerCatalog},
                                {"--dry-run", &options.dryRun}},
-                              options.kit, options.catalog);
+                              options.signature, options.kit, options.catalog);
 }
 
 // The failure lines of a run that did not complete; `kitArg` names the kit.
-void report_failure(const InstallOutcome& outcome, const char* kitArg, const wstring& catalog) {
+void report_failure(const InstallOutcome& outcome, const char* kitArg,
+                    const KitOriginCheck& origin, const wstring& catalog) {
   if (outcome.code == kErrorSharingViolation) {
     std::fprintf(stderr,
                  "xdktool install: another installation is writing into %s; nothing was "
@@ -190,9 +195,10 @@ void report_failure(const InstallOutcome& outcome, const char* kitArg, const wst
   }
   if (outcome.failure.code == outcome.code && !outcome.failure.path.empty() &&
       outcome.failure.path == from_system_path(kitArg)) {
-    // The rest of a kit read table first turned out damaged.
-    std::fprintf(stderr, "xdktool install: %s: %s (code %u)\n", kitArg,
-                 kit_open_reason(outcome.code), outcome.code);
+    // The rest of a kit read table first turned out damaged, or not the
+    // kit its signature covers.
+    std::fprintf(stderr, "xdktool install: %s\n",
+                 kit_failure_text(kitArg, outcome.failure, origin).c_str());
   } else if (outcome.failure.code == outcome.code) {
     std::fprintf(stderr, "xdktool install: %s%s\n",
                  outcome.failure.path.empty() ? "" : "cannot write ",
@@ -231,12 +237,14 @@ int xdktool_install(int argc, char** argv) {
   if (parsed >= 0) return parsed;
   // A run that has nothing to write never needs the kit's data area: the
   // run inflates it only when its plan writes (unpack_kit_for_plan).
+  KitOriginCheck origin;
   KitReader kit;
-  const int opened = open_checked_kit("install", options.kit, kit, KitReading::kTableFirst);
+  const int opened = open_checked_kit("install", options.kit, options.signature, origin, kit,
+                                      KitReading::kTableFirst);
   if (opened != kExitSuccess) return opened;
 
   const wstring catalog = absolute_catalog(options.catalog);
-  if (options.dryRun) return dry_run(options.kit, kit, catalog);
+  if (options.dryRun) return dry_run(options.kit, kit, origin, catalog);
   // Read before the installation, as the wizard reads it at start-up.
   CatalogRegistration registration;
   if (options.registerCatalog) registration = read_catalog_registration();
@@ -260,7 +268,7 @@ int xdktool_install(int argc, char** argv) {
   bar.finish();
   print_notes("install", outcome.notes);
   if (outcome.code != kErrorSuccess) {
-    report_failure(outcome, options.kit, catalog);
+    report_failure(outcome, options.kit, origin, catalog);
     return kExitFailure;
   }
   if (options.registerCatalog) {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tools/xdktool_commands.h"
+#include "tools/xdktool_signature.h"
 
 namespace {
 
@@ -64,12 +65,15 @@ int usage_error(const char* command, const char* message) {
 }
 
 int read_kit_argument(const char* command, const char* usage, int argc, char** argv,
-                      const char*& kitPath) {
+                      SignatureOptions& signature, const char*& kitPath) {
   kitPath = nullptr;
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    if (!optionsEnded && std::strcmp(arg, "--") == 0) {
+    std::string error;
+    if (!optionsEnded && take_signature_option(argc, argv, i, signature, error)) {
+      if (!error.empty()) return usage_error(command, error.c_str());
+    } else if (!optionsEnded && std::strcmp(arg, "--") == 0) {
       optionsEnded = true;
     } else if (!optionsEnded && (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0)) {
       std::fputs(usage, stdout);

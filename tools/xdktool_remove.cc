@@ -12,7 +12,8 @@
 #include "tools/xdktool_messages.h"
 
 const char kRemoveUsage[] =
-    "usage: xdktool remove [--unregister] [--dry-run] KIT CATALOG\n"
+    "usage: xdktool remove [--unregister] [--dry-run] [--key FILE]...\n"
+    "                      [--require-signature] KIT CATALOG\n"
     "\n"
     "Removes from the templates catalog CATALOG every file of KIT whose bytes\n"
     "are exactly the kit's copy, keeps every file that was changed, and\n"
@@ -25,6 +26,7 @@ const char kRemoveUsage[] =
     "                each file that would go, then the 'kept' lines and\n"
     "                xdktool remove: dry run: N files would be removed,\n"
     "                K kept (changed), D folders would be removed\n"
+    XDKTOOL_SIGNATURE_OPTIONS_HELP
     "  -h, --help    show this text\n"
     "  --            end of options\n"
     "\n"
@@ -34,13 +36,14 @@ const char kRemoveUsage[] =
     "ends with one line:\n"
     "  xdktool remove: N files removed, K kept (changed), D folders removed\n"
     "Exit status: 0 removed (or planned), 1 failed (the catalog is\n"
-    "unchanged), 2 usage.\n";
+    "unchanged; a kit whose signature is refused removes nothing), 2 usage.\n";
 
 namespace {
 
 struct RemoveOptions {
   bool unregister = false;
   bool dryRun = false;
+  SignatureOptions signature;
   const char* kit = nullptr;
   const char* catalog = nullptr;
 };
@@ -50,7 +53,7 @@ int parse_options(int argc, char** argv, RemoveOptions& options) {
   return read_kit_and_catalog("remove", kRemoveUsage, argc, argv,
                               {{"--unregister", &options.unregister},
                                {"--dry-run", &options.dryRun}},
-                              options.kit, options.catalog);
+                              options.signature, options.kit, options.catalog);
 }
 
 void print_plan(const RemovalOutcome& outcome, bool dryRun) {
@@ -87,8 +90,10 @@ int xdktool_remove(int argc, char** argv) {
   RemoveOptions options;
   const int parsed = parse_options(argc, argv, options);
   if (parsed >= 0) return parsed;
+  // The whole kit, proved before a file is looked at.
+  KitOriginCheck origin;
   KitReader kit;
-  const int opened = open_checked_kit("remove", options.kit, kit);
+  const int opened = open_checked_kit("remove", options.kit, options.signature, origin, kit);
   if (opened != kExitSuccess) return opened;
   const wstring catalog = absolute_catalog(options.catalog);
 

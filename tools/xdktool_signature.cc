@@ -1,15 +1,12 @@
 #include "tools/xdktool_signature.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/system_path.h"
+#include "tools/xdktool_catalog_run.h"
+#include "tools/xdktool_commands.h"
 #include "tools/xdktool_messages.h"
-
-const char kSignatureOptionsHelp[] =
-    "  --key FILE   trust only the minisign public key FILE (repeatable): the\n"
-    "               kit must carry a signature (KIT.minisig) by one of them\n"
-    "  --require-signature\n"
-    "               refuse a kit that is not signed by a trusted key\n";
 
 bool take_signature_option(int argc, char** argv, int& i, SignatureOptions& options,
                            std::string& error) {
@@ -57,4 +54,49 @@ std::string origin_text(const KitOrigin& origin) {
              key_source_text(origin.source) + " key)";
   }
   return "not signed";
+}
+
+namespace {
+
+// "KIT: NOTE (code N)": a refusal the origin check named after the kit.
+std::string refusal_text(const char* kitArg, const Status& refusal) {
+  return std::string(kitArg) + ": " + printable(refusal.note) + " (code " +
+         std::to_string(refusal.code) + ")";
+}
+
+}  // namespace
+
+int begin_origin_check(const char* command, const char* kitArg, const SignatureOptions& options,
+                       KitOriginCheck& origin, KitReader& kit) {
+  TrustedKeys keys;
+  Status status = keys.load(trust_settings(options));
+  if (status.ok()) status = origin.begin(from_system_path(kitArg), keys);
+  if (!status.ok()) {
+    const bool namesKit = status.path == from_system_path(kitArg) && !status.note.empty();
+    std::fprintf(stderr, "xdktool %s: %s\n", command,
+                 namesKit ? refusal_text(kitArg, status).c_str() : failure_text(status).c_str());
+    return kExitFailure;
+  }
+  kit.file().setOriginCheck(&origin);
+  return kExitSuccess;
+}
+
+int open_signed_kit(const char* command, const char* kitArg, const SignatureOptions& options,
+                    KitOriginCheck& origin, KitReader& kit, KitReading reading) {
+  const int judged = begin_origin_check(command, kitArg, options, origin, kit);
+  if (judged != kExitSuccess) return judged;
+  unsigned code = kErrorSuccess;
+  if (open_kit(from_system_path(kitArg), kit, code, reading) != KitOpenResult::kOpened) {
+    std::fprintf(stderr, "xdktool %s: %s\n", command,
+                 kit_failure_text(kitArg, error_status(code), origin).c_str());
+    return kExitFailure;
+  }
+  return kExitSuccess;
+}
+
+std::string kit_failure_text(const char* kitArg, const Status& failure,
+                             const KitOriginCheck& origin) {
+  if (!origin.verdict().ok()) return refusal_text(kitArg, origin.verdict());
+  return std::string(kitArg) + ": " + kit_open_reason(failure.code) + " (code " +
+         std::to_string(failure.code) + ")";
 }

@@ -109,7 +109,8 @@ TEST_F(XdkTool, VerifyRefusesADamagedKitAndSaysWhetherThereIsAChecksum) {
   ASSERT_EQ(run({"pack", "-0", sandbox.work("src"), sandbox.work("k.xdk")}).status, 0);
   ChildResult r = run({"verify", sandbox.work("k.xdk")});
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, sandbox.work("k.xdk") + ": ok, 1 files, checksum verified\n");
+  EXPECT_EQ(r.out, sandbox.work("k.xdk") + ": ok, 1 files, checksum verified\n" +
+                       sandbox.work("k.xdk") + ": not signed\n");
 
   // One payload byte changed in a stored kit still decodes: only the
   // checksum can tell.
@@ -143,6 +144,7 @@ TEST_F(XdkTool, PackListsSortedRelativeNamesWithTheirTimesAndSizes) {
   r = run({"list", sandbox.work("k.xdk")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
+            "signature\tnot signed\n"
             "record\ten\tTemplates\tLabs\tdocs/d.html\n"
             "file\ta/b/c.frm\t2017-07-14T02:40:00Z\t70000\n"
             "file\ta/z.tpl\t2020-09-13T12:26:41Z\t12\n"
@@ -168,6 +170,7 @@ TEST_F(XdkTool, RecordsPerLanguageAndAFixedTime) {
   r = run({"list", sandbox.work("k.xdk")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
+            "signature\tnot signed\n"
             "record\ten\tTemplates\tLabs\tdocs/en.html\n"
             "record\tru\t" + russian + "\t\tdocs\\ru.html\n"
             "file\tt.tpl\t2025-01-01T12:00:00Z\t1\n");
@@ -193,6 +196,7 @@ TEST_F(XdkTool, OutputIsReproducibleAndTheLevelIsHonoured) {
     const ChildResult r = run({"list", sandbox.work(kit)});
     EXPECT_EQ(r.status, 0) << kit;
     EXPECT_EQ(r.out,
+              "signature\tnot signed\n"
               "record\ten\t\t\t\n"
               "file\ta.tpl\t2009-02-13T23:31:30Z\t50004\n"
               "file\td/b.tpl\t2009-02-13T23:31:31Z\t30\n") << kit;
@@ -210,7 +214,8 @@ TEST_F(XdkTool, OnlyRegularFilesAreTakenAndTheKitNeverPacksItself) {
   EXPECT_NE(r.err.find("link.tpl"), std::string::npos);
   r = run({"list", sandbox.work("src/k.xdk")});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "record\ten\t\t\t\nfile\treal.tpl\t1970-01-01T00:01:40Z\t4\n");
+  EXPECT_EQ(r.out,
+            "signature\tnot signed\nrecord\ten\t\t\t\nfile\treal.tpl\t1970-01-01T00:01:40Z\t4\n");
 }
 
 TEST_F(XdkTool, OperandsAfterDoubleDashAreNeverOptions) {
@@ -319,7 +324,9 @@ TEST_F(XdkTool, ListShowsControlCharactersAndPartsOfASecond) {
                                 config::encode_single_header(u"P\tQ", u"V", u""), files, 9, error));
   const ChildResult r = run({"list", sandbox.work("k.xdk")});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, "record\ten\tP\\x09Q\tV\t\nfile\tline\\x0Abreak\t1601-01-01T00:00:00.5000000Z\t2\n");
+  EXPECT_EQ(r.out,
+            "signature\tnot signed\nrecord\ten\tP\\x09Q\tV\t\n"
+            "file\tline\\x0Abreak\t1601-01-01T00:00:00.5000000Z\t2\n");
 }
 
 TEST_F(XdkTool, RefusedKitsGiveReasonAndCode) {
