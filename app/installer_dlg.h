@@ -85,9 +85,13 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   // directory cannot be determined.
   wstring getXdkFullPath() const;
   // Finds the kit, reads the launcher's catalog list, proposes a catalog,
-  // checks the temporary space and opens the kit. Shows an error box and
-  // returns false on the first failure.
+  // checks the temporary space, judges the kit's signature and opens the
+  // kit, proving its bytes. Shows an error box and returns false on the
+  // first failure.
   bool OnInitDialog();
+  // The box that refuses a kit whose origin cannot be trusted: `refusal`
+  // names the kit (or the key file), the key id and the reason.
+  void refuseUntrustedKit(const Status& refusal);
   // The kit's product and vendor for langCode (case-insensitive); both
   // empty when the kit has no record for that language.
   void titles(wstring& product, wstring& vendor) const;
@@ -197,6 +201,9 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   std::vector<wstring> tmpltsList;
   wstring catalogPath;
   wstring kitPath;
+  // The check of the kit's signature that its reading feeds; declared
+  // before the reader, which must not outlive it.
+  KitOriginCheck kitOriginCheck;
   KitReader kitReader;
   // Who made the kit, judged and proved when it was opened.
   KitOrigin kitOrigin;

@@ -18,7 +18,9 @@
 #include "config/config_locations.h"
 #include "config/write_permission.h"
 #include "install/preinstall_checks.h"
+#include "install/trusted_keys.h"
 #include "platform/file_system.h"
+#include "platform/status.h"
 #include "platform/string_utils.h"
 #include "platform/system_path.h"
 #include "res/string_table.h"
@@ -120,9 +122,21 @@ bool CInstallerDlg::OnInitDialog() {
     messageBox(this, LoadResString("IDS_ERROR_NOSPACE"), kMsgBoxErrorOk);
     return false;
   }
+  // Judged before a byte of the kit is inflated, proved by the bytes the
+  // reader inflates.
+  TrustedKeys keys;
+  Status judged = keys.load(TrustSettings::forThisProcess());
+  if (judged.ok()) judged = kitOriginCheck.begin(kitPath, keys);
+  if (!judged.ok()) {
+    refuseUntrustedKit(judged);
+    return false;
+  }
+  kitReader.file().setOriginCheck(&kitOriginCheck);
   unsigned code = kErrorSuccess;
   switch (open_kit(kitPath, kitReader, code)) {
-    case KitOpenResult::kOpened: return true;
+    case KitOpenResult::kOpened:
+      kitOrigin = kitOriginCheck.origin();
+      return true;
     // A kit that would fill the temporary directory is not damaged: the
     // user can make room and try again.
     case KitOpenResult::kNoSpace:
@@ -130,8 +144,22 @@ bool CInstallerDlg::OnInitDialog() {
       return false;
     case KitOpenResult::kDamaged: break;
   }
-  messageBox(this, LoadResString("IDS_ERROR_DAMAGEDSOURCE"), kMsgBoxErrorOk);
+  if (!kitOriginCheck.verdict().ok()) {
+    refuseUntrustedKit(kitOriginCheck.verdict());
+  } else {
+    messageBox(this, LoadResString("IDS_ERROR_DAMAGEDSOURCE"), kMsgBoxErrorOk);
+  }
   return false;
+}
+
+void CInstallerDlg::refuseUntrustedKit(const Status& refusal) {
+  // The kit's path and the signature's own words when the refusal is the
+  // signature's; the file and the system's reason when a key or signature
+  // file could not be used.
+  const wstring detail = refusal.path == kitPath && !refusal.note.empty()
+                             ? refusal.path + u"\n" + refusal.note
+                             : describe_status(refusal);
+  messageBox(this, LoadResString("IDS_ERROR_UNTRUSTEDSOURCE"), detail, kMsgBoxErrorOk);
 }
 
 void CInstallerDlg::titles(wstring& product, wstring& vendor) const {
