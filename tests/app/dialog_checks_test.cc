@@ -12,6 +12,8 @@
 #include <unistd.h>
 
 #include "dialog_fixture.h"
+#include "install/kit_signature.h"
+#include "tests/support/minisign_files.h"
 
 namespace app_test {
 namespace {
@@ -201,6 +203,33 @@ TEST_F(DialogTest, DamagedKitIsReportedAndLeavesNoTemporaryFile) {
   EXPECT_EQ(answerer->seen()[0].text, res("IDS_ERROR_DAMAGEDSOURCE"));
   EXPECT_EQ(dlg->window, nullptr);
   EXPECT_EQ(dlg->curState, kStateNone);
+  EXPECT_TRUE(list_dir(sandbox->tmp()).empty());
+}
+
+TEST_F(DialogTest, AKitChangedAfterItsAuthorSignedItIsRefusedBeforeAnyPage) {
+  const std::string kit = sandbox->kitDir() + "/qxr8.xdk";
+  test_support::TestSigner author;
+  write_file(kit + ".minisig", author.signatureFile(read_file(kit), "Templates by the author"));
+  sandbox->setEnv("XDG_CONFIG_HOME", sandbox->home() + "/.config");
+  make_dirs(sandbox->home() + "/.config/qxr8/trusted-keys");
+  write_file(sandbox->home() + "/.config/qxr8/trusted-keys/author.pub", author.publicKeyFile());
+  makeDialog();
+  ASSERT_TRUE(dlg->OnInitDialog());
+  EXPECT_EQ(dlg->kitOrigin.kind, KitOrigin::Kind::kSigned);
+  EXPECT_EQ(dlg->kitOrigin.source, KeySource::kUser);
+  EXPECT_EQ(dlg->kitOrigin.trustedComment, "Templates by the author");
+
+  // One template changed, every checksum made anew.
+  ASSERT_TRUE(write_kit(kit, standard_records(), {{"docs/en.html", "<p>forged</p>", 0}}));
+  makeDialog();
+  dlg->DoModal();
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(answerer->seen()[0].text, res("IDS_ERROR_UNTRUSTEDSOURCE"));
+  EXPECT_EQ(answerer->seen()[0].detail, kit + "\nsignature by key " +
+                                            key_id_text(author.keyId()) +
+                                            ": the signature does not verify: the kit is not "
+                                            "the one the key signed");
+  EXPECT_EQ(dlg->window, nullptr);
   EXPECT_TRUE(list_dir(sandbox->tmp()).empty());
 }
 

@@ -9,8 +9,10 @@
 
 #include "install/install_data.h"
 #include "install/kit_writer.h"
+#include "platform/text_encoding.h"
 #include "tests/support/file_io.h"
 #include "tests/support/kit_builder.h"
+#include "tests/support/minisign_files.h"
 #include "tests/support/sandbox.h"
 
 namespace {
@@ -155,6 +157,59 @@ TEST_F(KitSource, AFailureNamesTheKitAndSaysWhy) {
     EXPECT_TRUE(reader.entries.empty());
   }
   EXPECT_TRUE(sandbox.tmpEntries().empty());
+}
+
+TEST_F(KitSource, ASignedKitIsProvedByTheBytesTheReaderTakesAndRefusedWhenTheyChanged) {
+  const std::vector<std::string> contents = {noise(150000), "the author's"};
+  const std::string unpacked = test_support::single_language_kit({"a", "b"}, contents);
+  const std::string signedKit = kit_of_version(2, unpacked, contents[0].size() + 12);
+  // The attacker's kit: one file changed, every checksum made anew.
+  std::string forged = unpacked;
+  forged.replace(forged.size() - 12, 12, "the forger's");
+  const std::string forgedKit = kit_of_version(2, forged, contents[0].size() + 12);
+  test_support::TestSigner author;
+  write_file(sandbox.work("kit.xdk.minisig"), author.signatureFile(signedKit, "by the author"));
+  write_file(sandbox.work("author.pub"), author.publicKeyFile());
+  TrustSettings trust;
+  trust.givenKeys = {widen_lib(sandbox.work("author.pub"))};
+  TrustedKeys keys;
+  ASSERT_TRUE(keys.load(trust).ok());
+  const struct {
+    Way way;
+    const char* what;
+  } ways[] = {{Way::kOpen, "open"},
+              {Way::kComplete, "openTable, complete"},
+              {Way::kBackground, "openTable, completeInBackground, finishCompletion"},
+              {Way::kObserveRest, "openTable, proveOrigin"}};
+  for (bool changed : {false, true}) {
+    for (const auto& way : ways) {
+      SCOPED_TRACE(std::string(way.what) + (changed ? ", kit changed after the check" : ""));
+      write_file(sandbox.work("kit.xdk"), signedKit);
+      KitOriginCheck origin;
+      ASSERT_TRUE(origin.begin(sandbox.wwork("kit.xdk"), keys).ok());
+      if (changed) write_file(sandbox.work("kit.xdk"), forgedKit);
+      KitReader reader;
+      reader.file().setOriginCheck(&origin);
+      Status status;
+      if (way.way == Way::kOpen) {
+        status = reader.file().open(sandbox.wwork("kit.xdk"));
+      } else {
+        ASSERT_TRUE(reader.file().openTable(sandbox.wwork("kit.xdk")).ok());
+        if (way.way == Way::kComplete) status = reader.file().complete();
+        if (way.way == Way::kBackground) {
+          reader.completeInBackground();
+          status = reader.file().finishCompletion();
+        }
+        if (way.way == Way::kObserveRest) status = reader.file().proveOrigin();
+      }
+      EXPECT_EQ(status.code, changed ? 13u : 0u);
+      EXPECT_EQ(origin.verdict().code, status.code);
+      EXPECT_EQ(status.note.find(u"not the one the key signed") != wstring::npos, changed);
+      // A refused kit leaves nothing to write from.
+      EXPECT_EQ(reader.file().stage() == KitStage::kClosed, changed);
+      EXPECT_EQ(reader.file().proveOrigin().ok(), !changed);
+    }
+  }
 }
 
 }  // namespace
