@@ -36,7 +36,16 @@ std::string kit_of_version(unsigned version, const std::string& unpacked, size_t
       unpacked, 6, version == 2 ? unpacked.size() - dataBytes : config::kNoTableEnd);
 }
 
+// The ways through a reader to the whole kit file; the last reads the
+// table and observes the rest (proveOrigin, for a signed kit).
 enum class Way { kOpen, kComplete, kBackground, kObserveRest };
+const struct {
+  Way way;
+  const char* what;
+} kWays[] = {{Way::kOpen, "open"},
+             {Way::kComplete, "openTable, complete"},
+             {Way::kBackground, "openTable, completeInBackground, finishCompletion"},
+             {Way::kObserveRest, "openTable, observeRest"}};
 
 class KitSource : public ::testing::Test {
  protected:
@@ -48,19 +57,12 @@ TEST_F(KitSource, EveryWayThroughAReaderObservesTheWholeFileOnceInOrder) {
   const std::vector<std::string> contents = {noise(150000), "small", noise(90000)};
   const std::string unpacked = test_support::single_language_kit({"a", "b/c", "d"}, contents);
   const size_t dataBytes = contents[0].size() + contents[1].size() + contents[2].size();
-  const struct {
-    Way way;
-    const char* what;
-  } ways[] = {{Way::kOpen, "open"},
-              {Way::kComplete, "openTable, complete"},
-              {Way::kBackground, "openTable, completeInBackground, finishCompletion"},
-              {Way::kObserveRest, "openTable, observeRest"}};
   for (unsigned version : {0u, 1u, 2u}) {
     const std::string kit = kit_of_version(version, unpacked, dataBytes);
     write_file(sandbox.work("kit.xdk"), kit);
     const bool tableFirst = version == 2;
     const KitStage afterTable = tableFirst ? KitStage::kTableRead : KitStage::kWhole;
-    for (const auto& way : ways) {
+    for (const auto& way : kWays) {
       SCOPED_TRACE(std::string(way.what) + ", trailer version " + std::to_string(version));
       KitReader reader;
       std::string seen;
@@ -174,15 +176,8 @@ TEST_F(KitSource, ASignedKitIsProvedByTheBytesTheReaderTakesAndRefusedWhenTheyCh
   trust.givenKeys = {widen_lib(sandbox.work("author.pub"))};
   TrustedKeys keys;
   ASSERT_TRUE(keys.load(trust).ok());
-  const struct {
-    Way way;
-    const char* what;
-  } ways[] = {{Way::kOpen, "open"},
-              {Way::kComplete, "openTable, complete"},
-              {Way::kBackground, "openTable, completeInBackground, finishCompletion"},
-              {Way::kObserveRest, "openTable, proveOrigin"}};
   for (bool changed : {false, true}) {
-    for (const auto& way : ways) {
+    for (const auto& way : kWays) {
       SCOPED_TRACE(std::string(way.what) + (changed ? ", kit changed after the check" : ""));
       write_file(sandbox.work("kit.xdk"), signedKit);
       KitOriginCheck origin;
