@@ -10,6 +10,10 @@
 #   BUILD_DIR=build-x bench/run.sh
 #   BENCH_REPS=7 bench/run.sh    repetitions per case (default 5)
 #
+# With minisign at hand, a signed copy of the kit is timed too: a first
+# install against the unsigned kit's, and an up-to-date rerun against plain
+# tar -xzf.
+#
 # Prints figures; it is not a test and asserts nothing. Everything it makes
 # lives in one temporary directory that is removed at the end.
 set -euo pipefail
@@ -87,6 +91,16 @@ tar -czf "$WORK/tree.tar.gz" -C "$WORK/tree" .
 "$XDKTOOL" pack -6 "$WORK/tree10" "$WORK/tree10.xdk"
 tar -czf "$WORK/tree10.tar.gz" -C "$WORK/tree10" .
 
+# The same kit signed, beside its signature; its key is the only one given.
+SIGNED=
+if command -v minisign >/dev/null; then
+  mkdir -p "$WORK/signed"
+  cp "$WORK/tree.xdk" "$WORK/signed/tree.xdk"
+  minisign -G -W -p "$WORK/signed/author.pub" -s "$WORK/signed/author.key" >/dev/null
+  minisign -S -s "$WORK/signed/author.key" -m "$WORK/signed/tree.xdk" -t "bench kit" >/dev/null
+  SIGNED=$WORK/signed/tree.xdk
+fi
+
 now_ns() { date +%s%N; }
 # Runs the command and appends its wall time in milliseconds to file $1.
 timed() {
@@ -104,6 +118,7 @@ install_into() { "$XDKTOOL" install "$WORK/tree.xdk" "$1"; }
 tar_into() { mkdir -p "$1" && tar -xzf "$WORK/tree.tar.gz" -C "$1" && sync -f "$1"; }
 # Plain extraction into an empty folder, for the up-to-date reruns.
 untar_into() { mkdir -p "$1" && tar -xzf "$WORK/tree.tar.gz" -C "$1"; }
+signed_into() { "$XDKTOOL" install --key "$WORK/signed/author.pub" "$SIGNED" "$1"; }
 install10_into() { "$XDKTOOL" install "$WORK/tree10.xdk" "$1"; }
 untar10_into() { mkdir -p "$1" && tar -xzf "$WORK/tree10.tar.gz" -C "$1"; }
 
@@ -170,6 +185,23 @@ for ((r = 0; r < REPS; r++)); do
     fi
   done
   rm -rf "$EMPTY_T"
+  # The signed kit: a first install against the unsigned one's, then its
+  # up-to-date rerun against tar -xzf into an empty folder.
+  if [ -n "$SIGNED" ]; then
+    rm -rf "$CAT_X" "$WORK/catalog-signed" "$EMPTY_T"
+    if (( r % 2 == 0 )); then
+      timed "$results/signed.xdk" signed_into "$WORK/catalog-signed"
+      timed "$results/signed.plain" install_into "$CAT_X"
+      timed "$results/signed-rerun.xdk" signed_into "$WORK/catalog-signed"
+      timed "$results/signed-rerun.tar" untar_into "$EMPTY_T"
+    else
+      timed "$results/signed.plain" install_into "$CAT_X"
+      timed "$results/signed.xdk" signed_into "$WORK/catalog-signed"
+      timed "$results/signed-rerun.tar" untar_into "$EMPTY_T"
+      timed "$results/signed-rerun.xdk" signed_into "$WORK/catalog-signed"
+    fi
+    rm -rf "$EMPTY_T"
+  fi
   # What opening the kit alone costs (inflating it into the temporary file).
   timed "$results/open.xdk" "$XDKTOOL" list "$WORK/tree.xdk"
 done
@@ -204,6 +236,17 @@ done
 x1=$(median "$results/uptodate.xdk"); x10=$(median "$results/uptodate10.xdk")
 printf '  xdktool, tree10 against tree: %s (goal: about 1, whatever the data size)\n' \
   "$(awk -v a="$x10" -v b="$x1" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }')"
+if [ -n "$SIGNED" ]; then
+  printf 'signed kit (the same kit, its signature checked) (ms):\n'
+  x=$(median "$results/signed.xdk"); t=$(median "$results/signed.plain")
+  printf '  %-26s %8d against unsigned %8d, ratio %s (goal <= 1.05)\n' "first install" "$x" "$t" \
+    "$(awk -v a="$x" -v b="$t" 'BEGIN { printf "%.2f", (b > 0) ? a / b : 0 }')"
+  x=$(median "$results/signed-rerun.xdk"); t=$(median "$results/signed-rerun.tar")
+  printf '  %-26s %8d against tar -xzf %8d, ratio %s (goal <= 0.1)\n' "up-to-date rerun" "$x" "$t" \
+    "$(awk -v a="$x" -v b="$t" 'BEGIN { printf "%.3f", (b > 0) ? a / b : 0 }')"
+else
+  echo "signed kit: skipped, minisign is not installed"
+fi
 
 # Peak resident memory of a first install, small kit against one ten times
 # larger.
