@@ -74,7 +74,6 @@ TEST_F(KitSignature, EveryKitIsJudgedByItsSignatureAndTheKeysThatCount) {
   };
   const std::vector<Case> cases = {
       {"unsigned", {}, false, 0, KitOrigin::Kind::kUnsigned, ""},
-      {"unsigned where required", {}, true, 5, KitOrigin::Kind::kUnsigned, "not signed"},
       {"signed and whole", signedBy(author, "", "by the author"), true, 0,
        KitOrigin::Kind::kSigned, ""},
       {"the signature of another kit", signedBy(author, "another kit", "by the author"), false, 13,
@@ -90,8 +89,6 @@ TEST_F(KitSignature, EveryKitIsJudgedByItsSignatureAndTheKeysThatCount) {
        KitOrigin::Kind::kUnsigned, "minisign -S -m KIT"},
       {"a key nobody trusts", signedBy(stranger, "", "by someone"), false, 0,
        KitOrigin::Kind::kUnknownSigner, ""},
-      {"a key nobody trusts where required", signedBy(stranger, "", "by someone"), true, 5,
-       KitOrigin::Kind::kUnknownSigner, "does not trust"},
       {"a signature that is not one",
        [](KitSignature& t) { write_file(t.kit + ".minisig", "untrusted comment: x\nnot base64\n"); },
        false, 13, KitOrigin::Kind::kUnsigned, "not a minisign signature"},

@@ -52,22 +52,16 @@ TEST_F(XdktoolSignatureTest, EveryCommandRefusesAChangedKitBeforeWritingAnything
   };
   const auto before = snapshot_tree(env.work());
   for (std::vector<std::string> args : commands) {
-    // Trusted by the user's folder, or given: refused the same way.
-    for (bool given : {false, true}) {
-      SCOPED_TRACE(args[0] + " " + args[1] + (given ? ", --key" : ", the user's key"));
-      make_dirs(env.home() + "/.config/qxr8/trusted-keys");
-      write_file(env.home() + "/.config/qxr8/trusted-keys/author.pub", author.publicKeyFile());
-      std::vector<std::string> argv = args;
-      if (given) argv.insert(argv.begin() + 1, {"--key=" + env.work("author.pub")});
-      const ChildResult r = run_xdktool(argv);
-      EXPECT_EQ(r.status, 1);
-      EXPECT_NE(r.err.find(kit + ": signature by key " + key_id_text(author.keyId()) +
-                           ": the signature does not verify: the kit is not the one the key "
-                           "signed (code 13)\n"),
-                std::string::npos)
-          << r.err;
-      EXPECT_EQ(before, snapshot_tree(env.work()));
-    }
+    SCOPED_TRACE(args[0] + " " + args[1]);
+    args.insert(args.begin() + 1, "--key=" + env.work("author.pub"));
+    const ChildResult r = run_xdktool(args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find(kit + ": signature by key " + key_id_text(author.keyId()) +
+                         ": the signature does not verify: the kit is not the one the key "
+                         "signed (code 13)\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_EQ(before, snapshot_tree(env.work()));
   }
   EXPECT_TRUE(env.tmpEntries().empty());
 }
@@ -101,12 +95,6 @@ TEST_F(XdktoolSignatureTest, WhoSignedAKitAndWhenASignatureIsRequired) {
       EXPECT_NE(r.err.find(c.out), std::string::npos) << r.err;
     }
   }
-  // The user's own key is named as such once it is in the user's folder.
-  make_dirs(env.home() + "/.config/qxr8/trusted-keys");
-  write_file(env.home() + "/.config/qxr8/trusted-keys/author.pub", author.publicKeyFile());
-  const ChildResult r = run_xdktool({"verify", kit});
-  EXPECT_EQ(r.out, kit + ": ok, 1 files, checksum verified\n" + kit + ": signed by " + id +
-                       ": Templates by the author (the user's key)\n");
 }
 
 }  // namespace
