@@ -1,8 +1,6 @@
 // xdktool list: a kit's records and files, read with the wizard's reader.
 #include <cinttypes>
 #include <cstdio>
-#include <cstring>
-#include <ctime>
 #include <string>
 
 #include "install/install_data.h"
@@ -31,32 +29,6 @@ const char kListUsage[] =
     "\n"
     "Exit status: 0 listed, 1 the kit cannot be read, is damaged or its\n"
     "signature is refused, 2 usage.\n";
-
-namespace {
-
-// A file time as an ISO 8601 UTC date-time; parts of a second only when
-// the time has them.
-std::string format_file_time(const _FILETIME& time) {
-  const uint64_t ticks = static_cast<uint64_t>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
-  const int64_t seconds = static_cast<int64_t>(ticks / 10000000u) - 11644473600LL;
-  const unsigned fraction = static_cast<unsigned>(ticks % 10000000u);
-  const time_t unixTime = static_cast<time_t>(seconds);
-  struct tm parts;
-  char text[64];
-  if (gmtime_r(&unixTime, &parts) == nullptr ||
-      std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts) == 0) {
-    return "filetime:" + std::to_string(ticks);
-  }
-  std::string out = text;
-  if (fraction != 0) {
-    char digits[16];
-    std::snprintf(digits, sizeof digits, ".%07u", fraction);
-    out += digits;
-  }
-  return out + "Z";
-}
-
-}  // namespace
 
 int xdktool_list(int argc, char** argv) {
   const char* kitPath = nullptr;

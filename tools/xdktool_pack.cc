@@ -1,10 +1,8 @@
 // xdktool pack: every regular file below a directory into one kit.
 #include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,7 +14,12 @@
 #include "platform/file_system.h"
 #include "platform/system_path.h"
 #include "platform/text_encoding.h"
+#include "tools/pack_exclusions.h"
+#include "tools/pack_time.h"
+#include "tools/record_check.h"
+#include "tools/records_file.h"
 #include "tools/xdktool_commands.h"
+#include "tools/xdktool_messages.h"
 
 const char kPackUsage[] =
     "usage: xdktool pack [options] DIR OUT.xdk\n"
@@ -29,10 +32,30 @@ const char kPackUsage[] =
     "  --product TEXT        product name\n"
     "  --vendor TEXT         vendor name\n"
     "  --description PATH    description document, relative to the catalog\n"
-    "Header, one record per language (repeat; excludes the options above):\n"
+    "Header, one record per language (excludes the options above):\n"
     "  --record CODE PRODUCT VENDOR DESCRIPTION\n"
     "                        exactly four values; CODE is a language code\n"
-    "                        such as en or pt-BR, each language once\n"
+    "                        such as en or pt-BR, each language once; repeat\n"
+    "  --records FILE        the records from FILE, one line each: CODE,\n"
+    "                        PRODUCT, VENDOR and DESCRIPTION separated by tabs;\n"
+    "                        empty lines and lines starting with '#' are\n"
+    "                        skipped; at most 1 MiB; excludes --record\n"
+    "Every record needs a product and a vendor, and a description that is\n"
+    "given must be a file of the kit ('\\' and '/' alike), as the wizard\n"
+    "opens it on Finish; else nothing is packed.\n"
+    "\n"
+    "Files:\n"
+    "  --exclude PATTERN     leave out what the shell pattern matches (repeat):\n"
+    "                        with a '/' the path relative to DIR, without one\n"
+    "                        a name at any depth; '*' and '?' never match '/';\n"
+    "                        a final '/' matches folders only; a folder left\n"
+    "                        out is left out whole\n"
+    "  --exclude-vcs         leave out version-control folders and files: .git,\n"
+    "                        .gitignore, .gitattributes, .gitmodules, .hg,\n"
+    "                        .hgignore, .svn, .bzr, CVS, _darcs and the like\n"
+    "  --dry-run             print what would go in, one line per file: NAME,\n"
+    "                        TIME and SIZE tab-separated as 'xdktool list'\n"
+    "                        shows them; write nothing\n"
     "\n"
     "Other options:\n"
     "  -0 ... -9, --level N  deflate level, 0 (stored) to 9 (smallest; default)\n"
@@ -41,11 +64,15 @@ const char kPackUsage[] =
     "  -h, --help            show this text\n"
     "  --                    end of options\n"
     "\n"
-    "File times are whole seconds, as the installer stores them. The kit ends\n"
-    "with a checksum of its contents that the installer checks; readers that\n"
-    "know only the deflate format ignore it. The kit is written beside OUT.xdk\n"
-    "and replaces it only when complete: a failed pack leaves OUT.xdk as it\n"
-    "was. Exit status: 0 packed, 1 failed, 2 usage.\n";
+    "SOURCE_DATE_EPOCH in the environment (decimal seconds since 1970-01-01\n"
+    "UTC) caps every file's time at that value; --time wins over it.\n"
+    "File times are whole seconds, as the installer stores them. The same\n"
+    "files with the same times and options give the same kit, byte for byte.\n"
+    "The kit ends with a checksum of its contents that the installer checks;\n"
+    "readers that know only the deflate format ignore it. The kit is written\n"
+    "beside OUT.xdk and replaces it only when complete: a failed pack leaves\n"
+    "OUT.xdk as it was. Exit status: 0 packed, 1 failed, 2 usage (a refused\n"
+    "record, exclusion or SOURCE_DATE_EPOCH too).\n";
 
 namespace {
 
@@ -53,9 +80,12 @@ struct PackOptions {
   wstring product, vendor, description;
   bool singleGiven = false;
   std::vector<config::KitProductInfo> records;
+  std::string recordsFile;
+  bool singleHeader = false;
+  PackExclusions exclusions;
+  bool dryRun = false;
   int level = 9;
-  bool fixedTime = false;
-  long long time = 0;
+  PackTimeRule time;
   std::vector<std::string> operands;
 };
 
@@ -63,21 +93,9 @@ int pack_usage_error(const std::string& message) {
   return ::usage_error("pack", message.c_str());
 }
 
-// A language code as records carry it: a letter, then letters, digits,
-// "-" or "_", at most 15 in all ("en", "pt-BR", "zh_Hant").
-bool is_language_code(const std::string& code) {
-  if (code.empty() || code.size() > 15 || !std::isalpha(static_cast<unsigned char>(code[0]))) {
-    return false;
-  }
-  for (unsigned char c : code) {
-    if (!std::isalnum(c) && c != '-' && c != '_') return false;
-  }
-  return true;
-}
-
-// Checks the four values of the --record at argv[i]; an empty result
-// means they are fine.
-std::string check_record(int argc, char** argv, int i, const PackOptions& options) {
+// Checks the four values of the --record at argv[i] and adds the record;
+// an empty result means it was added.
+std::string take_record(int argc, char** argv, int i, PackOptions& options) {
   if (i + 4 >= argc) return "--record needs four values: CODE PRODUCT VENDOR DESCRIPTION";
   for (int k = 1; k <= 4; ++k) {
     // An option among the values means that some value was left out.
@@ -87,16 +105,9 @@ std::string check_record(int argc, char** argv, int i, const PackOptions& option
              value + "' is an option";
     }
   }
-  const std::string code = argv[i + 1];
-  if (!is_language_code(code)) {
-    return "--record: '" + code + "' is not a language code (for example en or pt-BR)";
-  }
-  for (const config::KitProductInfo& record : options.records) {
-    if (strcasecmp(narrow_lib(record.language).c_str(), code.c_str()) == 0) {
-      return "--record: language '" + code + "' is given twice";
-    }
-  }
-  return std::string();
+  const std::string problem =
+      add_record(options.records, argv[i + 1], argv[i + 2], argv[i + 3], argv[i + 4]);
+  return problem.empty() ? problem : "--record: " + problem;
 }
 
 bool parse_integer(const char* text, long long& value) {
@@ -125,6 +136,37 @@ bool matches(const char* arg, const char* name) {
   return std::strncmp(arg, name, length) == 0 && (arg[length] == '\0' || arg[length] == '=');
 }
 
+// The header's records and file times from what the command line and the
+// environment give; -1 when fine, else the exit status.
+int settle_records_and_time(PackOptions& options) {
+  if (!options.recordsFile.empty()) {
+    if (options.singleGiven || !options.records.empty()) {
+      return pack_usage_error(
+          "--records cannot be combined with --record, --product, --vendor or --description");
+    }
+    const std::string problem = read_records_file(options.recordsFile, options.records);
+    if (!problem.empty()) return pack_usage_error("--records: " + problem);
+    if (options.records.empty()) {
+      return pack_usage_error("--records: " + options.recordsFile + ": no record in it");
+    }
+  }
+  if (options.records.empty()) {
+    // The single-language header: one record, whose language is "en".
+    options.singleHeader = true;
+    options.records.push_back(
+        config::KitProductInfo{u"en", options.product, options.vendor, options.description});
+  }
+  const char* epoch = std::getenv("SOURCE_DATE_EPOCH");
+  if (epoch != nullptr && options.time.kind != PackTimeRule::Kind::kFixed) {
+    if (!parse_source_date_epoch(epoch, options.time.seconds)) {
+      return pack_usage_error(std::string("SOURCE_DATE_EPOCH is '") + epoch +
+                              "', not decimal seconds since 1970-01-01 UTC");
+    }
+    options.time.kind = PackTimeRule::Kind::kCapped;
+  }
+  return -1;
+}
+
 // Returns -1 when the options are fine, else the exit status.
 int parse_options(int argc, char** argv, PackOptions& options) {
   bool optionsEnded = false;
@@ -143,10 +185,10 @@ int parse_options(int argc, char** argv, PackOptions& options) {
     } else if (arg[1] >= '0' && arg[1] <= '9' && arg[2] == '\0') {
       options.level = arg[1] - '0';
     } else if (matches(arg, "--level")) {
-      long long level = 0;
       if (!option_value(argc, argv, i, "--level", value)) {
         return pack_usage_error("--level needs a value");
       }
+      long long level = 0;
       if (!parse_integer(value.c_str(), level) || level < 0 || level > 9) {
         return pack_usage_error("--level takes 0 to 9, not '" + value + "'");
       }
@@ -155,12 +197,21 @@ int parse_options(int argc, char** argv, PackOptions& options) {
       if (!option_value(argc, argv, i, "--time", value)) {
         return pack_usage_error("--time needs a value");
       }
-      // From 1601-01-01 (file time 0) to far beyond any real date.
-      if (!parse_integer(value.c_str(), options.time) || options.time < -11644473600LL ||
-          options.time > 100000000000LL) {
+      if (!parse_pack_time(value, options.time.seconds)) {
         return pack_usage_error("--time takes seconds since 1970-01-01 UTC, not '" + value + "'");
       }
-      options.fixedTime = true;
+      options.time.kind = PackTimeRule::Kind::kFixed;
+    } else if (matches(arg, "--exclude")) {
+      if (!option_value(argc, argv, i, "--exclude", value)) {
+        return pack_usage_error("--exclude needs a PATTERN");
+      }
+      if (!options.exclusions.add(value)) {
+        return pack_usage_error("--exclude: '" + value + "' is no pattern of a name");
+      }
+    } else if (std::strcmp(arg, "--exclude-vcs") == 0) {
+      options.exclusions.addVersionControl();
+    } else if (std::strcmp(arg, "--dry-run") == 0) {
+      options.dryRun = true;
     } else if (matches(arg, "--product") || matches(arg, "--vendor") ||
                matches(arg, "--description")) {
       const std::string name(arg, std::strcspn(arg, "="));
@@ -173,11 +224,15 @@ int parse_options(int argc, char** argv, PackOptions& options) {
       field = widen_lib(value);
       options.singleGiven = true;
     } else if (std::strcmp(arg, "--record") == 0) {
-      const std::string problem = check_record(argc, argv, i, options);
+      const std::string problem = take_record(argc, argv, i, options);
       if (!problem.empty()) return pack_usage_error(problem);
-      options.records.push_back(config::KitProductInfo{widen_lib(argv[i + 1]), widen_lib(argv[i + 2]),
-                                                       widen_lib(argv[i + 3]), widen_lib(argv[i + 4])});
       i += 4;
+    } else if (matches(arg, "--records")) {
+      if (!option_value(argc, argv, i, "--records", value) || value.empty()) {
+        return pack_usage_error("--records needs a FILE");
+      }
+      if (!options.recordsFile.empty()) return pack_usage_error("--records is given twice");
+      options.recordsFile = value;
     } else {
       return pack_usage_error(std::string("unknown option '") + arg + "'");
     }
@@ -193,11 +248,26 @@ int parse_options(int argc, char** argv, PackOptions& options) {
     return pack_usage_error(
         "--record cannot be combined with --product, --vendor or --description");
   }
-  return -1;
+  return settle_records_and_time(options);
+}
+
+// The --dry-run listing: NAME, TIME and SIZE per file as list shows them.
+int print_plan(const std::vector<config::KitSourceFile>& files) {
+  for (const config::KitSourceFile& file : files) {
+    std::printf("%s\t%s\t%llu\n", tab_field(file.name).c_str(),
+                format_file_time(file.lastWriteTime).c_str(),
+                static_cast<unsigned long long>(file.size));
+  }
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    std::fputs("xdktool pack: cannot write the listing\n", stderr);
+    return kExitFailure;
+  }
+  return kExitSuccess;
 }
 
 struct Walk {
   std::string root;
+  const PackExclusions* exclusions = nullptr;
   dev_t skipDevice = 0;
   ino_t skipInode = 0;
   bool skipSet = false;
@@ -229,6 +299,7 @@ bool walk_directory(Walk& walk, const std::string& relative) {
       walk.error = "cannot read " + childPath + ": " + std::strerror(errno);
       return false;
     }
+    if (walk.exclusions->excludes(childRelative, S_ISDIR(status.st_mode))) continue;
     if (S_ISDIR(status.st_mode)) {
       if (!walk_directory(walk, childRelative)) return false;
     } else if (S_ISREG(status.st_mode)) {
@@ -261,8 +332,7 @@ bool collect_files(const PackOptions& options, Walk& walk, std::vector<config::K
       walk.error = "cannot read " + path + ": " + std::strerror(errno);
       return false;
     }
-    const long seconds = options.fixedTime ? static_cast<long>(options.time)
-                                           : static_cast<long>(status.st_mtime);
+    const long seconds = static_cast<long>(packed_time(options.time, status.st_mtime));
     files.push_back(config::KitSourceFile{name, EpochToFileTime(seconds), path,
                                           static_cast<uint64_t>(status.st_size)});
   }
@@ -293,13 +363,24 @@ int xdktool_pack(int argc, char** argv) {
   }
 
   std::vector<config::KitSourceFile> files;
+  walk.exclusions = &options.exclusions;
   if (!collect_files(options, walk, files)) {
     std::fprintf(stderr, "xdktool pack: %s\n", walk.error.c_str());
     return kExitFailure;
   }
+  // Refused now rather than by the wizard, which would show empty names or
+  // open nothing on Finish.
+  std::vector<wstring> names;
+  for (const config::KitSourceFile& file : files) names.push_back(file.name);
+  for (const config::KitProductInfo& record : options.records) {
+    const std::string problem = record_problem(record, names);
+    if (!problem.empty()) return pack_usage_error(problem);
+  }
+  if (options.dryRun) return print_plan(files);
+  const config::KitProductInfo& first = options.records.front();
   const std::string header =
-      options.records.empty()
-          ? config::encode_single_header(options.product, options.vendor, options.description)
+      options.singleHeader
+          ? config::encode_single_header(first.product, first.vendor, first.description)
           : config::encode_multi_header(options.records);
   std::string error;
   if (!config::write_kit(output, header, files, options.level, error)) {
