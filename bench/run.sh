@@ -85,10 +85,12 @@ for i in range(files):
     write(os.path.join(work, "tree10"), rel, data)
 PY
 
-"$XDKTOOL" pack -6 "$WORK/tree" "$WORK/tree.xdk"
-"$XDKTOOL" pack -6 "$WORK/small" "$WORK/small.xdk"
+# pack refuses a kit without a product and a vendor.
+HEADER=(--product "Bench templates" --vendor "Bench")
+"$XDKTOOL" pack -6 "${HEADER[@]}" "$WORK/tree" "$WORK/tree.xdk"
+"$XDKTOOL" pack -6 "${HEADER[@]}" "$WORK/small" "$WORK/small.xdk"
 tar -czf "$WORK/tree.tar.gz" -C "$WORK/tree" .
-"$XDKTOOL" pack -6 "$WORK/tree10" "$WORK/tree10.xdk"
+"$XDKTOOL" pack -6 "${HEADER[@]}" "$WORK/tree10" "$WORK/tree10.xdk"
 tar -czf "$WORK/tree10.tar.gz" -C "$WORK/tree10" .
 
 # The same kit signed, beside its signature; its key is the only one given.
