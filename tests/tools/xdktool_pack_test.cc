@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <iterator>
+#include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -36,6 +38,11 @@ class XdkTool : public ::testing::Test {
   }
 
   ChildResult run(const std::vector<std::string>& args) { return run_xdktool(args); }
+  // pack with the product and vendor that every kit needs.
+  ChildResult pack(std::vector<std::string> args) {
+    args.insert(args.begin(), {"pack", "--product", "P", "--vendor", "V"});
+    return run(args);
+  }
 
   void source(const std::string& relative, const std::string& bytes, long mtime) {
     write_file(sandbox.work("src/" + relative), bytes, mtime);
@@ -106,7 +113,7 @@ TEST_F(XdkTool, CommandLineConventions) {
 
 TEST_F(XdkTool, VerifyRefusesADamagedKitAndSaysWhetherThereIsAChecksum) {
   source("t.tpl", std::string(100, 't'), 1000);
-  ASSERT_EQ(run({"pack", "-0", sandbox.work("src"), sandbox.work("k.xdk")}).status, 0);
+  ASSERT_EQ(pack({"-0", sandbox.work("src"), sandbox.work("k.xdk")}).status, 0);
   ChildResult r = run({"verify", sandbox.work("k.xdk")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, sandbox.work("k.xdk") + ": ok, 1 files, checksum verified\n" +
@@ -136,6 +143,7 @@ TEST_F(XdkTool, PackListsSortedRelativeNamesWithTheirTimesAndSizes) {
   source("a/z.tpl", "zed template", 1600000001);
   source("a/b/c.frm", std::string(70000, 'c'), 1500000000);
   source("empty", "", 0);
+  source("docs/d.html", "", 0);
   ChildResult r = run({"pack", "--product", "Templates", "--vendor=Labs", "--description",
                      "docs/d.html", sandbox.work("src"), sandbox.work("k.xdk")});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -149,22 +157,24 @@ TEST_F(XdkTool, PackListsSortedRelativeNamesWithTheirTimesAndSizes) {
             "file\ta/b/c.frm\t2017-07-14T02:40:00Z\t70000\n"
             "file\ta/z.tpl\t2020-09-13T12:26:41Z\t12\n"
             "file\tb.txt\t2020-09-13T12:26:40Z\t3\n"
+            "file\tdocs/d.html\t1970-01-01T00:00:00Z\t0\n"
             "file\tempty\t1970-01-01T00:00:00Z\t0\n");
   EXPECT_TRUE(sandbox.tmpEntries().empty());
 
   // The wizard's reader sees the same kit and its bytes.
   KitReader reader;
   ASSERT_EQ(reader.open(widen_lib(sandbox.work("k.xdk"))), 0u);
-  ASSERT_EQ(reader.entries.size(), 4u);
+  ASSERT_EQ(reader.entries.size(), 5u);
   ASSERT_EQ(reader.copy(0, widen_lib(sandbox.work("c.frm"))), 0u);
   EXPECT_EQ(read_file(sandbox.work("c.frm")), std::string(70000, 'c'));
 }
 
 TEST_F(XdkTool, RecordsPerLanguageAndAFixedTime) {
-  source("t.tpl", "t", 1);
+  source("docs/en.html", "", 1);
+  source("docs/ru.html", "", 1);
   const std::string russian = "\xD0\xA8\xD0\xB0\xD0\xB1\xD0\xBB\xD0\xBE\xD0\xBD\xD1\x8B";
   ChildResult r = run({"pack", "--time", "1735732800", "--record", "en", "Templates", "Labs",
-                     "docs/en.html", "--record", "ru", russian, "", "docs\\ru.html",
+                     "docs/en.html", "--record", "ru", russian, "L", "docs\\ru.html",
                      sandbox.work("src"), sandbox.work("k.xdk")});
   ASSERT_EQ(r.status, 0) << r.err;
   r = run({"list", sandbox.work("k.xdk")});
@@ -172,8 +182,9 @@ TEST_F(XdkTool, RecordsPerLanguageAndAFixedTime) {
   EXPECT_EQ(r.out,
             "signature\tnot signed\n"
             "record\ten\tTemplates\tLabs\tdocs/en.html\n"
-            "record\tru\t" + russian + "\t\tdocs\\ru.html\n"
-            "file\tt.tpl\t2025-01-01T12:00:00Z\t1\n");
+            "record\tru\t" + russian + "\tL\tdocs\\ru.html\n"
+            "file\tdocs/en.html\t2025-01-01T12:00:00Z\t0\n"
+            "file\tdocs/ru.html\t2025-01-01T12:00:00Z\t0\n");
   KitReader reader;
   ASSERT_EQ(reader.open(widen_lib(sandbox.work("k.xdk"))), 0u);
   ASSERT_EQ(reader.productInfo.size(), 2u);
@@ -182,11 +193,15 @@ TEST_F(XdkTool, RecordsPerLanguageAndAFixedTime) {
 
 TEST_F(XdkTool, OutputIsReproducibleAndTheLevelIsHonoured) {
   source("a.tpl", std::string(50000, 'a') + "tail", 1234567890);
+  // The copy is made in the other order at another path, a second later.
   source("d/b.tpl", "bbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", 1234567891);
-  ASSERT_EQ(run({"pack", sandbox.work("src"), sandbox.work("one.xdk")}).status, 0);
-  ASSERT_EQ(run({"pack", "-9", sandbox.work("src"), sandbox.work("two.xdk")}).status, 0);
-  ASSERT_EQ(run({"pack", "--level", "0", sandbox.work("src"), sandbox.work("stored.xdk")}).status, 0);
-  ASSERT_EQ(run({"pack", "-1", sandbox.work("src"), sandbox.work("fast.xdk")}).status, 0);
+  write_file(sandbox.work("copy/d/b.tpl"), read_file(sandbox.work("src/d/b.tpl")), 1234567891);
+  write_file(sandbox.work("copy/a.tpl"), read_file(sandbox.work("src/a.tpl")), 1234567890);
+  ASSERT_EQ(pack({sandbox.work("src"), sandbox.work("one.xdk")}).status, 0);
+  sleep(1);
+  ASSERT_EQ(pack({"-9", sandbox.work("copy"), sandbox.work("two.xdk")}).status, 0);
+  ASSERT_EQ(pack({"--level", "0", sandbox.work("src"), sandbox.work("stored.xdk")}).status, 0);
+  ASSERT_EQ(pack({"-1", sandbox.work("src"), sandbox.work("fast.xdk")}).status, 0);
   const std::string one = read_file(sandbox.work("one.xdk"));
   EXPECT_FALSE(one.empty());
   EXPECT_EQ(one, read_file(sandbox.work("two.xdk")));
@@ -197,7 +212,7 @@ TEST_F(XdkTool, OutputIsReproducibleAndTheLevelIsHonoured) {
     EXPECT_EQ(r.status, 0) << kit;
     EXPECT_EQ(r.out,
               "signature\tnot signed\n"
-              "record\ten\t\t\t\n"
+              "record\ten\tP\tV\t\n"
               "file\ta.tpl\t2009-02-13T23:31:30Z\t50004\n"
               "file\td/b.tpl\t2009-02-13T23:31:31Z\t30\n") << kit;
   }
@@ -209,13 +224,13 @@ TEST_F(XdkTool, OnlyRegularFilesAreTakenAndTheKitNeverPacksItself) {
   ASSERT_EQ(mkfifo(sandbox.work("src/pipe").c_str(), 0600), 0);
   mkdir(sandbox.work("src/emptydir").c_str(), 0700);
   write_file(sandbox.work("src/k.xdk"), "stale kit");
-  ChildResult r = run({"pack", sandbox.work("src"), sandbox.work("src/k.xdk")});
+  ChildResult r = pack({sandbox.work("src"), sandbox.work("src/k.xdk")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("link.tpl"), std::string::npos);
   r = run({"list", sandbox.work("src/k.xdk")});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
-            "signature\tnot signed\nrecord\ten\t\t\t\nfile\treal.tpl\t1970-01-01T00:01:40Z\t4\n");
+            "signature\tnot signed\nrecord\ten\tP\tV\t\nfile\treal.tpl\t1970-01-01T00:01:40Z\t4\n");
 }
 
 TEST_F(XdkTool, OperandsAfterDoubleDashAreNeverOptions) {
@@ -223,7 +238,7 @@ TEST_F(XdkTool, OperandsAfterDoubleDashAreNeverOptions) {
   write_file(sandbox.work("-src/f"), "f");
   ASSERT_EQ(chdir(sandbox.work("").c_str()), 0);
   EXPECT_EQ(run({"pack", "-src", "k.xdk"}).status, 2);
-  ChildResult r = run({"pack", "--", "-src", "-k.xdk"});
+  ChildResult r = pack({"--", "-src", "-k.xdk"});
   ASSERT_EQ(r.status, 0) << r.err;
   r = run({"list", "--", "-k.xdk"});
   EXPECT_EQ(r.status, 0) << r.err;
@@ -240,7 +255,7 @@ TEST_F(XdkTool, PackFailuresLeaveNoKit) {
 
   EXPECT_EQ(run({"pack", sandbox.work("nothing"), sandbox.work("k.xdk")}).status, 1);
   unlink(sandbox.work("src/a\\b.tpl").c_str());
-  r = run({"pack", sandbox.work("src"), sandbox.work("missing/k.xdk")});
+  r = pack({sandbox.work("src"), sandbox.work("missing/k.xdk")});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("missing/k.xdk"), std::string::npos);
 }
@@ -248,7 +263,7 @@ TEST_F(XdkTool, PackFailuresLeaveNoKit) {
 TEST_F(XdkTool, APackedKitIsOneRawDeflateStreamFollowedByItsTrailer) {
   source("a.tpl", "alpha", 1000);
   source("d/b.tpl", "beta", 2000);
-  ASSERT_EQ(run({"pack", "--product", "P", sandbox.work("src"), sandbox.work("k.xdk")}).status, 0);
+  ASSERT_EQ(pack({sandbox.work("src"), sandbox.work("k.xdk")}).status, 0);
   const std::string kit = read_file(sandbox.work("k.xdk"));
 
   // A reader that knows only the format: inflate until the stream ends.
@@ -268,7 +283,7 @@ TEST_F(XdkTool, APackedKitIsOneRawDeflateStreamFollowedByItsTrailer) {
   const size_t streamEnd = kit.size() - stream.avail_in;
   inflateEnd(&stream);
   ASSERT_EQ(answer, Z_STREAM_END);
-  const std::string table = config::encode_single_header(u"P", u"", u"") +
+  const std::string table = config::encode_single_header(u"P", u"V", u"") +
                             config::encode_file_table({{u"a.tpl", EpochToFileTime(1000), 0, 5},
                                                        {u"d/b.tpl", EpochToFileTime(2000), 5, 4}});
   EXPECT_EQ(unpacked, table + "alphabeta");
@@ -295,7 +310,7 @@ TEST_F(XdkTool, APackThatFailsKeepsThePreviousKit) {
   if (!disk.ok()) GTEST_SKIP() << disk.reason();
   source("a.tpl", "old template", 1000);
   const std::string kit = sandbox.work("out/k.xdk");
-  ASSERT_EQ(run({"pack", sandbox.work("src"), kit}).status, 0);
+  ASSERT_EQ(pack({sandbox.work("src"), kit}).status, 0);
   const std::string previous = read_file(kit);
 
   // Stored and incompressible: the new kit cannot fit on the small disk.
@@ -306,7 +321,7 @@ TEST_F(XdkTool, APackThatFailsKeepsThePreviousKit) {
     c = static_cast<char>(state >> 24);
   }
   source("noise.bin", noise, 1000);
-  const ChildResult r = run({"pack", "-0", sandbox.work("src"), kit});
+  const ChildResult r = pack({"-0", sandbox.work("src"), kit});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("cannot write " + kit + ": No space left on device"), std::string::npos)
       << r.err;
@@ -384,6 +399,108 @@ TEST_F(XdkTool, SampleKitBesideTheWizardDescribesItselfInEveryInterfaceLanguage)
   EXPECT_EQ(read_file(sandbox.work("en.html")),
             read_file(std::string(QXR8_SOURCE_DIR) +
                       "/examples/sample-kit/payload/docs/description_en.html"));
+}
+
+// --dry-run names what goes in; the table is the rules of --exclude.
+TEST_F(XdkTool, ExcludedNamesAndFoldersStayOutWhole) {
+  for (const char* name : {"a.tpl", "a.tpl~", ".DS_Store", "sub/.DS_Store", ".git/objects/ab",
+                           "sub/.gitignore", "build/y", "sub/build/x", "docs/d.html", "docs/x/d.html"}) {
+    source(name, "12", 1000);
+  }
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, ".DS_Store .git/objects/ab a.tpl a.tpl~ build/y docs/d.html docs/x/d.html sub/.DS_Store "
+           "sub/.gitignore sub/build/x "},
+      {{"--exclude", "*~", "--exclude=.DS_Store", "--exclude", "build"},
+       ".git/objects/ab a.tpl docs/d.html docs/x/d.html sub/.gitignore "},
+      {{"--exclude", "docs/*.html", "--exclude", "/build", "--exclude", "*/build/"},
+       ".DS_Store .git/objects/ab a.tpl a.tpl~ docs/x/d.html sub/.DS_Store sub/.gitignore "},
+      {{"--exclude", "a.tpl/", "--exclude", "d*", "--exclude-vcs"},
+       ".DS_Store a.tpl a.tpl~ build/y sub/.DS_Store sub/build/x "},
+  };
+  for (const auto& [options, expected] : cases) {
+    std::vector<std::string> args = options;
+    args.insert(args.begin(), "--dry-run");
+    args.insert(args.end(), {sandbox.work("src"), sandbox.work("k.xdk")});
+    const ChildResult r = pack(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string line, names;
+    while (std::getline(lines, line)) names += line.substr(0, line.find('\t')) + " ";
+    EXPECT_EQ(names, expected) << expected;
+  }
+  EXPECT_EQ(pack({"--dry-run", "--exclude=[!a]*", sandbox.work("src"), sandbox.work("k.xdk")}).out,
+            "a.tpl\t1970-01-01T00:16:40Z\t2\na.tpl~\t1970-01-01T00:16:40Z\t2\n");
+  EXPECT_EQ(pack({"--exclude", "/", sandbox.work("src"), sandbox.work("k.xdk")}).status, 2);
+  EXPECT_EQ(test_support::list_dir(sandbox.work("")), std::vector<std::string>{"src"});
+}
+
+// Each record must serve the wizard: a product, a vendor and a description
+// it can open below the catalog.
+TEST_F(XdkTool, RecordsFileLinesAndTheRecordsThemselvesAreChecked) {
+  source("docs/d.html", "d", 1000);
+  const std::string records = sandbox.work("r.tsv"), out = sandbox.work("k.xdk");
+  // Good files: what list shows of their last record; bad: the message.
+  const std::vector<std::tuple<std::string, bool, std::string>> cases = {
+      {"# language\tproduct\n\nen\tP\tV\tdocs/d.html\r\nru\tП\tВ\t/docs\\.\\..\\docs//./d.html\n",
+       true, "record\tru\tП\tВ\t/docs\\.\\..\\docs//./d.html\nfile"},
+      {"en\tP\tV\t\n", true, "record\ten\tP\tV\t\nfile"},
+      {"\nen\tP\tV\n", false, "r.tsv: line 2: 3 fields"},
+      {"en\tP\tV\t\t\n", false, "r.tsv: line 1: 5 fields"},
+      {"e n\tP\tV\t\n", false, "line 1: 'e n' is not a language code"},
+      {"en\tP\tV\t\nEN\tP\tV\t\n", false, "line 2: language 'EN' is given twice"},
+      {"# nothing\n", false, "r.tsv: no record in it"},
+      {std::string(1024 * 1024 + 1, '#'), false, "more than a records file may hold"},
+      {"de\tP\tV\tdocs/missing.html\n", false, "record 'de': description 'docs/missing.html' is not"},
+      {"de\tP\tV\tdocs/d.html/\n", false, "record 'de': description"},
+      {"de\tP\tV\t.\n", false, "record 'de': description"},
+      {"de\tP\tV\t../src/docs/d.html\n", false, "record 'de': description"},
+      {"de\tP\tV\tdocs/d.html/../d.html\n", false, "record 'de': description"},
+      {"en\tP\tV\t\nde\t\tV\t\n", false, "record 'de': the product is empty"},
+      {"de\tP\t\t\n", false, "record 'de': the vendor is empty"},
+  };
+  for (const auto& [text, good, expected] : cases) {
+    write_file(records, text);
+    const ChildResult r = run({"pack", "--records", records, sandbox.work("src"), out});
+    EXPECT_EQ(r.status, good ? 0 : 2) << text << r.err;
+    EXPECT_NE((good ? run({"list", out}).out : r.err).find(expected), std::string::npos) << r.err;
+    EXPECT_EQ(file_exists(out), good) << text;
+    unlink(out.c_str());
+  }
+  const std::vector<std::pair<std::vector<std::string>, std::string>> refused = {
+      {{"--records", records, "--record", "en", "P", "V", ""}, "--records cannot be combined"},
+      {{"--records=" + sandbox.work("absent.tsv")}, "absent.tsv: "},
+      {{"--record", "en", "P", "V", "docs/other.html"}, "record 'en': description 'docs/other"},
+      {{"--product", "P", "--description", "docs/d.html"}, "record 'en': the vendor is empty"}};
+  for (const auto& [args, expected] : refused) {
+    std::vector<std::string> line = args;
+    line.insert(line.begin(), "pack");
+    line.insert(line.end(), {sandbox.work("src"), out});
+    const ChildResult r = run(line);
+    EXPECT_EQ(r.status, 2) << expected;
+    EXPECT_NE(r.err.find(expected), std::string::npos) << r.err;
+  }
+}
+
+TEST_F(XdkTool, SourceDateEpochCapsEveryTimeAndTimeWins) {
+  source("old.tpl", "o", 1000);
+  source("new.tpl", "n", 3000);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"2000", "new.tpl\t1970-01-01T00:33:20Z\t1\nold.tpl\t1970-01-01T00:16:40Z\t1\n"},
+      {"", "SOURCE_DATE_EPOCH is '', not decimal seconds"},
+      {"-5", "SOURCE_DATE_EPOCH is '-5'"},
+      {" 2000", "SOURCE_DATE_EPOCH is ' 2000'"}};
+  for (const auto& [value, expected] : cases) {
+    test_support::ChildOptions options;
+    options.environment = test_support::changed_environment(
+        test_support::current_environment(), {"SOURCE_DATE_EPOCH=" + value});
+    ChildResult r = run_xdktool({"pack", "--product=P", "--vendor=V", "--dry-run",
+                                 sandbox.work("src"), sandbox.work("k.xdk")}, options);
+    EXPECT_EQ(r.status, value == "2000" ? 0 : 2) << value;
+    EXPECT_NE((r.out + r.err).find(expected), std::string::npos) << r.out << r.err;
+    r = run_xdktool({"pack", "--product=P", "--vendor=V", "--dry-run", "--time", "5",
+                     sandbox.work("src"), sandbox.work("k.xdk")}, options);
+    EXPECT_EQ(r.out, "new.tpl\t1970-01-01T00:00:05Z\t1\nold.tpl\t1970-01-01T00:00:05Z\t1\n");
+  }
 }
 
 }  // namespace
