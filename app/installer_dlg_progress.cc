@@ -33,7 +33,7 @@ void CInstallerDlg::showProgressPage() {
     // Only a changed value is handed to the page: setting the same text
     // again queues a relayout each time and would keep the loop busy.
     if (installRun.poll(state) && window != nullptr && progressPage != nullptr) {
-      progressPage->setProgress(state.percent);
+      progressPage->setProgress(state.percent, state.position);
       // While it copies, the engine posts the file it writes as the text.
       if (state.code == 0) progressPage->setDetail(state.text, state.position);
     }

@@ -34,17 +34,22 @@ ProgressPage::ProgressPage(GtkWidget* parent, int barWidth)
   put_scaled(parent, detailLabel, kDetailX, kDetailY, barWidth);
   startText = to_ui_text(LoadResString("IDS_PROGRESS_START"));
   finishText = to_ui_text(LoadResString("IDS_INSTALL_FINISH"));
-  setProgress(0);
+  setProgress(0, InstallPosition());
 }
 
-void ProgressPage::setProgress(int percent) {
+void ProgressPage::setProgress(int percent, const InstallPosition& position) {
   gtk_label_set_text(GTK_LABEL(label), percent == 100 ? finishText.c_str() : startText.c_str());
   // The bar is read by the status line above it, whose text may just have
   // changed; its value is the fraction below.
   set_label_for(label, bar);
   // GTK rejects fractions outside [0, 1] with a warning; a posted value is
   // always in range, but the bar must not depend on that.
-  const double fraction = std::clamp(percent / 100.0, 0.0, 1.0);
+  // By bytes once the run has planned them, so that the bar moves while one
+  // large file is written; by files before, and at the end.
+  const double done = position.bytesToWrite != 0 && percent < 100
+                          ? static_cast<double>(position.bytesWritten) / position.bytesToWrite
+                          : percent / 100.0;
+  const double fraction = std::clamp(done, 0.0, 1.0);
   gtk_progress_bar_set_fraction(GTK_PROGRESS_BAR(bar), fraction);
 }
 

@@ -18,10 +18,11 @@ class ProgressPage : public WizardDialogPage {
   // with an empty detail line. Main thread.
   ProgressPage(GtkWidget* parent, int barWidth);
 
-  // Moves the bar to percent / 100; the status line reads the finish text at
-  // exactly 100 and the start text otherwise, and is the bar's label (its
-  // accessible name). Main thread.
-  void setProgress(int percent);
+  // Moves the bar to the share of the bytes written (`position`), or to
+  // percent / 100 where the run has no bytes to count and at the end; the
+  // status line reads the finish text at exactly 100 and the start text
+  // otherwise, and is the bar's label (its accessible name). Main thread.
+  void setProgress(int percent, const InstallPosition& position = InstallPosition());
 
   // The detail line below the bar: "IDS_PROGRESS_FILE" with the entry's
   // number, the number of entries and `path` (the file being written), or

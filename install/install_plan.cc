@@ -132,8 +132,14 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
                                   : EntryAction::kRefuse;
     if (!refusal.ok()) plan.refusal = std::move(refusal);
     switch (planned.action) {
-      case EntryAction::kWriteNew: ++plan.filesNew; break;
-      case EntryAction::kReplace: ++plan.filesReplaced; break;
+      case EntryAction::kWriteNew:
+        ++plan.filesNew;
+        plan.bytesToWrite += entry.size;
+        break;
+      case EntryAction::kReplace:
+        ++plan.filesReplaced;
+        plan.bytesToWrite += entry.size;
+        break;
       case EntryAction::kKeep: ++plan.upToDate; break;
       case EntryAction::kRefuse: break;
     }

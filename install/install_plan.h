@@ -35,6 +35,8 @@ struct InstallPlan {
   unsigned long filesNew = 0;
   unsigned long filesReplaced = 0;
   unsigned long upToDate = 0;
+  // The sum of the sizes of the entries to be written.
+  uint64_t bytesToWrite = 0;
   // The code and path the run stops with at the refused last entry; kept
   // once for the plan, as only one entry can be refused.
   Status refusal;

@@ -34,6 +34,8 @@ void InstallProcessData::init(KitReader* newKit, const wstring& newTargetDir) {
   notes.clear();
   stateCode = 0;
   percent = 0;
+  bytesWritten.store(0, std::memory_order_relaxed);
+  bytesToWrite.store(0, std::memory_order_relaxed);
   targetDir = newTargetDir;
   if (!targetDir.empty() && targetDir.back() != kPathSeparatorChar &&
       targetDir.back() != kBadPathSeparatorChar) {
@@ -107,6 +109,8 @@ void InstallProcessData::getInstallState(unsigned& code, wstring& text, int& out
   text = stateText;
   outPercent = percent;
   outPosition = position;
+  outPosition.bytesWritten = bytesWritten.load(std::memory_order_relaxed);
+  outPosition.bytesToWrite = bytesToWrite.load(std::memory_order_relaxed);
 }
 
 void InstallProcessData::setFailure(const InstallFailure& value) {

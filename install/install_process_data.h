@@ -10,6 +10,8 @@
 
 #include <semaphore.h>
 
+#include <atomic>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -19,10 +21,14 @@
 
 // Where a run is in the kit's file table: the entry being handled, counted
 // from 1, and the number of entries; 0 of 0 before the first entry and in
-// the final states.
+// the final states. And how far it is by bytes: those its plan writes and
+// those written so far (also within one large file), 0 of 0 before it has
+// planned.
 struct InstallPosition {
   unsigned long entry = 0;
   unsigned long entries = 0;
+  uint64_t bytesWritten = 0;
+  uint64_t bytesToWrite = 0;
 };
 
 class InstallProcessData {
@@ -62,8 +68,17 @@ class InstallProcessData {
   // after `milliseconds`, or a signal arrives, whichever comes first.
   // For the one thread that polls the state.
   void waitForPost(int milliseconds);
+  // The bytes the run's plan writes, set by the worker once it has planned;
+  // and the count of bytes written, which the kit reader raises as it
+  // copies (KitFileReader::setWriteCounter), so that a display moves
+  // within one large file. Both start at 0 with init; any thread, without
+  // the lock.
+  void setBytesToWrite(uint64_t bytes) { bytesToWrite.store(bytes, std::memory_order_relaxed); }
+  std::atomic<uint64_t>* bytesWrittenCounter() { return &bytesWritten; }
+
   // Copies all values out at once: a reader never sees the code of one
-  // post with the text or position of another.
+  // post with the text or position of another (the byte counts are read
+  // with it, as they stand then).
   void getInstallState(unsigned& code, wstring& text, int& percent);
   void getInstallState(unsigned& code, wstring& text, int& percent, InstallPosition& position);
 
@@ -116,6 +131,8 @@ class InstallProcessData {
   wstring stateText;
   int percent;
   InstallPosition position;
+  std::atomic<uint64_t> bytesWritten{0};
+  std::atomic<uint64_t> bytesToWrite{0};
   InstallFailure failure;
   InstallStats stats;
   bool restored;

@@ -49,7 +49,8 @@ bool InstallRun::poll(InstallState& state) {
     m_data.getInstallState(state.code, state.text, state.percent, state.position);
   }
   const bool changed = !m_polled || state.code != m_last.code || state.percent != m_last.percent ||
-                       state.text != m_last.text;
+                       state.text != m_last.text ||
+                       state.position.bytesWritten != m_last.position.bytesWritten;
   m_polled = true;
   m_last = state;
   return changed;

@@ -1,6 +1,7 @@
 #include "install/installer.h"
 
 #include <cerrno>
+#include <memory>
 
 #include "install/catalog_creation.h"
 #include "install/catalog_walk.h"
@@ -72,6 +73,12 @@ unsigned Installer::run(InstallProcessData* data) {
   // A catalog this run has just made holds nothing to look at.
   const InstallPlan plan = plan_entries(kit->entries, targetDir, madeCatalog ? nullptr : &catalog);
   status = check_space(plan, kit->entries, catalog);
+  processData->setBytesToWrite(plan.bytesToWrite);
+  // The reader counts what it copies into the shared state, where the
+  // progress displays read it, for this run only.
+  kit->file().setWriteCounter(processData->bytesWrittenCounter());
+  const std::unique_ptr<KitReader, void (*)(KitReader*)> detachCounter(
+      kit, [](KitReader* reader) { reader->file().setWriteCounter(nullptr); });
   // Short of descriptors, the kit is inflated whole first: its file is
   // then closed for the rest of the run.
   if (status.ok()) {

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 
@@ -47,6 +48,8 @@ void KitFileReader::setSourceObserver(KitSourceObserver observer) {
 }
 
 void KitFileReader::setOriginCheck(KitOriginCheck* check) { m_origin = check; }
+
+void KitFileReader::setWriteCounter(std::atomic<uint64_t>* counter) { m_written = counter; }
 
 Status KitFileReader::originVerdict() {
   return m_origin != nullptr ? m_origin->finish() : Status();
@@ -243,14 +246,26 @@ Status KitFileReader::observeRest() {
 Status KitFileReader::writeEntry(size_t index, int out) {
   if (index >= m_entries.size() || !holdsEntries()) return error_status(kErrorInvalidParameter);
   const KitEntry& entry = m_entries[index];
-  if (m_stage == KitStage::kCompleting) {
-    const Status arrived = m_completion.waitFor(static_cast<uint64_t>(entry.offset) + entry.size);
-    if (!arrived.ok()) return arrived;
-  }
-  const int err = copy_bytes(m_unpacked.descriptor(), entry.offset, entry.size, out,
-                             m_buffer.get(), kCopyBufferSize);
-  if (err == ENODATA) return damaged(m_kitPath, "the unpacked kit ends before a file's last byte");
-  if (err != 0) return status_of_errno(err, wstring());
+  // In slices, each copied as soon as its bytes have arrived, so that the
+  // count of bytes written moves within a large entry while it is still
+  // being inflated.
+  uint64_t done = 0;
+  do {
+    const uint64_t slice = std::min<uint64_t>(entry.size - done, kProgressSlice);
+    const uint64_t from = static_cast<uint64_t>(entry.offset) + done;
+    if (m_stage == KitStage::kCompleting) {
+      const Status arrived = m_completion.waitFor(from + slice);
+      if (!arrived.ok()) return arrived;
+    }
+    const int err = copy_bytes(m_unpacked.descriptor(), from, slice, out, m_buffer.get(),
+                               kCopyBufferSize);
+    if (err == ENODATA) {
+      return damaged(m_kitPath, "the unpacked kit ends before a file's last byte");
+    }
+    if (err != 0) return status_of_errno(err, wstring());
+    done += slice;
+    if (m_written != nullptr) m_written->fetch_add(slice, std::memory_order_relaxed);
+  } while (done < entry.size);
   return Status();
 }
 

@@ -24,6 +24,7 @@
 #ifndef QXR8_INSTALL_KIT_FILE_READER_H_
 #define QXR8_INSTALL_KIT_FILE_READER_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -82,6 +83,12 @@ class KitFileReader {
   // comes from a kit proved whole before the run that wrote it commits.
   // Any stage; the caller's thread.
   void setOriginCheck(KitOriginCheck* check);
+
+  // The counter writeEntry raises by the bytes it copies, a slice of at
+  // most kProgressSlice at a time, for a display of progress on another
+  // thread; null for none. Not owned. The caller's thread, while no entry
+  // is being written.
+  void setWriteCounter(std::atomic<uint64_t>* counter);
 
   // For a run that writes nothing: the kit file proved to be the one the
   // signature covers, without inflating what is not inflated yet. kTableRead:
@@ -194,6 +201,7 @@ class KitFileReader {
 
  private:
   static constexpr size_t kCopyBufferSize = 0x100000;
+  static constexpr uint64_t kProgressSlice = 8u << 20;
 
   // The steps of open (and of openTable when `tableFirst`); the caller
   // closes after a failure.
@@ -213,6 +221,7 @@ class KitFileReader {
   KitStage m_stage = KitStage::kClosed;
   KitSourceObserver m_observer;
   KitOriginCheck* m_origin = nullptr;
+  std::atomic<uint64_t>* m_written = nullptr;
   std::vector<KitProductInfo> m_productInfo;
   std::vector<KitEntry> m_entries;
   wstring m_kitPath;

@@ -167,7 +167,7 @@ std::vector<Emptied> emptied_folders(const Directory& catalog,
 // checked there, then the commit.
 Status run_removal(Rollback& rollback, const Directory& catalog,
                    const std::vector<Removable>& removable, const std::vector<Emptied>& emptied,
-                   RemovalOutcome& outcome) {
+                   const RemovalProgress& progress, RemovalOutcome& outcome) {
   Status status = rollback.startRun(catalog);
   if (!status.ok()) return status;
   for (const Emptied& folder : emptied) {
@@ -177,8 +177,12 @@ Status run_removal(Rollback& rollback, const Directory& catalog,
   status = rollback.syncJournal();
   PlainFolder folder;
   std::vector<wstring> removed;
+  unsigned long handled = 0;
   for (const Removable& file : removable) {
     if (!status.ok()) break;
+    if (progress) {
+      progress(handled++, removable.size(), catalog.pathOf(from_system_path(file.name)));
+    }
     std::string relative;
     std::string leaf;
     split_relative(file.name, relative, leaf);
@@ -208,6 +212,7 @@ Status run_removal(Rollback& rollback, const Directory& catalog,
   if (status.ok()) status = rollback.syncBackups();
   if (status.ok()) status = rollback.commit(&outcome.foldersRemoved);
   if (status.ok()) outcome.plan.removed = removed;
+  if (status.ok() && progress) progress(removable.size(), removable.size(), wstring());
   return status;
 }
 
@@ -227,7 +232,8 @@ bool catalog_is_empty(const Directory& catalog) {
   return true;
 }
 
-RemovalOutcome remove_kit(KitReader& kit, const wstring& catalog, bool dryRun) {
+RemovalOutcome remove_kit(KitReader& kit, const wstring& catalog, bool dryRun,
+                          const RemovalProgress& progress) {
   RemovalOutcome outcome;
   wstring path = catalog;
   if (!path.empty() && path.back() == kBadPathSeparatorChar) path.back() = kPathSeparatorChar;
@@ -255,7 +261,7 @@ RemovalOutcome remove_kit(KitReader& kit, const wstring& catalog, bool dryRun) {
   }
   run_hook(RunPoint::kRemovalPlanned);
   Rollback rollback;
-  outcome.failure = run_removal(rollback, folder, removable, emptied, outcome);
+  outcome.failure = run_removal(rollback, folder, removable, emptied, progress, outcome);
   if (!outcome.failure.ok()) {
     rollback.rollback(outcome.failure.code);
     outcome.catalogRestored = !rollback.restoreFailed();

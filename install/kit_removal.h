@@ -17,6 +17,7 @@
 #ifndef QXR8_INSTALL_KIT_REMOVAL_H_
 #define QXR8_INSTALL_KIT_REMOVAL_H_
 
+#include <functional>
 #include <vector>
 
 #include "install/install_data.h"
@@ -48,11 +49,18 @@ struct RemovalOutcome {
   std::vector<wstring> notes;
 };
 
+// Told, as a removal takes files out, how many of how many it has handled
+// and the path of the one at hand. The caller's thread.
+using RemovalProgress =
+    std::function<void(unsigned long done, unsigned long total, const wstring& path)>;
+
 // Removes `kit` (opened) from `catalog` (a path; a final "/" is added when
 // missing), or with `dryRun` only plans it, writing nothing. A catalog that
 // does not exist holds nothing to remove. Something that is not a file
-// where a kit file belongs is kept, not refused.
-RemovalOutcome remove_kit(KitReader& kit, const wstring& catalog, bool dryRun);
+// where a kit file belongs is kept, not refused. `progress`, when given,
+// hears of every file the run handles.
+RemovalOutcome remove_kit(KitReader& kit, const wstring& catalog, bool dryRun,
+                          const RemovalProgress& progress = RemovalProgress());
 
 // Whether the catalog open as `catalog` holds no file at all, outside the
 // state of a run: no regular file, link or other entry in any folder.

@@ -11,7 +11,7 @@
 #include "tools/xdktool_messages.h"
 
 const char kCheckUsage[] =
-    "usage: xdktool check [--key FILE]... [--require-signature] KIT CATALOG\n"
+    "usage: xdktool check [-q] [--key FILE]... [--require-signature] KIT CATALOG\n"
     "\n"
     "Compares the templates catalog CATALOG with KIT, writing nothing, and\n"
     "prints, tab-separated, one line for each file that is not as in the kit:\n"
@@ -28,6 +28,7 @@ const char kCheckUsage[] =
     "\n"
     "A kit whose signature is refused (see 'xdktool verify') is not compared.\n"
     "\n"
+    "  -q, --quiet  no summary line: only the difference lines\n"
     XDKTOOL_SIGNATURE_OPTIONS_HELP
     "  -h, --help   show this text\n"
     "  --           end of options\n"
@@ -56,8 +57,10 @@ int xdktool_check(int argc, char** argv) {
   const char* kitArg = nullptr;
   const char* catalogArg = nullptr;
   SignatureOptions signature;
-  const int status =
-      read_kit_and_catalog("check", kCheckUsage, argc, argv, {}, signature, kitArg, catalogArg);
+  bool quiet = false;
+  const int status = read_kit_and_catalog("check", kCheckUsage, argc, argv,
+                                          {{"-q", &quiet}, {"--quiet", &quiet}}, signature,
+                                          kitArg, catalogArg);
   if (status >= 0) return status;
   // The whole kit: the files the catalog holds are compared byte for byte.
   KitOriginCheck origin;
@@ -79,8 +82,10 @@ int xdktool_check(int argc, char** argv) {
     std::fprintf(stderr, "xdktool check: cannot check %s\n", failure_text(failure).c_str());
     return kExitFailure;
   }
-  std::printf("xdktool check: %lu files as in the kit, %lu missing, %lu older, %lu changed\n",
-              check.asInKit, check.missing, check.older, check.changed);
+  if (!quiet) {
+    std::printf("xdktool check: %lu files as in the kit, %lu missing, %lu older, %lu changed\n",
+                check.asInKit, check.missing, check.older, check.changed);
+  }
   if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
     std::fputs("xdktool check: cannot write the result\n", stderr);
     return kExitFailure;

@@ -17,18 +17,20 @@
 #include "platform/file_system.h"
 #include "platform/termination_signals.h"
 #include "platform/system_path.h"
+#include "tools/progress_line.h"
 #include "tools/xdktool_catalog_run.h"
 #include "tools/xdktool_commands.h"
 #include "tools/xdktool_messages.h"
 
 const char kInstallUsage[] =
-    "usage: xdktool install [--register] [--dry-run] [--key FILE]...\n"
+    "usage: xdktool install [--register] [--dry-run] [-q] [--key FILE]...\n"
     "                       [--require-signature] KIT CATALOG\n"
     "\n"
     "Installs every file of KIT into the templates catalog CATALOG that is\n"
     "missing there or older than the kit's copy, with the kit's time stamps.\n"
-    "A failing step puts the catalog back as it was. Shows a progress bar on\n"
-    "standard error when that is a terminal. A kit made by 'xdktool pack' is\n"
+    "A failing step puts the catalog back as it was. On a terminal, one line\n"
+    "on standard error shows the bytes written, the rate and the time left.\n"
+    "A kit made by 'xdktool pack' is\n"
     "inflated past its file table only when a file is to be written, so a\n"
     "rerun over an up-to-date catalog is quick for any size of kit.\n"
     "\n"
@@ -41,6 +43,8 @@ const char kInstallUsage[] =
     "               xdktool install: dry run: N files would be written\n"
     "               (A new, B replaced), C up to date\n"
     "               (--register is not acted on)\n"
+    "  -q, --quiet  no progress and no summary line: nothing on standard\n"
+    "               output (errors still on standard error)\n"
     XDKTOOL_SIGNATURE_OPTIONS_HELP
     "  -h, --help   show this text\n"
     "  --           end of options\n"
@@ -56,73 +60,6 @@ const char kInstallUsage[] =
     "(the catalog is unchanged), 2 usage.\n";
 
 namespace {
-
-// The first position at or after `from` where a character of `text` (in
-// the locale's encoding) begins, so that a cut never splits a multibyte
-// character into bytes the terminal cannot show. An invalid byte counts
-// as one character.
-size_t character_start(const std::string& text, size_t from) {
-  size_t position = 0;
-  std::mbstate_t state = std::mbstate_t();
-  while (position < from && position < text.size()) {
-    const size_t length = std::mbrlen(text.data() + position, text.size() - position, &state);
-    if (length == 0 || length > text.size() - position) {
-      state = std::mbstate_t();
-      ++position;
-    } else {
-      position += length;
-    }
-  }
-  return position;
-}
-
-// One progress line, redrawn in place: bar, percentage, current file.
-class ProgressBar {
- public:
-  explicit ProgressBar(bool enabled) : m_enabled(enabled), m_drawn(false), m_columns(80) {
-    struct winsize size;
-    if (m_enabled && ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 40) {
-      m_columns = size.ws_col;
-    }
-  }
-
-  void draw(int percent, const wstring& text) {
-    if (!m_enabled) return;
-    if (percent < 0) percent = 0;
-    if (percent > 100) percent = 100;
-    constexpr int kBarWidth = 30;
-    const int filled = percent * kBarWidth / 100;
-    std::string line = "\r[";
-    line.append(static_cast<size_t>(filled), '#');
-    line.append(static_cast<size_t>(kBarWidth - filled), '.');
-    char number[16];
-    std::snprintf(number, sizeof number, "] %3d%% ", percent);
-    line += number;
-    // The tail of a long path is the informative part.
-    std::string label = printable(text);
-    const size_t used = line.size() - 1;  // the "\r" takes no column
-    const size_t room = m_columns > used + 1 ? m_columns - used - 1 : 0;
-    if (label.size() > room) {
-      label = room > 8 ? "..." + label.substr(character_start(label, label.size() - (room - 3)))
-                       : std::string();
-    }
-    line += label;
-    line += "\x1b[K";
-    std::fputs(line.c_str(), stderr);
-    std::fflush(stderr);
-    m_drawn = true;
-  }
-
-  void finish() {
-    if (m_enabled && m_drawn) std::fputc('\n', stderr);
-    m_drawn = false;
-  }
-
- private:
-  bool m_enabled;
-  bool m_drawn;
-  size_t m_columns;
-};
 
 // Prints the plan of installing `kit` (read table first) into `catalog`;
 // writes nothing. As the run would, it reads the rest of the kit only when
@@ -170,6 +107,7 @@ int dry_run(const char* kitArg, KitReader& kit, const KitOriginCheck& origin,
 struct InstallOptions {
   bool registerCatalog = false;
   bool dryRun = false;
+  bool quiet = false;
   SignatureOptions signature;
   const char* kit = nullptr;
   const char* catalog = nullptr;
@@ -179,7 +117,9 @@ struct InstallOptions {
 int parse_options(int argc, char** argv, InstallOptions& options) {
   return read_kit_and_catalog("install", kInstallUsage, argc, argv,
                               {{"--register", &options.registerCatalog},
-                               {"--dry-run", &options.dryRun}},
+                               {"--dry-run", &options.dryRun},
+                               {"-q", &options.quiet},
+                               {"--quiet", &options.quiet}},
                               options.signature, options.kit, options.catalog);
 }
 
@@ -255,13 +195,21 @@ int xdktool_install(int argc, char** argv) {
                  printable(kept).c_str());
   }
 
-  ProgressBar bar(isatty(STDERR_FILENO) == 1);
+  // By bytes: a large file moves the line while it is written.
+  ProgressLine bar(progress_wanted(options.quiet), ProgressUnit::kBytes);
   InstallOutcome outcome;
   catch_termination_signals();
   {
     HeadlessInstall install(kit, catalog);
-    outcome = install.run([&bar](const InstallState& state) { bar.draw(state.percent, state.text); },
-                          10, [] { return termination_signal() != 0; });
+    outcome = install.run(
+        [&bar](const InstallState& state) {
+          // Each entry, and the success, which may come before a poll saw
+          // the last bytes.
+          if (state.position.entries != 0 || (state.final() && state.code == 0)) {
+            bar.show(state.position.bytesWritten, state.position.bytesToWrite, state.text);
+          }
+        },
+        10, [] { return termination_signal() != 0; });
     // Leaving the scope after a failure has already waited for the
     // rollback; after a success the worker's pause is not waited out.
   }
@@ -282,5 +230,5 @@ int xdktool_install(int argc, char** argv) {
       // told about them does not undo a finished installation.
     }
   }
-  return report_success(outcome.stats);
+  return options.quiet ? kExitSuccess : report_success(outcome.stats);
 }

@@ -7,12 +7,13 @@
 #include "config/catalog_registration.h"
 #include "install/kit_removal.h"
 #include "platform/directory.h"
+#include "tools/progress_line.h"
 #include "tools/xdktool_catalog_run.h"
 #include "tools/xdktool_commands.h"
 #include "tools/xdktool_messages.h"
 
 const char kRemoveUsage[] =
-    "usage: xdktool remove [--unregister] [--dry-run] [--key FILE]...\n"
+    "usage: xdktool remove [--unregister] [--dry-run] [-q] [--key FILE]...\n"
     "                      [--require-signature] KIT CATALOG\n"
     "\n"
     "Removes from the templates catalog CATALOG every file of KIT whose bytes\n"
@@ -27,6 +28,8 @@ const char kRemoveUsage[] =
     "                xdktool remove: dry run: N files would be removed,\n"
     "                K kept (changed), D folders would be removed\n"
     XDKTOOL_SIGNATURE_OPTIONS_HELP
+    "  -q, --quiet   no progress and no summary line; nothing on standard\n"
+    "                output but a dry run's plan lines\n"
     "  -h, --help    show this text\n"
     "  --            end of options\n"
     "\n"
@@ -43,6 +46,7 @@ namespace {
 struct RemoveOptions {
   bool unregister = false;
   bool dryRun = false;
+  bool quiet = false;
   SignatureOptions signature;
   const char* kit = nullptr;
   const char* catalog = nullptr;
@@ -52,7 +56,9 @@ struct RemoveOptions {
 int parse_options(int argc, char** argv, RemoveOptions& options) {
   return read_kit_and_catalog("remove", kRemoveUsage, argc, argv,
                               {{"--unregister", &options.unregister},
-                               {"--dry-run", &options.dryRun}},
+                               {"--dry-run", &options.dryRun},
+                               {"-q", &options.quiet},
+                               {"--quiet", &options.quiet}},
                               options.signature, options.kit, options.catalog);
 }
 
@@ -97,7 +103,13 @@ int xdktool_remove(int argc, char** argv) {
   if (opened != kExitSuccess) return opened;
   const wstring catalog = absolute_catalog(options.catalog);
 
-  const RemovalOutcome outcome = remove_kit(kit, catalog, options.dryRun);
+  ProgressLine line(progress_wanted(options.quiet), ProgressUnit::kFiles);
+  const RemovalOutcome outcome = remove_kit(
+      kit, catalog, options.dryRun,
+      [&line](unsigned long done, unsigned long total, const wstring& path) {
+        line.show(done, total, path);
+      });
+  line.finish();
   print_notes("remove", outcome.notes);
   if (!outcome.failure.ok()) {
     std::fprintf(stderr, "xdktool remove: cannot remove %s\n", failure_text(outcome.failure).c_str());
@@ -111,8 +123,14 @@ int xdktool_remove(int argc, char** argv) {
     }
     return kExitFailure;
   }
+  // Quiet: a dry run's plan lines, nothing else.
+  if (options.quiet && !options.dryRun) {
+    if (options.unregister) unregister_if_empty(catalog);
+    return kExitSuccess;
+  }
   print_plan(outcome, options.dryRun);
   const RemovalPlan& plan = outcome.plan;
+  if (options.quiet) return std::fflush(stdout) == 0 ? kExitSuccess : kExitFailure;
   if (options.dryRun) {
     std::printf(
         "xdktool remove: dry run: %zu files would be removed, %zu kept (changed), %lu folders "

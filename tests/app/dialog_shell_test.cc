@@ -241,6 +241,9 @@ TEST_F(DialogTest, ProgressPageShowsStartTextBelowAHundredAndFinishTextAtIt) {
   page.setProgress(99);
   EXPECT_EQ(labelText(page.label), res("IDS_PROGRESS_START"));
   EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(page.bar)), 0.99);
+  // By bytes once the run has counted them: 150 of 200 bytes at file 1 of 9.
+  page.setProgress(3, {1, 9, 150, 200});
+  EXPECT_DOUBLE_EQ(gtk_progress_bar_get_fraction(GTK_PROGRESS_BAR(page.bar)), 0.75);
   page.setDetail(u"/c/a%1.txt", {7, 9});  // the file and its number; a path is not a pattern
   EXPECT_EQ(labelText(page.detailLabel), "File 7 of 9: /c/a%1.txt");
   page.setProgress(100);

@@ -250,7 +250,17 @@ TEST_F(XdktoolInstallTest, TheProgressLineOnATerminalFitsItAndNeverSplitsACharac
     sawEntry |= line.find(".bin") != std::string::npos;
   }
   EXPECT_TRUE(sawEntry) << r.out;
-  EXPECT_NE(std::string::npos, lines.back().find("100%")) << r.out;
+  // By bytes: 2 x 24 MiB.
+  EXPECT_EQ(0u, lines.back().find("100%  50.3 MB of 50.3 MB")) << r.out;
+
+  // Quiet, even on a terminal: an up-to-date rerun says nothing at all.
+  EXPECT_EQ("", run_tool_on_terminal({"install", "-q", kitPath, target}, columns).out);
+  // A removal counts files; in a pipe, no line is drawn.
+  EXPECT_NE(std::string::npos,
+            run_tool_on_terminal({"remove", kitPath, target}, columns).out.find("2 of 2 files"));
+  const ChildResult piped = run_xdktool({"install", kitPath, target});
+  EXPECT_EQ(0, piped.status);
+  EXPECT_EQ("", piped.err);
 }
 
 // Under the C locale Cyrillic names became "????.txt" (two entries, one
