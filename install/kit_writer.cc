@@ -180,7 +180,9 @@ std::string reason_of(const Status& status) { return narrow_lib(status_reason(st
 // Streams one file into the deflater; it must hold exactly `size` bytes.
 // False with `error` set when the file fails, with `error` empty when the
 // kit could not be written.
-bool pack_file_contents(RawDeflater& deflater, const KitSourceFile& file, std::string& error) {
+// `packed` counts the bytes of all files packed so far, of `allBytes`.
+bool pack_file_contents(RawDeflater& deflater, const KitSourceFile& file, std::string& error,
+                        const PackProgress& progress, uint64_t& packed, uint64_t allBytes) {
   File source;
   Status status = File::open(from_system_path(file.path), O_RDONLY, 0, source);
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadChunk]);
@@ -194,6 +196,8 @@ bool pack_file_contents(RawDeflater& deflater, const KitSourceFile& file, std::s
     // A failed write of the kit leaves `error` empty: the caller knows the
     // kit's path and the system's reason.
     if (!deflater.write(buffer.get(), got)) return false;
+    packed += got;
+    if (progress) progress(packed, allBytes, file.path);
   }
   if (!status.ok()) {
     error = "cannot read " + file.path + ": " + reason_of(status);
@@ -225,7 +229,10 @@ Status create_beside(const Directory& directory, const wstring& base, File& out,
 // file).
 bool write_contents(File& out, const std::string& outputPath, const std::string& header,
                     const std::string& table, const std::vector<KitSourceFile>& files, int level,
-                    std::string& error) {
+                    std::string& error, const PackProgress& progress) {
+  uint64_t total = 0;
+  for (const KitSourceFile& file : files) total += file.size;
+  uint64_t packed = 0;
   Status written;
   RawDeflater deflater(level, [&out, &written](const uint8_t* data, size_t size) {
     written = out.writeAll(data, size);
@@ -235,7 +242,9 @@ bool write_contents(File& out, const std::string& outputPath, const std::string&
   // The header and table get a CRC of their own, so that a reader can
   // trust them without inflating the data area.
   const KitTrailer tablePart = deflater.trailer();
-  for (size_t i = 0; ok && i < files.size(); ++i) ok = pack_file_contents(deflater, files[i], error);
+  for (size_t i = 0; ok && i < files.size(); ++i) {
+    ok = pack_file_contents(deflater, files[i], error, progress, packed, total);
+  }
   if (ok) ok = deflater.finish();
   if (ok) {
     KitTrailer whole = deflater.trailer();
@@ -260,7 +269,8 @@ bool write_contents(File& out, const std::string& outputPath, const std::string&
 }  // namespace
 
 bool write_kit(const std::string& outputPath, const std::string& header,
-               const std::vector<KitSourceFile>& files, int level, std::string& error) {
+               const std::vector<KitSourceFile>& files, int level, std::string& error,
+               const PackProgress& progress) {
   std::vector<KitEntry> entries;
   entries.reserve(files.size());
   uint64_t offset = 0;
@@ -292,7 +302,7 @@ bool write_kit(const std::string& outputPath, const std::string& header,
     error = "cannot create " + outputPath + ": " + reason_of(status);
     return false;
   }
-  bool ok = write_contents(out, outputPath, header, table, files, level, error);
+  bool ok = write_contents(out, outputPath, header, table, files, level, error, progress);
   const Status closed = out.close();
   if (ok && !closed.ok()) {
     error = "cannot write " + outputPath + ": " + reason_of(closed);

@@ -102,8 +102,14 @@ struct KitSourceFile {
 // false with a message naming the path and the system's reason in `error`;
 // the temporary file is removed then and `outputPath` is untouched. A
 // crash may leave the temporary file, never a partial kit at `outputPath`.
+//
+// `progress`, when given, hears after every chunk read how many bytes of
+// the files' total have been packed, and the path being read.
+using PackProgress =
+    std::function<void(uint64_t packed, uint64_t total, const std::string& path)>;
 bool write_kit(const std::string& outputPath, const std::string& header,
-               const std::vector<KitSourceFile>& files, int level, std::string& error);
+               const std::vector<KitSourceFile>& files, int level, std::string& error,
+               const PackProgress& progress = PackProgress());
 
 }  // namespace config
 

@@ -16,6 +16,7 @@
 #include "platform/text_encoding.h"
 #include "tools/pack_exclusions.h"
 #include "tools/pack_time.h"
+#include "tools/progress_line.h"
 #include "tools/record_check.h"
 #include "tools/records_file.h"
 #include "tools/xdktool_commands.h"
@@ -61,6 +62,9 @@ const char kPackUsage[] =
     "  -0 ... -9, --level N  deflate level, 0 (stored) to 9 (smallest; default)\n"
     "  --time SECONDS        give every file this time (seconds since\n"
     "                        1970-01-01 UTC) instead of its modification time\n"
+    "  -q, --quiet           no progress line (on a terminal, one line on\n"
+    "                        standard error shows the bytes packed, the rate\n"
+    "                        and the time left)\n"
     "  -h, --help            show this text\n"
     "  --                    end of options\n"
     "\n"
@@ -84,6 +88,7 @@ struct PackOptions {
   bool singleHeader = false;
   PackExclusions exclusions;
   bool dryRun = false;
+  bool quiet = false;
   int level = 9;
   PackTimeRule time;
   std::vector<std::string> operands;
@@ -212,6 +217,8 @@ int parse_options(int argc, char** argv, PackOptions& options) {
       options.exclusions.addVersionControl();
     } else if (std::strcmp(arg, "--dry-run") == 0) {
       options.dryRun = true;
+    } else if (std::strcmp(arg, "-q") == 0 || std::strcmp(arg, "--quiet") == 0) {
+      options.quiet = true;
     } else if (matches(arg, "--product") || matches(arg, "--vendor") ||
                matches(arg, "--description")) {
       const std::string name(arg, std::strcspn(arg, "="));
@@ -383,7 +390,14 @@ int xdktool_pack(int argc, char** argv) {
           ? config::encode_single_header(first.product, first.vendor, first.description)
           : config::encode_multi_header(options.records);
   std::string error;
-  if (!config::write_kit(output, header, files, options.level, error)) {
+  ProgressLine line(progress_wanted(options.quiet), ProgressUnit::kBytes);
+  const bool written = config::write_kit(
+      output, header, files, options.level, error,
+      [&line](uint64_t packed, uint64_t total, const std::string& path) {
+        line.show(packed, total, from_system_path(path));
+      });
+  line.finish();
+  if (!written) {
     std::fprintf(stderr, "xdktool pack: %s\n", error.c_str());
     return kExitFailure;
   }
