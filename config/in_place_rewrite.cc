@@ -24,6 +24,20 @@ bool put_content(File& file, const std::string& bytes) {
          file.sync().ok();
 }
 
+// Replaces the content of `file`, `oldSize` bytes long, by `bytes` (not
+// longer) so that the file is whole at every instant a crash may stop it:
+// the new text followed by line feeds up to the old length goes on disk
+// first, and only then is the file cut. The padding is empty lines, which
+// every reader of the format skips, so a reader that comes between the
+// write and the cut (the launcher, which never puts a kept copy back) sees
+// the new list and nothing of the old tail. True when it is all on disk.
+bool put_padded_content(File& file, const std::string& bytes, uint64_t oldSize) {
+  std::string padded = bytes;
+  padded.resize(oldSize, '\n');
+  return file.writeAllAt(0, padded.data(), padded.size()).ok() && file.dataSync().ok() &&
+         file.truncate(bytes.size()).ok() && file.sync().ok();
+}
+
 // Keeps `bytes` beside the file `name` of `folder` under a kept-text name,
 // whole and on disk: written under a temporary name first, so that the
 // kept-text name only ever stands for a complete copy. `kept` gets it.
@@ -64,7 +78,8 @@ void rewrite_in_place(const Directory& folder, const wstring& name, const std::s
   // A folder that takes no file of ours (one the user may not write) gets
   // the rewrite all the same, as before, only without the kept copy.
   const bool keeping = keep_old_text(folder, name, oldBytes, kept);
-  const bool written = put_content(file, text);
+  const bool written = text.size() <= oldBytes.size() ? put_padded_content(file, text, oldBytes.size())
+                                                      : put_content(file, text);
   // The old bytes fit where they were; shorten the file back to them.
   if (!written && !put_content(file, oldBytes)) throw kCannotWrite;  // the kept copy stays
   if (keeping) {

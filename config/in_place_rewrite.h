@@ -22,6 +22,11 @@
 // whole old content is read first and kept beside the file as described
 // above (unless the folder takes no new file: then the rewrite goes on
 // without that protection); if writing fails it is put back at once.
+// A text not longer than the old one is written padded with empty lines to
+// the old length and synced before the file is cut to it, so that a reader
+// of the file alone (the launcher) finds the new list at every instant; a
+// longer text leaves a mix between write and cut that only the kept copy
+// repairs, at the next read by this program.
 // Throws int 1 when the file cannot be opened for reading and writing or
 // read whole, 2 when writing fails.
 void rewrite_in_place(const Directory& folder, const wstring& name, const std::string& text);

@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #include "platform/byte_copy.h"
+#include "platform/fault_point.h"
 #include "platform/system_path.h"
 
 FileInfo file_info_of(const struct stat& status) {
@@ -145,6 +146,7 @@ Status File::copyFrom(const File& source, uint64_t offset, uint64_t size, void* 
 }
 
 Status File::truncate(uint64_t size) {
+  reach_fault_point(FaultPoint::kBeforeTruncate);
   if (::ftruncate(m_fd.get(), static_cast<off_t>(size)) != 0) return failure(errno);
   return Status();
 }

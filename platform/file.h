@@ -107,6 +107,7 @@ class File {
   Status copyFrom(const File& source, uint64_t offset, uint64_t size, void* buffer,
                   size_t bufferSize);
 
+  // ftruncate; a fault point (fault_point.h) comes first.
   Status truncate(uint64_t size);
   // Access and modification time both `seconds` (whole seconds).
   Status setTimes(int64_t seconds);
