@@ -94,9 +94,19 @@ Outcome writeByRename(const Directory& folder, const wstring& name, const wstrin
   return Outcome::kDone;
 }
 
+// Whether the regular file `name` of `folder` holds exactly `text`; a file
+// that cannot be read counts as different, so that it is written.
+bool holds_exactly(const Directory& folder, const wstring& name, const std::string& text) {
+  File file;
+  std::string bytes;
+  // Reading more than the text could hold would only prove a difference.
+  return folder.openFile(name, O_RDONLY | O_NOCTTY | O_NONBLOCK, 0, file).ok() &&
+         file.readAll(bytes, text.size()).ok() && bytes == text;
+}
+
 }  // namespace
 
-void write_config_file(const wstring& path, const ConfigFile& config) {
+bool write_config_file(const wstring& path, const ConfigFile& config) {
   const std::string text = textOf(config);
 
   wstring target;
@@ -115,14 +125,19 @@ void write_config_file(const wstring& path, const ConfigFile& config) {
     if (writeByRename(folder, name, target, text, nullptr) == Outcome::kNotPossible) {
       throw kCannotCreate;
     }
-    return;
+    return true;
   }
   // Renaming over a directory or a device would not be "writing the file".
   if (old.kind != PathKind::kRegular) throw kCannotCreate;
+  // A file that already says it all keeps its inode and time stamps: a
+  // rerun that changes nothing must not look like a change to whoever
+  // watches the file, nor wear the disk.
+  if (holds_exactly(folder, name, text)) return false;
   // Replacing a file does not need the file's own write permission, but a
   // user who made the launcher's file read-only means it to stay as it is,
   // just as an open for writing would refuse it.
   if (!may_write(target)) throw kCannotCreate;
-  if (writeByRename(folder, name, target, text, &old) == Outcome::kDone) return;
+  if (writeByRename(folder, name, target, text, &old) == Outcome::kDone) return true;
   rewrite_in_place(folder, name, text);
+  return true;
 }

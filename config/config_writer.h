@@ -23,10 +23,15 @@
 // Temporaries beside the file that killed writers left are removed first;
 // this writer's own temporary never outlives a failed call.
 //
+// A regular file that already holds exactly the new text is not written
+// at all (same inode, same time stamps) and the result is false; true when
+// the file was written. Its write permission is not asked then: nothing is
+// to be written.
+//
 // Throws int 1 when the file cannot be created, may not be written (its
 // mode denies it) or cannot be read back whole for an in-place rewrite;
 // int 2 when writing or replacing fails. Any thread; concurrent writers of
 // one path: last wins (the registration serialises its own writers).
-void write_config_file(const wstring& path, const ConfigFile& config);
+bool write_config_file(const wstring& path, const ConfigFile& config);
 
 #endif  // QXR8_CONFIG_CONFIG_WRITER_H_

@@ -76,14 +76,14 @@ void Starter::setTmpltsList(const std::vector<wstring>& catalogs) {
   storeLoaded(catalogs);
 }
 
-void Starter::storeLoaded(const std::vector<wstring>& catalogs) {
+bool Starter::storeLoaded(const std::vector<wstring>& catalogs) {
   // Writing back what was only partly read would drop the rest of the
   // user's settings.
   if (!localReadWhole) throw kUnreadableFile;
   std::vector<wstring> unique = catalogs;
   removePathDuplicates(unique);
   localConfig.setValues(kConfigFileFieldTemplatesLocation, unique);
-  saveLocalConfigFile();
+  return saveLocalConfigFile();
 }
 
 void Starter::replaceWrongSeparators(std::vector<wstring>& list) {
@@ -104,14 +104,14 @@ void Starter::removePathDuplicates(std::vector<wstring>& list) {
   list.swap(kept);
 }
 
-void Starter::saveLocalConfigFile() {
+bool Starter::saveLocalConfigFile() {
   const wstring path = useBase ? get_local_config_file_path_base() : get_local_config_file_path();
   if (!fileExists(path)) {
     const size_t cut = path.find_last_of(u"\\/");
     if (cut != wstring::npos) FileSystem::CreateDirectory(path.substr(0, cut));
   }
   try {
-    write_config_file(path, localConfig);
+    return write_config_file(path, localConfig);
   } catch (int) {
     // One more attempt after making the launcher's fallback directories
     // below the product data directory, as the launcher itself would.
@@ -119,7 +119,7 @@ void Starter::saveLocalConfigFile() {
     FileSystem::CreateDirectory(dir);
     dir += useBase ? kStartrDirt : kStartrDir;
     FileSystem::CreateDirectory(dir);
-    write_config_file(path, localConfig);
+    return write_config_file(path, localConfig);
   }
 }
 

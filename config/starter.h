@@ -30,9 +30,10 @@ class Starter {
 
   // getTmpltsList and setTmpltsList without loading the files first: they
   // work on what the last loadConfig read, so that a registration can read
-  // once and write what it read.
+  // once and write what it read. storeLoaded returns whether the file was
+  // written (false: it already held that text, see write_config_file).
   void listLoaded(std::vector<wstring>& out, bool localFirst) const;
-  void storeLoaded(const std::vector<wstring>& catalogs);
+  bool storeLoaded(const std::vector<wstring>& catalogs);
 
   // Loads the files, replaces the per-user catalog list by `catalogs` (less
   // duplicates) keeping every other key, and saves. Throws the writer's int;
@@ -49,8 +50,9 @@ class Starter {
 
   // Writes localConfig to the per-user file, creating its directory; on a
   // failure creates the fallback directories and tries once more. The second
-  // failure's int propagates.
-  void saveLocalConfigFile();
+  // failure's int propagates. False when the file already held the text
+  // and was left untouched.
+  bool saveLocalConfigFile();
 
   ConfigFile localConfig;
   ConfigFile allUsersConfig;
