@@ -4,6 +4,7 @@
 #include "config/in_place_rewrite.h"
 #include "config/registration_lock.h"
 #include "config/starter.h"
+#include "config/temporary_sweep.h"
 #include "platform/file_finder.h"
 #include "platform/string_utils.h"
 
@@ -42,6 +43,13 @@ void readInto(Starter& ordinary, bool& ordinaryLoaded, Starter& base, bool& base
   }
 }
 
+// Under the registration lock, before either file is read: what dead
+// writers left beside the two per-user files goes.
+void sweep_temporaries(const RegistrationLock& lock) {
+  sweep_writer_temporaries(get_local_config_file_path(), lock);
+  sweep_writer_temporaries(get_local_config_file_path_base(), lock);
+}
+
 }  // namespace
 
 void read_catalog_registration(std::vector<wstring>& tmpltsList, bool& hasBaseCfg,
@@ -75,21 +83,23 @@ int register_catalog(CatalogRegistration& reg, const wstring& catalogPath) {
     // again while no other registration can write, and what is written is
     // that same read with the list changed.
     RegistrationLock lock;
+    sweep_temporaries(lock);
     Starter ordinary(false);
     Starter base(true);
     bool ordinaryLoaded = false;
     bool baseLoaded = false;
+    reg.changed = false;
     reg.tmpltsList.clear();
     readInto(ordinary, ordinaryLoaded, base, baseLoaded, reg.tmpltsList, reg.hasBaseCfg,
              reg.listFromBaseCfg);
     reg.tmpltsList.insert(reg.tmpltsList.begin(), p);
     if (!reg.listFromBaseCfg) {
       if (!ordinaryLoaded) ordinary.loadConfig();
-      ordinary.storeLoaded(reg.tmpltsList);
+      reg.changed = ordinary.storeLoaded(reg.tmpltsList);
     }
     if (reg.hasBaseCfg) {
       if (!baseLoaded) base.loadConfig();
-      base.storeLoaded(reg.tmpltsList);
+      reg.changed = base.storeLoaded(reg.tmpltsList) || reg.changed;
     }
   } catch (int code) {
     return code;
@@ -121,10 +131,12 @@ wstring comparable_catalog(wstring path) {
 
 }  // namespace
 
-int unregister_catalog(const wstring& catalogPath) {
+int unregister_catalog(const wstring& catalogPath, bool* changed) {
+  if (changed != nullptr) *changed = false;
   try {
     const wstring wanted = comparable_catalog(catalogPath);
     RegistrationLock lock;
+    sweep_temporaries(lock);
     for (const bool useBase : {false, true}) {
       if (!fileExists(useBase ? get_local_config_file_path_base() : get_local_config_file_path())) {
         continue;
@@ -138,7 +150,9 @@ int unregister_catalog(const wstring& catalogPath) {
       for (const wstring& value : *values) {
         if (compare_nocase(comparable_catalog(value), wanted) != 0) kept.push_back(value);
       }
-      if (kept.size() != values->size()) starter.storeLoaded(kept);
+      if (kept.size() != values->size() && starter.storeLoaded(kept) && changed != nullptr) {
+        *changed = true;
+      }
     }
   } catch (int code) {
     return code;

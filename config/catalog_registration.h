@@ -24,6 +24,10 @@ struct CatalogRegistration {
   // Kept old texts of launcher files that a killed writer left half
   // rewritten and that could not be put back (in_place_rewrite.h).
   std::vector<wstring> unrestored;
+  // Set by register_catalog: a launcher file was written. False when every
+  // file already listed the catalog first with the same list, and was left
+  // untouched (inode and time stamps too).
+  bool changed = false;
 };
 
 // Start-up read. A per-user launcher file that a killed writer left half
@@ -46,8 +50,11 @@ void read_catalog_registration(std::vector<wstring>& tmpltsList, bool& hasBaseCf
 // values are discarded, so a catalog another registration added meanwhile
 // is kept), and the path with one trailing "\" or "/" cut is inserted at the
 // front of the list. Then, unless listFromBaseCfg, the list is written to
-// the ordinary per-user file; then, if hasBaseCfg, to the base file. A
-// failing write skips the remaining one. Returns 0 when every write
+// the ordinary per-user file; then, if hasBaseCfg, to the base file; a file
+// that already holds that text is not written, and `reg.changed` says
+// whether one was. A failing write skips the remaining one. Before reading,
+// the temporaries that dead writers left beside the two files are swept
+// (temporary_sweep.h). Returns 0 when every write
 // succeeded, else the integer the writer threw (1 the file cannot be
 // created or cannot be read whole, so it was left untouched; 2 writing or
 // replacing failed), or -1 for any other failure (such as running out of
@@ -64,8 +71,9 @@ int register_catalog(std::vector<wstring>& tmpltsList, bool hasBaseCfg, bool lis
 // to the path (up to ASCII case, separators made "/", a trailing one cut)
 // is taken out of the per-user file and of the base file, where they
 // exist; every other key and value stays, and the files are rewritten as a
-// registration rewrites them. Returns 0, or the writer's integer as
-// register_catalog does. Never throws.
-int unregister_catalog(const wstring& catalogPath);
+// registration rewrites them (dead writers' temporaries swept first).
+// `changed`, when given, says whether a file was written. Returns 0, or
+// the writer's integer as register_catalog does. Never throws.
+int unregister_catalog(const wstring& catalogPath, bool* changed = nullptr);
 
 #endif  // QXR8_CONFIG_CATALOG_REGISTRATION_H_

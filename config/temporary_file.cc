@@ -23,10 +23,15 @@ std::string randomSuffix() { return random_characters(kLowerAlphanumeric, kRando
 
 }  // namespace
 
+wstring writer_file_prefix(const wstring& target, const char* marker) {
+  wstring prefix = u".";
+  if (target.size() <= kLongestRepeatedName) prefix += target;
+  return prefix + from_system_path(marker);
+}
+
 wstring writer_file_name(const wstring& target, const char* marker) {
-  wstring name = u".";
-  if (target.size() <= kLongestRepeatedName) name += target;
-  return name + from_system_path(marker + std::to_string(getpid()) + "." + randomSuffix());
+  return writer_file_prefix(target, marker) +
+         from_system_path(std::to_string(getpid()) + "." + randomSuffix());
 }
 
 namespace {

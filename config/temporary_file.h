@@ -22,6 +22,10 @@ inline constexpr char kKeptTextMarker[] = ".qxr8old.";
 // same folder) carrying `marker`, of the form described above.
 wstring writer_file_name(const wstring& target, const char* marker);
 
+// What every such name of a file beside `target` begins with: "." + the
+// target's name (unless too long to repeat) + `marker`.
+wstring writer_file_prefix(const wstring& target, const char* marker);
+
 // The process id in `name` when it has that form with `marker`, else 0.
 int writer_of(const char* name, const char* marker);
 
