@@ -110,3 +110,11 @@ void print_notes(const char* command, const std::vector<wstring>& notes) {
     std::fprintf(stderr, "xdktool %s: %s\n", command, printable(note).c_str());
   }
 }
+
+void report_registration(const char* command, const char* verb, const wstring& catalog) {
+  if (verb == nullptr) {
+    std::printf("xdktool %s: registration unchanged\n", command);
+  } else {
+    std::printf("xdktool %s: %s %s\n", command, verb, printable(catalog).c_str());
+  }
+}

@@ -42,6 +42,12 @@ wstring absolute_catalog(const char* argument);
 // "xdktool COMMAND: LINE".
 void print_notes(const char* command, const std::vector<wstring>& notes);
 
+// The registration line on standard output, in a fixed form that scripts
+// read: "xdktool COMMAND: VERB CATALOG" when the launcher's list changed
+// (`verb` "registered" or "unregistered"), "xdktool COMMAND: registration
+// unchanged" when `verb` is null.
+void report_registration(const char* command, const char* verb, const wstring& catalog);
+
 // The wizard's checks, in its order: the kit exists, the temporary
 // directory has room, its signature is acceptable with `signature`
 // (begin_origin_check, with `origin`, which must outlive the reader's

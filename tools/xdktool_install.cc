@@ -52,6 +52,10 @@ const char kInstallUsage[] =
     "A successful installation ends with one line on standard output:\n"
     "  xdktool install: N files written (A new, B replaced), C up to date,\n"
     "  D bytes written\n"
+    "With --register, the line before it says whether the launcher's list\n"
+    "changed (a list that already names CATALOG first is left untouched):\n"
+    "  xdktool install: registered CATALOG\n"
+    "  xdktool install: registration unchanged\n"
     "A failure names the file or folder, the system's reason and the code:\n"
     "  xdktool install: cannot write PATH: REASON (code N)\n"
     "\n"
@@ -228,6 +232,8 @@ int xdktool_install(int argc, char** argv) {
                    rc);
       // The templates are in place and stay there: a launcher that cannot be
       // told about them does not undo a finished installation.
+    } else {
+      report_registration("install", registration.changed ? "registered" : nullptr, catalog);
     }
   }
   return options.quiet ? kExitSuccess : report_success(outcome.stats);

@@ -38,6 +38,10 @@ const char kRemoveUsage[] =
     "since the plan): a link in the catalog is never followed. A removal\n"
     "ends with one line:\n"
     "  xdktool remove: N files removed, K kept (changed), D folders removed\n"
+    "With --unregister, the line before it says whether the launcher's list\n"
+    "changed:\n"
+    "  xdktool remove: unregistered CATALOG\n"
+    "  xdktool remove: registration unchanged\n"
     "Exit status: 0 removed (or planned), 1 failed (the catalog is\n"
     "unchanged; a kit whose signature is refused removes nothing), 2 usage.\n";
 
@@ -79,15 +83,19 @@ void unregister_if_empty(const wstring& catalog) {
   if (Directory::open(catalog, opened).ok() && !catalog_is_empty(opened)) {
     std::fprintf(stderr, "xdktool remove: %s still holds files; it stays registered\n",
                  printable(catalog).c_str());
+    report_registration("remove", nullptr, catalog);
     return;
   }
-  const int rc = unregister_catalog(catalog);
+  bool changed = false;
+  const int rc = unregister_catalog(catalog, &changed);
   if (rc != 0) {
     std::fprintf(stderr,
                  "xdktool remove: removed, but the launcher configuration could not be "
                  "written (code %d)\n",
                  rc);
+    return;
   }
+  report_registration("remove", changed ? "unregistered" : nullptr, catalog);
 }
 
 }  // namespace

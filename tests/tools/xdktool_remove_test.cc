@@ -59,7 +59,8 @@ TEST_F(XdktoolRemoveTest, ChangedAndUnrelatedFilesStayAndOnlyEmptiedFoldersGo) {
   const ChildResult r = run_xdktool({"remove", "--unregister", kit, catalog.path()});
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_EQ("kept\t" + (catalog / "b/three.tpl") +
-                "\tchanged\nxdktool remove: 4 files removed, 1 kept (changed), 2 folders removed\n",
+                "\tchanged\nxdktool remove: registration unchanged\n"
+                "xdktool remove: 4 files removed, 1 kept (changed), 2 folders removed\n",
             r.out);
   // "a" still holds a folder of the user's, "c" the user's file; "d" held
   // only the kit's.
@@ -73,6 +74,9 @@ TEST_F(XdktoolRemoveTest, ChangedAndUnrelatedFilesStayAndOnlyEmptiedFoldersGo) {
   remove_tree(catalog / "c/notes.txt");
   const ChildResult again = run_xdktool({"remove", "--unregister", kit, catalog.path()});
   EXPECT_EQ(0, again.status) << again.err;
+  EXPECT_NE(std::string::npos, again.out.find("xdktool remove: unregistered " + catalog.path() +
+                                              "\nxdktool remove: 0 files removed"))
+      << again.out;
   EXPECT_EQ(std::string::npos,
             read_file(env.home() + "/.Qx/qxlaunch/qxlaunch.cfg").find(catalog.path()));
 }
