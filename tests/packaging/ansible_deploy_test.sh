@@ -4,8 +4,12 @@
 #   1. the first run installs and registers the catalog and reports the
 #      install as changed;
 #   2. a second run reports nothing changed;
+#   2b. a run after the launcher file was lost puts the registration back
+#      and reports the install as changed;
 #   3. check mode on a catalog with an out-of-date file reports a change
-#      and writes nothing;
+#      and writes nothing; with a newer kit it plans against that kit (not
+#      the one still deployed) and leaves no temporary copy of it on the
+#      host, also when the plan fails;
 #   4. a run whose install xdktool fails (the catalog lies below a regular
 #      file) fails the play;
 #   5. state absent takes the kit out and unregisters the catalog, and
@@ -74,6 +78,13 @@ if [ "$changed" != 0 ] || [ "$install" != ok ]; then
   fail "second run: $changed tasks changed (install task: $install), expected none"
 fi
 
+# A lost registration is put back, and that is a change.
+rm "$HOME/.Qx/qxlaunch/qxlaunch.cfg"
+play run2b.out || fail "the run after the registration was lost failed"
+read -r changed failures install <<<"$(result run2b.out)"
+[ "$install" = changed ] || fail "lost registration: the install task was $install, not changed"
+grep -qF "$CATALOG" "$HOME/.Qx/qxlaunch/qxlaunch.cfg" || fail "lost registration: not put back"
+
 # An out-of-date file: check mode plans to replace it, and leaves it.
 FORM=$CATALOG/templates/forms/order_entry.frm
 touch -d @1000000000 "$FORM"
@@ -84,6 +95,30 @@ read -r changed failures plan <<<"$(result run3.out "Plan the change")"
 grep -qF "$FORM" run3.out || fail "check mode: --diff does not show the planned file"
 [ "$(find "$CATALOG" -printf '%p %s %T@\n' | sort)" = "$before" ] || fail "check mode wrote"
 play run3b.out || fail "the run after check mode failed"
+
+# Check mode with a newer kit plans against that kit, not against the one
+# still deployed, and leaves neither the deployed kit nor a temporary copy
+# of the new one behind; so does a plan that fails.
+DEPLOYED=$HOME/.cache/qxr8/qxr8.xdk
+count=$(find "$CATALOG" -type f | wc -l)
+"$BIN/xdktool" pack --time "$(date +%s)" "$CATALOG" "$WORK/newer.xdk" >/dev/null
+leftovers() { find "$HOME" "$TMPDIR" -name '*.xdk*' ! -path "$DEPLOYED" | sort; }
+before=$(find "$CATALOG" -printf '%p %s %T@\n' | sort)
+play run3c.out --check --diff -e "qxr8_kit_src=$WORK/newer.xdk" || fail "check mode with a newer kit failed"
+read -r changed failures plan <<<"$(result run3c.out "Plan the change")"
+[ "$plan" = changed ] || fail "newer kit: the plan was $plan, not changed"
+grep -qF "dry run: $count files would be written (0 new, $count replaced)" run3c.out ||
+  fail "newer kit: the plan is not that of the newer kit"
+cmp -s "$BIN/qxr8.xdk" "$DEPLOYED" || fail "newer kit: check mode replaced the deployed kit"
+[ "$(find "$CATALOG" -printf '%p %s %T@\n' | sort)" = "$before" ] || fail "newer kit: check mode wrote"
+[ -z "$(leftovers)" ] || fail "newer kit: left behind: $(leftovers)"
+printf 'not a kit' >"$WORK/broken.xdk"
+if play run3d.out --check -e "qxr8_kit_src=$WORK/broken.xdk"; then
+  fail "check mode planned with a broken kit"
+fi
+read -r changed failures plan <<<"$(result run3d.out "Plan the change")"
+[ "$plan" = fatal ] || fail "broken kit: the plan was $plan, not fatal"
+[ -z "$(leftovers)" ] || fail "broken kit: left behind: $(leftovers)"
 
 : >"$WORK/not-a-dir"
 if play run4.out -e "qxr8_catalog=$WORK/not-a-dir/catalog" --start-at-task "Install the kit into the catalog and register the catalog"; then
@@ -121,4 +156,4 @@ if command -v minisign >/dev/null 2>&1; then
   [ -z "$(find "$CATALOG" -type f 2>/dev/null)" ] || fail "the changed kit left files"
   signed="signed kit installed, changed one refused"
 fi
-echo "present changed, again unchanged, check mode planned without writing, failing install fails, absent removed, again unchanged, $signed"
+echo "present changed, again unchanged, lost registration restored, check mode planned the new kit without writing, failing install fails, absent removed, again unchanged, $signed"
