@@ -74,9 +74,7 @@ TEST_F(XdktoolRemoveTest, ChangedAndUnrelatedFilesStayAndOnlyEmptiedFoldersGo) {
   remove_tree(catalog / "c/notes.txt");
   const ChildResult again = run_xdktool({"remove", "--unregister", kit, catalog.path()});
   EXPECT_EQ(0, again.status) << again.err;
-  EXPECT_NE(std::string::npos, again.out.find("xdktool remove: unregistered " + catalog.path() +
-                                              "\nxdktool remove: 0 files removed"))
-      << again.out;
+  EXPECT_EQ(0u, again.out.find("xdktool remove: unregistered " + catalog.path() + "\n"));
   EXPECT_EQ(std::string::npos,
             read_file(env.home() + "/.Qx/qxlaunch/qxlaunch.cfg").find(catalog.path()));
 }
