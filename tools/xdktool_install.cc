@@ -232,7 +232,7 @@ int xdktool_install(int argc, char** argv) {
                    rc);
       // The templates are in place and stay there: a launcher that cannot be
       // told about them does not undo a finished installation.
-    } else {
+    } else if (registration.changed || !options.quiet) {
       report_registration("install", registration.changed ? "registered" : nullptr, catalog);
     }
   }

@@ -77,13 +77,14 @@ void print_plan(const RemovalOutcome& outcome, bool dryRun) {
   }
 }
 
-// Takes the catalog out of the launcher's list when nothing is left in it.
-void unregister_if_empty(const wstring& catalog) {
+// Takes the catalog out of the launcher's list when nothing is left in it;
+// `quiet` says nothing of a registration left as it was.
+void unregister_if_empty(const wstring& catalog, bool quiet) {
   Directory opened;
   if (Directory::open(catalog, opened).ok() && !catalog_is_empty(opened)) {
     std::fprintf(stderr, "xdktool remove: %s still holds files; it stays registered\n",
                  printable(catalog).c_str());
-    report_registration("remove", nullptr, catalog);
+    if (!quiet) report_registration("remove", nullptr, catalog);
     return;
   }
   bool changed = false;
@@ -95,7 +96,7 @@ void unregister_if_empty(const wstring& catalog) {
                  rc);
     return;
   }
-  report_registration("remove", changed ? "unregistered" : nullptr, catalog);
+  if (changed || !quiet) report_registration("remove", changed ? "unregistered" : nullptr, catalog);
 }
 
 }  // namespace
@@ -133,7 +134,7 @@ int xdktool_remove(int argc, char** argv) {
   }
   // Quiet: a dry run's plan lines, nothing else.
   if (options.quiet && !options.dryRun) {
-    if (options.unregister) unregister_if_empty(catalog);
+    if (options.unregister) unregister_if_empty(catalog, options.quiet);
     return kExitSuccess;
   }
   print_plan(outcome, options.dryRun);
@@ -145,7 +146,7 @@ int xdktool_remove(int argc, char** argv) {
         "would be removed\n",
         plan.removed.size(), plan.kept.size(), outcome.foldersRemoved);
   } else {
-    if (options.unregister) unregister_if_empty(catalog);
+    if (options.unregister) unregister_if_empty(catalog, options.quiet);
     std::printf("xdktool remove: %zu files removed, %zu kept (changed), %lu folders removed\n",
                 plan.removed.size(), plan.kept.size(), outcome.foldersRemoved);
   }
