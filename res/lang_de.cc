@@ -45,4 +45,5 @@ const ResStringEntry kStringsDe[] = {
     {"IDS_KIT_UNSIGNED", "Dieses Verteilungskit ist nicht signiert."},
     {"IDS_KIT_UNKNOWN_SIGNER", "Dieses Verteilungskit ist mit einem Schlüssel signiert, dem dieser Computer nicht vertraut."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Dem Verteilungskit kann nicht vertraut werden: Die Installation kann nicht beginnen."},
+    {"IDS_SPACE_NEEDED", "%1: %2 benötigt, %3 frei."},
 };

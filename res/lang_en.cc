@@ -45,4 +45,5 @@ const ResStringEntry kStringsEn[] = {
     {"IDS_KIT_UNSIGNED", "This distribution package is not signed."},
     {"IDS_KIT_UNKNOWN_SIGNER", "This distribution package is signed with a key this computer does not trust."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "The distribution package cannot be trusted: the installation cannot start."},
+    {"IDS_SPACE_NEEDED", "%1: %2 needed, %3 free."},
 };

@@ -45,4 +45,5 @@ const ResStringEntry kStringsKk[] = {
     {"IDS_KIT_UNSIGNED", "Бұл орнату жинағына қол қойылмаған."},
     {"IDS_KIT_UNKNOWN_SIGNER", "Бұл орнату жинағына осы компьютер сенбейтін кілтпен қол қойылған."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Орнату жинағына сенуге болмайды: орнатуды бастау мүмкін емес."},
+    {"IDS_SPACE_NEEDED", "%1: қажет %2, бос %3."},
 };

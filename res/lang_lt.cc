@@ -45,4 +45,5 @@ const ResStringEntry kStringsLt[] = {
     {"IDS_KIT_UNSIGNED", "Šis diegimo komplektas nepasirašytas."},
     {"IDS_KIT_UNKNOWN_SIGNER", "Šis diegimo komplektas pasirašytas raktu, kuriuo šis kompiuteris nepasitiki."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Diegimo komplektu negalima pasitikėti: diegimas negali prasidėti."},
+    {"IDS_SPACE_NEEDED", "%1: reikia %2, laisva %3."},
 };

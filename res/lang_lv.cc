@@ -45,4 +45,5 @@ const ResStringEntry kStringsLv[] = {
     {"IDS_KIT_UNSIGNED", "Šī piegāde nav parakstīta."},
     {"IDS_KIT_UNKNOWN_SIGNER", "Šī piegāde ir parakstīta ar atslēgu, kurai šis dators neuzticas."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Piegādei nevar uzticēties: instalāciju nevar sākt."},
+    {"IDS_SPACE_NEEDED", "%1: nepieciešams %2, brīvs %3."},
 };

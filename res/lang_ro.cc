@@ -45,4 +45,5 @@ const ResStringEntry kStringsRo[] = {
     {"IDS_KIT_UNSIGNED", "Această distribuţie nu este semnată."},
     {"IDS_KIT_UNKNOWN_SIGNER", "Această distribuţie este semnată cu o cheie în care acest calculator nu are încredere."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Distribuţia nu este de încredere: instalarea nu poate începe."},
+    {"IDS_SPACE_NEEDED", "%1: necesar %2, liber %3."},
 };

@@ -45,4 +45,5 @@ const ResStringEntry kStringsRu[] = {
     {"IDS_KIT_UNSIGNED", "Эта поставка не подписана."},
     {"IDS_KIT_UNKNOWN_SIGNER", "Эта поставка подписана ключом, которому этот компьютер не доверяет."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Поставке нельзя доверять: установку невозможно начать."},
+    {"IDS_SPACE_NEEDED", "%1: требуется %2, свободно %3."},
 };

@@ -45,4 +45,5 @@ const ResStringEntry kStringsTr[] = {
     {"IDS_KIT_UNSIGNED", "Bu dağıtım paketi imzalı değil."},
     {"IDS_KIT_UNKNOWN_SIGNER", "Bu dağıtım paketi, bu bilgisayarın güvenmediği bir anahtarla imzalanmış."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Dağıtım paketine güvenilemez: yükleme başlatılamaz."},
+    {"IDS_SPACE_NEEDED", "%1: %2 gerekli, %3 boş."},
 };

@@ -45,4 +45,5 @@ const ResStringEntry kStringsUk[] = {
     {"IDS_KIT_UNSIGNED", "Ця поставка не підписана."},
     {"IDS_KIT_UNKNOWN_SIGNER", "Ця поставка підписана ключем, якому цей комп'ютер не довіряє."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Поставці не можна довіряти: установку неможливо розпочати."},
+    {"IDS_SPACE_NEEDED", "%1: потрібно %2, вільно %3."},
 };

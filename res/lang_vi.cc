@@ -45,4 +45,5 @@ const ResStringEntry kStringsVi[] = {
     {"IDS_KIT_UNSIGNED", "Bộ cài đặt này không có chữ ký."},
     {"IDS_KIT_UNKNOWN_SIGNER", "Bộ cài đặt này được ký bằng khóa mà máy tính này không tin cậy."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Bộ cài đặt không đáng tin cậy: không thể bắt đầu việc cài đặt."},
+    {"IDS_SPACE_NEEDED", "%1: cần %2, còn trống %3."},
 };
