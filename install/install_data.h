@@ -135,6 +135,14 @@ class InstallData {
     return status.code;
   }
 
+  // A failed FS call's code with the errno behind it, so that the reason
+  // reads as the system's (a refused folder is not "not found").
+  static Status system_failure(unsigned code, const wstring& path) {
+    Status status = error_status(code, path);
+    status.systemError = FS::GetLastSystemError();
+    return status;
+  }
+
   Status m_lastStatus;
 };
 
@@ -145,7 +153,7 @@ unsigned InstallData<Compressor, FS>::copy(unsigned long index, const wstring& d
   }
   void* out = kInvalidHandleValue;
   unsigned code = FS::CreateFile(destination, kGenericWrite, 0, kCreateAlways, out);
-  if (code != kErrorSuccess) return answer(error_status(code, destination));
+  if (code != kErrorSuccess) return answer(system_failure(code, destination));
   if (out == kInvalidHandleValue) return answer(error_status(kErrorInvalidHandle, destination));
   Status status = m_file.writeEntry(index, descriptor_of_handle(out));
   // The reader names the kit when the kit is at fault; a failed copy
@@ -158,7 +166,7 @@ unsigned InstallData<Compressor, FS>::copy(unsigned long index, const wstring& d
   }
   const unsigned closeCode = FS::CloseHandle(out);
   if (status.ok() && code == kErrorSuccess) code = closeCode;
-  if (status.ok() && code != kErrorSuccess) status = error_status(code, destination);
+  if (status.ok() && code != kErrorSuccess) status = system_failure(code, destination);
   return answer(status);
 }
 

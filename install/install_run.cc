@@ -20,7 +20,9 @@ void InstallRun::start(KitReader& kit, const wstring& catalog, IInstallWorker& w
     // Nothing will ever post a final state: end the run as a failure here,
     // or the poller would wait for ever.
     const unsigned code = static_cast<unsigned>(startError);
-    m_data.setFailure(error_status(code));
+    Status failure = error_status(code);
+    failure.systemError = startError;  // the thread library's errno: its words, not a code's
+    m_data.setFailure(failure);
     m_data.setInstallState(code, LoadResString("IDS_INSTALL_ERROR"), 0);
   }
 }

@@ -1,7 +1,9 @@
 #include "install/preinstall_checks.h"
 
+#include <cerrno>
 #include <exception>
 
+#include "platform/directory.h"
 #include "platform/file_finder.h"
 #include "platform/file_system.h"
 
@@ -12,6 +14,22 @@ bool kit_exists(const wstring& kitPath) {
   // the current one.
   return finder.reset(kitPath.find(kPathSeparatorChar) == wstring::npos ? u"./" + kitPath
                                                                          : kitPath);
+}
+
+Status kit_absence(const wstring& kitPath) {
+  if (kitPath.empty()) return error_status(kErrorFileNotFound);
+  if (kit_exists(kitPath)) return Status();
+  const size_t slash = kitPath.rfind(kPathSeparatorChar);
+  const wstring folder = slash == wstring::npos ? wstring(u".")
+                         : slash == 0           ? wstring(u"/")
+                                                : kitPath.substr(0, slash);
+  Directory directory;
+  Status status = Directory::open(folder, directory);
+  FileInfo info;
+  if (status.ok()) status = directory.info(kitPath.substr(slash + 1), FollowLinks::kYes, info);
+  if (status.ok() && info.kind == PathKind::kMissing) status = status_of_errno(ENOENT, kitPath);
+  status.path = kitPath;
+  return status;
 }
 
 bool temporary_space_suffices(const wstring& kitPath, uint64_t& freeBytes, uint64_t& neededBytes) {

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "install/install_data.h"
+#include "platform/status.h"
 #include "platform/wstring.h"
 
 // Free space the temporary directory needs, in multiples of the kit's size:
@@ -16,6 +17,13 @@ inline constexpr int kSpaceReg = 3;
 // Whether a file is at `kitPath` (the directory can be listed and holds
 // the name).
 bool kit_exists(const wstring& kitPath);
+
+// Why kit_exists(kitPath) is false, named after the kit's path: ENOENT when
+// nothing is there, else the errno of the folder or file that could not be
+// looked at (EACCES for a folder the user may not read), so that a kit the
+// user cannot reach is not called missing. Code 2 without an errno for an
+// empty path. Success when the kit is there after all.
+Status kit_absence(const wstring& kitPath);
 
 // False when the temporary directory has less than kSpaceReg times the
 // kit's size free; `freeBytes` and `neededBytes` then say how much. True
