@@ -89,7 +89,11 @@ int open_checked_kit(const char* command, const char* kitArg, const SignatureOpt
                      KitOriginCheck& origin, KitReader& kit, KitReading reading) {
   const wstring kitPath = from_system_path(kitArg);
   if (!kit_exists(kitPath)) {
-    std::fprintf(stderr, "xdktool %s: %s: the kit does not exist\n", command, kitArg);
+    // A kit in a folder the user may not read is not missing: the
+    // system's reason says which.
+    Status absent = kit_absence(kitPath);
+    absent.path = from_system_path(kitArg);
+    std::fprintf(stderr, "xdktool %s: %s\n", command, failure_text(absent).c_str());
     return kExitFailure;
   }
   uint64_t freeBytes = 0;

@@ -88,7 +88,11 @@ int open_signed_kit(const char* command, const char* kitArg, const SignatureOpti
   unsigned code = kErrorSuccess;
   if (open_kit(from_system_path(kitArg), kit, code, reading) != KitOpenResult::kOpened) {
     std::fprintf(stderr, "xdktool %s: %s\n", command,
-                 kit_failure_text(kitArg, error_status(code), origin).c_str());
+                 kit_failure_text(kitArg,
+                                  kit.lastStatus().code == code ? kit.lastStatus()
+                                                                : error_status(code),
+                                  origin)
+                     .c_str());
     return kExitFailure;
   }
   return kExitSuccess;
@@ -97,6 +101,13 @@ int open_signed_kit(const char* command, const char* kitArg, const SignatureOpti
 std::string kit_failure_text(const char* kitArg, const Status& failure,
                              const KitOriginCheck& origin) {
   if (!origin.verdict().ok()) return refusal_text(kitArg, origin.verdict());
+  if (failure.systemError != 0) {
+    // The system's words, named after what it refused (the kit, or the
+    // temporary folder it would be unpacked into).
+    Status named = failure;
+    if (named.path.empty()) named.path = from_system_path(kitArg);
+    return failure_text(named);
+  }
   return std::string(kitArg) + ": " + kit_open_reason(failure.code) + " (code " +
          std::to_string(failure.code) + ")";
 }

@@ -61,8 +61,9 @@ int open_signed_kit(const char* command, const char* kitArg, const SignatureOpti
                     KitOriginCheck& origin, KitReader& kit, KitReading reading);
 
 // "KIT: REASON (code N)" for a kit whose reading failed with `failure`:
-// the signature's reason when `origin` refused the kit, else the reason
-// for the code.
+// the signature's reason when `origin` refused the kit, else the system's
+// words for the errno `failure` carries (then KIT is the path it names,
+// when it names one), else the reason for the code.
 std::string kit_failure_text(const char* kitArg, const Status& failure,
                              const KitOriginCheck& origin);
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -315,7 +316,7 @@ TEST_F(XdktoolInstallTest, RefusesBadUsageAndBadKits) {
 
   const ChildResult missing = run_tool({"install", work / "none.xdk", catalog.path()});
   EXPECT_EQ(1, missing.status);
-  EXPECT_NE(std::string::npos, missing.err.find("does not exist")) << missing.err;
+  EXPECT_NE(std::string::npos, missing.err.find(std::strerror(ENOENT))) << missing.err;
 
   write_file(work / "garbage.xdk", std::string(4096, '\xff'), 1000);
   const ChildResult damaged = run_tool({"install", work / "garbage.xdk", catalog.path()});

@@ -4,6 +4,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -348,7 +350,7 @@ TEST_F(XdkTool, RefusedKitsGiveReasonAndCode) {
   ChildResult r = run({"list", sandbox.work("absent.xdk")});
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.out.empty());
-  EXPECT_NE(r.err.find("does not exist (code 2)"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find(std::string(std::strerror(ENOENT)) + " (code 2)"), std::string::npos) << r.err;
 
   write_file(sandbox.work("bad.xdk"), config::deflate_raw(test_support::worked_example_kit().substr(0, 52)));
   r = run({"list", sandbox.work("bad.xdk")});
