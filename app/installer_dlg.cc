@@ -10,6 +10,7 @@
 #include "app/button_label_fit.h"
 #include "app/layout_scale.h"
 #include "app/message_box.h"
+#include "platform/message_language.h"
 #include "platform/utf8.h"
 #include "res/string_table.h"
 
@@ -100,6 +101,9 @@ CInstallerDlg::CInstallerDlg(int argc, char** argv, bool silentMode, const std::
   // Without a display gtk_init would end the process with status 1; the
   // program instead says so and ends normally, like after every failure.
   gtkReady = gtk_init_check(&gtkArgc, &gtkArgv) != FALSE;
+  // After gtk_init, whose setlocale would undo it: the boxes' stock buttons
+  // and the system's reasons speak the language of the wizard's own texts.
+  select_message_language(get_lang_code_by_id(get_resource_lang()));
   if (!gtkReady) std::fprintf(stderr, "setup: cannot open the X display, nothing was installed\n");
   this->silentMode = silentMode;
   processData.setInstallState(0, LoadResString("IDS_PREPARECOPY"), 0);
