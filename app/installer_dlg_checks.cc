@@ -1,5 +1,6 @@
 // The checks made before the first page, the catalog check on the catalog
 // page, the registration after a success and the work of the Finish button.
+#include <glib.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -23,6 +24,7 @@
 #include "platform/status.h"
 #include "platform/string_utils.h"
 #include "platform/system_path.h"
+#include "platform/utf8.h"
 #include "res/string_table.h"
 
 namespace {
@@ -46,6 +48,20 @@ std::string executable_path() {
     }
   }
   return std::string();
+}
+
+// "FOLDER: NEEDED needed, FREE free." in the wizard's language, with the
+// sizes in the toolkit's units, translated where it has them.
+wstring space_needed_text(uint64_t neededBytes, uint64_t freeBytes) {
+  wstring folder;
+  FileSystem::GetTempPath(folder);
+  gchar* needed = g_format_size(neededBytes);
+  gchar* available = g_format_size(freeBytes);
+  const wstring text = fill_in(LoadResString("IDS_SPACE_NEEDED"),
+                               {folder, utf8_to_wide(needed), utf8_to_wide(available)});
+  g_free(needed);
+  g_free(available);
+  return text;
 }
 
 bool contains(const wstring& text, const char16_t* part) {
@@ -95,7 +111,10 @@ wstring CInstallerDlg::getXdkFullPath() const {
 bool CInstallerDlg::OnInitDialog() {
   const wstring path = getXdkFullPath();
   if (!kit_exists(path)) {
-    messageBox(this, LoadResString("IDS_ERROR_NOSOURCE"), kMsgBoxErrorOk);
+    // Where the kit was looked for and why it was not found there; an
+    // empty path means the wizard's own folder could not be found.
+    messageBox(this, LoadResString("IDS_ERROR_NOSOURCE"),
+               path.empty() ? wstring() : describe_status(kit_absence(path)), kMsgBoxErrorOk);
     return false;
   }
   kitPath = path;
@@ -119,7 +138,8 @@ bool CInstallerDlg::OnInitDialog() {
   uint64_t freeBytes = 0;
   uint64_t neededBytes = 0;
   if (!temporary_space_suffices(kitPath, freeBytes, neededBytes)) {
-    messageBox(this, LoadResString("IDS_ERROR_NOSPACE"), kMsgBoxErrorOk);
+    messageBox(this, LoadResString("IDS_ERROR_NOSPACE"), space_needed_text(neededBytes, freeBytes),
+               kMsgBoxErrorOk);
     return false;
   }
   // Judged before a byte of the kit is inflated, proved by the bytes the
@@ -140,14 +160,19 @@ bool CInstallerDlg::OnInitDialog() {
     // A kit that would fill the temporary directory is not damaged: the
     // user can make room and try again.
     case KitOpenResult::kNoSpace:
-      messageBox(this, LoadResString("IDS_ERROR_NOSPACE"), kMsgBoxErrorOk);
+      messageBox(this, LoadResString("IDS_ERROR_NOSPACE"), describe_status(kitReader.lastStatus()),
+                 kMsgBoxErrorOk);
       return false;
     case KitOpenResult::kDamaged: break;
   }
   if (!kitOriginCheck.verdict().ok()) {
     refuseUntrustedKit(kitOriginCheck.verdict());
   } else {
-    messageBox(this, LoadResString("IDS_ERROR_DAMAGEDSOURCE"), kMsgBoxErrorOk);
+    // A kit the system would not let the reader read is not damaged: the
+    // line below says why (a damaged kit's own code has no errno).
+    const Status& failure = kitReader.lastStatus();
+    messageBox(this, LoadResString("IDS_ERROR_DAMAGEDSOURCE"),
+               failure.systemError != 0 ? describe_status(failure) : wstring(), kMsgBoxErrorOk);
   }
   return false;
 }

@@ -62,6 +62,24 @@ std::vector<std::string> wait_for_viewer(const std::string& log, int timeoutMs) 
   return lines;
 }
 
+namespace {
+
+// The text of the first label inside `widget` (a stock button holds an
+// image and a label).
+std::string shown_text(GtkWidget* widget) {
+  if (GTK_IS_LABEL(widget)) return gtk_label_get_text(GTK_LABEL(widget));
+  if (!GTK_IS_CONTAINER(widget)) return std::string();
+  std::string text;
+  GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+  for (GList* child = children; child != nullptr && text.empty(); child = child->next) {
+    text = shown_text(GTK_WIDGET(child->data));
+  }
+  g_list_free(children);
+  return text;
+}
+
+}  // namespace
+
 BoxAnswerer::BoxAnswerer() : m_source(g_timeout_add(40, &BoxAnswerer::poll, this)) {}
 
 BoxAnswerer::~BoxAnswerer() { g_source_remove(m_source); }
@@ -90,6 +108,11 @@ gboolean BoxAnswerer::poll(gpointer data) {
     box.buttons = gtk_dialog_get_widget_for_response(dialog, GTK_RESPONSE_YES) != nullptr
                       ? GTK_BUTTONS_YES_NO
                       : GTK_BUTTONS_OK;
+    GList* buttons = gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_action_area(dialog)));
+    for (GList* button = buttons; button != nullptr; button = button->next) {
+      box.buttonTexts.push_back(shown_text(GTK_WIDGET(button->data)));
+    }
+    g_list_free(buttons);
     self->m_seen.push_back(box);
     int response = GTK_RESPONSE_OK;
     if (!self->m_responses.empty()) {
