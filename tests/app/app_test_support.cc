@@ -62,24 +62,6 @@ std::vector<std::string> wait_for_viewer(const std::string& log, int timeoutMs) 
   return lines;
 }
 
-namespace {
-
-// The text of the first label inside `widget` (a stock button holds an
-// image and a label).
-std::string shown_text(GtkWidget* widget) {
-  if (GTK_IS_LABEL(widget)) return gtk_label_get_text(GTK_LABEL(widget));
-  if (!GTK_IS_CONTAINER(widget)) return std::string();
-  std::string text;
-  GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
-  for (GList* child = children; child != nullptr && text.empty(); child = child->next) {
-    text = shown_text(GTK_WIDGET(child->data));
-  }
-  g_list_free(children);
-  return text;
-}
-
-}  // namespace
-
 BoxAnswerer::BoxAnswerer() : m_source(g_timeout_add(40, &BoxAnswerer::poll, this)) {}
 
 BoxAnswerer::~BoxAnswerer() { g_source_remove(m_source); }
@@ -110,7 +92,9 @@ gboolean BoxAnswerer::poll(gpointer data) {
                       : GTK_BUTTONS_OK;
     GList* buttons = gtk_container_get_children(GTK_CONTAINER(gtk_dialog_get_action_area(dialog)));
     for (GList* button = buttons; button != nullptr; button = button->next) {
-      box.buttonTexts.push_back(shown_text(GTK_WIDGET(button->data)));
+      GtkStockItem item = {};  // a stock button shows its item's label, as looked up now
+      gtk_stock_lookup(gtk_button_get_label(GTK_BUTTON(button->data)), &item);
+      box.buttonTexts.push_back(item.label != nullptr ? item.label : "");
     }
     g_list_free(buttons);
     self->m_seen.push_back(box);

@@ -65,7 +65,7 @@ struct SeenBox {
   GtkMessageType kind;
   GtkButtonsType buttons;
   GtkWindow* parent;  // the window it is transient for, null when none
-  std::vector<std::string> buttonTexts;  // the buttons' shown labels, without mnemonics
+  std::vector<std::string> buttonTexts;  // the buttons' stock labels
 };
 
 // Answers every message box the wizard shows: a GTK timeout finds the

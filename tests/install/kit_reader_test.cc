@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -15,7 +14,6 @@
 #include "install/install_data.h"
 #include "install/kit_format.h"
 #include "install/kit_writer.h"
-#include "install/preinstall_checks.h"
 #include "platform/file_system.h"
 #include "platform/text_encoding.h"
 #include "tests/support/child_process.h"
@@ -74,29 +72,6 @@ TEST_F(KitOpen, WorkedExampleOf53Bytes) {
   EXPECT_TRUE(reader.isOpen());
   ASSERT_EQ(reader.copy(0, sandbox.wwork("x")), 0u);
   EXPECT_EQ(read_file(sandbox.work("x")), "abc");
-}
-
-// Where the system refused, its errno travels with the code, so that the
-// reason reads as the system's and not as "not found".
-TEST_F(KitOpen, RefusedPathsCarryTheSystemsErrno) {
-  write_file(sandbox.work("file"), "not a folder");
-  write_file(sandbox.work("qxr8.xdk"), "kit");
-  struct Case {
-    const char* kit;
-    int systemError;  // 0: found
-  } const cases[] = {
-      {"qxr8.xdk", 0}, {"absent.xdk", ENOENT}, {"file/qxr8.xdk", ENOTDIR}};
-  for (const Case& c : cases) {
-    const Status absence = kit_absence(sandbox.wwork(c.kit));
-    EXPECT_EQ(absence.systemError, c.systemError) << c.kit;
-    EXPECT_EQ(absence.ok(), c.systemError == 0) << c.kit;
-    if (c.systemError != 0) {
-      EXPECT_EQ(absence.path, sandbox.wwork(c.kit)) << c.kit;
-    }
-  }
-  ASSERT_EQ(openUnpacked(test_support::worked_example_kit()), 0u);
-  EXPECT_NE(reader.copy(0, sandbox.wwork("file/x")), 0u);
-  EXPECT_EQ(reader.lastStatus().systemError, ENOTDIR);
 }
 
 TEST_F(KitOpen, UnpackedKitLeavesNoFileBehindButKeepsItsData) {

@@ -10,10 +10,12 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <clocale>
 #include <string>
 
 #include "platform/file_finder.h"
 #include "platform/file_system.h"
+#include "platform/status.h"
 #include "platform/text_encoding.h"
 #include "tests/support/child_process.h"
 #include "tests/support/file_io.h"
@@ -341,6 +343,19 @@ TEST_F(FileHandles, SetFileTimeWithoutATimeCodesTheCurrentErrno) {
   EXPECT_EQ(FileSystem::SetFileTime(handle, &when, &when, nullptr), 87u);
   EXPECT_EQ(FileSystem::GetLastError(), 87u);
   FileSystem::CloseHandle(handle);
+}
+
+// A failure's words come from the errno it carries, the code's only without one.
+TEST(StatusReason, TheErrnoCarriedDecidesTheWordsNotTheCode) {
+  narrow_lib(u"");  // the layer's own setlocale first, so that "C" below stays
+  ASSERT_NE(std::setlocale(LC_ALL, "C"), nullptr);
+  Status derived = error_status(kErrorFileNotFound, u"/k");  // a code mapped from EACCES
+  derived.systemError = EACCES;
+  const std::pair<Status, const char*> cases[] = {
+      {status_of_errno(EACCES, u"/ro"), "/ro: Permission denied (87)"},
+      {derived, "/k: Permission denied (2)"},
+      {error_status(kErrorFileNotFound, u"/y"), "/y: The file does not exist (2)"}};
+  for (const auto& c : cases) EXPECT_EQ(narrow_lib(describe_status(c.first)), c.second);
 }
 
 // A file-size limit below the request makes the kernel write only up to the

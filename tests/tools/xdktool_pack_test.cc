@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <iterator>
 #include <sstream>
