@@ -24,6 +24,10 @@ QXR8_HEADLESS_PACKAGES="xvfb xdotool imagemagick"
 # trace of an installation's syncs (strace) and the signing tool authors use,
 # whose kits the tests check (minisign).
 QXR8_TEST_PACKAGES="libgtest-dev xvfb xauth xdotool imagemagick locales groff-base ansible-core strace minisign"
+# The Debian packages' test: dpkg-buildpackage (dpkg-dev), which also wants
+# build-essential present, dh (debhelper) and lintian. No fakeroot: the
+# packages' rules need no root.
+QXR8_PACKAGING_PACKAGES="dpkg-dev build-essential debhelper lintian"
 # The screen-reader test reads the wizard as a screen reader does, through
 # AT-SPI: a session bus (dbus), the accessibility bus and its registry
 # (at-spi2-core), GTK 2's accessibility module and its bridge to AT-SPI
@@ -82,7 +86,7 @@ install_deps() {  # purpose: run | normal | sanitize | fuzz
   wanted=$QXR8_BUILD_PACKAGES
   case $purpose in
     run) [ -n "${DISPLAY:-}" ] || wanted="$wanted $QXR8_HEADLESS_PACKAGES" ;;
-    normal | sanitize) wanted="$wanted $QXR8_TEST_PACKAGES $QXR8_A11Y_PACKAGES" ;;
+    normal | sanitize) wanted="$wanted $QXR8_TEST_PACKAGES $QXR8_PACKAGING_PACKAGES $QXR8_A11Y_PACKAGES" ;;
     fuzz) wanted="$wanted libgtest-dev clang" ;;
     *) echo "install_deps: unknown purpose '$purpose'" >&2; return 2 ;;
   esac
