@@ -1,7 +1,6 @@
 #include "install/installer.h"
 
 #include <cerrno>
-#include <memory>
 
 #include "install/catalog_creation.h"
 #include "install/catalog_walk.h"
@@ -75,10 +74,9 @@ unsigned Installer::run(InstallProcessData* data) {
   status = check_space(plan, kit->entries, catalog);
   processData->setBytesToWrite(plan.bytesToWrite);
   // The reader counts what it copies into the shared state, where the
-  // progress displays read it, for this run only.
+  // progress displays read it, for this run only: every end of the run
+  // detaches it before it posts its final state (detachProgress).
   kit->file().setWriteCounter(processData->bytesWrittenCounter());
-  const std::unique_ptr<KitReader, void (*)(KitReader*)> detachCounter(
-      kit, [](KitReader* reader) { reader->file().setWriteCounter(nullptr); });
   // Short of descriptors, the kit is inflated whole first: its file is
   // then closed for the rest of the run.
   if (status.ok()) {
@@ -186,7 +184,12 @@ Status Installer::stageEntry(KitReader& kit, unsigned long index, const PlannedE
                    stats, groupFull);
 }
 
+void Installer::detachProgress() {
+  if (kitReader != nullptr) kitReader->file().setWriteCounter(nullptr);
+}
+
 unsigned Installer::cancelRun(unsigned long percent) {
+  detachProgress();
   batch.discard();
   rollBack(kErrorCancelled);
   processData->setStats(stats);
@@ -201,6 +204,8 @@ unsigned Installer::cancelRun(unsigned long percent) {
 unsigned Installer::finishRun() {
   const Status committed = rollback.commit();
   if (!committed.ok()) return stopOnError(committed, 100);
+  // The owner of the kit may let it go as soon as the success is posted.
+  detachProgress();
   catalogLock.release();
   processData->setStats(stats);
   processData->setInstallState(0, LoadResString("IDS_INSTALL_FINISH"), 100);
@@ -227,6 +232,7 @@ unsigned Installer::stopOnError(unsigned code, unsigned long percent) {
 }
 
 unsigned Installer::stopOnError(const Status& failure, unsigned long percent) {
+  detachProgress();
   processData->setFailure(failure);
   processData->setStats(stats);
   processData->setInstallState(failure.code, LoadResString("IDS_INSTALL_ERROR"),

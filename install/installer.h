@@ -74,6 +74,9 @@ class Installer {
   // says the group must be put in place now).
   Status stageEntry(KitReader& kit, unsigned long index, const PlannedEntry& planned,
                     unsigned long percent, bool& groupFull);
+  // Takes the run's byte counter off the kit reader: every ending calls it
+  // before it posts, since the kit's owner may free it once it sees the end.
+  void detachProgress();
   // The cancel ending: rolls back, then posts (1223, "IDS_CANCEL_FINISH").
   unsigned cancelRun(unsigned long percent);
   // The success ending: commits the journal, posts 100 %, pauses.
