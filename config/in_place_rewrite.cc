@@ -91,16 +91,10 @@ void rewrite_in_place(const Directory& folder, const wstring& name, const std::s
 
 bool restore_interrupted_rewrite(const wstring& path, wstring& kept) {
   kept.clear();
-  wstring target;
-  if (!resolve_link_chain(path, target)) return true;
-  const size_t slash = target.rfind(kPathSeparatorChar);
-  const wstring name = slash == wstring::npos ? target : target.substr(slash + 1);
   Directory folder;
+  wstring name;
   std::vector<DirectoryEntry> entries;
-  if (!Directory::open(slash == wstring::npos ? u"." : target.substr(0, slash + 1), folder).ok() ||
-      !folder.list(entries).ok()) {
-    return true;
-  }
+  if (!list_writer_folder(path, folder, name, entries)) return true;
   for (const DirectoryEntry& entry : entries) {
     if (entry.isDirectory || !abandoned_copy_of(entry.name, name)) continue;
     File copy;

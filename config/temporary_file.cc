@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/path_status.h"
 #include "platform/process_services.h"
 #include "platform/random_name.h"
 #include "platform/system_path.h"
@@ -94,4 +95,14 @@ void remove_stale_temporaries(const Directory& folder) {
     if (owner == 0 || owner == self || process_exists(owner)) continue;
     folder.remove(entry.name);
   }
+}
+
+bool list_writer_folder(const wstring& path, Directory& folder, wstring& name,
+                        std::vector<DirectoryEntry>& entries) {
+  wstring target;
+  if (!resolve_link_chain(path, target)) return false;
+  const size_t slash = target.rfind(kPathSeparatorChar);
+  name = slash == wstring::npos ? target : target.substr(slash + 1);
+  const wstring parent = slash == wstring::npos ? u"." : target.substr(0, slash + 1);
+  return Directory::open(parent, folder).ok() && folder.list(entries).ok();
 }

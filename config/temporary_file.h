@@ -8,6 +8,8 @@
 #ifndef QXR8_CONFIG_TEMPORARY_FILE_H_
 #define QXR8_CONFIG_TEMPORARY_FILE_H_
 
+#include <vector>
+
 #include "platform/directory.h"
 #include "platform/file.h"
 #include "platform/status.h"
@@ -59,6 +61,13 @@ class TemporaryFile {
   File m_file;
   wstring m_name;
 };
+
+// The folder of the launcher file that `path` leads to (its links
+// followed), open in `folder` and listed in `entries`, and the file's own
+// name in `name`: where a writer's files beside it lie. False when the path
+// cannot be resolved or the folder cannot be opened or listed. Any thread.
+bool list_writer_folder(const wstring& path, Directory& folder, wstring& name,
+                        std::vector<DirectoryEntry>& entries);
 
 // Removes from `folder` every temporary of this writer whose process no
 // longer exists (a writer killed between creating and renaming it).

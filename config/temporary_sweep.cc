@@ -7,21 +7,14 @@
 
 #include "config/temporary_file.h"
 #include "platform/directory.h"
-#include "platform/path_status.h"
 #include "platform/system_path.h"
 
 void sweep_writer_temporaries(const wstring& path, const RegistrationLock& lock) {
   if (!lock.held()) return;
-  wstring target;
-  if (!resolve_link_chain(path, target)) return;
-  const size_t slash = target.rfind(kPathSeparatorChar);
-  const wstring name = slash == wstring::npos ? target : target.substr(slash + 1);
   Directory folder;
+  wstring name;
   std::vector<DirectoryEntry> entries;
-  if (!Directory::open(slash == wstring::npos ? u"." : target.substr(0, slash + 1), folder).ok() ||
-      !folder.list(entries).ok()) {
-    return;
-  }
+  if (!list_writer_folder(path, folder, name, entries)) return;
   const wstring prefix = writer_file_prefix(name, kTemporaryMarker);
   bool removed = false;
   for (const DirectoryEntry& entry : entries) {
