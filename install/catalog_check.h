@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "install/install_data.h"
+#include "install/kit_record.h"
 #include "platform/status.h"
 #include "platform/wstring.h"
 
@@ -54,5 +55,11 @@ struct CatalogCheck {
 // cannot be read (its path and the system's reason); 87 for a kit that is
 // not complete. A catalog that does not exist holds every file missing.
 Status check_catalog(const KitReader& kit, const wstring& catalog, CatalogCheck& check);
+
+// The same without the kit: the files `record` lists (kit_record.h), each
+// compared with its recorded size and time and with the hash of the kit's
+// bytes, so that a file changed since, whatever its time, is "changed".
+// The same failures, but for the kit's.
+Status check_recorded(const KitRecord& record, const wstring& catalog, CatalogCheck& check);
 
 #endif  // QXR8_INSTALL_CATALOG_CHECK_H_

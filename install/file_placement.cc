@@ -59,6 +59,29 @@ Status stage_entry(const Directory& stage, const FileInfo& folder, const wstring
   return Status();
 }
 
+Status stage_text(const Directory& stage, const std::string& bytes, unsigned mode,
+                  const wstring& destination, StagedFile& out) {
+  out = StagedFile();
+  out.stage = &stage;
+  out.destination = destination;
+  Status status = stage.createTemporary(mode, out.file, out.temporary);
+  if (!status.ok()) {
+    out.temporary = SystemName();
+    return placement_failure(status, destination);
+  }
+  FileInfo info;
+  status = out.file.setMode(mode);
+  if (status.ok()) status = out.file.writeAll(bytes.data(), bytes.size());
+  if (status.ok()) status = out.file.info(info);
+  if (status.ok()) out.file.startWriteback();
+  if (!status.ok()) {
+    discard_staged(out);
+    return placement_failure(status, destination);
+  }
+  out.identity = file_identity_of(info);
+  return Status();
+}
+
 Status close_staged(StagedFile& staged) {
   const Status status = staged.file.close();
   if (!status.ok()) return placement_failure(status, staged.destination);

@@ -12,6 +12,8 @@
 #ifndef QXR8_INSTALL_FILE_PLACEMENT_H_
 #define QXR8_INSTALL_FILE_PLACEMENT_H_
 
+#include <string>
+
 #include "install/install_data.h"
 #include "platform/directory.h"
 #include "platform/file.h"
@@ -39,6 +41,13 @@ struct StagedFile {
 // system), else the failed call's code; the staged file is removed then.
 Status stage_entry(const Directory& stage, const FileInfo& folder, const wstring& destination,
                    KitReader& kit, unsigned long index, StagedFile& out);
+
+// Writes `bytes` to a new file in `stage`, of `mode` whatever the umask
+// (not an entry of the kit: what the run itself keeps in the catalog, such
+// as its record of the kit), for `destination` (messages). The same
+// failures as stage_entry; the staged file is removed then.
+Status stage_text(const Directory& stage, const std::string& bytes, unsigned mode,
+                  const wstring& destination, StagedFile& out);
 
 // Closes the staged file, reporting what close said (a failed close can be
 // the first report of a failed write: quota, NFS).

@@ -10,7 +10,8 @@ namespace {
 constexpr uint64_t kPiece = 1u << 20;
 }  // namespace
 
-void InflationThread::start(std::unique_ptr<KitInflation> inflation, File& destination) {
+void InflationThread::start(std::unique_ptr<KitInflation> inflation,
+                            InflationOutput& destination) {
   stop();
   m_produced = inflation->produced();
   m_ended = false;
@@ -20,8 +21,8 @@ void InflationThread::start(std::unique_ptr<KitInflation> inflation, File& desti
   m_thread = std::thread(&InflationThread::run, this, std::move(inflation), std::ref(destination));
 }
 
-void InflationThread::run(std::unique_ptr<KitInflation> inflation, File& destination) {
-  FileOutput output(destination);
+void InflationThread::run(std::unique_ptr<KitInflation> inflation,
+                          InflationOutput& output) {
   Status status;
   bool stopped = false;
   for (;;) {

@@ -31,7 +31,7 @@ class InflationThread {
   // File open for writing at the end of what was already unpacked, which
   // the caller keeps open and leaves alone (but for reads by position)
   // until finish() or stop() has returned.
-  void start(std::unique_ptr<KitInflation> inflation, File& destination);
+  void start(std::unique_ptr<KitInflation> inflation, InflationOutput& destination);
 
   bool started() const { return m_thread.joinable(); }
 
@@ -53,7 +53,7 @@ class InflationThread {
   void stop();
 
  private:
-  void run(std::unique_ptr<KitInflation> inflation, File& destination);
+  void run(std::unique_ptr<KitInflation> inflation, InflationOutput& destination);
 
   std::thread m_thread;
   std::mutex m_lock;

@@ -182,6 +182,11 @@ Status kit_found_whole(KitReader& kit) {
 
 unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan& plan,
                       Status& failure, Directory* opened) {
+  return plan_install_of(kit.entries, catalog, plan, failure, opened);
+}
+
+unsigned plan_install_of(const std::vector<config::KitEntry>& entries, const wstring& catalog,
+                         InstallPlan& plan, Status& failure, Directory* opened) {
   failure = Status();
   wstring path = catalog;
   if (!path.empty() && path.back() == kBadPathSeparatorChar) path.back() = kPathSeparatorChar;
@@ -193,7 +198,7 @@ unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan&
     return failure.code;
   }
   if (path.empty() || path.back() != kPathSeparatorChar) path += kPathSeparator;
-  plan = plan_entries(kit.entries, path, status.ok() ? &directory : nullptr);
+  plan = plan_entries(entries, path, status.ok() ? &directory : nullptr);
   if (status.ok()) note_where_entries_land(directory, plan);
   if (opened != nullptr) *opened = std::move(directory);
   if (plan.refused()) failure = plan.refusal;

@@ -68,6 +68,9 @@ InstallPlan plan_entries(const std::vector<config::KitEntry>& entries, const wst
 // written whose folder a link leads to gets `landsAt`.
 unsigned plan_install(const KitReader& kit, const wstring& catalog, InstallPlan& plan,
                       Status& failure, Directory* opened = nullptr);
+// The same for a table of `entries` (a kit's, or what a record lists).
+unsigned plan_install_of(const std::vector<config::KitEntry>& entries, const wstring& catalog,
+                         InstallPlan& plan, Status& failure, Directory* opened = nullptr);
 
 // What a run must have of `kit` before it carries out `plan`: when the plan
 // writes anything, the whole unpacked kit, so a kit read table first

@@ -54,6 +54,12 @@ class InstallProcessData {
   // Copies the kit pointer and the catalog out.
   void get(KitReader*& kit, wstring& targetDir);
 
+  // Whether the user accepts a kit signed other than the catalog's record
+  // of it says (signer_continuity.h); set by the front end before the run
+  // starts, kept by init.
+  void setAcceptNewSigner(bool accept) { acceptNewSigner.store(accept); }
+  bool acceptsNewSigner() const { return acceptNewSigner.load(); }
+
   // The cancel request; the worker looks at it after each file it wrote.
   void setCancel(bool cancelled);
   bool isCancelled();
@@ -133,6 +139,7 @@ class InstallProcessData {
   InstallPosition position;
   std::atomic<uint64_t> bytesWritten{0};
   std::atomic<uint64_t> bytesToWrite{0};
+  std::atomic<bool> acceptNewSigner{false};
   InstallFailure failure;
   InstallStats stats;
   bool restored;

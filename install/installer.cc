@@ -1,11 +1,16 @@
 #include "install/installer.h"
 
+#include <unistd.h>
+
 #include <cerrno>
+#include <ctime>
 
 #include "install/catalog_creation.h"
 #include "install/catalog_walk.h"
 #include "install/file_placement.h"
+#include "install/run_record.h"
 #include "install/run_recovery.h"
+#include "install/signer_continuity.h"
 #include "install/sleep.h"
 #include "install/space_check.h"
 #include "platform/beneath_open.h"
@@ -69,8 +74,23 @@ unsigned Installer::run(InstallProcessData* data) {
   Status status = openCatalog(targetDir, madeCatalog);
   if (!status.ok()) return stopOnError(status, 0);
   const Directory& catalog = catalogLock.directory();
+  // What the catalog's records say, read under the lock: the signer the
+  // kit must keep, and whether this run must write its record.
+  CatalogRecords records;
+  read_catalog_records(catalog, records);
+  processData->addNotes(ignored_record_notes(records));
+  const KitOrigin origin =
+      kit->file().originCheck() != nullptr ? kit->file().originCheck()->origin() : KitOrigin();
+  const SignerChange change = signer_change(records, kit_name_of(kit->productInfo), origin);
+  if (change.changed && !processData->acceptsNewSigner()) {
+    return stopOnError(signer_change_refusal(change, targetDir), 0);
+  }
   // A catalog this run has just made holds nothing to look at.
   const InstallPlan plan = plan_entries(kit->entries, targetDir, madeCatalog ? nullptr : &catalog);
+  const FoundRecord* own = records.own(kit_name_of(kit->productInfo));
+  // A run writes its record with its files; a run with no file to write
+  // writes it only when the record does not already say the same.
+  const bool writes = plan.writes() != 0 || !record_is_current(own, *kit, plan);
   status = check_space(plan, kit->entries, catalog);
   processData->setBytesToWrite(plan.bytesToWrite);
   // The reader counts what it copies into the shared state, where the
@@ -83,8 +103,8 @@ unsigned Installer::run(InstallProcessData* data) {
     status = unpack_kit_for_plan(plan, *kit, spare_descriptors() >= kFrugalDescriptors);
   }
   // A run with nothing to write needs no journal.
-  if (status.ok() && plan.writes() != 0) status = enough_descriptors(catalog, plan);
-  if (status.ok() && plan.writes() != 0) status = startJournal(madeCatalog);
+  if (status.ok() && writes) status = enough_descriptors(catalog, plan);
+  if (status.ok() && writes) status = startJournal(madeCatalog);
   if (!status.ok()) return stopOnError(status, 0);
 
   const unsigned long count = kit->entries.size();
@@ -107,11 +127,13 @@ unsigned Installer::run(InstallProcessData* data) {
     if (groupFull) status = batch.flush(stats, percent);
     if (!status.ok()) return stopOnError(status, percent);
   }
-  status = batch.finish(stats, percent);
   // What was written came from a kit that must prove whole (and signed,
-  // when it is) before the run commits; a run that wrote nothing still
-  // proves the kit's origin before it reports it up to date.
-  if (status.ok()) status = plan.writes() != 0 ? kit_found_whole(*kit) : kit->file().proveOrigin();
+  // when it is) before the run commits, and whose entries' hashes go into
+  // its record; a run that writes nothing still proves the kit's origin
+  // before it reports it up to date.
+  status = writes ? kit_found_whole(*kit) : kit->file().proveOrigin();
+  if (status.ok() && writes) status = stageRecord(*kit, plan, own, percent);
+  if (status.ok()) status = batch.finish(stats, percent);
   if (!status.ok()) return stopOnError(status, percent);
   return finishRun();
 }
@@ -182,6 +204,41 @@ Status Installer::stageEntry(KitReader& kit, unsigned long index, const PlannedE
   return batch.add(std::move(staged), std::move(target), kit.entries[index].size, percent,
                    planned.action == EntryAction::kWriteNew, planned.existing.placedByThisRun,
                    stats, groupFull);
+}
+
+Status Installer::stageRecord(KitReader& kit, const InstallPlan& plan, const FoundRecord* own,
+                              unsigned long percent) {
+  const Directory& catalog = catalogLock.directory();
+  KitRecord record;
+  Status status = build_run_record(kit, plan, static_cast<int64_t>(std::time(nullptr)), record);
+  auto folder = std::make_shared<Directory>();
+  bool made = false;
+  if (status.ok()) status = open_own_record_folder(catalog, true, *folder, made);
+  const std::string folderName = record_folder_name(::geteuid());
+  if (status.ok() && made) status = rollback.recordCreatedDir(catalog, folderName);
+  FileInfo folderInfo;
+  if (status.ok()) status = folder->info(folderInfo);
+  if (!status.ok()) return status;
+  const SystemName leaf{own != nullptr ? own->name.substr(own->name.find('/') + 1)
+                                       : record_file_name(record.name)};
+  FileInfo here;
+  status = folder->info(leaf, FollowLinks::kNo, here);
+  if (status.ok() && here.kind != PathKind::kMissing && here.kind != PathKind::kRegular) {
+    status = error_status(kErrorAlreadyExists, folder->pathOf(leaf));
+  }
+  StagedFile staged;
+  if (status.ok()) {
+    status = stage_text(rollback.stage(), format_kit_record(record), kRecordFileMode,
+                        folder->pathOf(leaf), staged);
+  }
+  if (!status.ok()) return status;
+  const uint64_t size = staged.identity.size;
+  PlacementTarget target{folder, folder_identity_of(folderInfo), leaf, folderName + "/" + leaf.bytes};
+  // The record is not one of the kit's files: it counts in no figure.
+  InstallStats uncounted;
+  bool groupFull = false;
+  return batch.add(std::move(staged), std::move(target), size, percent,
+                   here.kind == PathKind::kMissing, false, uncounted, groupFull);
 }
 
 void Installer::detachProgress() {

@@ -17,6 +17,7 @@
 #include "install/install_plan.h"
 #include "install/install_process_data.h"
 #include "install/placement_batch.h"
+#include "install/record_folder.h"
 #include "install/rollback.h"
 #include "platform/file_system.h"
 #include "platform/status.h"
@@ -74,6 +75,11 @@ class Installer {
   // says the group must be put in place now).
   Status stageEntry(KitReader& kit, unsigned long index, const PlannedEntry& planned,
                     unsigned long percent, bool& groupFull);
+  // Stages the run's record of `kit` (whole) for the caller's record
+  // folder, replacing `own` when there is one, into the group put in place
+  // last; the folder is made, journaled, when missing.
+  Status stageRecord(KitReader& kit, const InstallPlan& plan, const FoundRecord* own,
+                     unsigned long percent);
   // Takes the run's byte counter off the kit reader: every ending calls it
   // before it posts, since the kit's owner may free it once it sees the end.
   void detachProgress();

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <limits>
 
+#include "install/record_folder.h"
+
 namespace {
 
 using Outcome = JournalParse::Outcome;
@@ -216,7 +218,16 @@ const char* journal_name_defect(const std::string& name, JournalKind kind) {
     return kind == JournalKind::kCreatedDir ? nullptr : "an empty name in a record other than D";
   }
   if (name.find('\0') != std::string::npos) return "the name holds a NUL byte";
-  if (name.find('\\') != std::string::npos) return "the name holds a backslash";
+  // The one backslash a name may hold is that of the run's own folder of
+  // kit records, which the run places its record in like any file.
+  const size_t backslash = name.find('\\');
+  unsigned uid = 0;
+  if (backslash != std::string::npos &&
+      (backslash != name.find_first_of("/\\") ||
+       !is_record_folder_name(name.substr(0, name.find('/')), uid) ||
+       name.find('\\', backslash + 1) != std::string::npos)) {
+    return "the name holds a backslash";
+  }
   if (name.front() == '/') return "the name is absolute";
   size_t start = 0;
   while (true) {

@@ -76,7 +76,9 @@ std::string journal_version_record();
 // Why `name` may not stand in a record of `kind`, or nullptr when it may:
 // a name never leaves the catalog nor reaches the state folder, so it is
 // not absolute, has no empty, "." or ".." component (no "//", no final
-// "/"), holds no backslash (the state folder's name holds one) and no NUL
+// "/"), holds no backslash (the state folder's name holds one) but in a
+// first component that names a folder of kit records (record_folder.h),
+// no NUL
 // byte, is at most kJournalNameMax bytes, and is empty only for D (the
 // catalog itself). The reason is a static English phrase.
 const char* journal_name_defect(const std::string& name, JournalKind kind);

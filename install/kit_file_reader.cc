@@ -51,8 +51,41 @@ void KitFileReader::setOriginCheck(KitOriginCheck* check) { m_origin = check; }
 
 void KitFileReader::setWriteCounter(std::atomic<uint64_t>* counter) { m_written = counter; }
 
+void KitFileReader::sawWholeFile() {
+  if (m_fileSeen) return;
+  m_fileSeen = true;
+  if (m_ownFileHash) m_fileHash = m_fileHasher.finish();
+}
+
 Status KitFileReader::originVerdict() {
+  sawWholeFile();
   return m_origin != nullptr ? m_origin->finish() : Status();
+}
+
+InflationOutput& KitFileReader::restOutput() {
+  m_restOutput.reset(new FileOutput(m_unpacked));
+  m_entryHashes.reset(new EntryHashes(*m_restOutput, m_rest ? m_rest->produced() : UINT64_MAX,
+                                      m_entries));
+  return *m_entryHashes;
+}
+
+Status KitFileReader::entryHash(size_t index, FileHash& out) {
+  if (m_stage != KitStage::kWhole) return error_status(kErrorInvalidParameter);
+  // A kit read whole at open was unpacked before its table was known:
+  // every entry is read back.
+  if (!m_entryHashes) restOutput();
+  return m_entryHashes->hashOf(index, m_unpacked, out);
+}
+
+bool KitFileReader::fileHash(KitHash& out) {
+  if (!m_fileSeen) return false;
+  if (!m_ownFileHash) {
+    if (m_origin == nullptr || !m_origin->expectsHash()) return false;
+    out = m_origin->fileHash();
+    return true;
+  }
+  out = m_fileHash;
+  return true;
 }
 
 Status KitFileReader::proveOrigin() {
@@ -86,6 +119,9 @@ void KitFileReader::close() {
   // The inflation thread writes to the file closed below.
   m_completion.stop();
   m_rest.reset();
+  m_entryHashes.reset();
+  m_restOutput.reset();
+  m_fileSeen = false;
   m_unpacked = File();
   m_entries.clear();
   m_kitPath.clear();
@@ -126,14 +162,16 @@ Status KitFileReader::openSteps(const wstring& kitPath, bool tableFirst) {
   if (!status.ok()) return status;
 
   KitSourceObserver observer = m_observer;
-  if (m_origin != nullptr) {
-    m_origin->restartHash();
-    KitOriginCheck* origin = m_origin;
-    observer = [origin, outer = m_observer](const uint8_t* data, size_t size) {
-      if (outer) outer(data, size);
-      origin->observe(data, size);
-    };
-  }
+  if (m_origin != nullptr) m_origin->restartHash();
+  // The kit file's hash names the kit in a catalog's record; an origin
+  // check that proves a signature takes it already.
+  m_ownFileHash = m_origin == nullptr || !m_origin->expectsHash();
+  m_fileHasher = KitHasher();
+  observer = [this, outer = m_observer](const uint8_t* data, size_t size) {
+    if (outer) outer(data, size);
+    if (m_origin != nullptr) m_origin->observe(data, size);
+    if (m_ownFileHash) m_fileHasher.update(data, size);
+  };
   std::unique_ptr<KitInflation> inflation(new KitInflation());
   status = inflation->begin(kitPath, true, std::move(observer));
   if (!status.ok()) return status;
@@ -195,8 +233,7 @@ Status KitFileReader::complete() {
     return with_note(error_status(kErrorInvalidParameter, m_kitPath),
                      "the rest of the kit was observed without being inflated");
   }
-  FileOutput output(m_unpacked);
-  Status status = m_rest->finishTo(output);
+  Status status = m_rest->finishTo(restOutput());
   m_rest.reset();
   if (status.ok()) status = originVerdict();
   if (status.ok()) m_stage = KitStage::kWhole;
@@ -207,7 +244,8 @@ void KitFileReader::completeInBackground() {
   if (m_stage != KitStage::kTableRead || !m_rest) return;
   // The rest follows the table at the file's current position, which only
   // the inflation moves (every read is by position).
-  m_completion.start(std::move(m_rest), m_unpacked);
+  InflationOutput& output = restOutput();
+  m_completion.start(std::move(m_rest), output);
   m_stage = KitStage::kCompleting;
 }
 
@@ -238,6 +276,7 @@ Status KitFileReader::observeRest() {
   }
   if (!m_rest) return Status();
   const Status status = m_rest->observeRest();
+  if (status.ok()) sawWholeFile();
   // Nothing of the kit file is needed any more: it and its mapping go.
   m_rest.reset();
   return status;

@@ -30,6 +30,7 @@
 #include <memory>
 #include <vector>
 
+#include "install/entry_hashes.h"
 #include "install/inflation_thread.h"
 #include "install/kit_inflation.h"
 #include "install/kit_origin.h"
@@ -83,6 +84,8 @@ class KitFileReader {
   // comes from a kit proved whole before the run that wrote it commits.
   // Any stage; the caller's thread.
   void setOriginCheck(KitOriginCheck* check);
+  // The check set last, or null.
+  const KitOriginCheck* originCheck() const { return m_origin; }
 
   // The counter writeEntry raises by the bytes it copies, a slice of at
   // most kProgressSlice at a time, for a display of progress on another
@@ -199,6 +202,15 @@ class KitFileReader {
   // read's Status.
   Status readUnpacked(uint64_t position, void* data, size_t size, size_t& got) const;
 
+  // The BLAKE2b-256 of entry `index`'s bytes, taken as the data area was
+  // inflated (or read back from the unpacked kit). kWhole only (87
+  // otherwise, or for an index out of range); or the read's Status.
+  Status entryHash(size_t index, FileHash& out);
+
+  // The BLAKE2b-512 of the whole kit file, once the reader has seen all of
+  // it (kWhole, or after observeRest); false before.
+  bool fileHash(KitHash& out);
+
  private:
   static constexpr size_t kCopyBufferSize = 0x100000;
   static constexpr uint64_t kProgressSlice = 8u << 20;
@@ -217,6 +229,10 @@ class KitFileReader {
   // Once the last byte of the kit file has been observed: the origin
   // check's verdict (ok without a check).
   Status originVerdict();
+  // Every byte of the kit file has passed the observers: its hash is final.
+  void sawWholeFile();
+  // The output the rest of the kit is inflated to.
+  InflationOutput& restOutput();
 
   KitStage m_stage = KitStage::kClosed;
   KitSourceObserver m_observer;
@@ -232,6 +248,16 @@ class KitFileReader {
   std::unique_ptr<KitInflation> m_rest;
   // The rest's inflation in kCompleting.
   InflationThread m_completion;
+  // Where the rest is inflated to, hashing its entries on the way; made
+  // when the rest is inflated (or on demand for a kit read whole).
+  std::unique_ptr<FileOutput> m_restOutput;
+  std::unique_ptr<EntryHashes> m_entryHashes;
+  // The kit file's hash when no origin check takes it; its bytes are fed
+  // on the thread that inflates.
+  KitHasher m_fileHasher;
+  bool m_ownFileHash = false;
+  bool m_fileSeen = false;  // every byte of the kit file has been observed
+  KitHash m_fileHash{};
   // The copy buffer of writeEntry, and the read-ahead of the table read.
   std::unique_ptr<uint8_t[]> m_buffer;
 };

@@ -82,12 +82,14 @@ void KitOriginCheck::restartHash() {
   m_finished = false;
   m_verdict = Status();
   m_hasher = KitHasher();
+  m_fileHash = KitHash{};
 }
 
 Status KitOriginCheck::finish() {
   if (!m_expectsHash || m_finished) return m_verdict;
   m_finished = true;
-  if (!hash_signed_by(m_signature, m_key, m_hasher.finish())) {
+  m_fileHash = m_hasher.finish();
+  if (!hash_signed_by(m_signature, m_key, m_fileHash)) {
     m_verdict = refused(kErrorInvalidData, m_kitPath, m_signature.keyId,
                         u"the signature does not verify: the kit is not the one the key signed");
   }

@@ -67,6 +67,9 @@ class KitOriginCheck {
 
   // What finish found: a failure only once finish has refused the kit.
   const Status& verdict() const { return m_verdict; }
+  // The hash of the kit file once finish has judged it (a kit that
+  // expects one); zero otherwise.
+  const KitHash& fileHash() const { return m_fileHash; }
 
  private:
   wstring m_kitPath;
@@ -77,6 +80,7 @@ class KitOriginCheck {
   bool m_finished = false;
   Status m_verdict;  // what finish found
   KitHasher m_hasher;
+  KitHash m_fileHash{};
 };
 
 #endif  // QXR8_INSTALL_KIT_ORIGIN_H_

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "install/entry_hashes.h"
 #include "install/kit_table.h"
 #include "platform/status.h"
 #include "platform/wstring.h"
@@ -39,8 +40,6 @@
 // A record larger than this is refused before it is read: a kit's table
 // of files cannot need more.
 inline constexpr uint64_t kMaxRecordBytes = 64u << 20;
-
-using FileHash = std::array<uint8_t, 32>;  // BLAKE2b-256 of a file's bytes
 
 struct RecordedFile {
   std::string name;  // below the catalog, "/" between folders, system bytes

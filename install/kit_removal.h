@@ -18,9 +18,11 @@
 #define QXR8_INSTALL_KIT_REMOVAL_H_
 
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "install/install_data.h"
+#include "install/record_folder.h"
 #include "platform/directory.h"
 #include "platform/status.h"
 #include "platform/wstring.h"
@@ -61,6 +63,21 @@ using RemovalProgress =
 // hears of every file the run handles.
 RemovalOutcome remove_kit(KitReader& kit, const wstring& catalog, bool dryRun,
                           const RemovalProgress& progress = RemovalProgress());
+
+// The same without the kit: the files the caller's record named `name`
+// lists (kit_record.h), each removed while its bytes still have the
+// recorded hash; the record goes in the same run. Every removal, by kit
+// or by record, keeps a file that another kit's record also lists, and
+// removes the caller's record of the kit it removes. Fails with 2 when no
+// record of `name` is found in the catalog, 5 when only another user's
+// is.
+RemovalOutcome remove_recorded_kit(const std::string& name, const wstring& catalog, bool dryRun,
+                                   const RemovalProgress& progress = RemovalProgress());
+
+// The failure for a kit named `name` that `records` (of `catalog`) holds
+// no record of the caller's for: 5 naming the owner when another user's
+// record has that name, else 2.
+Status no_record(const CatalogRecords& records, const std::string& name, const wstring& catalog);
 
 // Whether the catalog open as `catalog` holds no file at all, outside the
 // state of a run: no regular file, link or other entry in any folder.

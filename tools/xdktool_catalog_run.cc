@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "install/preinstall_checks.h"
+#include "platform/directory.h"
 #include "platform/string_utils.h"
 #include "platform/system_path.h"
 #include "platform/text_encoding.h"
@@ -53,6 +54,16 @@ int read_kit_and_catalog(const char* command, const char* usage, int argc, char*
   if (kit == nullptr || catalog == nullptr) return usage_error(command, "expected KIT and CATALOG");
   if (catalog[0] == '\0') return usage_error(command, "CATALOG is empty");
   return -1;
+}
+
+bool names_a_folder(const char* argument) {
+  Directory folder;
+  return Directory::open(from_system_path(argument), folder).ok();
+}
+
+int refuse_signature_options(const char* command, const SignatureOptions& signature) {
+  if (signature.keys.empty() && !signature.required) return -1;
+  return usage_error(command, "--key and --require-signature stand only beside a KIT");
 }
 
 std::string printable(const wstring& text) {

@@ -28,6 +28,17 @@ int read_kit_and_catalog(const char* command, const char* usage, int argc, char*
 // as "?", so that a file name cannot move the cursor or end a line.
 std::string printable(const wstring& text);
 
+// Whether the first of a command's two arguments names a folder (links
+// followed, as any path a user gives): then the command's form is
+// "CATALOG NAME", by the catalog's record of the kit NAME, not "KIT
+// CATALOG".
+bool names_a_folder(const char* argument);
+
+// The signature options stand only beside a KIT: with the "CATALOG NAME"
+// form they are a usage error of `command` (the status returned); -1
+// otherwise.
+int refuse_signature_options(const char* command, const SignatureOptions& signature);
+
 // "PATH: REASON (code N)" or "REASON (code N)", printable.
 std::string failure_text(const Status& failure);
 

@@ -5,6 +5,9 @@
 
 #include "install/catalog_check.h"
 #include "install/install_data.h"
+#include "install/kit_removal.h"
+#include "install/record_folder.h"
+#include "platform/directory.h"
 #include "platform/status.h"
 #include "tools/xdktool_catalog_run.h"
 #include "tools/xdktool_commands.h"
@@ -12,6 +15,12 @@
 
 const char kCheckUsage[] =
     "usage: xdktool check [-q] [--key FILE]... [--require-signature] KIT CATALOG\n"
+    "       xdktool check [-q] CATALOG NAME\n"
+    "\n"
+    "When the first argument is a folder, it is the catalog and NAME the kit\n"
+    "as 'xdktool installed' names it: the catalog is compared with the\n"
+    "catalog's record of the kit (sizes, times and the hashes of the kit's\n"
+    "bytes), and the kit file is not needed.\n"
     "\n"
     "Compares the templates catalog CATALOG with KIT, writing nothing, and\n"
     "prints, tab-separated, one line for each file that is not as in the kit:\n"
@@ -51,6 +60,20 @@ const char* difference_word(CatalogDifference difference) {
   return nullptr;
 }
 
+// The check of `catalog` against its record of the kit `name`: any user's,
+// the caller's first.
+Status check_by_record(const wstring& catalog, const char* name, CatalogCheck& check) {
+  Directory opened;
+  CatalogRecords records;
+  Status status = Directory::open(catalog, opened);
+  if (status.ok()) status = read_catalog_records(opened, records);
+  if (!status.ok()) return status;
+  print_notes("check", ignored_record_notes(records));
+  const FoundRecord* found = records.any(name);
+  if (found == nullptr) return no_record(records, name, catalog);
+  return check_recorded(found->record, catalog, check);
+}
+
 }  // namespace
 
 int xdktool_check(int argc, char** argv) {
@@ -62,14 +85,24 @@ int xdktool_check(int argc, char** argv) {
                                           {{"-q", &quiet}, {"--quiet", &quiet}}, signature,
                                           kitArg, catalogArg);
   if (status >= 0) return status;
-  // The whole kit: the files the catalog holds are compared byte for byte.
-  KitOriginCheck origin;
-  KitReader kit;
-  const int opened = open_checked_kit("check", kitArg, signature, origin, kit);
-  if (opened != kExitSuccess) return opened;
-  const wstring catalog = absolute_catalog(catalogArg);
+  const bool byRecord = names_a_folder(kitArg);
+  if (byRecord) {
+    const int refused = refuse_signature_options("check", signature);
+    if (refused >= 0) return refused;
+  }
+  const wstring catalog = absolute_catalog(byRecord ? kitArg : catalogArg);
   CatalogCheck check;
-  const Status failure = check_catalog(kit, catalog, check);
+  Status failure;
+  if (byRecord) {
+    failure = check_by_record(catalog, catalogArg, check);
+  } else {
+    // The whole kit: the files the catalog holds are compared byte for byte.
+    KitOriginCheck origin;
+    KitReader kit;
+    const int opened = open_checked_kit("check", kitArg, signature, origin, kit);
+    if (opened != kExitSuccess) return opened;
+    failure = check_catalog(kit, catalog, check);
+  }
 
   wstring base = catalog;
   if (base.back() != kPathSeparatorChar) base += kPathSeparator;

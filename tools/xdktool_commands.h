@@ -19,10 +19,13 @@ int xdktool_list(int argc, char** argv);
 int xdktool_verify(int argc, char** argv);
 // xdktool install [--register] [--dry-run] [signature options] KIT CATALOG
 int xdktool_install(int argc, char** argv);
-// xdktool remove [--unregister] [--dry-run] [signature options] KIT CATALOG
+// xdktool remove [--unregister] [--dry-run] [signature options] KIT CATALOG,
+// or remove [...] CATALOG NAME
 int xdktool_remove(int argc, char** argv);
-// xdktool check [signature options] KIT CATALOG
+// xdktool check [signature options] KIT CATALOG, or check CATALOG NAME
 int xdktool_check(int argc, char** argv);
+// xdktool installed [--files NAME] CATALOG
+int xdktool_installed(int argc, char** argv);
 
 // Each command's help text, as `xdktool help CMD` and `CMD --help` print it.
 extern const char kPackUsage[];
@@ -31,6 +34,7 @@ extern const char kVerifyUsage[];
 extern const char kInstallUsage[];
 extern const char kRemoveUsage[];
 extern const char kCheckUsage[];
+extern const char kInstalledUsage[];
 
 // Prints "xdktool COMMAND: MESSAGE" and the hint to the command's help on
 // stderr; returns kExitUsage. One message per wrong command line.

@@ -14,9 +14,11 @@
 #include "install/install_failure.h"
 #include "install/install_plan.h"
 #include "install/preinstall_checks.h"
+#include "install/signer_continuity.h"
 #include "platform/file_system.h"
 #include "platform/termination_signals.h"
 #include "platform/system_path.h"
+#include "platform/utf8.h"
 #include "tools/progress_line.h"
 #include "tools/xdktool_catalog_run.h"
 #include "tools/xdktool_commands.h"
@@ -45,6 +47,9 @@ const char kInstallUsage[] =
     "               (--register is not acted on)\n"
     "  -q, --quiet  no progress and no summary line: nothing on standard\n"
     "               output (errors still on standard error)\n"
+    "  --accept-new-signer\n"
+    "               install a kit whose signer is not the one the catalog's\n"
+    "               record of the same kit names (another key, or none)\n"
     XDKTOOL_SIGNATURE_OPTIONS_HELP
     "  -h, --help   show this text\n"
     "  --           end of options\n"
@@ -58,6 +63,9 @@ const char kInstallUsage[] =
     "  xdktool install: registration unchanged\n"
     "A failure names the file or folder, the system's reason and the code:\n"
     "  xdktool install: cannot write PATH: REASON (code N)\n"
+    "The run records the kit in the catalog (see 'xdktool installed'). When\n"
+    "that record names the key that signed the kit, a kit of the same name\n"
+    "signed otherwise is refused (exit 1) unless --accept-new-signer is given.\n"
     "\n"
     "An interrupt (SIGINT, SIGTERM, SIGHUP) cancels the run and restores the\n"
     "catalog. Exit status: 0 installed (or planned), 1 failed or cancelled\n"
@@ -112,6 +120,7 @@ struct InstallOptions {
   bool registerCatalog = false;
   bool dryRun = false;
   bool quiet = false;
+  bool acceptNewSigner = false;
   SignatureOptions signature;
   const char* kit = nullptr;
   const char* catalog = nullptr;
@@ -123,8 +132,25 @@ int parse_options(int argc, char** argv, InstallOptions& options) {
                               {{"--register", &options.registerCatalog},
                                {"--dry-run", &options.dryRun},
                                {"-q", &options.quiet},
-                               {"--quiet", &options.quiet}},
+                               {"--quiet", &options.quiet},
+                               {"--accept-new-signer", &options.acceptNewSigner}},
                               options.signature, options.kit, options.catalog);
+}
+
+// Whether the kit keeps the signer the catalog's record of it names, or the
+// user accepts the change; the refusal is told. The run asks again under
+// the catalog's lock.
+bool signer_kept_or_accepted(const InstallOptions& options, const KitReader& kit,
+                             const KitOriginCheck& origin, const wstring& catalog) {
+  const SignerChange change = signer_change_at(catalog, kit.productInfo, origin.origin());
+  if (!change.changed || options.acceptNewSigner) return true;
+  std::fprintf(stderr,
+               "xdktool install: %s: %s was installed into %s signed by key %s; this kit has "
+               "%s. Pass --accept-new-signer to install it anyway.\n",
+               options.kit, printable(utf8_to_wide(change.kitName)).c_str(),
+               printable(catalog).c_str(), printable(recorded_signer_text(change)).c_str(),
+               printable(new_signer_text(change)).c_str());
+  return false;
 }
 
 // The failure lines of a run that did not complete; `kitArg` names the kit.
@@ -188,6 +214,7 @@ int xdktool_install(int argc, char** argv) {
   if (opened != kExitSuccess) return opened;
 
   const wstring catalog = absolute_catalog(options.catalog);
+  if (!signer_kept_or_accepted(options, kit, origin, catalog)) return kExitFailure;
   if (options.dryRun) return dry_run(options.kit, kit, origin, catalog);
   // Read before the installation, as the wizard reads it at start-up.
   CatalogRegistration registration;
@@ -205,6 +232,7 @@ int xdktool_install(int argc, char** argv) {
   catch_termination_signals();
   {
     HeadlessInstall install(kit, catalog);
+    install.processData().setAcceptNewSigner(options.acceptNewSigner);
     outcome = install.run(
         [&bar](const InstallState& state) {
           // Each entry, and the success, which may come before a poll saw

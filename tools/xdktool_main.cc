@@ -19,9 +19,12 @@ const char kUsage[] =
     "  verify KIT                   check a kit's structure and checksum\n"
     "  install [--register] [--dry-run] KIT CATALOG\n"
     "                               install a kit into a templates catalog\n"
-    "  remove [--unregister] [--dry-run] KIT CATALOG\n"
+    "  remove [--unregister] [--dry-run] KIT CATALOG | CATALOG NAME\n"
     "                               take a kit back out of a templates catalog\n"
-    "  check KIT CATALOG            tell which files of a catalog differ from a kit\n"
+    "  check KIT CATALOG | CATALOG NAME\n"
+    "                               tell which files of a catalog differ from a kit\n"
+    "  installed [--files NAME] CATALOG\n"
+    "                               list the kits a catalog holds, or one's files\n"
     "  help [COMMAND]               show this text, or a command's\n"
     "\n"
     "options:\n"
@@ -43,6 +46,7 @@ const Command kCommands[] = {
     {"install", xdktool_install, kInstallUsage},
     {"remove", xdktool_remove, kRemoveUsage},
     {"check", xdktool_check, kCheckUsage},
+    {"installed", xdktool_installed, kInstalledUsage},
 };
 
 const Command* find_command(const char* name) {

@@ -15,11 +15,19 @@
 const char kRemoveUsage[] =
     "usage: xdktool remove [--unregister] [--dry-run] [-q] [--key FILE]...\n"
     "                      [--require-signature] KIT CATALOG\n"
+    "       xdktool remove [--unregister] [--dry-run] [-q] CATALOG NAME\n"
     "\n"
     "Removes from the templates catalog CATALOG every file of KIT whose bytes\n"
     "are exactly the kit's copy, keeps every file that was changed, and\n"
     "removes the folders this leaves empty (never one that still holds\n"
     "anything). A failing step puts the catalog back as it was.\n"
+    "\n"
+    "When the first argument is a folder, it is the catalog and NAME the kit\n"
+    "as 'xdktool installed' names it: the kit file is not needed, and a file\n"
+    "goes while its bytes still have the hash the catalog's record of the kit\n"
+    "gives. Either way a file that another installed kit's record also lists\n"
+    "stays (kept, 'also installed by KIT'), and the kit's record goes with\n"
+    "its files.\n"
     "\n"
     "  --unregister  afterwards, when CATALOG holds no file any more, take it\n"
     "                out of the launcher's list of template catalogs\n"
@@ -54,16 +62,23 @@ struct RemoveOptions {
   SignatureOptions signature;
   const char* kit = nullptr;
   const char* catalog = nullptr;
+  // The "CATALOG NAME" form: the kit's name, by the catalog's record.
+  const char* recordedName = nullptr;
 };
 
 // -1 when the command goes on with `options`, else the exit status.
 int parse_options(int argc, char** argv, RemoveOptions& options) {
-  return read_kit_and_catalog("remove", kRemoveUsage, argc, argv,
-                              {{"--unregister", &options.unregister},
-                               {"--dry-run", &options.dryRun},
-                               {"-q", &options.quiet},
-                               {"--quiet", &options.quiet}},
-                              options.signature, options.kit, options.catalog);
+  const int parsed = read_kit_and_catalog("remove", kRemoveUsage, argc, argv,
+                                          {{"--unregister", &options.unregister},
+                                           {"--dry-run", &options.dryRun},
+                                           {"-q", &options.quiet},
+                                           {"--quiet", &options.quiet}},
+                                          options.signature, options.kit, options.catalog);
+  if (parsed >= 0 || !names_a_folder(options.kit)) return parsed;
+  options.recordedName = options.catalog;
+  options.catalog = options.kit;
+  options.kit = nullptr;
+  return refuse_signature_options("remove", options.signature);
 }
 
 void print_plan(const RemovalOutcome& outcome, bool dryRun) {
@@ -108,16 +123,20 @@ int xdktool_remove(int argc, char** argv) {
   // The whole kit, proved before a file is looked at.
   KitOriginCheck origin;
   KitReader kit;
-  const int opened = open_checked_kit("remove", options.kit, options.signature, origin, kit);
-  if (opened != kExitSuccess) return opened;
+  if (options.recordedName == nullptr) {
+    const int opened = open_checked_kit("remove", options.kit, options.signature, origin, kit);
+    if (opened != kExitSuccess) return opened;
+  }
   const wstring catalog = absolute_catalog(options.catalog);
 
   ProgressLine line(progress_wanted(options.quiet), ProgressUnit::kFiles);
-  const RemovalOutcome outcome = remove_kit(
-      kit, catalog, options.dryRun,
-      [&line](unsigned long done, unsigned long total, const wstring& path) {
-        line.show(done, total, path);
-      });
+  const auto progress = [&line](unsigned long done, unsigned long total, const wstring& path) {
+    line.show(done, total, path);
+  };
+  const RemovalOutcome outcome =
+      options.recordedName != nullptr
+          ? remove_recorded_kit(options.recordedName, catalog, options.dryRun, progress)
+          : remove_kit(kit, catalog, options.dryRun, progress);
   line.finish();
   print_notes("remove", outcome.notes);
   if (!outcome.failure.ok()) {
