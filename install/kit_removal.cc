@@ -74,15 +74,14 @@ RemovalItems items_of_record(const KitRecord& record) {
   return items;
 }
 
-// Every file another record lists, and the name of one kit that lists it:
-// such a file stays with that kit.
+// Every file another kit's record lists, and the name of one such kit:
+// such a file stays with that kit. Another user's record of the same kit
+// (the same kit installed again by someone else) keeps nothing back.
 std::map<std::string, std::string> files_of_others(const CatalogRecords& records,
-                                                   const FoundRecord* removed) {
+                                                   const std::string& kitName) {
   std::map<std::string, std::string> out;
   for (const FoundRecord& found : records.records) {
-    if (removed != nullptr && found.name == removed->name && found.owner == removed->owner) {
-      continue;
-    }
+    if (found.record.name == kitName) continue;
     for (const RecordedFile& file : found.record.files) out.emplace(file.name, found.record.name);
   }
   return out;
@@ -234,10 +233,12 @@ Status run_removal(Rollback& rollback, const Directory& catalog,
   PlainFolder folder;
   std::vector<wstring> removed;
   unsigned long handled = 0;
+  const unsigned long total = static_cast<unsigned long>(
+      std::count_if(removable.begin(), removable.end(), [](const Removable& r) { return r.counted; }));
   for (const Removable& file : removable) {
     if (!status.ok()) break;
     if (progress && file.counted) {
-      progress(handled++, removable.size(), catalog.pathOf(from_system_path(file.name)));
+      progress(handled++, total, catalog.pathOf(from_system_path(file.name)));
     }
     std::string relative;
     std::string leaf;
@@ -268,7 +269,7 @@ Status run_removal(Rollback& rollback, const Directory& catalog,
   if (status.ok()) status = rollback.syncBackups();
   if (status.ok()) status = rollback.commit(&outcome.foldersRemoved);
   if (status.ok()) outcome.plan.removed = removed;
-  if (status.ok() && progress) progress(removable.size(), removable.size(), wstring());
+  if (status.ok() && progress) progress(total, total, wstring());
   return status;
 }
 
@@ -307,10 +308,11 @@ bool catalog_is_empty(const Directory& catalog) {
 
 namespace {
 
-// What a removal removes: the files of a kit by `itemsOf`, and the
-// caller's record `recordName` of it when there is one; the catalog is
+// What a removal removes: the files of the kit `kitName` by `itemsOf`,
+// and the caller's record of it when there is one; the catalog is
 // locked (or, for a dry run, only opened) first, and a dead run undone.
-RemovalOutcome removal(const wstring& catalog, bool dryRun, const RemovalProgress& progress,
+RemovalOutcome removal(const wstring& catalog, const std::string& kitName, bool dryRun,
+                       const RemovalProgress& progress,
                        const std::vector<config::KitEntry>* kitEntries,
                        const std::function<Status(const CatalogRecords& records,
                                                   const FoundRecord*& record,
@@ -345,7 +347,7 @@ RemovalOutcome removal(const wstring& catalog, bool dryRun, const RemovalProgres
   outcome.failure = itemsOf(records, record, items);
   if (!outcome.failure.ok()) return outcome;
   std::vector<Removable> removable;
-  plan_files(items, files_of_others(records, record), folder, outcome.plan, removable);
+  plan_files(items, files_of_others(records, kitName), folder, outcome.plan, removable);
   // The record goes last, with the run: a removal cut off keeps it.
   if (record != nullptr) {
     removable.push_back({record->name, record->folder, record->identity, false});
@@ -391,7 +393,7 @@ RemovalOutcome remove_kit(KitReader& kit, const wstring& catalog, bool dryRun,
                           const RemovalProgress& progress) {
   EntryComparison comparison;
   const std::string name = kit_name_of(kit.productInfo);
-  return removal(catalog, dryRun, progress, &kit.entries,
+  return removal(catalog, name, dryRun, progress, &kit.entries,
                  [&](const CatalogRecords& records, const FoundRecord*& record,
                      RemovalItems& items) {
                    record = records.own(name);
@@ -402,7 +404,7 @@ RemovalOutcome remove_kit(KitReader& kit, const wstring& catalog, bool dryRun,
 
 RemovalOutcome remove_recorded_kit(const std::string& name, const wstring& catalog, bool dryRun,
                                    const RemovalProgress& progress) {
-  return removal(catalog, dryRun, progress, nullptr,
+  return removal(catalog, name, dryRun, progress, nullptr,
                  [&](const CatalogRecords& records, const FoundRecord*& record,
                      RemovalItems& items) {
                    record = records.own(name);

@@ -66,7 +66,7 @@ bool record_is_current(const FoundRecord* own, const KitReader& kit, const Insta
   if (own == nullptr) return false;
   const KitRecord head = head_of(kit);
   const KitRecord& old = own->record;
-  if (old.name != head.name || old.kitFile != head.kitFile || old.isSigned != head.isSigned ||
+  if (old.name != head.name || old.isSigned != head.isSigned ||
       old.keyId != head.keyId || old.trustedComment != head.trustedComment ||
       old.products.size() != head.products.size()) {
     return false;

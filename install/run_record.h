@@ -24,9 +24,9 @@ Status build_run_record(KitReader& kit, const InstallPlan& plan, int64_t install
                         KitRecord& out);
 
 // Whether `own`, the caller's record of this kit (may be null), already
-// says what a new record would but for the time and the hashes: the same
-// product records, kit file name, signer, and files with the same names,
-// sizes and times. Such a record stays, and a run that writes no file then
+// says what a new record would but for the time, the hashes and the kit
+// file's name (a kit copied under another name is the same kit): the same
+// product records, signer, and files with the same names, sizes and times. Such a record stays, and a run that writes no file then
 // leaves the catalog untouched; the kit's table alone decides, so that
 // this costs no inflation.
 bool record_is_current(const FoundRecord* own, const KitReader& kit, const InstallPlan& plan);

@@ -234,7 +234,10 @@ TEST_F(InstallerTest, AKitWithoutEntriesFinishesAtOnce) {
   EXPECT_EQ(0u, run.code);
   const std::vector<State> expected = {{0, text_of("IDS_INSTALL_FINISH"), 100}};
   EXPECT_EQ(expected, run.states);
-  EXPECT_TRUE(list_tree(catalog.path()).empty());
+  // Nothing but the kit's record, which lists no file.
+  const std::string records = ".qxr8\\kits-" + std::to_string(geteuid()) + "/";
+  EXPECT_EQ((std::vector<std::string>{records, records + "Product.kit"}),
+            list_tree(catalog.path()));
   EXPECT_TRUE(list_tree(env.tmp()).empty());
 }
 

@@ -281,8 +281,9 @@ TEST_F(XdktoolInstallTest, CyrillicAndAstralNamesAreInstalledExactlyInTheCLocale
   EXPECT_EQ("f", contents_of(target + "/" + file));
   EXPECT_EQ("d", contents_of(target + "/" + daughter));
   EXPECT_EQ("s", contents_of(target + "/" + smile));
-  // The catalog folder and its three files, nothing under another name.
-  EXPECT_EQ(4u, list_tree(catalog.path()).size());
+  // The catalog folder and its three files, nothing under another name,
+  // and the kit's record in its folder.
+  EXPECT_EQ(6u, list_tree(catalog.path()).size());
   EXPECT_EQ(target, narrow_lib(read_catalog_registration().tmpltsList.front()));
 }
 
@@ -714,7 +715,8 @@ TEST_F(XdktoolInstallTest, EveryStepIsOnTheDiskBeforeWhatDependsOnIt) {
       EXPECT_LT(find_call(calls, records, journalSynced), backup);
     }
   }
-  EXPECT_EQ(3u, placed);
+  // The three files and the kit's record, each by the same rules.
+  EXPECT_EQ(4u, placed);
   // The commit is on disk before the first backup goes.
   const size_t firstRemoval = find_call(calls, commit, [](const TracedCall& c) {
     return c.name == "unlinkat" && has(c.args, "run/backup");
