@@ -133,6 +133,10 @@ TEST(JournalFormatTest, EveryDefectButACutShortTailIsRefusedWithItsRecordAndReas
       {V3() + E(JournalKind::kFolderToRemove, "a/"), "empty component"},
       {V3() + E(JournalKind::kBackedUp, "/etc/passwd"), "absolute"},
       {V3() + E(JournalKind::kAddedFile, ".qxr8\\run/journal"), "backslash"},
+      // The one backslash allowed is that of a folder of kit records.
+      {V3() + E(JournalKind::kAddedFile, ".qxr8\\kits-0/a\\b"), "backslash"},
+      {V3() + E(JournalKind::kAddedFile, ".qxr8\\kits-007/a"), "backslash"},
+      {V3() + E(JournalKind::kAddedFile, "a/.qxr8\\kits-0/a"), "backslash"},
       {V3() + E(JournalKind::kAddedFile, ""), "empty name"},
       {V3() + E(JournalKind::kAddedFile, std::string(4097, 'n')), "longer than 4096"},
       {V3() + "X0:;0\n", "unknown record kind"},

@@ -1,6 +1,9 @@
 // What a reader shows of its work: every byte of the kit file handed to the
 // observer once and in order, whichever way the kit is read; the stage it
 // is in after each step; and the Status that names a failure.
+#include <sodium.h>
+
+#include <array>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -34,6 +37,14 @@ std::string kit_of_version(unsigned version, const std::string& unpacked, size_t
   if (version == 0) return config::deflate_raw(unpacked, 6);
   return config::deflate_raw_with_trailer(
       unpacked, 6, version == 2 ? unpacked.size() - dataBytes : config::kNoTableEnd);
+}
+
+template <size_t N>
+std::array<uint8_t, N> blake2b(const std::string& bytes) {
+  std::array<uint8_t, N> out{};
+  crypto_generichash(out.data(), N, reinterpret_cast<const unsigned char*>(bytes.data()),
+                     bytes.size(), nullptr, 0);
+  return out;
 }
 
 // The ways through a reader to the whole kit file; the last reads the
@@ -97,8 +108,18 @@ TEST_F(KitSource, EveryWayThroughAReaderObservesTheWholeFileOnceInOrder) {
       EXPECT_EQ(reader.file().stage(), last);
       EXPECT_EQ(seen.size(), kit.size());
       EXPECT_TRUE(seen == kit) << "the observed bytes differ from the kit file";
+      // What a catalog's record keeps of the kit: its file's hash and each
+      // entry's, whether hashed as inflated or read back.
+      KitHash fileHash{};
+      EXPECT_TRUE(reader.file().fileHash(fileHash));
+      EXPECT_EQ(fileHash, (blake2b<64>(kit)));
       if (last == KitStage::kWhole) {
         EXPECT_EQ(reader.copy(2, sandbox.wwork("d")), 0u);
+        for (size_t i = 0; i < contents.size(); ++i) {
+          FileHash hash{};
+          ASSERT_TRUE(reader.file().entryHash(i, hash).ok());
+          EXPECT_EQ(hash, (blake2b<32>(contents[i]))) << "entry " << i;
+        }
       }
     }
   }
