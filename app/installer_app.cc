@@ -55,7 +55,7 @@ LangIdType choose_language(StartOptions& options, const char* (*environmentLocal
   return options.langId;
 }
 
-void CInstallerApp::InitInstance() {
+int CInstallerApp::InitInstance() {
   langId = 0;
   StartOptions options = scan_command_line(argc, argv);
   langId = choose_language(options, [] {
@@ -68,4 +68,5 @@ void CInstallerApp::InitInstance() {
       argc, argv, options.silentMode, to_ui_text(appTitle), options.langCode,
       options.useCurrentDir));
   dialog->DoModal();
+  return dialog->exitStatus;
 }

@@ -43,8 +43,9 @@ class CInstallerApp {
 
   // Runs the whole program: options, language (option, else the
   // environment's locale, else English), title, then the wizard. Returns
-  // when the wizard has ended. Main thread, once.
-  void InitInstance();
+  // the program's exit status (CInstallerDlg::exitStatus) when the wizard
+  // has ended. Main thread, once.
+  int InitInstance();
 
   int argc;
   char** argv;

@@ -134,6 +134,9 @@ GtkWindow* CInstallerDlg::getTransientParent() const {
 void CInstallerDlg::DoModal() {
   if (!gtkReady) return;
   if (!OnInitDialog()) return;
+  // Unattended, the catalog is already known: a refusal comes before any
+  // window, like the other refusals of a kit.
+  if (silentMode && !signerKeptOrAccepted()) return;
   showMainWindow();
   showWelcomePage();
   if (silentMode) {

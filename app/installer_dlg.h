@@ -73,7 +73,8 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   GtkWindow* getTransientParent() const override;
 
   // Runs the wizard: the checks, then the window and its main loop (or, in
-  // silent mode, the installation at once). Returns when the window is
+  // silent mode, the signer's check against the proposed catalog and the
+  // installation at once). Returns when the window is
   // gone, at once when the checks fail, and never while a worker that has
   // reported a failure is still rolling back. Main thread.
   void DoModal();
@@ -103,8 +104,16 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   // by a key nobody here trusts.
   wstring originText() const;
   // Next on the catalog page: takes the typed path (backslashes made "/"),
-  // refuses an empty one with a message, otherwise starts the installation.
+  // refuses an empty one with a message, asks signerKeptOrAccepted, and
+  // starts the installation unless that says no (the catalog page stays).
   void onCatalogConfirmed();
+  // Whether the kit may be installed into catalogPath as far as its signer
+  // goes: true when the catalog's record of the kit names no other signer.
+  // Otherwise a question naming both keys, No by default, decides; Yes
+  // sets the run's acceptance of the new signer. In silent mode nobody is
+  // asked: an error box naming both keys and a line on stderr refuse it,
+  // and exitStatus becomes 1. Nothing is written either way.
+  bool signerKeptOrAccepted();
   // Puts catalogPath at the front of the launcher's catalog list; failures
   // are ignored.
   void registerCatalog();
@@ -237,6 +246,9 @@ class CInstallerDlg : public CWnd, public IInstallWorker {
   // rollback must end before the process does).
   bool gtkReady;
   unsigned lastCode;
+  // The program's exit status: 0, or 1 after an unattended run refused a
+  // kit whose signer changed (a script cannot read the box).
+  int exitStatus = 0;
 
  private:
   // How much larger than the reference layout the window is drawn.

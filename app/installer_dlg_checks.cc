@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <memory>
@@ -18,12 +19,15 @@
 #include "config/config_file.h"
 #include "config/config_locations.h"
 #include "config/write_permission.h"
+#include "install/kit_signature.h"
 #include "install/preinstall_checks.h"
+#include "install/signer_continuity.h"
 #include "install/trusted_keys.h"
 #include "platform/file_system.h"
 #include "platform/status.h"
 #include "platform/string_utils.h"
 #include "platform/system_path.h"
+#include "platform/text_encoding.h"
 #include "platform/utf8.h"
 #include "res/string_table.h"
 
@@ -62,6 +66,33 @@ wstring space_needed_text(uint64_t neededBytes, uint64_t freeBytes) {
   g_free(needed);
   g_free(available);
   return text;
+}
+
+// A kit's name or a path on stderr, in the locale's encoding, with every
+// control character shown as "?": neither can move a terminal's cursor.
+std::string printable(const wstring& text) {
+  std::string out = to_terminal_text(text);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}
+
+// Who signed the copy `catalog` holds and who signed the kit now, one
+// line each; a signer nobody here trusts gets the welcome page's sentence
+// as well.
+wstring signer_change_detail(const SignerChange& change, const wstring& catalog) {
+  wstring detail = fill_in(LoadResString("IDS_SIGNER_RECORDED"),
+                           {catalog, recorded_signer_text(change)}) +
+                   u"\n";
+  if (change.now.kind == KitOrigin::Kind::kUnsigned) {
+    return detail + LoadResString("IDS_KIT_UNSIGNED");
+  }
+  detail += fill_in(LoadResString("IDS_SIGNER_NOW"), {widen_lib(key_id_text(change.now.keyId))});
+  if (change.now.kind == KitOrigin::Kind::kUnknownSigner) {
+    detail += u"\n" + LoadResString("IDS_KIT_UNKNOWN_SIGNER");
+  }
+  return detail;
 }
 
 bool contains(const wstring& text, const char16_t* part) {
@@ -232,7 +263,33 @@ void CInstallerDlg::onCatalogConfirmed() {
     return;
   }
   catalogPath = path;
+  if (!signerKeptOrAccepted()) return;
   showProgressPage();
+}
+
+bool CInstallerDlg::signerKeptOrAccepted() {
+  const SignerChange change = signer_change_at(catalogPath, kitReader.productInfo, kitOrigin);
+  processData.setAcceptNewSigner(false);
+  if (!change.changed) return true;
+  const wstring detail = signer_change_detail(change, catalogPath);
+  if (silentMode) {
+    std::fprintf(stderr,
+                 "setup: %s was installed into %s signed by key %s; this kit has %s; nothing "
+                 "was installed\n",
+                 printable(utf8_to_wide(change.kitName)).c_str(), printable(catalogPath).c_str(),
+                 printable(recorded_signer_text(change)).c_str(),
+                 printable(new_signer_text(change)).c_str());
+    messageBox(this, LoadResString("IDS_SIGNER_CHANGE_REFUSED"), detail, kMsgBoxErrorOk);
+    exitStatus = 1;
+    return false;
+  }
+  if (messageBox(this, LoadResString("IDS_SIGNER_CHANGED"), detail, kMsgBoxQuestionDefaultNo) !=
+      kMsgBoxAnswerYes) {
+    return false;
+  }
+  // The run asks again under the catalog's lock; the answer goes with it.
+  processData.setAcceptNewSigner(true);
+  return true;
 }
 
 void CInstallerDlg::registerCatalog() {

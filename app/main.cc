@@ -19,6 +19,5 @@ int main(int argc, char** argv) {
   catch_termination_signals();
   watch_termination_signals();
   CInstallerApp app(argc, argv);
-  app.InitInstance();
-  return 0;
+  return app.InitInstance();
 }

@@ -29,6 +29,11 @@ int messageBox(CWnd* owner, const wstring& text, const wstring& detail, unsigned
   // read as a format.
   GtkWidget* dialog = gtk_message_dialog_new(parent, dialogFlags, kind, buttons, "%s",
                                              message.c_str());
+  // A question whose Yes is risky must not be answered Yes by a reflexive
+  // Enter.
+  if (buttons == GTK_BUTTONS_YES_NO && (flags & kMsgBoxDefaultNo) != 0) {
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_NO);
+  }
   if (parent != nullptr) gtk_window_set_position(GTK_WINDOW(dialog), GTK_WIN_POS_CENTER_ON_PARENT);
   if (!detail.empty()) {
     gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(dialog), "%s",

@@ -46,4 +46,8 @@ const ResStringEntry kStringsDe[] = {
     {"IDS_KIT_UNKNOWN_SIGNER", "Dieses Verteilungskit ist mit einem Schlüssel signiert, dem dieser Computer nicht vertraut."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Dem Verteilungskit kann nicht vertraut werden: Die Installation kann nicht beginnen."},
     {"IDS_SPACE_NEEDED", "%1: %2 benötigt, %3 frei."},
+    {"IDS_SIGNER_CHANGED", "Dieses Verteilungskit ist mit einem anderen Schlüssel signiert als die Kopie, die bereits in diesem Verzeichnis installiert ist. Trotzdem installieren?"},
+    {"IDS_SIGNER_CHANGE_REFUSED", "Dieses Verteilungskit ist mit einem anderen Schlüssel signiert als die Kopie, die bereits in diesem Verzeichnis installiert ist: Die Installation kann nicht beginnen."},
+    {"IDS_SIGNER_RECORDED", "Die Kopie in %1 ist mit dem Schlüssel %2 signiert."},
+    {"IDS_SIGNER_NOW", "Dieses Verteilungskit ist mit dem Schlüssel %1 signiert."},
 };

@@ -46,4 +46,8 @@ const ResStringEntry kStringsEn[] = {
     {"IDS_KIT_UNKNOWN_SIGNER", "This distribution package is signed with a key this computer does not trust."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "The distribution package cannot be trusted: the installation cannot start."},
     {"IDS_SPACE_NEEDED", "%1: %2 needed, %3 free."},
+    {"IDS_SIGNER_CHANGED", "This distribution package is signed with another key than the copy already installed in this catalog. Install it anyway?"},
+    {"IDS_SIGNER_CHANGE_REFUSED", "This distribution package is signed with another key than the copy already installed in this catalog: the installation cannot start."},
+    {"IDS_SIGNER_RECORDED", "The copy in %1 is signed with key %2."},
+    {"IDS_SIGNER_NOW", "This distribution package is signed with key %1."},
 };

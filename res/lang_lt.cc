@@ -46,4 +46,8 @@ const ResStringEntry kStringsLt[] = {
     {"IDS_KIT_UNKNOWN_SIGNER", "Šis diegimo komplektas pasirašytas raktu, kuriuo šis kompiuteris nepasitiki."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Diegimo komplektu negalima pasitikėti: diegimas negali prasidėti."},
     {"IDS_SPACE_NEEDED", "%1: reikia %2, laisva %3."},
+    {"IDS_SIGNER_CHANGED", "Šis diegimo komplektas pasirašytas kitu raktu nei kopija, jau įdiegta šiame kataloge. Vis tiek įdiegti?"},
+    {"IDS_SIGNER_CHANGE_REFUSED", "Šis diegimo komplektas pasirašytas kitu raktu nei kopija, jau įdiegta šiame kataloge: diegimas negali prasidėti."},
+    {"IDS_SIGNER_RECORDED", "Kopija kataloge %1 pasirašyta raktu %2."},
+    {"IDS_SIGNER_NOW", "Šis diegimo komplektas pasirašytas raktu %1."},
 };

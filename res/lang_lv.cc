@@ -46,4 +46,8 @@ const ResStringEntry kStringsLv[] = {
     {"IDS_KIT_UNKNOWN_SIGNER", "Šī piegāde ir parakstīta ar atslēgu, kurai šis dators neuzticas."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Piegādei nevar uzticēties: instalāciju nevar sākt."},
     {"IDS_SPACE_NEEDED", "%1: nepieciešams %2, brīvs %3."},
+    {"IDS_SIGNER_CHANGED", "Šī piegāde ir parakstīta ar citu atslēgu nekā kopija, kas jau instalēta šajā katalogā. Vai tomēr instalēt?"},
+    {"IDS_SIGNER_CHANGE_REFUSED", "Šī piegāde ir parakstīta ar citu atslēgu nekā kopija, kas jau instalēta šajā katalogā: instalāciju nevar sākt."},
+    {"IDS_SIGNER_RECORDED", "Kopija katalogā %1 ir parakstīta ar atslēgu %2."},
+    {"IDS_SIGNER_NOW", "Šī piegāde ir parakstīta ar atslēgu %1."},
 };

@@ -46,4 +46,8 @@ const ResStringEntry kStringsRo[] = {
     {"IDS_KIT_UNKNOWN_SIGNER", "Această distribuţie este semnată cu o cheie în care acest calculator nu are încredere."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Distribuţia nu este de încredere: instalarea nu poate începe."},
     {"IDS_SPACE_NEEDED", "%1: necesar %2, liber %3."},
+    {"IDS_SIGNER_CHANGED", "Această distribuţie este semnată cu o altă cheie decât copia deja instalată în acest catalog. O instalaţi totuşi?"},
+    {"IDS_SIGNER_CHANGE_REFUSED", "Această distribuţie este semnată cu o altă cheie decât copia deja instalată în acest catalog: instalarea nu poate începe."},
+    {"IDS_SIGNER_RECORDED", "Copia din %1 este semnată cu cheia %2."},
+    {"IDS_SIGNER_NOW", "Această distribuţie este semnată cu cheia %1."},
 };

@@ -15,7 +15,7 @@
 // 31 of the original translation tables, then the wizard's own texts
 // (res/added_texts.md).
 inline constexpr std::size_t kBaseStringCount = 31;
-inline constexpr std::size_t kAddedStringCount = 10;
+inline constexpr std::size_t kAddedStringCount = 14;
 inline constexpr std::size_t kResStringCount = kBaseStringCount + kAddedStringCount;
 // Number of languages with a table (values 1..12).
 inline constexpr std::size_t kLangTableCount = 12;

@@ -46,4 +46,8 @@ const ResStringEntry kStringsTr[] = {
     {"IDS_KIT_UNKNOWN_SIGNER", "Bu dağıtım paketi, bu bilgisayarın güvenmediği bir anahtarla imzalanmış."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Dağıtım paketine güvenilemez: yükleme başlatılamaz."},
     {"IDS_SPACE_NEEDED", "%1: %2 gerekli, %3 boş."},
+    {"IDS_SIGNER_CHANGED", "Bu dağıtım paketi, bu klasöre daha önce yüklenmiş kopyadan farklı bir anahtarla imzalanmış. Yine de yüklensin mi?"},
+    {"IDS_SIGNER_CHANGE_REFUSED", "Bu dağıtım paketi, bu klasöre daha önce yüklenmiş kopyadan farklı bir anahtarla imzalanmış: yükleme başlatılamaz."},
+    {"IDS_SIGNER_RECORDED", "%1 içindeki kopya %2 anahtarıyla imzalanmış."},
+    {"IDS_SIGNER_NOW", "Bu dağıtım paketi %1 anahtarıyla imzalanmış."},
 };

@@ -46,4 +46,8 @@ const ResStringEntry kStringsVi[] = {
     {"IDS_KIT_UNKNOWN_SIGNER", "Bộ cài đặt này được ký bằng khóa mà máy tính này không tin cậy."},
     {"IDS_ERROR_UNTRUSTEDSOURCE", "Bộ cài đặt không đáng tin cậy: không thể bắt đầu việc cài đặt."},
     {"IDS_SPACE_NEEDED", "%1: cần %2, còn trống %3."},
+    {"IDS_SIGNER_CHANGED", "Bộ cài đặt này được ký bằng một khóa khác với bản đã cài đặt trong thư mục này. Vẫn cài đặt?"},
+    {"IDS_SIGNER_CHANGE_REFUSED", "Bộ cài đặt này được ký bằng một khóa khác với bản đã cài đặt trong thư mục này: không thể bắt đầu việc cài đặt."},
+    {"IDS_SIGNER_RECORDED", "Bản trong %1 được ký bằng khóa %2."},
+    {"IDS_SIGNER_NOW", "Bộ cài đặt này được ký bằng khóa %1."},
 };

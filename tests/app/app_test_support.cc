@@ -97,6 +97,8 @@ gboolean BoxAnswerer::poll(gpointer data) {
       box.buttonTexts.push_back(item.label != nullptr ? item.label : "");
     }
     g_list_free(buttons);
+    GtkWidget* byDefault = gtk_window_get_default_widget(GTK_WINDOW(widget));
+    box.defaultResponse = byDefault ? gtk_dialog_get_response_for_widget(dialog, byDefault) : 0;
     self->m_seen.push_back(box);
     int response = GTK_RESPONSE_OK;
     if (!self->m_responses.empty()) {

@@ -66,6 +66,7 @@ struct SeenBox {
   GtkButtonsType buttons;
   GtkWindow* parent;  // the window it is transient for, null when none
   std::vector<std::string> buttonTexts;  // the buttons' stock labels
+  int defaultResponse;  // of the button Enter presses; 0 when none
 };
 
 // Answers every message box the wizard shows: a GTK timeout finds the

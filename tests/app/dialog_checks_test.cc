@@ -13,6 +13,7 @@
 
 #include "dialog_fixture.h"
 #include "install/kit_signature.h"
+#include "tests/support/file_tree.h"
 #include "tests/support/minisign_files.h"
 
 namespace app_test {
@@ -395,6 +396,45 @@ TEST_F(DialogTest, SilentModeFailureShowsTheBoxAndWaitsForTheRollback) {
   // DoModal came back only after the worker had ended its rollback.
   EXPECT_FALSE(dlg->installThread.isStarted());
   EXPECT_EQ(list_dir(catalog), (std::vector<std::string>{"sub"}));
+}
+
+// Key A signed the installed kit, key B the one offered now; only Yes installs.
+struct SignerRow { bool silent; int answer; };
+class SignerChangeTest : public DialogTest, public ::testing::WithParamInterface<SignerRow> {};
+const SignerRow kSignerRows[] = {{false, GTK_RESPONSE_NO}, {false, GTK_RESPONSE_DELETE_EVENT},
+                                 {false, GTK_RESPONSE_YES}, {true, GTK_RESPONSE_OK}};
+INSTANTIATE_TEST_SUITE_P(Answers, SignerChangeTest, ::testing::ValuesIn(kSignerRows));
+
+TEST_P(SignerChangeTest, AnotherSignerIsAskedAboutWithNoAsDefaultAndRefusedWhenSilent) {
+  const SignerRow& row = GetParam();
+  const bool installs = row.answer == GTK_RESPONSE_YES;
+  const std::string kit = sandbox->kitDir() + "/qxr8.xdk", catalog = sandbox->defaultCatalog();
+  const test_support::TestSigner a, b;
+  sandbox->setEnv("XDG_CONFIG_HOME", sandbox->path("keys"));
+  write_file(sandbox->path("keys/qxr8/trusted-keys/a.pub"), a.publicKeyFile(), 0);
+  write_file(sandbox->path("keys/qxr8/trusted-keys/b.pub"), b.publicKeyFile(), 0);
+  write_file(kit + ".minisig", a.signatureFile(read_file(kit), "A"));
+  makeDialog(u"en", true);
+  dlg->DoModal();  // records key A
+  ASSERT_TRUE(write_kit(kit, standard_records(), {{"readme.txt", "again\n", 1700000000}}));
+  write_file(kit + ".minisig", b.signatureFile(read_file(kit), "B"));
+  const auto before = test_support::snapshot_tree(catalog);
+  makeDialog(u"en", row.silent);
+  answerer->queue(row.answer);
+  if (!row.silent) openWizard();
+  row.silent ? dlg->DoModal() : installFromWelcome();
+  ASSERT_EQ(answerer->seen().size(), 1u);
+  EXPECT_EQ(answerer->seen()[0].text,
+            res(row.silent ? "IDS_SIGNER_CHANGE_REFUSED" : "IDS_SIGNER_CHANGED"));
+  EXPECT_TRUE(row.silent || answerer->seen()[0].defaultResponse == GTK_RESPONSE_NO);
+  EXPECT_EQ(answerer->seen()[0].detail,
+            "The copy in " + catalog.substr(0, catalog.size() - 1) + " is signed with key " +
+                key_id_text(a.keyId()) + ".\nThis distribution package is signed with key " +
+                key_id_text(b.keyId()) + ".");
+  EXPECT_EQ(dlg->exitStatus, row.silent ? 1 : 0);
+  EXPECT_EQ(dlg->curState, installs ? kStateSuccess : row.silent ? kStateNone : kStateSelectDir);
+  EXPECT_EQ(read_file(catalog + "readme.txt"), installs ? "again\n" : "hello\n");
+  EXPECT_EQ(test_support::snapshot_tree(catalog) == before, !installs);
 }
 
 // The polling loop must notice the end of the run although no X event ever
