@@ -8,10 +8,12 @@
 #      writes nothing, leaves no copy; a lost registration is put back;
 #   4. a run whose install xdktool fails (the catalog lies below a regular
 #      file) fails the play;
-#   5. state absent takes the kit out and unregisters the catalog, and
-#      again reports nothing changed;
-#   6. with minisign: a kit signed by the key the play gives installs, and
-#      the same kit changed after signing fails the play, nothing written.
+#   5. with the kit deleted from the host, state absent plans the removal in
+#      check mode, then takes the kit out by its record and unregisters the
+#      catalog, and again reports nothing changed;
+#   6. with minisign: a kit signed by the key the play gives installs, the
+#      unsigned kit over it only with qxr8_accept_new_signer, and the signed
+#      kit changed after signing fails the play, nothing written.
 #   ansible_deploy_test.sh EXAMPLE_DIR BIN_DIR
 set -euo pipefail
 EXAMPLE=$1
@@ -87,7 +89,7 @@ grep -qF "$FORM" run3.out || fail "check mode: --diff does not show the planned 
 [ "$(find "$CATALOG" -printf '%p %s %T@\n' | sort)" = "$before" ] || fail "check mode wrote"
 play run3b.out || fail "the run after check mode failed"
 
-"$BIN/xdktool" pack --product Newer --vendor Labs --time "$(date +%s)" "$CATALOG" "$WORK/newer.xdk" >/dev/null
+"$BIN/xdktool" pack --product Newer --vendor Labs --time "$(date +%s)" --exclude ".qxr8*" "$CATALOG" "$WORK/newer.xdk" >/dev/null
 play run3c.out --check --diff -e "qxr8_kit_src=$WORK/newer.xdk" || fail "check mode, newer kit"
 grep -qE "dry run: [1-9][0-9]* files would be written \(0 new" run3c.out && cmp -s \
   "$BIN/qxr8.xdk" "${DEPLOYED:=$HOME/.cache/qxr8/qxr8.xdk}" || fail "newer kit: not planned or deployed"
@@ -104,6 +106,9 @@ if [ "$install" != fatal ] || [ "$failures" = 0 ]; then
   fail "failing install: the install task was $install ($failures failed), not fatal"
 fi
 
+rm "$DEPLOYED"  # removal goes by the catalog's record, not by the kit
+play run5a.out --check -e qxr8_state=absent && [ "$(result run5a.out "Plan the removal" | cut -d' ' -f3)" = changed ] \
+  && [ -f "$FORM" ] || fail "absent, check mode: no removal planned, or files removed"
 play run5.out -e qxr8_state=absent || fail "the absent run failed"
 read -r changed failures remove <<<"$(result run5.out "Remove the kit")"
 [ "$remove" = changed ] || fail "absent: the removal was $remove, not changed"
@@ -113,7 +118,7 @@ if grep -qF "$CATALOG" "$HOME/.Qx/qxlaunch/qxlaunch.cfg"; then
 fi
 play run6.out -e qxr8_state=absent || fail "the second absent run failed"
 read -r changed failures remove <<<"$(result run6.out "Remove the kit")"
-if [ "$changed" != 0 ] || [ "$remove" != ok ]; then
+if [ "$changed" != 0 ] || [ "$remove" != skipping ]; then
   fail "second absent run: $changed tasks changed (removal: $remove), expected none"
 fi
 
@@ -125,10 +130,12 @@ if command -v minisign >/dev/null 2>&1; then
   keyed=(-e "qxr8_kit_src=$WORK/signed.xdk" -e "qxr8_public_key=$WORK/author.pub")
   play run7.out "${keyed[@]}" || fail "the signed kit was refused"
   [ -f "$FORM" ] || fail "signed kit: nothing installed"
+  ! play run7a.out && grep -qF "Pass --accept-new-signer" run7a.out || fail "an unsigned kit replaced the signed one"
+  play run7b.out -e qxr8_accept_new_signer=true || fail "the accepted new signer was refused"
   rm -rf "$CATALOG"
   printf '\0' >>"$WORK/signed.xdk"
   if play run8.out "${keyed[@]}"; then fail "a kit changed after signing was installed"; fi
   [ -z "$(find "$CATALOG" -type f 2>/dev/null)" ] || fail "the changed kit left files"
-  signed="signed kit installed, changed one refused"
+  signed="signed kit installed, unsigned one only accepted over it, changed one refused"
 fi
-echo "present changed, again unchanged, lost registration restored, check mode planned the new kit without writing, failing install fails, absent removed, again unchanged, $signed"
+echo "present changed, again unchanged, lost registration restored, check mode planned the new kit without writing, failing install fails, absent planned and removed without the kit, again unchanged, $signed"
