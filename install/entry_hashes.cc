@@ -1,7 +1,5 @@
 #include "install/entry_hashes.h"
 
-#include <sodium.h>
-
 #include <algorithm>
 #include <memory>
 
@@ -10,23 +8,6 @@ namespace {
 constexpr size_t kReadPiece = 1u << 20;
 
 }  // namespace
-
-FileHasher::FileHasher() {
-  static_assert(sizeof(m_state) >= sizeof(crypto_generichash_state), "hash state too small");
-  crypto_generichash_init(reinterpret_cast<crypto_generichash_state*>(m_state), nullptr, 0,
-                          std::tuple_size<FileHash>::value);
-}
-
-void FileHasher::update(const uint8_t* data, size_t size) {
-  crypto_generichash_update(reinterpret_cast<crypto_generichash_state*>(m_state), data, size);
-}
-
-FileHash FileHasher::finish() {
-  FileHash hash{};
-  crypto_generichash_final(reinterpret_cast<crypto_generichash_state*>(m_state), hash.data(),
-                           hash.size());
-  return hash;
-}
 
 Status hash_file(const File& file, FileHash& out, uint64_t& size) {
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kReadPiece]);

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "install/blake2b.h"
 #include "install/kit_inflation.h"
 #include "install/kit_table.h"
 #include "platform/file.h"
@@ -24,15 +25,7 @@
 using FileHash = std::array<uint8_t, 32>;  // BLAKE2b-256 of a file's bytes
 
 // BLAKE2b-256 of bytes fed in pieces.
-class FileHasher {
- public:
-  FileHasher();
-  void update(const uint8_t* data, size_t size);
-  FileHash finish();
-
- private:
-  alignas(64) unsigned char m_state[384];
-};
+using FileHasher = Blake2b<32>;
 
 // The hash of everything `file` (open for reading) holds, read by
 // position from its first byte to its end; `size` gets how many bytes

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <vector>
 
 #include "platform/text_encoding.h"
@@ -19,14 +18,6 @@ constexpr char kTrustedPrefix[] = "trusted comment: ";
 // The longest trusted comment minisign writes, with room to spare; a longer
 // one is not from minisign.
 constexpr size_t kMaxCommentBytes = 8192;
-
-// libsodium is made ready once per process; it is safe from any thread.
-void ready() {
-  static std::once_flag once;
-  std::call_once(once, [] {
-    if (sodium_init() < 0) std::abort();
-  });
-}
 
 Status defect(const wstring& where, const char* what) {
   Status status = error_status(kErrorInvalidData, where);
@@ -72,7 +63,7 @@ std::string key_id_text(uint64_t keyId) {
 }
 
 Status parse_minisign_key(const std::string& text, const wstring& where, MinisignKey& out) {
-  ready();
+  sodium_ready();
   out = MinisignKey();
   std::vector<std::string> lines;
   if (!split_lines(text, 3, lines)) return defect(where, "not a minisign public key");
@@ -94,7 +85,7 @@ Status parse_minisign_key(const std::string& text, const wstring& where, Minisig
 
 Status parse_minisign_signature(const std::string& text, const wstring& where,
                                 MinisignSignature& out) {
-  ready();
+  sodium_ready();
   out = MinisignSignature();
   std::vector<std::string> lines;
   if (!split_lines(text, 4, lines) || lines.size() != 4 ||
@@ -126,7 +117,7 @@ Status parse_minisign_signature(const std::string& text, const wstring& where,
 }
 
 bool comment_signed_by(const MinisignSignature& signature, const MinisignKey& key) {
-  ready();
+  sodium_ready();
   std::string message(reinterpret_cast<const char*>(signature.signature.data()),
                       signature.signature.size());
   message += signature.trustedComment;
@@ -137,25 +128,10 @@ bool comment_signed_by(const MinisignSignature& signature, const MinisignKey& ke
 
 bool hash_signed_by(const MinisignSignature& signature, const MinisignKey& key,
                     const KitHash& hash) {
-  ready();
+  sodium_ready();
   return signature.prehashed &&
          crypto_sign_verify_detached(signature.signature.data(), hash.data(), hash.size(),
                                      key.publicKey.data()) == 0;
 }
 
-KitHasher::KitHasher() {
-  ready();
-  crypto_generichash_init(reinterpret_cast<crypto_generichash_state*>(m_state), nullptr, 0,
-                          kKitHashBytes);
-}
 
-void KitHasher::update(const uint8_t* data, size_t size) {
-  crypto_generichash_update(reinterpret_cast<crypto_generichash_state*>(m_state), data, size);
-}
-
-KitHash KitHasher::finish() {
-  KitHash hash{};
-  crypto_generichash_final(reinterpret_cast<crypto_generichash_state*>(m_state), hash.data(),
-                           hash.size());
-  return hash;
-}

@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <string>
 
+#include "install/blake2b.h"
 #include "platform/status.h"
 #include "platform/wstring.h"
 
@@ -62,14 +63,6 @@ bool hash_signed_by(const MinisignSignature& signature, const MinisignKey& key,
                     const KitHash& hash);
 
 // The BLAKE2b-512 of a file, fed its bytes in order, once each.
-class KitHasher {
- public:
-  KitHasher();
-  void update(const uint8_t* data, size_t size);
-  KitHash finish();
-
- private:
-  alignas(64) unsigned char m_state[384];
-};
+using KitHasher = Blake2b<kKitHashBytes>;
 
 #endif  // QXR8_INSTALL_KIT_SIGNATURE_H_
