@@ -68,16 +68,6 @@ wstring space_needed_text(uint64_t neededBytes, uint64_t freeBytes) {
   return text;
 }
 
-// A kit's name or a path on stderr, in the locale's encoding, with every
-// control character shown as "?": neither can move a terminal's cursor.
-std::string printable(const wstring& text) {
-  std::string out = to_terminal_text(text);
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return out;
-}
-
 // Who signed the copy `catalog` holds and who signed the kit now, one
 // line each; a signer nobody here trusts gets the welcome page's sentence
 // as well.
@@ -276,9 +266,9 @@ bool CInstallerDlg::signerKeptOrAccepted() {
     std::fprintf(stderr,
                  "setup: %s was installed into %s signed by key %s; this kit has %s; nothing "
                  "was installed\n",
-                 printable(utf8_to_wide(change.kitName)).c_str(), printable(catalogPath).c_str(),
-                 printable(recorded_signer_text(change)).c_str(),
-                 printable(new_signer_text(change)).c_str());
+                 to_printable_terminal_text(utf8_to_wide(change.kitName)).c_str(), to_printable_terminal_text(catalogPath).c_str(),
+                 to_printable_terminal_text(recorded_signer_text(change)).c_str(),
+                 to_printable_terminal_text(new_signer_text(change)).c_str());
     messageBox(this, LoadResString("IDS_SIGNER_CHANGE_REFUSED"), detail, kMsgBoxErrorOk);
     exitStatus = 1;
     return false;

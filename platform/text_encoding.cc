@@ -95,3 +95,11 @@ std::string narrow_lib(const wstring& text) {
   }
   return narrow_keeping_bytes(units);
 }
+
+std::string to_printable_terminal_text(const wstring& text) {
+  std::string out = to_terminal_text(text);
+  for (char& c : out) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
+  }
+  return out;
+}

@@ -58,5 +58,8 @@ std::string narrow_lib(const wstring& text);
 // Text for a terminal, in the locale's encoding: narrow_lib. A character the
 // locale cannot show is "?" there, on the terminal only.
 inline std::string to_terminal_text(const wstring& text) { return narrow_lib(text); }
+// The same with every control character shown as "?": a name or path from
+// a kit, a catalog or the user cannot move a terminal's cursor.
+std::string to_printable_terminal_text(const wstring& text);
 
 #endif  // QXR8_PLATFORM_TEXT_ENCODING_H_

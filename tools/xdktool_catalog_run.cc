@@ -66,13 +66,7 @@ int refuse_signature_options(const char* command, const SignatureOptions& signat
   return usage_error(command, "--key and --require-signature stand only beside a KIT");
 }
 
-std::string printable(const wstring& text) {
-  std::string out = to_terminal_text(text);
-  for (char& c : out) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
-  }
-  return out;
-}
+std::string printable(const wstring& text) { return to_printable_terminal_text(text); }
 
 std::string failure_text(const Status& failure) {
   std::string text;
