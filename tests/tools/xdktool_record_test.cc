@@ -3,6 +3,8 @@
 // a kill at every step, and an update signed by another key.
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <functional>
 #include <map>
 #include <string>
@@ -13,6 +15,7 @@
 
 #include "install/kit_signature.h"
 #include "platform/utf8.h"
+#include "tests/support/child_process.h"
 #include "tests/support/file_io.h"
 #include "tests/support/file_tree.h"
 #include "tests/support/kit_builder.h"
@@ -135,6 +138,40 @@ TEST_F(XdktoolRecordTest, AHostileRecordIsPassedOverAndTheCatalogUntouched) {
   EXPECT_EQ(0, r.status) << r.err;
   EXPECT_NE(std::string::npos, r.out.find("kept\t" + catalog + "/a.tpl\tchanged")) << r.out;
   EXPECT_EQ("real bytes", read_file(catalog + "/a.tpl"));
+}
+
+// In a shared catalog each user keeps records of their own: another
+// user's record is only read, and keeps its files from a removal.
+TEST_F(XdktoolRecordTest, AnotherUsersRecordKeepsItsFilesAndIsTheirsAlone) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root to run a second user";
+  const std::vector<KitFile> shared = {{"common/shared.tpl", "shared", kKitTime}};
+  const std::string a = kit("Kit A", shared);
+  const std::string b = kit("Kit B", shared);
+  make_dirs(catalog);
+  // The sandbox is private: the other user may pass through it, no more.
+  ASSERT_EQ(0, chmod(env.root().c_str(), 0711));
+  const std::string tmp = env.work("other-tmp");
+  make_dirs(tmp);
+  for (const std::string& path : {catalog, tmp, env.work(), b}) {
+    ASSERT_EQ(0, chown(path.c_str(), kOtherUser, kOtherUser)) << path;
+  }
+  ChildOptions other;
+  other.asOtherUser = true;
+  other.environment = changed_environment(current_environment(), {"TMPDIR=" + tmp});
+  const ChildResult installed = run_xdktool({"install", b, catalog}, other);
+  if (installed.status != 0 && installed.err.find("setpriv") != std::string::npos) {
+    GTEST_SKIP() << installed.err;
+  }
+  ASSERT_EQ(0, installed.status) << installed.err;
+  ASSERT_EQ(0, run_xdktool({"install", a, catalog}).status);
+  EXPECT_NE(std::string::npos, run_xdktool({"remove", a, catalog})
+                                   .out.find("\talso installed by Kit B\n"));
+  EXPECT_EQ("shared", read_file(catalog + "/common/shared.tpl"));
+  const ChildResult refused = run_xdktool({"remove", catalog, "Kit B"});
+  EXPECT_EQ(1, refused.status);
+  EXPECT_NE(std::string::npos, refused.err.find("who alone may remove it")) << refused.err;
+  EXPECT_EQ(0, run_xdktool({"remove", catalog, "Kit B"}, other).status);
+  EXPECT_EQ(std::vector<std::string>(), list_tree(catalog));
 }
 
 // Killed at any step, then undone or tidied by the next run, an
