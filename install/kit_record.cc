@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "install/kit_signature.h"
 #include "platform/text_encoding.h"
@@ -39,7 +40,7 @@ int hex_value(char c) {
 
 // The field's bytes, or false for a backslash that is not \xNN (lower-case
 // hex, as written) or a raw control byte.
-bool unescaped(const std::string& field, std::string& out) {
+bool unescaped(std::string_view field, std::string& out) {
   out.clear();
   for (size_t i = 0; i < field.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(field[i]);
@@ -69,7 +70,7 @@ std::string hex_of(const std::array<uint8_t, N>& bytes) {
 }
 
 template <size_t N>
-bool parse_hex(const std::string& text, std::array<uint8_t, N>& bytes) {
+bool parse_hex(std::string_view text, std::array<uint8_t, N>& bytes) {
   if (text.size() != 2 * N) return false;
   for (size_t i = 0; i < N; ++i) {
     const int high = hex_value(text[2 * i]);
@@ -81,7 +82,7 @@ bool parse_hex(const std::string& text, std::array<uint8_t, N>& bytes) {
 }
 
 // A decimal number without sign, leading zeros or overflow.
-bool parse_number(const std::string& text, uint64_t& value) {
+bool parse_number(std::string_view text, uint64_t& value) {
   if (text.empty() || text.size() > 20 || (text.size() > 1 && text[0] == '0')) return false;
   value = 0;
   for (char c : text) {
@@ -93,14 +94,21 @@ bool parse_number(const std::string& text, uint64_t& value) {
   return true;
 }
 
-std::vector<std::string> split_tabs(const std::string& line) {
-  std::vector<std::string> fields;
-  size_t start = 0;
+// The fields of `line`, which point into it; false for more than
+// kMaxFields (no line of a record has as many).
+constexpr size_t kMaxFields = 6;
+struct Fields {
+  std::array<std::string_view, kMaxFields> at;
+  size_t size = 0;
+};
+bool split_tabs(std::string_view line, Fields& fields) {
+  fields.size = 0;
   for (;;) {
-    const size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab - start));
-    if (tab == std::string::npos) return fields;
-    start = tab + 1;
+    if (fields.size == kMaxFields) return false;
+    const size_t tab = line.find('\t');
+    fields.at[fields.size++] = line.substr(0, tab);
+    if (tab == std::string_view::npos) return true;
+    line.remove_prefix(tab + 1);
   }
 }
 
@@ -198,64 +206,68 @@ Status parse_kit_record(const std::string& text, const wstring& path, KitRecord&
     ++lineNumber;
     const size_t end = text.find('\n', start);
     if (end == std::string::npos) return refuse("the last line has no end");
-    const std::string line = text.substr(start, end - start);
+    const std::string_view line(text.data() + start, end - start);
     start = end + 1;
     if (expect == Expect::kFirst) {
       if (line != kFirstLine) return refuse("not a kit record of this version");
       expect = Expect::kName;
       continue;
     }
-    const std::vector<std::string> fields = split_tabs(line);
-    std::vector<std::string> values(fields.size());
-    for (size_t i = 1; i < fields.size(); ++i) {
-      if (!unescaped(fields[i], values[i])) return refuse("a field with a bad escape");
-    }
-    const std::string& kind = fields[0];
+    Fields split;
+    if (!split_tabs(line, split)) return refuse("a line out of place");
+    const auto& fields = split.at;
+    const size_t count = split.size;
+    // Only the fields that are text are unescaped; numbers and hashes are
+    // taken as they stand, and a backslash there is refused below.
+    const auto value = [&](size_t i, std::string& out) { return unescaped(fields[i], out); };
+    const std::string_view kind = fields[0];
     if (expect == Expect::kDone) return refuse("text after the end");
     if (expect == Expect::kName) {
-      if (kind != "name" || fields.size() != 2) return refuse("the kit's name was expected");
-      read.name = values[1];
+      if (kind != "name" || count != 2) return refuse("the kit's name was expected");
+      if (!value(1, read.name)) return refuse("a field with a bad escape");
       expect = Expect::kProducts;
     } else if (kind == "product" && expect == Expect::kProducts) {
-      if (fields.size() != 5) return refuse("a product record needs four fields");
-      read.products.push_back({utf8_to_wide(values[1]), utf8_to_wide(values[2]),
-                               utf8_to_wide(values[3]), utf8_to_wide(values[4])});
+      if (count != 5) return refuse("a product record needs four fields");
+      std::string text[4];
+      for (size_t i = 0; i < 4; ++i) {
+        if (!value(i + 1, text[i])) return refuse("a field with a bad escape");
+      }
+      read.products.push_back({utf8_to_wide(text[0]), utf8_to_wide(text[1]),
+                               utf8_to_wide(text[2]), utf8_to_wide(text[3])});
     } else if (kind == "kit" && expect == Expect::kProducts) {
-      if (fields.size() != 3 || values[1].empty() || values[1].find('/') != std::string::npos ||
-          !parse_hex(fields[2], read.kitHash)) {
+      if (count != 3 || !value(1, read.kitFile) || read.kitFile.empty() ||
+          read.kitFile.find('/') != std::string::npos || !parse_hex(fields[2], read.kitHash)) {
         return refuse("the kit line needs a file name and a hash");
       }
-      read.kitFile = values[1];
       expect = Expect::kSignerOrInstalled;
     } else if (kind == "signer" && expect == Expect::kSignerOrInstalled && !read.isSigned) {
       std::array<uint8_t, 8> id{};
-      std::string lower = fields.size() == 3 ? fields[1] : std::string();
+      std::string lower(count == 3 ? fields[1] : std::string_view());
       for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
-      if (fields.size() != 3 || !parse_hex(lower, id)) {
+      if (count != 3 || !parse_hex(lower, id) || !value(2, read.trustedComment)) {
         return refuse("the signer line needs a key id and a comment");
       }
       read.isSigned = true;
       for (uint8_t b : id) read.keyId = read.keyId << 8 | b;
-      read.trustedComment = values[2];
     } else if (kind == "installed" && expect == Expect::kSignerOrInstalled) {
       uint64_t seconds = 0;
-      if (fields.size() != 2 || !parse_number(fields[1], seconds) || seconds > INT64_MAX) {
+      if (count != 2 || !parse_number(fields[1], seconds) || seconds > INT64_MAX) {
         return refuse("the installed line needs a time");
       }
       read.installedAt = static_cast<int64_t>(seconds);
       expect = Expect::kFiles;
     } else if (kind == "file" && expect == Expect::kFiles) {
       RecordedFile file;
-      if (fields.size() != 5 || !parse_number(fields[1], file.size) ||
-          !parse_number(fields[2], file.time) || !parse_hex(fields[3], file.hash)) {
+      if (count != 5 || !parse_number(fields[1], file.size) ||
+          !parse_number(fields[2], file.time) || !parse_hex(fields[3], file.hash) ||
+          !value(4, file.name)) {
         return refuse("a file line needs a size, a time, a hash and a name");
       }
-      if (!safe_name(values[4])) return refuse("a file name that leaves the catalog");
-      file.name = values[4];
+      if (!safe_name(file.name)) return refuse("a file name that leaves the catalog");
       read.files.push_back(std::move(file));
     } else if (kind == "end" && expect == Expect::kFiles) {
-      uint64_t count = 0;
-      if (fields.size() != 2 || !parse_number(fields[1], count) || count != read.files.size()) {
+      uint64_t files = 0;
+      if (count != 2 || !parse_number(fields[1], files) || files != read.files.size()) {
         return refuse("the end line does not count the files");
       }
       expect = Expect::kDone;
