@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "install/kit_writer.h"
+#include "install/record_folder.h"
+#include "install/run_state.h"
 #include "platform/file_system.h"
 #include "platform/system_path.h"
 #include "platform/text_encoding.h"
@@ -307,6 +309,15 @@ bool walk_directory(Walk& walk, const std::string& relative) {
       return false;
     }
     if (walk.exclusions->excludes(childRelative, S_ISDIR(status.st_mode))) continue;
+    // An installed catalog packed again: its records of kits and a run's
+    // state are the catalog's own, never templates.
+    unsigned uid = 0;
+    if (relative.empty() && S_ISDIR(status.st_mode) &&
+        (name.rfind(kRunStateFolderSystemName, 0) == 0 || is_record_folder_name(name, uid))) {
+      std::fprintf(stderr, "xdktool pack: skipping %s: a catalog's own records, not templates\n",
+                   childPath.c_str());
+      continue;
+    }
     if (S_ISDIR(status.st_mode)) {
       if (!walk_directory(walk, childRelative)) return false;
     } else if (S_ISREG(status.st_mode)) {

@@ -89,7 +89,7 @@ grep -qF "$FORM" run3.out || fail "check mode: --diff does not show the planned 
 [ "$(find "$CATALOG" -printf '%p %s %T@\n' | sort)" = "$before" ] || fail "check mode wrote"
 play run3b.out || fail "the run after check mode failed"
 
-"$BIN/xdktool" pack --product Newer --vendor Labs --time "$(date +%s)" --exclude ".qxr8*" "$CATALOG" "$WORK/newer.xdk" >/dev/null
+"$BIN/xdktool" pack --product Newer --vendor Labs --time "$(date +%s)" "$CATALOG" "$WORK/newer.xdk" >/dev/null
 play run3c.out --check --diff -e "qxr8_kit_src=$WORK/newer.xdk" || fail "check mode, newer kit"
 grep -qE "dry run: [1-9][0-9]* files would be written \(0 new" run3c.out && cmp -s \
   "$BIN/qxr8.xdk" "${DEPLOYED:=$HOME/.cache/qxr8/qxr8.xdk}" || fail "newer kit: not planned or deployed"
