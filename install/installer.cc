@@ -81,13 +81,14 @@ unsigned Installer::run(InstallProcessData* data) {
   processData->addNotes(ignored_record_notes(records));
   const KitOrigin origin =
       kit->file().originCheck() != nullptr ? kit->file().originCheck()->origin() : KitOrigin();
-  const SignerChange change = signer_change(records, kit_name_of(kit->productInfo), origin);
+  const std::string kitName = kit_name_of(kit->productInfo);
+  const SignerChange change = signer_change(records, kitName, origin);
   if (change.changed && !processData->acceptsNewSigner()) {
     return stopOnError(signer_change_refusal(change, targetDir), 0);
   }
   // A catalog this run has just made holds nothing to look at.
   const InstallPlan plan = plan_entries(kit->entries, targetDir, madeCatalog ? nullptr : &catalog);
-  const FoundRecord* own = records.own(kit_name_of(kit->productInfo));
+  const FoundRecord* own = records.own(kitName);
   // A run writes its record with its files; a run with no file to write
   // writes it only when the record does not already say the same.
   const bool writes = plan.writes() != 0 || !record_is_current(own, *kit, plan);
